@@ -1,0 +1,143 @@
+// The external message built from a form.
+#include "engine/ext_message.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+namespace engine {
+namespace {
+
+using formdecode::run_exit;
+
+[[noreturn]] void refuse(formdecode::page& pg, std::string_view text) {
+  pg.write(text);
+  throw run_exit{0};
+}
+
+// The first number of an id list: a decimal integer, sign allowed, at the
+// very start of the text. Nothing when the list does not begin with one or
+// the number does not fit.
+std::optional<std::int32_t> first_id(const std::string& list) {
+  if (list.empty()) return std::nullopt;
+  size_t i = (list[0] == '-' || list[0] == '+') ? 1 : 0;
+  if (i >= list.size() || list[i] < '0' || list[i] > '9') return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(list.c_str(), &end, 10);
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(v);
+}
+
+// The leading decimal number of a text, as atol reads it (0 when none).
+long long leading_count(const std::string& text) {
+  return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+std::int32_t flag_of_word(const std::string& word) {
+  if (word == "old" || word == "OLD" || word == "IC_ID") return IC_ID;
+  if (word == "new" || word == "NEW" || word == "IC_TYPE") return IC_TYPE;
+  if (word == "oldnew" || word == "OLDNEW" || word == "IC_ID_TYPE") return IC_ID_TYPE;
+  if (word == "orv" || word == "ORV" || word == "ORV_MSG") return ORV_MSG;
+  return 0;
+}
+
+ext_message build_ext_message(const formdecode::field_store& fields, const site_identity& site,
+                              std::int32_t pid, formdecode::page& pg) {
+  ext_message m;
+  m.kind = 3;
+  m.pid = pid;
+
+  std::optional<std::string> type = fields.get("WWW_message_type");
+  if (!type) refuse(pg, "Lack of Message Type.\n");
+  if (type->size() > max_name_length) refuse(pg, "mesg_type is too long.\n");
+  m.msg_type_name = *type;
+  m.msg_type = -1;
+  m.sender = ic_sys_name{"", "", "", -1, 0};
+
+  std::optional<std::string> flag = fields.get("WWW_flag");
+  if (!flag) refuse(pg, "Lack of flag\n");
+  m.flag = flag_of_word(*flag);
+  if (m.flag == 0) {
+    pg.print("Unexpected flag value %s\n", *flag);
+    throw run_exit{0};
+  }
+
+  if (m.flag != ORV_MSG) {
+    std::optional<std::string> ic_type = fields.get("WWW_ic_type");
+    if (!ic_type) refuse(pg, "Lack of ic type.\n");
+    if (ic_type->size() > max_name_length) refuse(pg, "ic_type is too long.\n");
+    // The IC type names the type's definition file: no path may hide in it.
+    if (ic_type->find_first_of("/\\") != std::string::npos) {
+      pg.print("Invalid ic type %s.\n", *ic_type);
+      throw run_exit{0};
+    }
+    m.ic_type = *ic_type;
+  }
+
+  if (std::optional<std::string> sym = fields.get("WWW_ic_sym_name")) {
+    if (sym->size() > max_name_length + 1) refuse(pg, "ic_sym_name is too long.\n");
+    m.ic_sym_name = *sym;
+  }
+
+  m.receiver = ic_sys_name{site.server_id, site.orv_id, m.ic_type, 0, 's'};
+  if (m.flag == IC_ID || m.flag == IC_ID_TYPE) {
+    std::optional<std::string> list = fields.get("WWW_ic_id_list");
+    if (!list) refuse(pg, "Lack of ic_id_list.\n");
+    while (!list->empty() && list->back() == ' ') list->pop_back();
+    std::optional<std::int32_t> id = first_id(*list);
+    if (!id) {
+      pg.print("Unexpected ic_id_list value %s\n", *list);
+      throw run_exit{0};
+    }
+    m.receiver.ic_id = *id;
+  }
+
+  // Parameters given by name ("new version" of the content).
+  std::optional<std::string> par_num = fields.get("WWW_ic_par_num");
+  long long n = par_num ? leading_count(*par_num) : 0;
+  if (n > max_form_parameters) {
+    pg.print("ic_par_num %s is too large: at most %d parameters.\n", *par_num,
+             max_form_parameters);
+    throw run_exit{0};
+  }
+  std::vector<std::string> params;
+  for (long long i = 1; i <= n; ++i) {
+    std::string ref = "ic_par_" + std::to_string(i);
+    std::optional<std::string> field_name = fields.get("WWW_" + ref);
+    if (!field_name) {
+      pg.print("Lack of %s.\n", ref);
+      throw run_exit{0};
+    }
+    std::optional<std::string> value = fields.get("WWW_" + *field_name);
+    if (!value) {
+      pg.print("Lack of %s.\n", *field_name);
+      throw run_exit{0};
+    }
+    params.push_back(*value);
+  }
+
+  std::optional<std::string> content = fields.get("WWW_content");
+  if (n != 0 && content) {
+    pg.write("Conflict between old and new version.\n");
+    pg.write("Either specify parameter values in content directly (old version)\n"
+             " or in ic_para_# (new version).\n");
+    throw run_exit{0};
+  }
+
+  std::string db_access = fields.get("WWW_db_access").value_or("NULL");
+  std::string text;
+  if (par_num) {
+    for (const std::string& p : params) text += p + "|";
+  } else if (content) {
+    text = *content + "|";
+  }
+  m.content = text + db_access;
+  m.content_flag = 0;
+  return m;
+}
+
+}  // namespace engine

@@ -1,0 +1,72 @@
+// External message: one message as it enters or leaves the site.
+//
+// Built from the decoded form of a request, read from an incoming message
+// file and written to an outgoing one. The system name record `ic_sys_name`
+// names one end of a message (and, later, a cell).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "formdecode/field_store.h"
+#include "formdecode/page.h"
+
+namespace engine {
+
+/// Message flags: how a message is addressed.
+enum : std::int32_t {
+  IC_ID = 1,       // one cell given by id
+  IC_TYPE = 2,     // a new cell of the given type
+  IC_ID_TYPE = 3,  // the cell given by id, of the given type
+  ORV_MSG = 4,     // a system message for the manager itself
+};
+
+/// Longest name or id a fixed field holds (the fields are 50 bytes).
+constexpr size_t max_name_length = 49;
+
+/// Most parameters a form may name with ic_par_num.
+constexpr int max_form_parameters = 100;
+
+/// The system name of a cell or of a message end.
+struct ic_sys_name {
+  std::string server_id;   // server id of the site
+  std::string orv_id;      // orv id (manager id) of the site
+  std::string ic_type;     // IC type
+  std::int32_t ic_id = 0;  // ic id; -1 for an external sender
+  char flag = 0;           // 's' source cell, 'c' copy of another site's cell
+};
+
+/// One external message.
+struct ext_message {
+  std::int32_t kind = 3;          // 3: type given by name; 2: made by a cell, number given
+  std::int32_t pid = 0;           // process id of the run that built it; 0 from cells
+  std::int32_t flag = 0;          // IC_ID, IC_TYPE, IC_ID_TYPE or ORV_MSG
+  std::int32_t reserved = 0;      // never read
+  std::int32_t msg_type = -1;     // message type number
+  std::string msg_type_name;      // message type name
+  std::string ic_type;            // IC type of the target cells
+  std::string ic_sym_name;        // symbolic name of the target
+  ic_sys_name sender;             // the sending cell
+  ic_sys_name receiver;           // the target
+  std::int32_t content_flag = 0;  // 0: content is the text; -1: content names a file
+  std::optional<std::string> content;  // parameter values joined by "|"
+};
+
+/// The site's own identity, which every message from a form is sent to.
+struct site_identity {
+  std::string server_id;
+  std::string orv_id;
+};
+
+/// Builds the external message from the form fields of a request. Every
+/// check is made in a fixed order; the first that fails writes its text to
+/// the page and ends the run with status 0 (`run_exit{0}`).
+ext_message build_ext_message(const formdecode::field_store& fields, const site_identity& site,
+                              std::int32_t pid, formdecode::page& pg);
+
+/// The flag of a flag word of a form ("old", "NEW", "IC_ID_TYPE", ...), or 0
+/// for any other text (the words are case-sensitive).
+std::int32_t flag_of_word(const std::string& word);
+
+}  // namespace engine

@@ -1,0 +1,31 @@
+// Field store: the decoded form fields of a request.
+//
+// Each field is stored under "WWW_" followed by its name. The store keeps the
+// two properties every reader relies on: names are compared without regard
+// to letter case, and an empty value is an absent field (storing one removes
+// the name).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace formdecode {
+
+class field_store {
+ public:
+  /// The value stored under `name`, or nothing; never an empty text.
+  std::optional<std::string> get(std::string_view name) const;
+
+  /// Stores `value` under `name`; an empty value removes the name.
+  void set(std::string_view name, std::string_view value);
+
+  /// Number of names stored.
+  size_t size() const { return fields_.size(); }
+
+ private:
+  std::map<std::string, std::string> fields_;  // upper-cased name -> value
+};
+
+}  // namespace formdecode

@@ -1,0 +1,68 @@
+#include "formdecode/page.h"
+
+#include <sstream>
+
+#include "gtest/gtest.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using formdecode::format;
+
+TEST(Format, Conversions) {
+  EXPECT_EQ("id: 12", format("id: %d", {12}, false));
+  EXPECT_EQ("a b 7 x", format("%s %s %ld %c", {"a", std::string("b"), 7L, 'x'}, false));
+  EXPECT_EQ("0.700000", format("%f", {0.7f}, false));
+  EXPECT_EQ("100%", format("100%%", {}, false));
+  EXPECT_EQ("[  7][ab  ]", format("[%3d][%-4s]", {7, "ab"}, false));
+  EXPECT_EQ("n=0", format("n=%d", {}, false)) << "a missing value prints as 0";
+}
+
+TEST(Format, EscapesOnlyInsertedText) {
+  EXPECT_EQ("<p>a&lt;b&gt; &amp; &quot;q&quot;<p>",
+            format("<p>%s<p>", {"a<b> & \"q\""}, true));
+  EXPECT_EQ("<p>a<b><p>", format("<p>%s<p>", {"a<b>"}, false));
+}
+
+TEST(Page, PrintEscapesValuesWriteKeepsFixedText) {
+  std::ostringstream s;
+  formdecode::page pg(s);
+  pg.write("<b>fixed</b>\n");
+  pg.print("Unexpected flag value %s\n", "<script>");
+  pg.print_markup("%s", "<br>");
+  EXPECT_EQ("<b>fixed</b>\nUnexpected flag value &lt;script&gt;\n<br>", s.str());
+}
+
+TEST(Output, TraceLineTailsOnPageOnlyAndTraceIsUnbuffered) {
+  test_util::scoped_temp_dir t;
+  std::ostringstream s;
+  formdecode::output out(s);
+  ASSERT_TRUE(out.tr().open(t / "dump_file"));
+  out.trace_line("found_ic(): ic_id = %d not found! %s\n", 5, "<x>");
+  // The trace file holds the line before anything is flushed or closed.
+  EXPECT_EQ("found_ic(): ic_id = 5 not found! <x>\n", test_util::read_file(t / "dump_file"));
+  EXPECT_EQ("found_ic(): ic_id = 5 not found! &lt;x&gt;\n <br>", s.str());
+
+  out.set_page_tails(false);
+  out.trace_line("plain\n");
+  out.both("both %s\n", "&");
+  out.finish();
+  EXPECT_EQ("found_ic(): ic_id = 5 not found! &lt;x&gt;\n <br>plain\nboth &amp;\n", s.str());
+  EXPECT_EQ("found_ic(): ic_id = 5 not found! <x>\nplain\nboth &\n",
+            test_util::read_file(t / "dump_file"));
+}
+
+TEST(Output, TraceOpenTruncatesAndClosedTraceIgnoresWrites) {
+  test_util::scoped_temp_dir t;
+  test_util::write_file(t / "dump_file", "earlier run\n");
+  formdecode::trace tr;
+  tr.write("ignored");
+  ASSERT_TRUE(tr.open(t / "dump_file"));
+  tr.print("%d\n", 1);
+  tr.close();
+  tr.write("ignored too");
+  EXPECT_EQ("1\n", test_util::read_file(t / "dump_file"));
+  EXPECT_FALSE(tr.open(t / "missing_dir/dump_file"));
+}
+
+}  // namespace

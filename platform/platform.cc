@@ -1,0 +1,198 @@
+// Platform services on Linux (POSIX calls only).
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <tuple>
+
+namespace platform {
+namespace {
+
+constexpr mode_t file_mode = 0644;
+
+// Writes all of `data` to `fd`, retrying short writes.
+bool write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// A name beside `path` for a file that is written before it is renamed.
+std::string aside_name(const std::string& path) {
+  static unsigned counter = 0;  // distinguishes several files of one run
+  return path + ".part." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+}
+
+// Writes `contents` into a fresh file named `aside`. On failure the partial
+// file is removed.
+bool write_aside(const std::string& aside, std::string_view contents, std::string* err) {
+  int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
+  if (fd < 0) {
+    if (err) *err = aside + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = write_all(fd, contents) && ::fsync(fd) == 0;
+  int saved = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    if (err) *err = aside + ": " + std::strerror(saved ? saved : errno);
+    ::unlink(aside.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return is_directory(path);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool change_directory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+bool copy_file(const std::string& from, const std::string& to) {
+  std::optional<std::string> data = read_file(from);
+  if (!data) return false;
+  return create_file_exclusive(to, *data, nullptr);
+}
+
+std::vector<std::string> list_files_oldest_first(const std::string& dir) {
+  struct entry {
+    std::int64_t sec;
+    long nsec;
+    std::string name;
+  };
+  std::vector<entry> found;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return {};
+  while (struct dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::lstat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    found.push_back({static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec, name});
+  }
+  ::closedir(d);
+  std::sort(found.begin(), found.end(), [](const entry& a, const entry& b) {
+    return std::tie(a.sec, a.nsec, a.name) < std::tie(b.sec, b.nsec, b.name);
+  });
+  std::vector<std::string> names;
+  names.reserve(found.size());
+  for (entry& e : found) names.push_back(std::move(e.name));
+  return names;
+}
+
+int run_site_script(const std::string& name) {
+  std::fflush(nullptr);  // nothing buffered may be written twice or late
+  pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int null_in = ::open("/dev/null", O_RDONLY);
+    if (null_in >= 0) ::dup2(null_in, STDIN_FILENO);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    std::string command = "./" + name;
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool replace_file(const std::string& path, std::string_view contents, std::string* err) {
+  std::string aside = aside_name(path);
+  if (!write_aside(aside, contents, err)) return false;
+  if (::rename(aside.c_str(), path.c_str()) != 0) {
+    if (err) *err = path + ": " + std::strerror(errno);
+    ::unlink(aside.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err) {
+  std::string aside = aside_name(path);
+  if (!write_aside(aside, contents, err)) return false;
+  // link() fails when the name is taken, so an existing file is never replaced.
+  bool ok = ::link(aside.c_str(), path.c_str()) == 0;
+  if (!ok && err) *err = path + ": " + std::strerror(errno);
+  ::unlink(aside.c_str());
+  return ok;
+}
+
+std::optional<std::string> read_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return data;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::int32_t process_id() { return static_cast<std::int32_t>(::getpid()); }
+
+std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+run_lock::run_lock(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, file_mode);
+  if (fd < 0) return;
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(fd);
+      return;
+    }
+  }
+  fd_ = fd;
+}
+
+run_lock::~run_lock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+}  // namespace platform

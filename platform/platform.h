@@ -1,0 +1,87 @@
+// Platform: the few operating-system services the programs use.
+//
+// The system was first written against a command interpreter ("mkdir",
+// "copy", "dir/O:D", site scripts). On Linux each of those is done here
+// directly, without a shell; the only process this module starts is a site
+// script, and no other code of the project starts one. Paths use "/".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+/// Creates the directory `path` (mode 0755). True when it exists afterwards.
+bool make_directory(const std::string& path);
+
+/// True when `path` names a directory.
+bool is_directory(const std::string& path);
+
+/// True when `path` names an existing file system entry of any kind.
+bool exists(const std::string& path);
+
+/// Changes the working directory; false when that is not possible.
+bool change_directory(const std::string& path);
+
+/// Copies the regular file `from` to `to`. The copy never replaces anything:
+/// when `to` exists already, nothing is written and the result is false.
+/// The copy is written aside and renamed into place, so `to` is whole or
+/// absent.
+bool copy_file(const std::string& from, const std::string& to);
+
+/// The names (not paths) of the regular files in `dir`, oldest modification
+/// time first, ties by name. Directories, links and other entries are left
+/// out. A missing directory gives an empty list.
+std::vector<std::string> list_files_oldest_first(const std::string& dir);
+
+/// Runs the executable site script `name` of the working directory as
+/// "./name" through /bin/sh, with no input, its output sent to standard error
+/// (the page is standard output and must stay valid HTML). Returns the
+/// script's exit status, or -1 when it could not be run. Callers ignore the
+/// result, as the site scripts' failures are not the program's concern.
+int run_site_script(const std::string& name);
+
+/// Replaces `path` with `contents`: the text is written to a new file beside
+/// it (mode 0644) and renamed over `path`, so a reader or a crash sees either
+/// the old file or the new one, never a part. On failure `*err` says why and
+/// `path` is unchanged.
+bool replace_file(const std::string& path, std::string_view contents, std::string* err);
+
+/// Creates `path` with `contents` only if no entry of that name exists (mode
+/// 0644). The text is written aside first and linked into place, so the name
+/// never shows half a file. False when the name is taken or on failure.
+bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err);
+
+/// The whole content of a file as bytes, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::string& path);
+
+/// Removes a file; false when it could not be removed.
+bool remove_file(const std::string& path);
+
+/// The process id of this run.
+std::int32_t process_id();
+
+/// Seconds since 1970-01-01 UTC.
+std::int64_t now_seconds();
+
+/// An exclusive lock held for the lifetime of the object: a second process
+/// asking for the same lock file waits until the first releases it (by
+/// destruction or by exit). The lock file is created (mode 0644) if needed.
+class run_lock {
+ public:
+  explicit run_lock(const std::string& path);
+  ~run_lock();
+  run_lock(const run_lock&) = delete;
+  run_lock& operator=(const run_lock&) = delete;
+
+  /// False when the lock file could not be opened or locked.
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;  // open lock file, or -1
+};
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "gtest/gtest.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using test_util::read_file;
+using test_util::scoped_temp_dir;
+using test_util::write_file;
+
+void set_mtime(const std::string& path, time_t sec) {
+  struct timespec times[2] = {{sec, 0}, {sec, 0}};
+  ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(0, ::stat(path.c_str(), &st));
+  return st.st_mode & 0777;
+}
+
+// Runs the test body inside `dir`, restoring the working directory after.
+class in_dir {
+ public:
+  explicit in_dir(const std::string& dir) : old_(::getcwd(nullptr, 0)) { EXPECT_EQ(0, ::chdir(dir.c_str())); }
+  ~in_dir() {
+    if (::chdir(old_)) {}
+    free(old_);
+  }
+
+ private:
+  char* old_;
+};
+
+TEST(Platform, MakeDirectoryIsIdempotent) {
+  scoped_temp_dir t;
+  EXPECT_TRUE(platform::make_directory(t / "inbox"));
+  EXPECT_TRUE(platform::make_directory(t / "inbox"));
+  EXPECT_TRUE(platform::is_directory(t / "inbox"));
+  write_file(t / "plain", "x");
+  EXPECT_FALSE(platform::make_directory(t / "plain"));
+}
+
+TEST(Platform, CopyNeverReplaces) {
+  scoped_temp_dir t;
+  write_file(t / "a", "first");
+  write_file(t / "b", "second");
+  EXPECT_TRUE(platform::copy_file(t / "a", t / "c"));
+  EXPECT_EQ("first", read_file(t / "c"));
+  EXPECT_FALSE(platform::copy_file(t / "a", t / "b"));
+  EXPECT_EQ("second", read_file(t / "b"));
+  EXPECT_FALSE(platform::copy_file(t / "missing", t / "d"));
+  EXPECT_FALSE(platform::exists(t / "d"));
+  // Nothing is left beside the copies.
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), test_util::list_dir(t.path()));
+}
+
+TEST(Platform, ListsRegularFilesOldestFirstTiesByName) {
+  scoped_temp_dir t;
+  write_file(t / "d/new", "");
+  write_file(t / "d/old", "");
+  write_file(t / "d/tie_b", "");
+  write_file(t / "d/tie_a", "");
+  platform::make_directory(t / "d/sub");
+  ASSERT_EQ(0, ::symlink("old", (t / "d/link").c_str()));
+  set_mtime(t / "d/new", 3000);
+  set_mtime(t / "d/old", 1000);
+  set_mtime(t / "d/tie_b", 2000);
+  set_mtime(t / "d/tie_a", 2000);
+  EXPECT_EQ((std::vector<std::string>{"old", "tie_a", "tie_b", "new"}),
+            platform::list_files_oldest_first(t / "d"));
+  EXPECT_TRUE(platform::list_files_oldest_first(t / "none").empty());
+}
+
+TEST(Platform, ReplaceFileIsWholeAndNotWorldWritable) {
+  scoped_temp_dir t;
+  std::string err;
+  write_file(t / "f", "old");
+  ASSERT_TRUE(platform::replace_file(t / "f", "new text\n", &err)) << err;
+  EXPECT_EQ("new text\n", read_file(t / "f"));
+  EXPECT_EQ(0600u, mode_of(t / "f") & 0600u);
+  EXPECT_EQ(0u, mode_of(t / "f") & 0022u) << "group and others must not get write access";
+  EXPECT_EQ((std::vector<std::string>{"f"}), test_util::list_dir(t.path()));
+  // A target in a missing directory fails and reports why.
+  EXPECT_FALSE(platform::replace_file(t / "no/f", "x", &err));
+  EXPECT_NE(std::string::npos, err.find("no/f"));
+}
+
+TEST(Platform, CreateExclusiveRefusesTakenName) {
+  scoped_temp_dir t;
+  std::string err;
+  EXPECT_TRUE(platform::create_file_exclusive(t / "m", "one", &err));
+  EXPECT_FALSE(platform::create_file_exclusive(t / "m", "two", &err));
+  EXPECT_EQ("one", read_file(t / "m"));
+  EXPECT_EQ((std::vector<std::string>{"m"}), test_util::list_dir(t.path()));
+}
+
+TEST(Platform, ReadAndRemoveFile) {
+  scoped_temp_dir t;
+  write_file(t / "bytes", std::string("a\0b\r\n", 5));
+  EXPECT_EQ(std::string("a\0b\r\n", 5), platform::read_file(t / "bytes"));
+  EXPECT_FALSE(platform::read_file(t / "missing"));
+  EXPECT_FALSE(platform::read_file(t.path()));  // a directory is not a file
+  EXPECT_TRUE(platform::remove_file(t / "bytes"));
+  EXPECT_FALSE(platform::remove_file(t / "bytes"));
+}
+
+TEST(Platform, SiteScriptRunsInWorkingDirectory) {
+  scoped_temp_dir t;
+  write_file(t / "orv_ftp_get.cmd", "#!/bin/sh\necho fetched > got\necho to-stdout\nexit 3\n");
+  ASSERT_EQ(0, ::chmod((t / "orv_ftp_get.cmd").c_str(), 0755));
+  in_dir here(t.path());
+  EXPECT_EQ(3, platform::run_site_script("orv_ftp_get.cmd"));
+  EXPECT_EQ("fetched\n", read_file(t / "got"));
+  // A missing script is reported by its status, not by an exception.
+  EXPECT_NE(0, platform::run_site_script("orv_ftp_put.cmd"));
+}
+
+TEST(Platform, RunLockMakesSecondHolderWait) {
+  scoped_temp_dir t;
+  std::string lock = t / "run.lock";
+  int go[2];
+  ASSERT_EQ(0, ::pipe(go));
+  // The second process is started before the lock is taken, so it does not
+  // share the first holder's open lock file.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char c;
+    if (::read(go[0], &c, 1) != 1) ::_exit(2);
+    platform::run_lock second(lock);
+    int fd = ::open((t / "child_has_lock").c_str(), O_WRONLY | O_CREAT, 0644);
+    ::_exit(second.held() && fd >= 0 ? 0 : 1);
+  }
+  auto holder = std::make_unique<platform::run_lock>(lock);
+  ASSERT_TRUE(holder->held());
+  ASSERT_EQ(1, ::write(go[1], "g", 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(platform::exists(t / "child_has_lock")) << "second holder did not wait";
+  holder.reset();
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(platform::exists(t / "child_has_lock"));
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs, with apt, the Debian packages a task needs and the machine lacks.
+#   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
+#   scripts/deps.sh demo    the build packages and the lighttpd web server
+set -euo pipefail
+
+want=(g++ make cmake libgtest-dev flex bison)
+case "${1:-build}" in
+  build) ;;
+  demo) want+=(lighttpd) ;;
+  *) echo "usage: $0 build|demo" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test.
+#   scripts/test.sh              the suite in build/
+#   scripts/test.sh --sanitize   the suite built with AddressSanitizer and
+#                                UndefinedBehaviorSanitizer, in build-sanitize/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh build
+
+build_dir=build
+options=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build_dir=build-sanitize
+  options=(-DSANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
+cmake --build "$build_dir" -j "$jobs"
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" --timeout 300

@@ -1,0 +1,192 @@
+// Reading, writing, updating and showing `config.txt`.
+#include "site/config.h"
+
+#include <cerrno>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace site {
+namespace {
+
+using formdecode::run_exit;
+
+// Labels of the six lines, in file order.
+constexpr const char* server_label = "server id: ";
+constexpr const char* orv_label = "orv id: ";
+constexpr const char* retrieve_label = "retrieval threshold: ";
+constexpr const char* vg_label = "virtual site distance threshold: ";
+constexpr const char* max_label = "max. vantle# threshold: ";
+constexpr const char* email_label = "email address: ";
+
+// Server and orv ids fill the 50-byte name fields of messages and cells.
+constexpr size_t max_id_length = 49;
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first word after `label` at the start of `line`, or nothing when the
+// line does not carry the label or no word follows it.
+std::optional<std::string> word_after(std::string_view line, std::string_view label) {
+  if (line.substr(0, label.size()) != label) return std::nullopt;
+  line.remove_prefix(label.size());
+  size_t b = 0;
+  while (b < line.size() && is_space(line[b])) ++b;
+  size_t e = b;
+  while (e < line.size() && !is_space(line[e])) ++e;
+  if (e == b) return std::nullopt;
+  return std::string(line.substr(b, e - b));
+}
+
+// The leading decimal number after `label`, or nothing when there is none.
+std::optional<int> number_after(std::string_view line, std::string_view label) {
+  std::optional<std::string> word = word_after(line, label);
+  if (!word) return std::nullopt;
+  const char* text = word->c_str();
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (end == text || errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
+  return static_cast<int>(v);
+}
+
+// The lines of a text, each without its line feed (and a carriage return
+// before it, so files written elsewhere read the same).
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    size_t end = nl == std::string::npos ? text.size() : nl;
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    if (nl == std::string::npos) break;
+    start = nl + 1;
+  }
+  return lines;
+}
+
+// The leading decimal number of a text as atoi converts it.
+int decimal(const std::string& text) {
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < INT_MIN) return INT_MIN;
+  if (v > INT_MAX) return INT_MAX;
+  return static_cast<int>(v);
+}
+
+[[noreturn]] void damaged(formdecode::output& out, int line_no, const char* label) {
+  out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
+                 config_file, line_no, label);
+  throw run_exit{0};
+}
+
+}  // namespace
+
+site_config read_config(formdecode::output& out) {
+  if (!platform::exists(config_file)) {
+    out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
+                   config_file);
+    site_config cfg;
+    write_config(cfg, out);
+    show_config(cfg, out.pg());
+    out.pg().write(
+        "*** To start using this virtual site, <br> \t\t\t   please go to \"Change "
+        "Configuration\" <br> \t\t       to configurate your server id and orv id.<p>");
+    throw run_exit{0};
+  }
+  std::optional<std::string> text = platform::read_file(config_file);
+  if (!text) {
+    out.pg().print("Can't open the configuration file: %s.<p> to read", config_file);
+    throw run_exit{0};
+  }
+  std::vector<std::string> lines = split_lines(*text);
+  lines.resize(std::max<size_t>(lines.size(), 6));
+
+  site_config cfg;
+  std::optional<std::string> word;
+  std::optional<int> number;
+  if (!(word = word_after(lines[0], server_label))) damaged(out, 1, server_label);
+  cfg.server_id = *word;
+  if (!(word = word_after(lines[1], orv_label))) damaged(out, 2, orv_label);
+  cfg.orv_id = *word;
+  if (!(number = number_after(lines[2], retrieve_label))) damaged(out, 3, retrieve_label);
+  cfg.retrieve_threshold = *number;
+  if (!(number = number_after(lines[3], vg_label))) damaged(out, 4, vg_label);
+  cfg.vg_threshold = *number;
+  if (!(number = number_after(lines[4], max_label))) damaged(out, 5, max_label);
+  cfg.max_vantle_threshold = *number;
+  if (!(word = word_after(lines[5], email_label))) damaged(out, 6, email_label);
+  cfg.email = *word;
+  return cfg;
+}
+
+void write_config(const site_config& cfg, formdecode::output& out) {
+  std::string text;
+  text += formdecode::format("server id: %s\n", {cfg.server_id}, false);
+  text += formdecode::format("orv id: %s\n", {cfg.orv_id}, false);
+  text += formdecode::format("retrieval threshold: %d\n", {cfg.retrieve_threshold}, false);
+  text += formdecode::format("virtual site distance threshold: %d\n", {cfg.vg_threshold}, false);
+  text += formdecode::format("max. vantle# threshold: %d\n", {cfg.max_vantle_threshold}, false);
+  text += formdecode::format("email address: %s\n", {cfg.email}, false);
+  std::string err;
+  if (!platform::replace_file(config_file, text, &err)) {
+    out.pg().print("Can't open the configuration file: %s.<p> to write", config_file);
+    throw run_exit{0};
+  }
+}
+
+void update_config(site_config& cfg, std::string_view content, formdecode::output& out) {
+  size_t bar = content.find('|');
+  std::string key(content.substr(0, bar));
+  if (bar == std::string_view::npos || key.empty()) {
+    out.both("The update \"%s\" is not a choice, \"|\" and a value.\n", content);
+    return;
+  }
+  std::string_view rest = content.substr(bar + 1);
+  std::string value(rest.substr(0, rest.find('|')));
+  if (value.empty()) {
+    out.both("The choice \"%s\" is given without a value.\n", key);
+    return;
+  }
+  bool is_id = key == "SERVER_ID" || key == "ORV_ID";
+  if (is_id && value.size() > max_id_length) {
+    out.both("The value of \"%s\" is longer than %d characters.\n", key,
+             static_cast<int>(max_id_length));
+    return;
+  }
+  if (key == "SERVER_ID") {
+    cfg.server_id = value;
+  } else if (key == "ORV_ID") {
+    cfg.orv_id = value;
+  } else if (key == "SET_EMAIL_ADDRESS") {
+    cfg.email = value;
+  } else if (key == "RETRIEVE_THRESHOLD") {
+    cfg.retrieve_threshold = decimal(value);
+  } else if (key == "VG_THRESHOLD") {
+    cfg.vg_threshold = decimal(value);
+  } else if (key == "MAX_VANTLE_THRESHOLD") {
+    cfg.max_vantle_threshold = decimal(value);
+  } else {
+    out.both("Unknown Choice \"%s\" with value %s.\n", key, value);
+    return;
+  }
+  out.pg().print("\"%s\" is updated with the new value \"%s\".\n", key, value);
+  out.tr().print("\"%s\" is updated with value %s.\n", key, value);
+  write_config(cfg, out);
+}
+
+void show_config(const site_config& cfg, formdecode::page& pg) {
+  pg.print("SERVER ID = %s <p> \n", cfg.server_id);
+  pg.print("ORV ID = %s <p> \n", cfg.orv_id);
+  pg.print("RETRIEVE THRESHOLD = %d.<p> \n", cfg.retrieve_threshold);
+  pg.print("VIRTUAL SITE DISTANCE THRESHOLD = %d.<p> \n", cfg.vg_threshold);
+  pg.print("MAXIMUM VANTLES THRESHOLD = %d.<p> \n", cfg.max_vantle_threshold);
+}
+
+}  // namespace site

@@ -1,0 +1,55 @@
+// Shared helpers for the unit and black-box tests.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_util {
+
+/// A fresh directory under the system's temporary directory, removed with
+/// everything in it when the object goes (kept when KEEP_TEST_DIRS is set,
+/// for looking at a failure).
+class scoped_temp_dir {
+ public:
+  scoped_temp_dir();
+  ~scoped_temp_dir();
+  scoped_temp_dir(const scoped_temp_dir&) = delete;
+  scoped_temp_dir& operator=(const scoped_temp_dir&) = delete;
+
+  const std::string& path() const { return path_; }
+  /// `path()` + "/" + `rel`.
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
+/// Writes `text` to `path`, creating parent directories.
+void write_file(const std::string& path, const std::string& text);
+
+/// The content of `path`, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::string& path);
+
+/// The names of the entries of a directory, sorted.
+std::vector<std::string> list_dir(const std::string& dir);
+
+/// What a run of a program left: its exit status and standard output.
+struct run_result {
+  int status = -1;   // exit status 0..255, or -1 when it did not exit
+  std::string out;   // standard output (the page)
+  std::string err;   // standard error
+};
+
+/// Runs `program` in `dir` with exactly the variables `env` (nothing is
+/// inherited) and `input` on standard input, as a web server runs a CGI
+/// program.
+run_result run_program(const std::string& program, const std::string& dir,
+                       const std::map<std::string, std::string>& env,
+                       const std::string& input = "");
+
+/// The path of a built program: $PROGRAM_DIR/name.
+std::string program_path(const std::string& name);
+
+}  // namespace test_util
