@@ -1,16 +1,277 @@
-// Reading and sending message files.
+// Reading, writing, picking up and sending message files.
 #include "exchange/exchange.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <vector>
 
-#include "engine/engine.h"
 #include "platform/platform.h"
 
 namespace exchange {
+namespace {
 
-std::optional<engine::ext_message> pick_up_message(exchange_state&, const std::string&,
+// Lines of a message file before the content.
+constexpr int header_lines = 19;
+
+// Widest text a fixed field holds; the symbolic name holds one more.
+constexpr size_t field_width = engine::max_name_length;
+constexpr size_t sym_name_width = engine::max_name_length + 1;
+
+// Most sequence numbers tried within one second before giving up.
+constexpr int max_sequence_tries = 100000;
+
+// A text field on one line: a line feed or carriage return inside would
+// shift every later line of the file, so each becomes a blank.
+std::string one_line(const std::string& text) {
+  std::string s = text;
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  std::replace(s.begin(), s.end(), '\r', ' ');
+  return s;
+}
+
+void put_number(std::string& file, long long v) {
+  file += std::to_string(v);
+  file += '\n';
+}
+
+void put_text(std::string& file, const std::string& text) {
+  file += one_line(text);
+  file += '\n';
+}
+
+void put_name(std::string& file, const engine::ic_sys_name& n) {
+  put_text(file, n.server_id);
+  put_text(file, n.orv_id);
+  put_text(file, n.ic_type);
+  put_number(file, n.ic_id);
+  file += n.flag;  // exactly as stored, the zero character too
+  file += '\n';
+}
+
+// A decimal number line: optional blanks, a sign, digits, optional blanks;
+// it must fit 32 bits.
+std::optional<std::int32_t> number_of(std::string_view line) {
+  std::string s(line);
+  const char* begin = s.c_str();
+  while (*begin == ' ' || *begin == '\t') ++begin;
+  const char* digits = begin + ((*begin == '-' || *begin == '+') ? 1 : 0);
+  if (*digits < '0' || *digits > '9') return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(begin, &end, 10);
+  while (*end == ' ' || *end == '\t') ++end;
+  if (*end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(v);
+}
+
+std::string cut(std::string_view text, size_t width) {
+  return std::string(text.substr(0, std::min(text.size(), width)));
+}
+
+char first_char(std::string_view line) { return line.empty() ? '\0' : line[0]; }
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    unsigned char a = static_cast<unsigned char>(text[i]);
+    unsigned char b = static_cast<unsigned char>(prefix[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+
+// Replaces the content file that a picked-up message names (content_flag
+// -1) by its text. Only a plain file of `inbox` may be named: a remote site
+// must never make this site read or remove one of its own files.
+void take_content_file(engine::ext_message& m, formdecode::output& out) {
+  std::string name = m.content.value_or("");
+  m.content_flag = 0;
+  m.content.reset();
+  if (!is_plain_name(name)) {
+    out.pg().print(
+        "Error: The content file %s of the message is not a file in the directory inbox; "
+        "the message has no content.\n<p>",
+        name);
+    return;
+  }
+  std::string path = std::string(inbox_dir) + "/" + name;
+  std::optional<std::string> text = platform::read_file(path);
+  if (!text) {
+    out.pg().print(
+        "Error: Can't open the content file \"%s\" in the directory inbox; the message has "
+        "no content.\n<p>",
+        path);
+    return;
+  }
+  platform::remove_file(path);
+  if (!text->empty()) m.content = std::move(*text);
+}
+
+}  // namespace
+
+bool is_plain_name(std::string_view name) {
+  return !name.empty() && name.find_first_of("/\\") == std::string_view::npos &&
+         name.find("..") == std::string_view::npos;
+}
+
+std::string format_message_file(const engine::ext_message& m) {
+  std::string file;
+  put_number(file, m.kind);
+  put_number(file, m.pid);
+  put_number(file, m.flag);
+  put_number(file, m.reserved);
+  put_number(file, m.msg_type);
+  put_text(file, m.msg_type_name);
+  put_text(file, m.ic_type);
+  put_text(file, m.ic_sym_name);
+  put_name(file, m.sender);
+  put_name(file, m.receiver);
+  put_number(file, m.content_flag);
+  file += m.content.value_or("");
+  file += '\n';
+  return file;
+}
+
+std::optional<engine::ext_message> parse_message_file(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (lines.size() < header_lines && pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? text.size() : nl;
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  }
+  if (lines.size() < header_lines) return std::nullopt;
+
+  std::int32_t numbers[8];
+  const int number_lines[8] = {0, 1, 2, 3, 4, 11, 16, 18};
+  for (int i = 0; i < 8; ++i) {
+    std::optional<std::int32_t> v = number_of(lines[number_lines[i]]);
+    if (!v) return std::nullopt;
+    numbers[i] = *v;
+  }
+
+  engine::ext_message m;
+  m.kind = numbers[0];
+  m.pid = numbers[1];
+  m.flag = numbers[2];
+  m.reserved = numbers[3];
+  m.msg_type = numbers[4];
+  m.msg_type_name = cut(lines[5], field_width);
+  m.ic_type = cut(lines[6], field_width);
+  m.ic_sym_name = cut(lines[7], sym_name_width);
+  m.sender = {cut(lines[8], field_width), cut(lines[9], field_width), cut(lines[10], field_width),
+              numbers[5], first_char(lines[12])};
+  m.receiver = {cut(lines[13], field_width), cut(lines[14], field_width),
+                cut(lines[15], field_width), numbers[6], first_char(lines[17])};
+  m.content_flag = numbers[7];
+
+  // The content: everything after line 19, with its inner line feeds; line
+  // ends written as carriage return and line feed read as line feeds, and
+  // blanks and line ends at the very end are dropped.
+  std::string content;
+  content.reserve(text.size() - pos);
+  for (size_t i = pos; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    content += text[i];
+  }
+  while (!content.empty() &&
+         (content.back() == ' ' || content.back() == '\n' || content.back() == '\r')) {
+    content.pop_back();
+  }
+  if (!content.empty()) m.content = std::move(content);
+  return m;
+}
+
+std::optional<engine::ext_message> read_message_file(const std::string& path,
+                                                     formdecode::output& out) {
+  std::optional<std::string> text = platform::read_file(path);
+  if (!text) {
+    out.pg().print("Error: Can't open the \"%s\" file in the directory inbox.\n<p>", path);
+    return std::nullopt;
+  }
+  std::optional<engine::ext_message> m = parse_message_file(*text);
+  if (!m) {
+    out.pg().print("Error: The file \"%s\" in the directory inbox does not hold a message.\n<p>",
+                   path);
+  }
+  return m;
+}
+
+std::optional<std::string> write_outgoing_message(exchange_state& ex,
+                                                  const engine::ext_message& m,
+                                                  const std::string& orv_id,
+                                                  formdecode::output& out) {
+  return write_outgoing_message_at(ex, m, orv_id, platform::now_seconds(), out);
+}
+
+std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
+                                                     const engine::ext_message& m,
+                                                     const std::string& orv_id,
+                                                     std::int64_t now, formdecode::output& out) {
+  int sequence = (now == ex.last_time) ? ex.sequence + 1 : 0;
+  const std::string prefix = std::string(outbox_dir) + "/";
+  auto path_for = [&](int seq) {
+    return prefix + orv_id + std::to_string(now) + std::to_string(seq);
+  };
+  // An orv id with a path in it would put the file somewhere else.
+  if (!is_plain_name(orv_id)) {
+    out.pg().print("Error: Can't open file %s in the directory outbox.\n<p>", path_for(sequence));
+    return std::nullopt;
+  }
+
+  const std::string file = format_message_file(m);
+  for (int tries = 0;; ++tries, ++sequence) {
+    std::string path = path_for(sequence);
+    std::string err;
+    if (platform::create_file_exclusive_via(path, aside_dir, file, &err)) {
+      ex.last_time = now;
+      ex.sequence = sequence;
+      out.pg().print(
+          "\n<p>*** This virtual site sends an outgoing message <br>\n in file %s%ld%d <p>",
+          orv_id, static_cast<long long>(now), sequence);
+      return path;
+    }
+    // A taken name (an earlier run of the same second) moves on to the next
+    // number; any other failure loses the message, as it cannot be written.
+    if (!platform::exists(path) || tries >= max_sequence_tries) {
+      out.pg().print("Error: Can't open file %s in the directory outbox.\n<p>", path);
+      return std::nullopt;
+    }
+  }
+}
+
+std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out) {
-  engine::not_built(out, "pick up one incoming message");
+  if (orv_id.empty()) return std::nullopt;  // would match every file
+  for (const std::string& name : platform::list_files_oldest_first(inbox_dir)) {
+    if (!starts_with_ignoring_case(name, orv_id)) continue;
+    std::string path = std::string(inbox_dir) + "/" + name;
+    if (std::find(ex.unreadable.begin(), ex.unreadable.end(), path) != ex.unreadable.end()) {
+      continue;
+    }
+    if (path == ex.last_picked_up) {
+      out.pg().print("Error: filename %s is the same as the previous one.\n<p>", path);
+      platform::remove_file(path);
+      return std::nullopt;
+    }
+    ex.last_picked_up = path;
+    std::optional<engine::ext_message> m = read_message_file(path, out);
+    if (!m) {
+      ex.unreadable.push_back(path);
+      continue;
+    }
+    out.pg().print("<p>\nPick up an incoming message from file: %s\n<p>", path);
+    platform::remove_file(path);
+    if (m->content_flag == -1) take_content_file(*m, out);
+    return m;
+  }
+  return std::nullopt;
 }
 
 void send_outgoing_messages(formdecode::output& out) {

@@ -1,10 +1,21 @@
 // Inbox and outbox exchange: messages between sites travel as small text
 // files. Outgoing files wait in `outbox` until the site's put script takes
 // them; the get script leaves incoming files in `inbox`.
+//
+// A message file holds one `ext_message`, one field per line:
+//   1 kind, 2 pid, 3 flag, 4 reserved, 5 msg_type, 6 msg_type_name,
+//   7 ic_type, 8 ic_sym_name, 9-13 sender (server id, orv id, ic type,
+//   ic id, flag character), 14-18 receiver (the same five), 19 content_flag,
+//   20 the content, which runs to the end of the file and may span lines.
+// Outgoing files are named after the target site's orv id, the second they
+// were written in and a sequence number within that second.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/ext_message.h"
 #include "formdecode/page.h"
@@ -16,16 +27,66 @@ inline constexpr const char* outbox_dir = "outbox";
 inline constexpr const char* get_script = "orv_ftp_get.cmd";
 inline constexpr const char* put_script = "orv_ftp_put.cmd";
 
+/// Where message files are written before they are renamed into `outbox`:
+/// the working directory, on the same file system as `outbox` but out of
+/// the put script's sight.
+inline constexpr const char* aside_dir = ".";
+
 /// What the exchange remembers during one run.
 struct exchange_state {
   std::string last_picked_up;  // name of the last incoming file of this run
+  std::vector<std::string> unreadable;  // incoming files refused in this run
   long long last_time = 0;     // second of the last outgoing file
   int sequence = 0;            // number of that file within its second
 };
 
-/// Takes the oldest incoming message file addressed to `orv_id` from
-/// `inbox`, removes the file and returns its message; nothing when none is
-/// left.
+/// The text of a message file for `m` (20 lines; the content last).
+std::string format_message_file(const engine::ext_message& m);
+
+/// The message held by the text of a message file. Nothing when the text
+/// does not hold the 19 lines before the content, or a number line is not a
+/// decimal number. Lines may end with a carriage return before the line
+/// feed; text fields are cut to their fixed widths.
+std::optional<engine::ext_message> parse_message_file(std::string_view text);
+
+/// Reads the message file `path`. A file that cannot be opened gives
+/// "Error: Can't open the \"%s\" file in the directory inbox.\n<p>" on the
+/// page; one that does not hold a message gives its own line. Nothing is
+/// returned then.
+std::optional<engine::ext_message> read_message_file(const std::string& path,
+                                                     formdecode::output& out);
+
+/// True when `name` can only name an entry directly inside a directory:
+/// not empty, no "/", no "\\" and no "..".
+bool is_plain_name(std::string_view name);
+
+/// Writes `m` as a new file in `outbox` for the site `orv_id`, named
+/// orv id, second, sequence number. The sequence number counts files of the
+/// same second of this run and goes further up while the name is taken, so
+/// an existing file is never replaced. The file is written aside and
+/// linked into `outbox` whole. Reports the file on the page. Returns the
+/// path written, or nothing (with "Error: Can't open file %s in the
+/// directory outbox.\n<p>") when the orv id is not a plain name or the file
+/// cannot be created.
+std::optional<std::string> write_outgoing_message(exchange_state& ex,
+                                                  const engine::ext_message& m,
+                                                  const std::string& orv_id,
+                                                  formdecode::output& out);
+
+/// The same at a given second (for tests and for callers with a clock).
+std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
+                                                     const engine::ext_message& m,
+                                                     const std::string& orv_id,
+                                                     std::int64_t now, formdecode::output& out);
+
+/// Takes the oldest incoming message file addressed to `orv_id` (its name
+/// begins with the orv id, without regard to case) from `inbox`, removes the
+/// file and returns its message; nothing when none is left. A message whose
+/// content_flag is -1 names a content file: it must be a plain file of
+/// `inbox`, whose text becomes the content (the file is removed); the
+/// returned message then carries content_flag 0. Any other name leaves the
+/// message without content. A file that does not hold a message stays in
+/// `inbox`; it is reported once and passed over for the rest of the run.
 std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out);
 

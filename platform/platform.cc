@@ -58,6 +58,18 @@ bool write_aside(const std::string& aside, std::string_view contents, std::strin
   return ok;
 }
 
+// Writes `contents` to `aside` and links it to `path`; the aside name is
+// always removed again.
+bool link_into_place(const std::string& aside, const std::string& path, std::string_view contents,
+                     std::string* err) {
+  if (!write_aside(aside, contents, err)) return false;
+  // link() fails when the name is taken, so an existing file is never replaced.
+  bool ok = ::link(aside.c_str(), path.c_str()) == 0;
+  if (!ok && err) *err = path + ": " + std::strerror(errno);
+  ::unlink(aside.c_str());
+  return ok;
+}
+
 }  // namespace
 
 bool make_directory(const std::string& path) {
@@ -140,13 +152,14 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 }
 
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err) {
-  std::string aside = aside_name(path);
-  if (!write_aside(aside, contents, err)) return false;
-  // link() fails when the name is taken, so an existing file is never replaced.
-  bool ok = ::link(aside.c_str(), path.c_str()) == 0;
-  if (!ok && err) *err = path + ": " + std::strerror(errno);
-  ::unlink(aside.c_str());
-  return ok;
+  return link_into_place(aside_name(path), path, contents, err);
+}
+
+bool create_file_exclusive_via(const std::string& path, const std::string& aside_dir,
+                               std::string_view contents, std::string* err) {
+  std::string::size_type slash = path.rfind('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return link_into_place(aside_name(aside_dir + "/" + base), path, contents, err);
 }
 
 std::optional<std::string> read_file(const std::string& path) {

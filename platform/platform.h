@@ -55,6 +55,12 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 /// never shows half a file. False when the name is taken or on failure.
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err);
 
+/// Like `create_file_exclusive`, but the text is written in `aside_dir`
+/// (same file system) before it is linked to `path`, so a program that
+/// watches the directory of `path` never sees a partial or temporary file.
+bool create_file_exclusive_via(const std::string& path, const std::string& aside_dir,
+                               std::string_view contents, std::string* err);
+
 /// The whole content of a file as bytes, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);
 

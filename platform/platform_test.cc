@@ -104,6 +104,20 @@ TEST(Platform, CreateExclusiveRefusesTakenName) {
   EXPECT_EQ((std::vector<std::string>{"m"}), test_util::list_dir(t.path()));
 }
 
+TEST(Platform, CreateExclusiveViaWritesAsideInAnotherDirectory) {
+  scoped_temp_dir t;
+  std::string err;
+  platform::make_directory(t / "box");
+  platform::make_directory(t / "aside");
+  EXPECT_TRUE(platform::create_file_exclusive_via(t / "box/m", t / "aside", "one", &err)) << err;
+  EXPECT_FALSE(platform::create_file_exclusive_via(t / "box/m", t / "aside", "two", &err));
+  EXPECT_EQ("one", read_file(t / "box/m"));
+  EXPECT_EQ((std::vector<std::string>{"m"}), test_util::list_dir(t / "box"));
+  EXPECT_TRUE(test_util::list_dir(t / "aside").empty()) << "the aside copy is removed";
+  EXPECT_FALSE(platform::create_file_exclusive_via(t / "box/n", t / "missing", "x", &err));
+  EXPECT_FALSE(platform::exists(t / "box/n"));
+}
+
 TEST(Platform, ReadAndRemoveFile) {
   scoped_temp_dir t;
   write_file(t / "bytes", std::string("a\0b\r\n", 5));
