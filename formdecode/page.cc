@@ -46,18 +46,18 @@ std::string html_escape(std::string_view text) {
 
 namespace {
 
-// Formats one number with the conversion spec `spec` (e.g. "%-5ld").
+// Formats one number with the printf pattern `pattern` (e.g. "%-5ld").
 template <class T>
-void append_number(std::string& out, const std::string& spec, T value) {
+void append_number(std::string& out, const std::string& pattern, T value) {
   char buf[512];
-  int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+  int n = std::snprintf(buf, sizeof buf, pattern.c_str(), value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof buf) {
     out.append(buf, static_cast<size_t>(n));
     return;
   }
   std::vector<char> big(static_cast<size_t>(n) + 1);
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), pattern.c_str(), value);
   out.append(big.data(), static_cast<size_t>(n));
 }
 
@@ -86,7 +86,7 @@ std::string format(std::string_view fmt, std::initializer_list<fmt_arg> args, bo
       out += '%';
       continue;
     }
-    // The spec without length modifiers; the value decides the C type.
+    // The pattern without length modifiers; the value decides the C type.
     std::string flags;
     for (size_t k = start; k < i; ++k)
       if (fmt[k] != 'l' && fmt[k] != 'h') flags += fmt[k];

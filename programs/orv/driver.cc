@@ -18,18 +18,18 @@ namespace orv {
 namespace {
 
 // Everything a request needs before it touches cells: the query-site table,
-// the keyword knowledge base (read twice: group tree, then keyword tree)
-// and all cells.
-void load_world(engine::engine_state& st) {
-  site::read_site_table(st.out);
-  site::read_knowledge_base(st.out);
+// the keyword knowledge base (group tree and keyword tree) and all cells.
+// The site data is returned for the rest of the run.
+site::world load_world(engine::engine_state& st) {
+  site::world w = site::read_world(st.out);
   engine::load_all_cells(st);
+  return w;
 }
 
 // SYS_PICK_UP_MSG: fetch incoming files, process each against the one
 // population loaded at the start, save once after the last.
 void pick_up_messages(engine::engine_state& st) {
-  load_world(st);
+  site::world w = load_world(st);
   platform::run_site_script(exchange::get_script);
   exchange::exchange_state ex;
   while (std::optional<engine::ext_message> m =
@@ -87,7 +87,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 
   if (m.flag != engine::ORV_MSG) {
-    load_world(st);
+    site::world w = load_world(st);
     engine::handle_ext_message(st, m);
     engine::save_all_cells(st);
   } else {
