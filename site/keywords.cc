@@ -49,13 +49,13 @@ std::optional<keyword_tree> keyword_tree::parse(std::string_view text, blank_rul
     char c = text[pos];
     if (c == '(') {
       int last = last_child[static_cast<size_t>(levels.back())];
-      if (last < 0) return fail("\"(\" comes before any keyword of its level");
+      if (last < 0) return fail("a '(' comes before any keyword of its level");
       levels.push_back(last);
       ++pos;
       continue;
     }
     if (c == ')') {
-      if (levels.size() == 1) return fail("\")\" closes no \"(\"");
+      if (levels.size() == 1) return fail("a ')' closes no '('");
       levels.pop_back();
       ++pos;
       continue;

@@ -65,9 +65,9 @@ TEST(KeywordTree, RefusesWhatTheTreeCannotHold) {
     std::string text;
     std::string err;
   } cases[] = {
-      {"(a)", "line 1: \"(\" comes before any keyword of its level"},
-      {"a (\n(b)\n)", "line 2: \"(\" comes before any keyword of its level"},
-      {"a\n)\nb", "line 2: \")\" closes no \"(\""},
+      {"(a)", "line 1: a '(' comes before any keyword of its level"},
+      {"a (\n(b)\n)", "line 2: a '(' comes before any keyword of its level"},
+      {"a\n)\nb", "line 2: a ')' closes no '('"},
       {std::string(81, 'k'), "line 1: a keyword is longer than 80 characters"},
   };
   for (const auto& c : cases) {
@@ -166,7 +166,7 @@ TEST(KnowledgeBase, BothTreesFromOneText) {
   EXPECT_EQ("[]([a b\t]([c]))", shape(kb->keywords));
   EXPECT_EQ("[Universal]([a, b]([c]))", shape(kb->groups));
   EXPECT_FALSE(site::parse_knowledge_base("x\n)\n", &err));
-  EXPECT_EQ("line 2: \")\" closes no \"(\"", err);
+  EXPECT_EQ("line 2: a ')' closes no '('", err);
 }
 
 }  // namespace
