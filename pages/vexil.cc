@@ -182,7 +182,8 @@ void copy_text_file(formdecode::page& pg, const std::string& path) {
 }
 
 void not_implemented(formdecode::page& pg, std::string_view what) {
-  pg.print("Sorry! %s is not implemented yet.\n<p>", what);
+  // `what` is always a text of the program itself ("image & text").
+  pg.print_markup("Sorry! %s is not implemented yet.\n<p>", what);
 }
 
 void write_link(formdecode::page& pg, const std::string& target) {
