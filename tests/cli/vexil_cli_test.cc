@@ -326,4 +326,65 @@ TEST_F(VexilCli, CarriageReturnsBeforeLineFeedsAreDropped) {
             page("zoa_name=w"));
 }
 
+// The sample pages shipped with the sample site.
+class VexilSamples : public VexilCli {
+ protected:
+  VexilSamples() {
+    for (const char* name : {"orv_manager.zoaml", "orv_manager.tpl", "orv_manager.par",
+                             "about.zoaml", "about.txt", "site_map.zoaml"}) {
+      std::optional<std::string> text =
+          read_file(std::string(SAMPLES_DIR) + "/html/zoaml/" + name);
+      EXPECT_TRUE(text) << name;
+      file(name, text.value_or(""));
+    }
+  }
+
+  // A sample page shown without any error text.
+  std::string clean_page(const std::string& name) {
+    std::string out = page("zoa_name=" + name);
+    for (const char* bad : {"Syntax Error", "Invalid syntax", "doesn't exist", "Warning",
+                            "You should define", "Sorry!"}) {
+      EXPECT_EQ(std::string::npos, out.find(bad)) << name << ": " << bad << "\n" << out;
+    }
+    return out;
+  }
+};
+
+TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
+  std::string out = clean_page("orv_manager");
+  auto has = [&](const std::string& text) {
+    EXPECT_NE(std::string::npos, out.find(text)) << text;
+  };
+  // Create a vantle, with the stored values of the parameter file.
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_CREATE\">");
+  has("<INPUT TYPE=\"hidden\" NAME=\"ic_par_num\" VALUE=\"9\">");
+  has("NAME=\"doc_id\" SIZE=40 VALUE=\"doc-001\">");
+  has("NAME=\"i_behave\" SIZE=40 VALUE=\"\">");
+  has("VALUE=\"Archives\" CHECKED>");
+  has("VALUE=\"Profile\" >");
+  // Query, show, configuration, pick-up and send.
+  has("<INPUT TYPE=\"hidden\" NAME=\"vantle_type\" VALUE=\"Info_Gathering\">");
+  has("<OPTION VALUE=\"MSG_SHOW_ALL\" SELECTED>");
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_SHOW_CONFIG\">");
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_UPDATE_CONFIG\">");
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"SYS_PICK_UP_MSG\">");
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"SYS_SEND_MSG\">");
+  // The page's own form, and the links to the other two pages.
+  has("<INPUT TYPE=\"hidden\" NAME=\"zoa_name\" VALUE=\"orv_manager\">");
+  has("<a href=\"vexil.cgi?zoa_name=about.zoaml\"> link to about </a>");
+  has("<a href=\"vexil.cgi?zoa_name=site_map.zoaml\"> link to site_map </a>");
+  has("<img src=\"S-Event_Data/Images/site_map.gif\" align=center>");
+  EXPECT_FALSE(read_file(path("orv_manager.par")));
+}
+
+TEST_F(VexilSamples, TextAndImagePages) {
+  std::string about = clean_page("about.zoaml");
+  EXPECT_EQ(header + *read_file(path("about.txt")), about);
+  EXPECT_NE(std::string::npos, about.find("vexil.cgi?zoa_name=orv_manager.zoaml"));
+  EXPECT_NE(std::string::npos, about.find("vexil.cgi?zoa_name=site_map.zoaml"));
+  EXPECT_EQ(header + "<center><img src=\"S-Event_Data/Images/site_map.gif\" align=center>"
+                     "</center>\n",
+            clean_page("site_map"));
+}
+
 }  // namespace
