@@ -307,6 +307,20 @@ TEST_F(ExchangeTest, UnreadableFileGivesTheOpenError) {
             take_page());
 }
 
+TEST_F(ExchangeTest, MissingDirectoriesGiveTheListingErrors) {
+  ::rmdir("inbox");
+  ::rmdir("outbox");
+  write_file("orv_ftp_put.cmd", "#!/bin/sh\ntouch put_ran\n");
+  ::chmod("orv_ftp_put.cmd", 0755);
+  EXPECT_FALSE(exchange::pick_up_message(ex_, "east", out_));
+  exchange::send_outgoing_messages(out_);
+  EXPECT_EQ(
+      "Error: Can't open the \"tmp\" file for the directory inbox.\n<p>"
+      "Error: Can't open the \"temp\" file for the directory outbox.\n<p>",
+      take_page());
+  EXPECT_FALSE(read_file("put_ran"));
+}
+
 TEST_F(ExchangeTest, FileSeenAgainAfterItWasPickedUpEndsThePickUp) {
   incoming("east1", sample_message(), 100);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));
