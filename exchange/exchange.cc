@@ -248,6 +248,12 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
 
 std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out) {
+  // The listing of `inbox`; a directory that cannot be listed reports as
+  // the listing file did when it could not be opened.
+  if (!platform::is_directory(inbox_dir)) {
+    out.pg().write("Error: Can't open the \"tmp\" file for the directory inbox.\n<p>");
+    return std::nullopt;
+  }
   if (orv_id.empty()) return std::nullopt;  // would match every file
   for (const std::string& name : platform::list_files_oldest_first(inbox_dir)) {
     if (!starts_with_ignoring_case(name, orv_id)) continue;
@@ -275,6 +281,10 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
 }
 
 void send_outgoing_messages(formdecode::output& out) {
+  if (!platform::is_directory(outbox_dir)) {
+    out.pg().write("Error: Can't open the \"temp\" file for the directory outbox.\n<p>");
+    return;
+  }
   std::vector<std::string> files = platform::list_files_oldest_first(outbox_dir);
   for (const std::string& name : files) out.pg().print("Send the outgoing message: %s<br>\n", name);
   if (files.empty()) {

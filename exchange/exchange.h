@@ -87,12 +87,16 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
 /// returned message then carries content_flag 0. Any other name leaves the
 /// message without content. A file that does not hold a message stays in
 /// `inbox`; it is reported once and passed over for the rest of the run.
+/// Without an `inbox` directory "Error: Can't open the \"tmp\" file for the
+/// directory inbox.\n<p>" is written and nothing is returned.
 std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out);
 
 /// Carries out SYS_SEND_MSG: reports every file of `outbox` and, when there
 /// is at least one, runs the put script, which delivers them. The program
-/// never deletes outbox files itself.
+/// never deletes outbox files itself. Without an `outbox` directory
+/// "Error: Can't open the \"temp\" file for the directory outbox.\n<p>" is
+/// written and nothing is sent.
 void send_outgoing_messages(formdecode::output& out);
 
 }  // namespace exchange

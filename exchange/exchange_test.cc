@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -306,6 +307,20 @@ TEST_F(ExchangeTest, UnreadableFileGivesTheOpenError) {
             take_page());
 }
 
+TEST_F(ExchangeTest, MissingDirectoriesGiveTheListingErrors) {
+  ::rmdir("inbox");
+  ::rmdir("outbox");
+  write_file("orv_ftp_put.cmd", "#!/bin/sh\ntouch put_ran\n");
+  ::chmod("orv_ftp_put.cmd", 0755);
+  EXPECT_FALSE(exchange::pick_up_message(ex_, "east", out_));
+  exchange::send_outgoing_messages(out_);
+  EXPECT_EQ(
+      "Error: Can't open the \"tmp\" file for the directory inbox.\n<p>"
+      "Error: Can't open the \"temp\" file for the directory outbox.\n<p>",
+      take_page());
+  EXPECT_FALSE(read_file("put_ran"));
+}
+
 TEST_F(ExchangeTest, FileSeenAgainAfterItWasPickedUpEndsThePickUp) {
   incoming("east1", sample_message(), 100);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));
@@ -361,6 +376,94 @@ TEST_F(ExchangeTest, ContentFileOutsideInboxIsNeverReadOrRemoved) {
   EXPECT_NE(std::string::npos,
             take_page().find("Error: Can't open the content file \"inbox/missing\" in the "
                              "directory inbox; the message has no content.\n<p>"));
+}
+
+// The sample transfer scripts of samples/site move files between sites
+// that live in sibling directories, as three sites on one machine do.
+class SampleScripts : public ::testing::Test {
+ protected:
+  SampleScripts() : old_(::getcwd(nullptr, 0)), out_(page_) {
+    std::string here = __FILE__;
+    std::string samples = here.substr(0, here.rfind("/exchange/")) + "/samples/site/";
+    for (const char* site : {"north", "east", "south"}) {
+      std::string html = root_ / (std::string(site) + "/html/");
+      write_file(html + "config.txt", read_file(samples + site + "/config.txt").value_or(""));
+      platform::make_directory(html + "inbox");
+      platform::make_directory(html + "outbox");
+      for (const char* script : {"orv_ftp_put.cmd", "orv_ftp_get.cmd"}) {
+        write_file(html + script, read_file(samples + script).value_or(""));
+        EXPECT_EQ(0, ::chmod((html + script).c_str(), 0755));
+      }
+    }
+  }
+  ~SampleScripts() override {
+    if (::chdir(old_)) {}
+    free(old_);
+  }
+
+  void at(const std::string& site) {
+    ASSERT_EQ(0, ::chdir((root_ / (site + "/html")).c_str()));
+  }
+
+  // Writes a message from `from` to the site `to` at the given second, as
+  // the first file of a run.
+  void send(const std::string& from, const std::string& to, std::int64_t second) {
+    at(from);
+    ext_message m = sample_message();
+    m.sender.orv_id = from;
+    m.receiver.orv_id = to;
+    exchange::exchange_state ex;
+    ASSERT_TRUE(exchange::write_outgoing_message_at(ex, m, to, second, out_));
+  }
+
+  std::vector<std::string> files(const std::string& rel) { return list_dir(root_ / rel); }
+
+  test_util::scoped_temp_dir root_;
+  char* old_;
+  std::ostringstream page_;
+  formdecode::output out_;
+};
+
+TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
+  // north and east both write to south in the same second: the same name.
+  send("north", "SOUTH", 1700000000);
+  send("north", "east", 1700000000);
+  send("north", "west", 1700000000);
+  send("east", "south", 1700000000);
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));  // at east
+  at("north");
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+
+  EXPECT_EQ((std::vector<std::string>{"SOUTH17000000000", "south17000000000"}),
+            files("south/html/inbox"));
+  EXPECT_EQ((std::vector<std::string>{"east17000000000"}), files("east/html/inbox"));
+  EXPECT_EQ((std::vector<std::string>{"west17000000000"}), files("north/html/outbox"))
+      << "a file for an unknown site stays";
+  EXPECT_TRUE(files("east/html/outbox").empty());
+
+  // A third file of the same name gets a suffix and keeps both others.
+  send("east", "south", 1700000000);
+  at("east");
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+  EXPECT_EQ(
+      (std::vector<std::string>{"SOUTH17000000000", "south17000000000", "south17000000000.1"}),
+      files("south/html/inbox"));
+  EXPECT_EQ((std::vector<std::string>{"config.txt", "inbox", "orv_ftp_get.cmd",
+                                      "orv_ftp_put.cmd", "outbox"}),
+            files("south/html"))
+      << "nothing is left beside the inbox";
+
+  // south picks all three up; the get script has nothing to fetch.
+  at("south");
+  EXPECT_EQ(0, platform::run_site_script(exchange::get_script));
+  exchange::exchange_state ex;
+  std::vector<std::string> senders;
+  while (std::optional<ext_message> m = exchange::pick_up_message(ex, "south", out_)) {
+    senders.push_back(m->sender.orv_id);
+  }
+  std::sort(senders.begin(), senders.end());
+  EXPECT_EQ((std::vector<std::string>{"east", "east", "north"}), senders);
+  EXPECT_TRUE(files("south/html/inbox").empty());
 }
 
 }  // namespace

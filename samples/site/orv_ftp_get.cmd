@@ -1,0 +1,9 @@
+#!/bin/sh
+# orv_ftp_get.cmd: fetches the message files addressed to this site into
+# `inbox`. orv runs it in its `html` directory at the start of
+# SYS_PICK_UP_MSG.
+#
+# For sites on one machine the put script of the sending site has already
+# moved the files into this site's inbox, so there is nothing to fetch. A
+# site that receives over a network fetches here (see README.md).
+exit 0
