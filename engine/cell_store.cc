@@ -1,9 +1,249 @@
 #include "engine/cell_store.h"
 
+#include <optional>
+#include <set>
+
+#include "engine/fg_reader.h"
+#include "formdecode/page.h"
+#include "platform/platform.h"
+
 namespace engine {
+namespace {
 
-void load_all_cells(engine_state& st) { not_built(st.out, "load all cells"); }
+using formdecode::run_exit;
 
-void save_all_cells(engine_state& st) { not_built(st.out, "save all cells"); }
+// Labels of the cell header, in block order.
+constexpr std::string_view id_label = "id: ";
+constexpr std::string_view type_label = "ic type: ";
+constexpr std::string_view current_label = "current state: ";
+constexpr std::string_view initial_label = "initial state: ";
+constexpr std::string_view max_time_label = "max. time: ";
+constexpr std::string_view sym_label = "ic symbolic name: ";
+constexpr std::string_view sys_server_label = "ic sys name -- server id: ";
+constexpr std::string_view sys_orv_label = "ic sys name -- orv id: ";
+constexpr std::string_view sys_type_label = "ic sys name -- ic type: ";
+constexpr std::string_view sys_id_label = "ic sys name -- ic id: ";
+constexpr std::string_view sys_flag_label = "ic sys name -- flag: ";
+constexpr std::string_view input_label = "input list: ";
+constexpr std::string_view output_label = "output list: ";
+constexpr std::string_view same_ic_label = "same ic: ";
+
+// A count of list entries; negative counts do not occur in a store.
+std::int32_t count_after(store_reader& r, std::string_view label) {
+  std::optional<std::int32_t> n = parse_int(r.labelled(label));
+  if (!n || *n < 0) r.fail("\"" + std::string(label) + "\" must be followed by a count");
+  return *n;
+}
+
+std::int32_t number_after(store_reader& r, std::string_view label) {
+  std::optional<std::int32_t> n = parse_int(r.labelled(label));
+  if (!n) r.fail("\"" + std::string(label) + "\" must be followed by a number");
+  return *n;
+}
+
+// The first word of `s` (empty when there is none).
+std::string first_word(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_first_of(" \t", b);
+  return std::string(s.substr(b, e == std::string_view::npos ? e : e - b));
+}
+
+void write_input(store_writer& w, const msg_node& n) {
+  const message& m = n.msg;
+  w.numbers({n.source, m.msg_type, m.mflag});
+  w.number(m.sender);
+  w.text(m.sym_names.empty() ? std::string() : m.sym_names.front());
+  w.text(m.server_id);
+  w.text(m.orv_id);
+  w.optional_text(m.itype);
+  // An empty receiver list is kept as an empty line.
+  w.line(m.receivers.empty() ? std::string() : std::to_string(m.receivers.front()));
+  w.character(m.flag);
+  w.optional_text(m.content);
+  w.fuzzy(m.fuzzy);
+}
+
+msg_node read_input(store_reader& r) {
+  msg_node n;
+  std::vector<std::int32_t> head = r.numbers("an input entry", 3);
+  n.source = head[0];
+  message& m = n.msg;
+  m.msg_type = head[1];
+  m.mflag = head[2];
+  m.sender = r.number("the sender of an input entry");
+  std::string sym = r.trimmed_text("the symbolic name of an input entry");
+  if (!sym.empty()) m.sym_names.push_back(std::move(sym));
+  m.server_id = r.trimmed_text("the server id of an input entry");
+  m.orv_id = r.trimmed_text("the orv id of an input entry");
+  m.itype = r.optional_text("the ic type of an input entry");
+  std::string_view receiver = trim_trailing_spaces(r.line("the receiver of an input entry"));
+  if (!receiver.empty()) {
+    std::optional<std::int32_t> id = parse_int(receiver);
+    if (!id) r.fail("the receiver of an input entry must be a number");
+    m.receivers.push_back(*id);
+  }
+  m.flag = r.character("the flag of an input entry");
+  m.content = r.optional_text("the content of an input entry");
+  m.fuzzy = r.fuzzy("the fuzzy value of an input entry");
+  return n;
+}
+
+}  // namespace
+
+void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
+  w.line(std::string(id_label) + std::to_string(cell.id));
+  w.line(std::string(type_label) + cell.ic_type);
+  w.line(std::string(current_label) + std::to_string(cell.current_state));
+  w.line(std::string(initial_label) + std::to_string(cell.initial_state));
+  w.line(std::string(max_time_label) + std::to_string(cell.max_time));
+  w.line(std::string(sym_label) + encode_text(cell.sym_name));
+  w.line(std::string(sys_server_label) + cell.sys_name.server_id);
+  w.line(std::string(sys_orv_label) + cell.sys_name.orv_id);
+  w.line(std::string(sys_type_label) + cell.sys_name.ic_type);
+  w.line(std::string(sys_id_label) + std::to_string(cell.sys_name.ic_id));
+  w.line(std::string(sys_flag_label) +
+         (cell.sys_name.flag ? std::string(1, cell.sys_name.flag) : std::string()));
+
+  w.line(std::string(input_label) + std::to_string(cell.inputs.size()));
+  for (const msg_node& n : cell.inputs) write_input(w, n);
+
+  w.line(std::string(output_label) + std::to_string(cell.outputs.size()));
+  for (const output_group& g : cell.outputs) {
+    w.number(static_cast<long long>(g.msgs.size()));
+    for (const msg_node& n : g.msgs) w.numbers({n.source, n.msg.msg_type, n.msg.mflag});
+  }
+
+  int taken = 0;
+  for (std::int32_t v : cell.same_ic) taken += v != -1;
+  w.line(std::string(same_ic_label) + std::to_string(taken));
+  for (int i = 0; i < same_ic_slots; ++i) {
+    if (cell.same_ic[static_cast<size_t>(i)] != -1) {
+      w.numbers({i, cell.same_ic[static_cast<size_t>(i)]});
+    }
+  }
+
+  st.hooks.save_mm(w, cell);
+}
+
+ic_record read_cell(engine_state& st, store_reader& r) {
+  ic_record cell;
+  cell.id = number_after(r, id_label);
+  cell.ic_type = first_word(r.labelled(type_label));
+  cell.current_state = number_after(r, current_label);
+  cell.initial_state = number_after(r, initial_label);
+  cell.max_time = number_after(r, max_time_label);
+  cell.sym_name = decode_text(r.labelled(sym_label));
+  cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
+  cell.sys_name.orv_id = first_word(r.labelled(sys_orv_label));
+  cell.sys_name.ic_type = first_word(r.labelled(sys_type_label));
+  cell.sys_name.ic_id = number_after(r, sys_id_label);
+  std::string_view flag = r.labelled(sys_flag_label);
+  cell.sys_name.flag = flag.empty() ? '\0' : flag[0];
+  cell.birth_time = st.clock;
+
+  std::int32_t n = count_after(r, input_label);
+  cell.input_count = n;
+  for (std::int32_t i = 0; i < n; ++i) cell.inputs.push_front(read_input(r));
+
+  std::int32_t g = count_after(r, output_label);
+  cell.output_count = g;
+  for (std::int32_t i = 0; i < g; ++i) {
+    std::int32_t k = r.number("the size of an output group");
+    if (k < 0) r.fail("the size of an output group must not be negative");
+    output_group group;
+    for (std::int32_t j = 0; j < k; ++j) {
+      std::vector<std::int32_t> v = r.numbers("an output message", 3);
+      msg_node node;
+      node.source = v[0];
+      node.msg.msg_type = v[1];
+      node.msg.mflag = v[2];
+      // Only these three fields are stored; the message came from this
+      // cell and went to the stored receiver.
+      node.msg.sender = cell.id;
+      node.msg.receivers.push_back(v[0]);
+      group.msgs.insert(group.msgs.begin(), std::move(node));
+    }
+    cell.outputs.push_front(std::move(group));
+  }
+
+  std::int32_t s = count_after(r, same_ic_label);
+  for (std::int32_t i = 0; i < s; ++i) {
+    std::vector<std::int32_t> v = r.numbers("a same ic entry", 2);
+    if (v[0] < 0 || v[0] >= same_ic_slots) r.fail("a same ic slot must lie in 0..49");
+    cell.same_ic[static_cast<size_t>(v[0])] = v[1];
+  }
+
+  cell.fg = read_fg_functions(st, cell.ic_type);
+  cell.mm = st.hooks.new_internal_mm(cell.ic_type);
+  st.hooks.load_mm(r, cell);
+  return cell;
+}
+
+void load_all_cells(engine_state& st) {
+  st.active.clear();
+  std::optional<std::string> data = platform::read_file(store_file);
+  if (!data) {
+    st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
+    return;
+  }
+  store_reader r(*data);
+  cell_list loaded;
+  try {
+    while (!r.at_end()) loaded.push_front(read_cell(st, r));
+  } catch (const store_error& e) {
+    // The description names labels and fields only, never file data.
+    st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
+                             e.line, e.what);
+    st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, e.line,
+                      e.what);
+    throw run_exit{1};
+  }
+  st.active = std::move(loaded);
+}
+
+void save_all_cells(engine_state& st) {
+  if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
+  store_writer w;
+  for (const ic_record& cell : st.active) write_cell(st, w, cell);
+  std::string err;
+  if (!platform::replace_file(store_file, w.str(), &err)) {
+    st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
+    throw run_exit{1};
+  }
+  if (!file_backup_copy(store_file, w.str())) {
+    st.out.both("Can't file a backup copy of %s in %s.<p>\n", store_file, backup_dir);
+  }
+}
+
+std::string next_backup_name(const std::string& store_name) {
+  const std::string prefix = store_name + ".b";
+  std::set<long long> taken;
+  for (const std::string& name : platform::list_files_oldest_first(backup_dir)) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    long long n = std::stoll(digits);
+    if (std::to_string(n) == digits) taken.insert(n);
+  }
+  long long next = 0;
+  while (taken.count(next)) ++next;
+  return std::string(backup_dir) + "/" + prefix + std::to_string(next);
+}
+
+bool file_backup_copy(const std::string& store_name, std::string_view contents) {
+  // The name is free unless something other than a regular file holds it,
+  // or another process took it meanwhile: then the next number is tried.
+  std::string name = next_backup_name(store_name);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (platform::create_file_exclusive(name, contents, nullptr)) return true;
+    std::string bumped = name.substr(0, name.rfind(".b") + 2);
+    name = bumped + std::to_string(std::stoll(name.substr(bumped.size())) + 1);
+  }
+  return false;
+}
 
 }  // namespace engine

@@ -2,19 +2,44 @@
 // with numbered copies in `BACKUP`.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "engine/engine.h"
+#include "engine/store_text.h"
 
 namespace engine {
 
 /// The store file in the working directory.
 inline constexpr const char* store_file = "file.ic";
 
-/// Loads every cell of `file.ic` into the active list (emptied first). A
-/// missing file is noted in the trace and leaves no cells.
+/// The directory of the backup copies.
+inline constexpr const char* backup_dir = "BACKUP";
+
+/// Loads every cell of `file.ic` into the active list. A missing file is
+/// noted in the trace and leaves no cells. A store that does not read as
+/// the format says is reported with its line number and ends the run
+/// (status 1) before anything is replaced, so it is never saved over.
 void load_all_cells(engine_state& st);
 
-/// Writes the active list to `file.ic` and files a numbered copy of the new
-/// store in `BACKUP`.
+/// Writes the active list to `file.ic` (written aside and renamed into
+/// place, so a run that dies meanwhile leaves the old store whole) and
+/// files a numbered copy of the new store in `BACKUP`. A store that cannot
+/// be written is reported and ends the run (status 1).
 void save_all_cells(engine_state& st);
+
+/// The text of one cell block, application block included.
+void write_cell(engine_state& st, store_writer& w, const ic_record& cell);
+
+/// Reads one cell block (the reader stands at its first line).
+ic_record read_cell(engine_state& st, store_reader& r);
+
+/// The lowest free backup name for `store_name` in `BACKUP`
+/// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.
+std::string next_backup_name(const std::string& store_name);
+
+/// Files `contents` (the store just written) under the next free backup
+/// name. False when no copy could be made.
+bool file_backup_copy(const std::string& store_name, std::string_view contents);
 
 }  // namespace engine

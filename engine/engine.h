@@ -1,22 +1,52 @@
 // Engine state: everything one run of a manager program keeps about its
 // cells and messages, in one object per run.
 //
-// The records (cells, messages, lists), the pending queue and the message
-// clock join this object as the engine is built up; the program supplies
-// the message-type table and the application hooks.
+// The program supplies the message-type table and the application hooks,
+// so every manager program runs the same engine with its own application.
 #pragma once
 
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "engine/ext_message.h"
+#include "engine/hooks.h"
+#include "engine/records.h"
 #include "formdecode/page.h"
 
 namespace engine {
 
+/// One entry of a program's message-type table.
+struct message_type_name {
+  std::string_view name;  // upper-case keyword, compared exactly
+  std::int32_t number;
+};
+
+/// A program's message-type table, in the order names are compared.
+using message_table = std::span<const message_type_name>;
+
 /// The run state of the engine.
 struct engine_state {
-  engine_state(formdecode::output& o, site_identity s) : out(o), site(std::move(s)) {}
+  engine_state(formdecode::output& o, site_identity s, message_table t, app_hooks& h)
+      : out(o), site(std::move(s)), msg_types(t), hooks(h) {}
 
   formdecode::output& out;  // the page and the trace of the run
   site_identity site;       // this site's server id and orv id
+  message_table msg_types;  // names and numbers of the message types
+  app_hooks& hooks;         // the application
+
+  cell_list active;               // awake cells, newest first
+  cell_list sleeping;             // cells in SLEEP or DEAD, latest first
+  std::deque<msg_link> pending;   // messages waiting for the IC manager
+  std::int32_t clock = 0;         // messages taken from the queue this run
+
+  /// Transition functions already read this run, by IC type. Each cell
+  /// gets its own copy, since firing changes function records.
+  std::map<std::string, std::vector<fg_function>, std::less<>> fg_cache;
 };
 
 /// Reports on the page and in the trace that `operation` is not part of

@@ -162,6 +162,19 @@ bool create_file_exclusive_via(const std::string& path, const std::string& aside
   return link_into_place(aside_name(aside_dir + "/" + base), path, contents, err);
 }
 
+bool append_file(const std::string& path, std::string_view contents, std::string* err) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, file_mode);
+  if (fd < 0) {
+    if (err) *err = path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = write_all(fd, contents);
+  int saved = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok && err) *err = path + ": " + std::strerror(saved ? saved : errno);
+  return ok;
+}
+
 std::optional<std::string> read_file(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;

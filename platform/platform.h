@@ -61,6 +61,10 @@ bool create_file_exclusive(const std::string& path, std::string_view contents, s
 bool create_file_exclusive_via(const std::string& path, const std::string& aside_dir,
                                std::string_view contents, std::string* err);
 
+/// Appends `contents` to `path` in one write, creating the file (mode 0644)
+/// when it is missing. On failure `*err` says why.
+bool append_file(const std::string& path, std::string_view contents, std::string* err);
+
 /// The whole content of a file as bytes, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);
 

@@ -12,6 +12,7 @@
 #include "exchange/exchange.h"
 #include "platform/platform.h"
 #include "site/config.h"
+#include "site/orv_hooks.h"
 #include "site/world.h"
 
 namespace orv {
@@ -82,7 +83,9 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
 
   site::site_config cfg = site::read_config(out);
-  engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id});
+  site::orv_hooks hooks(out, cfg.orv_id);
+  engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
+                          site::orv_message_types, hooks);
   engine::ext_message m =
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 

@@ -1,0 +1,323 @@
+#include "engine/fg_reader.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+
+#include "platform/platform.h"
+
+namespace engine {
+namespace {
+
+using formdecode::output;
+using formdecode::run_exit;
+
+const char* const head_content = "rev";
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Everything before the first "//".
+std::string_view cut_comment(std::string_view line) {
+  size_t c = line.find("//");
+  return c == std::string_view::npos ? line : line.substr(0, c);
+}
+
+bool has_word(std::string_view s) {
+  for (char c : s) {
+    if (!is_blank(c)) return true;
+  }
+  return false;
+}
+
+// A leading decimal integer (blanks, optional sign, digits) of `s` from
+// `*pos`; `*pos` moves past it. None when there are no digits or the value
+// does not fit.
+std::optional<std::int32_t> leading_int(std::string_view s, size_t* pos) {
+  size_t p = *pos;
+  while (p < s.size() && is_blank(s[p])) ++p;
+  bool negative = false;
+  if (p < s.size() && (s[p] == '+' || s[p] == '-')) negative = s[p++] == '-';
+  size_t digits = p;
+  long long v = 0;
+  while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
+    v = v * 10 + (s[p++] - '0');
+    if (v > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+  }
+  if (p == digits) return std::nullopt;
+  if (negative) v = -v;
+  if (v < INT_MIN || v > INT_MAX) return std::nullopt;
+  *pos = p;
+  return static_cast<std::int32_t>(v);
+}
+
+// The lines of a file, each without its line end.
+class line_source {
+ public:
+  explicit line_source(std::string_view text) : text_(text) {}
+
+  // The next line, or none at the end of the file.
+  std::optional<std::string_view> next() {
+    if (pos_ >= text_.size()) return std::nullopt;
+    size_t e = text_.find('\n', pos_);
+    std::string_view line =
+        text_.substr(pos_, e == std::string_view::npos ? std::string_view::npos : e - pos_);
+    pos_ = e == std::string_view::npos ? text_.size() : e + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    last_ = line;
+    return line;
+  }
+
+  std::string_view last() const { return last_; }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+  std::string_view last_;
+};
+
+// Reads the entries of one file; every failure ends the run.
+class fg_parser {
+ public:
+  fg_parser(output& out, std::string_view text, const std::string& file_name)
+      : out_(out), lines_(text), file_name_(file_name) {}
+
+  std::vector<fg_function> parse() {
+    std::vector<fg_function> chain;
+    chain.push_back(head_function());
+    while (std::optional<std::string_view> first = next_entry_line()) {
+      chain.push_back(entry(*first));
+    }
+    return chain;
+  }
+
+ private:
+  static fg_function head_function() {
+    fg_function f;
+    f.input_count = 1;
+    f.inputs_needed = 1;
+    message spec;
+    spec.mflag = IC_ID;
+    spec.msg_type = reply_msg_type;
+    spec.content = head_content;
+    f.inputs.push_back(spec);
+    return f;
+  }
+
+  // Between entries, lines without a word (after their comment) are skipped.
+  std::optional<std::string_view> next_entry_line() {
+    while (std::optional<std::string_view> line = lines_.next()) {
+      std::string_view value = cut_comment(*line);
+      if (has_word(value)) return value;
+    }
+    return std::nullopt;
+  }
+
+  // The next line of an entry, comment cut; the file may not end here.
+  std::string_view value_line(std::string_view headline) {
+    std::optional<std::string_view> line = lines_.next();
+    if (!line) fatal_trace(out_, headline, lines_.last());
+    return cut_comment(*line);
+  }
+
+  std::int32_t number(std::string_view value, std::string_view headline) {
+    size_t pos = 0;
+    std::optional<std::int32_t> v = leading_int(value, &pos);
+    if (!v) fatal_trace(out_, headline, lines_.last());
+    return *v;
+  }
+
+  std::int32_t number_line(std::string_view headline) {
+    return number(value_line(headline), headline);
+  }
+
+  // The parameter list after a comma at `*pos`: blanks skipped, then the
+  // run up to the next blank, split at "|".
+  std::vector<parameter> parameters(std::string_view value, size_t pos,
+                                     std::string_view headline) {
+    while (pos < value.size() && is_blank(value[pos])) ++pos;
+    size_t end = pos;
+    while (end < value.size() && !is_blank(value[end])) ++end;
+    std::string_view list = value.substr(pos, end - pos);
+    if (list.size() > max_parameter_list) fatal_trace(out_, headline, lines_.last());
+    std::vector<parameter> params;
+    std::int32_t index = 0;
+    while (!list.empty()) {
+      size_t bar = list.find('|');
+      std::string_view text = list.substr(0, bar);
+      list = bar == std::string_view::npos ? std::string_view() : list.substr(bar + 1);
+      if (text.empty()) continue;
+      parameter p;
+      p.index = ++index;
+      p.name = std::string(text);
+      char c = text[0];
+      if (c == 'I' || c == 'S' || c == 'F') {
+        p.flag = PAR_CONSTANT;
+        p.content = std::string(text.substr(1));
+      } else if (c == 'X' || c == 'Y' || c == 'Z') {
+        p.flag = PAR_VARIABLE;
+      } else if (c == 'G' || c == 'H') {
+        p.flag = PAR_FUNCTION;
+      } else if (text.substr(0, 2) == "DB") {
+        p.flag = PAR_DATABASE;
+      }
+      params.push_back(std::move(p));
+    }
+    return params;
+  }
+
+  // type[:fuzzy][,parameters]
+  message message_spec(std::string_view headline) {
+    std::string_view value = value_line(headline);
+    size_t pos = 0;
+    std::optional<std::int32_t> type = leading_int(value, &pos);
+    if (!type) fatal_trace(out_, headline, lines_.last());
+    message m;
+    m.msg_type = *type;
+    bool comma_follows = pos < value.size() && value[pos] == ',';
+    if (value.find(':') != std::string_view::npos) {
+      comma_follows = false;
+      if (pos < value.size() && value[pos] == ':') {
+        std::string rest(value.substr(pos + 1));
+        char* end = nullptr;
+        float f = std::strtof(rest.c_str(), &end);
+        if (end != rest.c_str()) {
+          m.fuzzy = f;
+          pos += 1 + static_cast<size_t>(end - rest.c_str());
+          comma_follows = pos < value.size() && value[pos] == ',';
+        }
+      }
+    }
+    if (comma_follows) m.params = parameters(value, pos + 1, headline);
+    return m;
+  }
+
+  // number[,parameters]
+  std::pair<std::int32_t, std::vector<parameter>> call_spec(std::string_view headline) {
+    std::string_view value = value_line(headline);
+    size_t pos = 0;
+    std::optional<std::int32_t> n = leading_int(value, &pos);
+    if (!n) fatal_trace(out_, headline, lines_.last());
+    std::vector<parameter> params;
+    if (pos < value.size() && value[pos] == ',') params = parameters(value, pos + 1, headline);
+    return {*n, std::move(params)};
+  }
+
+  // code[,type[,name]]
+  void output_ic(fg_function& f, std::string_view headline) {
+    std::string_view value = value_line(headline);
+    size_t pos = 0;
+    std::optional<std::int32_t> code = leading_int(value, &pos);
+    if (!code) fatal_trace(out_, headline, lines_.last());
+    std::string type = "NOT_SPEC", name = "0";
+    size_t comma = value.find(',', pos);
+    if (comma != std::string_view::npos) {
+      size_t t = comma + 1;
+      while (t < value.size() && value[t] == ' ') ++t;
+      if (t < value.size() && value[t] != '/') {
+        size_t e = value.find_first_of(" \t^,/", t);
+        std::string_view run = value.substr(t, e == std::string_view::npos ? e : e - t);
+        if (!run.empty()) type = std::string(run);
+        size_t c2 = value.find(',', t);
+        if (c2 != std::string_view::npos) {
+          size_t n = c2 + 1;
+          while (n < value.size() && value[n] == ' ') ++n;
+          if (n < value.size() && value[n] != '/') {
+            size_t ne = value.find_first_of(" \t^/", n);
+            std::string_view nrun = value.substr(n, ne == std::string_view::npos ? ne : ne - n);
+            if (!nrun.empty()) name = std::string(nrun);
+          }
+        }
+      }
+    }
+    f.output_ics.insert(f.output_ics.begin(), *code);
+    f.output_ic_types.insert(f.output_ic_types.begin(), type);
+    f.output_ic_names.insert(f.output_ic_names.begin(), name);
+  }
+
+  fg_function entry(std::string_view first) {
+    fg_function f;
+    f.current_state = number(first, "Illegal fg functions format: current state");
+    f.next_state = number_line("Illegal fg functions format: next state");
+
+    std::int32_t n = number_line("Illegal fg functions format: # of input messages");
+    f.input_count = n;
+    f.inputs_needed = n;
+    for (std::int32_t i = 0; i < n; ++i) {
+      f.inputs.insert(f.inputs.begin(), message_spec("Illegal fg functions format: input message"));
+    }
+
+    std::int32_t p = number_line("Illegal fg functions format: # of predicate function");
+    if (p == 1) {
+      auto [number, params] = call_spec("Illegal fg functions format: predicate function");
+      f.predicate = fg_predicate{number, std::move(params)};
+    } else if (p != 0) {
+      fatal_trace(out_, "Illegal fg functions format: 0 or 1 predicate function supported only",
+                  lines_.last());
+    }
+
+    std::int32_t k = number_line("Illegal fg functions format: # of output ic's");
+    f.output_ic_count = k;
+    f.output_ic_count_copy = k;
+    if (k < 0) {
+      out_.pg().write("Note: no_output_ic < 0 : old spec of fg format!!\n");
+      out_.pg().write("      The result may be not what you expect!!\n");
+    }
+    std::int64_t used = k < 0 ? -static_cast<std::int64_t>(k) : k;
+    for (std::int64_t i = 0; i < used; ++i) output_ic(f, "Illegal fg functions format: output ic");
+
+    std::int32_t m = number_line("Illegal fg functions format: # of output messages");
+    if (m != used) {
+      out_.pg().print("# of ics and # of messages are not equal in %s\n", file_name_);
+      throw run_exit{0};
+    }
+    f.output_msg_count = m;
+    for (std::int32_t i = 0; i < m; ++i) {
+      message spec = message_spec("Illegal fg functions format: output messages");
+      spec.mflag = IC_ID;
+      f.outputs.insert(f.outputs.begin(), std::move(spec));
+    }
+
+    std::int32_t a = number_line("Illegal fg functions format: # of actions");
+    for (std::int32_t i = 0; i < a; ++i) {
+      auto [number, params] = call_spec("Illegal fg functions format: action");
+      f.actions.push_back(fg_action{number, std::move(params)});
+    }
+    return f;
+  }
+
+  output& out_;
+  line_source lines_;
+  const std::string& file_name_;
+};
+
+}  // namespace
+
+std::string fg_file_name(const std::string& ic_type) { return ic_type + ".in"; }
+
+void fatal_trace(formdecode::output& out, std::string_view headline, std::string_view line) {
+  out.both("***** %s *****\n", headline);
+  out.both("%s\n", line);
+  out.pg().write("</body></html>");
+  throw run_exit{-1};
+}
+
+std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
+                                            const std::string& file_name) {
+  return fg_parser(out, text, file_name).parse();
+}
+
+std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type) {
+  auto cached = st.fg_cache.find(ic_type);
+  if (cached != st.fg_cache.end()) return cached->second;
+  std::string file = fg_file_name(ic_type);
+  // The type names a file of the working directory and nothing else.
+  std::optional<std::string> text;
+  if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
+  if (!text) fatal_trace(st.out, "No such file: " + file, "");
+  std::vector<fg_function> chain = parse_fg_functions(st.out, *text, file);
+  st.fg_cache.emplace(ic_type, chain);
+  return chain;
+}
+
+}  // namespace engine

@@ -1,0 +1,37 @@
+// IC type definition files: the transition functions of an IC type, read
+// from the type's fg functions file ("VANTLE.in" for the type VANTLE).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/records.h"
+
+namespace engine {
+
+/// Longest parameter list a message or call spec line may carry.
+constexpr size_t max_parameter_list = 98;
+
+/// The file that defines `ic_type`: the type name followed by ".in".
+std::string fg_file_name(const std::string& ic_type);
+
+/// The transition functions of `ic_type`: the built-in head function, then
+/// one function per entry of the type's file, in file order. The file is
+/// parsed once per run; every call returns a fresh copy for one cell. A
+/// missing or malformed file ends the run through `fatal_trace` (status
+/// -1); differing output-IC and output-message counts end it with status 0.
+std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type);
+
+/// Parses the text of an fg functions file; `file_name` names it in the
+/// messages. Failures end the run as for `read_fg_functions`.
+std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
+                                            const std::string& file_name);
+
+/// Writes "***** headline *****" and `line` to the page and the trace,
+/// closes the page body and ends the run with status -1.
+[[noreturn]] void fatal_trace(formdecode::output& out, std::string_view headline,
+                              std::string_view line);
+
+}  // namespace engine

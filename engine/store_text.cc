@@ -1,0 +1,197 @@
+#include "engine/store_text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace engine {
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool needs_encoding(std::string_view text) {
+  return text.find_first_of("\n\r") != std::string_view::npos ||
+         text.substr(0, encoded_marker.size()) == encoded_marker;
+}
+
+std::string force_encode_text(std::string_view text) {
+  std::string out(encoded_marker);
+  for (char c : text) {
+    if (c == '%') {
+      out += "%25";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string encode_text(std::string_view text) {
+  return needs_encoding(text) ? force_encode_text(text) : std::string(text);
+}
+
+std::string decode_text(std::string_view line) {
+  if (line.substr(0, encoded_marker.size()) != encoded_marker) return std::string(line);
+  line.remove_prefix(encoded_marker.size());
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '%' && i + 2 < line.size() && hex_value(line[i + 1]) >= 0 &&
+        hex_value(line[i + 2]) >= 0) {
+      out += static_cast<char>(hex_value(line[i + 1]) * 16 + hex_value(line[i + 2]));
+      i += 2;
+    } else {
+      out += line[i];
+    }
+  }
+  return out;
+}
+
+std::optional<std::int32_t> parse_int(std::string_view text) {
+  std::string s(text);
+  const char* p = s.c_str();
+  while (is_blank(*p)) ++p;
+  if (*p == '\0') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(p, &end, 10);
+  if (end == p || errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
+  while (is_blank(*end)) ++end;
+  if (*end != '\0') return std::nullopt;
+  return static_cast<std::int32_t>(v);
+}
+
+std::string_view trim_trailing_spaces(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// --- writer --------------------------------------------------------------
+
+void store_writer::line(std::string_view raw) {
+  text_ += raw;
+  text_ += '\n';
+}
+
+void store_writer::number(long long v) { line(std::to_string(v)); }
+
+void store_writer::numbers(std::initializer_list<long long> v) {
+  std::string s;
+  for (long long n : v) {
+    if (!s.empty()) s += ' ';
+    s += std::to_string(n);
+  }
+  line(s);
+}
+
+void store_writer::text(std::string_view t) { line(encode_text(t)); }
+
+void store_writer::optional_text(const std::optional<std::string>& t) {
+  if (!t) {
+    line("NULL");
+  } else if (*t == "NULL") {
+    line(force_encode_text(*t));  // a present "NULL" must not read back as absent
+  } else {
+    text(*t);
+  }
+}
+
+void store_writer::character(char c) { line(c == '\0' ? std::string() : std::string(1, c)); }
+
+void store_writer::fuzzy(float f) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%f", static_cast<double>(f));
+  line(buf);
+}
+
+// --- reader --------------------------------------------------------------
+
+void store_reader::fail(std::string what) const { throw store_error{line_no_, std::move(what)}; }
+
+std::string_view store_reader::line(std::string_view what) {
+  if (at_end()) {
+    ++line_no_;
+    fail("the file ends where " + std::string(what) + " is expected");
+  }
+  size_t e = data_.find('\n', pos_);
+  std::string_view l =
+      data_.substr(pos_, e == std::string_view::npos ? std::string_view::npos : e - pos_);
+  pos_ = e == std::string_view::npos ? data_.size() : e + 1;
+  ++line_no_;
+  if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+  return l;
+}
+
+std::string_view store_reader::labelled(std::string_view label) {
+  std::string_view l = line("\"" + std::string(label) + "\"");
+  if (l.substr(0, label.size()) == label) return l.substr(label.size());
+  // A label whose value is empty may have lost its trailing space.
+  if (!label.empty() && label.back() == ' ' && l == label.substr(0, label.size() - 1)) return {};
+  fail("\"" + std::string(label) + "\" is expected");
+}
+
+std::int32_t store_reader::number(std::string_view what) {
+  std::string_view l = line(what);
+  std::optional<std::int32_t> v = parse_int(l);
+  if (!v) fail(std::string(what) + " must be a number");
+  return *v;
+}
+
+std::vector<std::int32_t> store_reader::numbers(std::string_view what, size_t count) {
+  std::string_view l = line(what);
+  std::vector<std::int32_t> out;
+  size_t p = 0;
+  while (out.size() < count) {
+    while (p < l.size() && is_blank(l[p])) ++p;
+    size_t e = p;
+    while (e < l.size() && !is_blank(l[e])) ++e;
+    std::optional<std::int32_t> v = e > p ? parse_int(l.substr(p, e - p)) : std::nullopt;
+    if (!v) fail(std::string(what) + " must be " + std::to_string(count) + " numbers");
+    out.push_back(*v);
+    p = e;
+  }
+  while (p < l.size() && is_blank(l[p])) ++p;
+  if (p != l.size()) fail(std::string(what) + " must be " + std::to_string(count) + " numbers");
+  return out;
+}
+
+std::string store_reader::text(std::string_view what) { return decode_text(line(what)); }
+
+std::string store_reader::trimmed_text(std::string_view what) {
+  return decode_text(trim_trailing_spaces(line(what)));
+}
+
+std::optional<std::string> store_reader::optional_text(std::string_view what) {
+  std::string_view l = trim_trailing_spaces(line(what));
+  if (l == "NULL") return std::nullopt;
+  return decode_text(l);
+}
+
+char store_reader::character(std::string_view what) {
+  std::string_view l = line(what);
+  return l.empty() ? '\0' : l[0];
+}
+
+float store_reader::fuzzy(std::string_view what) {
+  std::string l(line(what));
+  char* end = nullptr;
+  float f = std::strtof(l.c_str(), &end);
+  while (end && is_blank(*end)) ++end;
+  if (end == l.c_str() || *end != '\0') fail(std::string(what) + " must be a number");
+  return f;
+}
+
+}  // namespace engine

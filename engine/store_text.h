@@ -1,0 +1,110 @@
+// Line-oriented text of the cell store: a writer that builds the store in
+// memory and a reader that takes it apart line by line, counting lines so
+// that a damaged store can be reported where it breaks.
+//
+// Stored texts are one line each. A text that one line cannot carry (it
+// holds a line break or a carriage return), or that would read back as
+// something else (a present text "NULL" where "NULL" marks an absent one,
+// or a text that begins with the marker below), is written as an encoded
+// line: the marker "%%" followed by the text with "%", line feed and
+// carriage return written as "%25", "%0A" and "%0D". Every other text is
+// written as it is, so stores without such texts read exactly as before.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+/// Marks an encoded line.
+inline constexpr std::string_view encoded_marker = "%%";
+
+/// True when `text` cannot be stored as it is on one line.
+bool needs_encoding(std::string_view text);
+
+/// `text` in its one-line stored form: unchanged, or encoded.
+std::string encode_text(std::string_view text);
+
+/// `text` encoded, whatever it holds.
+std::string force_encode_text(std::string_view text);
+
+/// The text a stored line stands for.
+std::string decode_text(std::string_view line);
+
+/// A store that does not read as the format says.
+struct store_error {
+  int line = 0;      // 1-based number of the offending line
+  std::string what;  // what was expected there
+};
+
+/// Builds the text of a store.
+class store_writer {
+ public:
+  /// A line written as it is (a line feed is added).
+  void line(std::string_view raw);
+  void number(long long v);
+  /// Several numbers separated by one space.
+  void numbers(std::initializer_list<long long> v);
+  /// A text in its one-line form.
+  void text(std::string_view t);
+  /// A text, or "NULL" when absent.
+  void optional_text(const std::optional<std::string>& t);
+  /// One character; a NUL character is written as an empty line.
+  void character(char c);
+  /// A float with six decimals.
+  void fuzzy(float f);
+
+  const std::string& str() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+/// Reads a store line by line. Every read that does not find what the
+/// format requires throws `store_error`.
+class store_reader {
+ public:
+  explicit store_reader(std::string_view data) : data_(data) {}
+
+  bool at_end() const { return pos_ >= data_.size(); }
+  /// The number of the last line read.
+  int line_number() const { return line_no_; }
+
+  /// The next line without its line end; `what` names it when missing.
+  std::string_view line(std::string_view what);
+  /// The rest of the next line after `label` (which it must begin with).
+  std::string_view labelled(std::string_view label);
+  /// A line holding one decimal integer.
+  std::int32_t number(std::string_view what);
+  /// A line holding `count` decimal integers separated by blanks.
+  std::vector<std::int32_t> numbers(std::string_view what, size_t count);
+  /// A text line as it stands (decoded when encoded).
+  std::string text(std::string_view what);
+  /// A text line without its trailing spaces (decoded when encoded).
+  std::string trimmed_text(std::string_view what);
+  /// As `trimmed_text`; "NULL" stands for an absent text.
+  std::optional<std::string> optional_text(std::string_view what);
+  /// The first character of a line; an empty line gives NUL.
+  char character(std::string_view what);
+  /// A line holding a decimal fraction.
+  float fuzzy(std::string_view what);
+
+  /// Throws `store_error` for the last line read.
+  [[noreturn]] void fail(std::string what) const;
+
+ private:
+  std::string_view data_;
+  size_t pos_ = 0;
+  int line_no_ = 0;
+};
+
+/// The integer `text` holds (blanks around it allowed), or none.
+std::optional<std::int32_t> parse_int(std::string_view text);
+
+/// `s` without its trailing spaces.
+std::string_view trim_trailing_spaces(std::string_view s);
+
+}  // namespace engine

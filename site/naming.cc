@@ -1,0 +1,114 @@
+#include "site/naming.h"
+
+#include <functional>
+#include <vector>
+
+#include "engine/store_text.h"
+#include "platform/platform.h"
+#include "site/naming_counters.h"
+
+namespace site {
+namespace {
+
+// The lines of a text, each without its line end.
+std::vector<std::string_view> split_lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    size_t e = text.find('\n');
+    std::string_view line = text.substr(0, e);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    text = e == std::string_view::npos ? std::string_view() : text.substr(e + 1);
+  }
+  return lines;
+}
+
+// Names are read back without trailing spaces, so they are compared so.
+std::string_view stored_form(std::string_view name) { return engine::trim_trailing_spaces(name); }
+
+// Walks the records of `name_db` in file order until `visit` returns true;
+// an incomplete last record is reported and ends the walk.
+void for_each_record(formdecode::page& pg, const std::function<bool(const name_record&)>& visit) {
+  std::optional<std::string> data = platform::read_file(name_db_file);
+  if (!data) return;
+  std::vector<std::string_view> lines = split_lines(*data);
+  for (size_t i = 0; i < lines.size(); i += 7) {
+    if (i + 7 > lines.size()) {
+      pg.write("Error: the last record is not complete!!\n<p>");
+      return;
+    }
+    name_record rec;
+    rec.ic_id = engine::parse_int(lines[i]).value_or(0);
+    rec.symbolic_name = std::string(stored_form(lines[i + 1]));
+    rec.sys_name.server_id = std::string(lines[i + 2]);
+    rec.sys_name.orv_id = std::string(lines[i + 3]);
+    rec.sys_name.ic_type = std::string(lines[i + 4]);
+    rec.sys_name.ic_id = engine::parse_int(lines[i + 5]).value_or(0);
+    rec.sys_name.flag = lines[i + 6].empty() ? '\0' : lines[i + 6][0];
+    if (visit(rec)) return;
+  }
+}
+
+std::optional<name_record> find(const std::string& name, formdecode::page& pg) {
+  if (name.empty() || !platform::exists(name_db_file)) return std::nullopt;
+  std::optional<name_record> found;
+  for_each_record(pg, [&](const name_record& rec) {
+    if (rec.symbolic_name != stored_form(name)) return false;
+    found = rec;
+    return true;
+  });
+  return found;
+}
+
+bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; }
+
+}  // namespace
+
+register_result register_name(name_record& rec, const std::string& site_orv_id,
+                              formdecode::page& pg) {
+  const engine::ic_sys_name& sys = rec.sys_name;
+  if (has_line_break(rec.symbolic_name) || has_line_break(sys.server_id) ||
+      has_line_break(sys.orv_id) || has_line_break(sys.ic_type)) {
+    pg.print("<p>The given symbolic name \"%s\" can't be registered: a name must be one line.\n <p>",
+             rec.symbolic_name);
+    return NAME_REFUSED;
+  }
+  if (!rec.symbolic_name.empty() && name_exists(rec.symbolic_name, pg)) {
+    pg.print("<p>The given symbolic name \"%s\" has already been used!!\n <p>", rec.symbolic_name);
+    return NAME_TAKEN;
+  }
+  rec.ic_id = next_ic_id();
+  if (rec.symbolic_name.empty()) rec.symbolic_name = no_symbolic_name;
+  if (rec.sys_name.orv_id == site_orv_id) rec.sys_name.ic_id = rec.ic_id;
+
+  std::string text = std::to_string(rec.ic_id) + "\n" + rec.symbolic_name + "\n" +
+                     rec.sys_name.server_id + "\n" + rec.sys_name.orv_id + "\n" +
+                     rec.sys_name.ic_type + "\n" + std::to_string(rec.sys_name.ic_id) + "\n" +
+                     (rec.sys_name.flag ? std::string(1, rec.sys_name.flag) : std::string()) + "\n";
+  if (!platform::append_file(name_db_file, text, nullptr)) {
+    pg.write("Error occurs when writing a new record into the naming Database.\n<p>");
+    return DB_UNWRITABLE;
+  }
+  return REGISTERED;
+}
+
+bool name_exists(const std::string& name, formdecode::page& pg) {
+  return find(name, pg).has_value();
+}
+
+bool look_up(name_record& rec, formdecode::page& pg) {
+  std::optional<name_record> found = find(rec.symbolic_name, pg);
+  if (!found) return false;
+  rec.symbolic_name = found->symbolic_name;
+  rec.sys_name = found->sys_name;
+  return true;
+}
+
+std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg) {
+  std::string stem = base ? *base : std::string("IC");
+  std::string candidate = base ? *base : stem + "_" + next_name_number();
+  while (name_exists(candidate, pg)) candidate = stem + "_" + next_name_number();
+  return candidate;
+}
+
+}  // namespace site

@@ -1,0 +1,52 @@
+// Naming database: one record per cell the site ever created, with its ic
+// id, its symbolic name and its system name, in the file `name_db`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/ext_message.h"
+#include "formdecode/page.h"
+
+namespace site {
+
+inline constexpr const char* name_db_file = "name_db";
+
+/// The name a record carries when its cell has no symbolic name.
+inline constexpr const char* no_symbolic_name = "*** (no symbolic name)";
+
+/// One name record.
+struct name_record {
+  std::int32_t ic_id = 0;         // the cell's ic id at this site
+  std::string symbolic_name;      // or `no_symbolic_name`
+  engine::ic_sys_name sys_name;   // the cell's system name
+};
+
+/// Results of `register_name`.
+enum register_result : int {
+  REGISTERED = 0,     // the record has its ic id and is in `name_db`
+  NAME_TAKEN = 1,     // another record has the name; no id was used
+  DB_UNWRITABLE = 2,  // `name_db` cannot be written; the id stays used
+  NAME_REFUSED = 3,   // the name holds a line break; no id was used
+};
+
+/// Gives `rec` the next ic id and appends it to `name_db`. A cell of this
+/// site (`sys_name.orv_id` equal to `site_orv_id`) also carries the new id
+/// in its system name. Names are kept whole, whatever their length.
+register_result register_name(name_record& rec, const std::string& site_orv_id,
+                              formdecode::page& pg);
+
+/// True when a record has exactly the name `name`.
+bool name_exists(const std::string& name, formdecode::page& pg);
+
+/// Finds the record named `rec.symbolic_name` and copies its name and
+/// system name into `rec`.
+bool look_up(name_record& rec, formdecode::page& pg);
+
+/// A symbolic name no record has yet: `base` itself, or `base`, "_" and the
+/// next name number; without a base "IC_" and the next name number. Each
+/// rejected candidate uses a name number.
+std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg);
+
+}  // namespace site
