@@ -1,11 +1,18 @@
 #include "site/naming.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+#include <set>
 #include <sstream>
 
+#include "engine/cell_store.h"
+#include "engine/model.h"
 #include "gtest/gtest.h"
+#include "platform/platform.h"
 #include "site/orv_hooks.h"
 #include "tests/test_util.h"
 
@@ -152,6 +159,81 @@ TEST_F(NamingTest, OrvHooksRegisterThroughTheNamingDatabase) {
   EXPECT_EQ(engine::cell_registration::failed, hooks.register_cell("x", sys).status);
   EXPECT_NE(std::string::npos,
             page.str().find("Error occurs when writing a new record into the naming Database.\n<p>"));
+}
+
+// One request that creates a cell, as orv's driver runs it: under the
+// site's run lock, load the cells, make the cell, save the cells.
+int create_cell_request(const std::string& name) {
+  platform::run_lock lock("run.lock");
+  std::ostringstream page;
+  formdecode::output out(page);
+  site::orv_hooks hooks(out, "north");
+  engine::engine_state st(out, engine::site_identity{"srv1", "north"}, site::orv_message_types,
+                          hooks);
+  try {
+    engine::load_all_cells(st);
+    engine::message m;
+    m.mflag = engine::IC_TYPE;
+    m.msg_type = 1;
+    m.sender = -1;
+    m.sym_names = {name};
+    m.server_id = "srv1";
+    m.orv_id = "north";
+    m.itype = "VANTLE";
+    m.receivers = {0};
+    m.flag = 's';
+    m.content = name + "|NULL";
+    engine::ic_record* cell = engine::new_cell_from_message(st, m);
+    if (!cell) return 1;
+    engine::add_input(*cell, m);
+    engine::save_all_cells(st);
+  } catch (const formdecode::run_exit&) {
+    return 2;
+  }
+  return 0;
+}
+
+TEST_F(NamingTest, TwentyConcurrentCreationsStayConsistent) {
+  write_file("VANTLE.in", "0\n1\n1\n1\n0\n0\n0\n0\n");
+  std::vector<pid_t> children;
+  for (int i = 0; i < 20; ++i) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(create_cell_request("doc" + std::to_string(i)));
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  std::ostringstream page;
+  formdecode::output out(page);
+  site::orv_hooks hooks(out, "north");
+  engine::engine_state st(out, engine::site_identity{"srv1", "north"}, site::orv_message_types,
+                          hooks);
+  engine::load_all_cells(st);
+  ASSERT_EQ(20u, st.active.size());
+  std::set<std::int32_t> ids;
+  for (const engine::ic_record& c : st.active) {
+    ids.insert(c.id);
+    EXPECT_EQ(c.id, c.sys_name.ic_id);
+    ASSERT_EQ(1u, c.inputs.size());
+    EXPECT_EQ(c.sym_name + "|NULL", c.inputs.front().msg.content);
+    name_record rec;
+    rec.symbolic_name = c.sym_name;
+    ASSERT_TRUE(site::look_up(rec, pg_)) << c.sym_name;
+    EXPECT_EQ(c.id, rec.sys_name.ic_id) << c.sym_name;
+  }
+  EXPECT_EQ(20u, ids.size());
+  EXPECT_EQ(1, *ids.begin());
+  EXPECT_EQ(20, *ids.rbegin());
+  EXPECT_EQ("21", read_file("ic_id_counter"));
+  std::string db = *read_file("name_db");
+  EXPECT_EQ(140, std::count(db.begin(), db.end(), '\n')) << "20 records of 7 lines";
+  EXPECT_EQ(20u, test_util::list_dir("BACKUP").size());
+  EXPECT_EQ("", out_.str());
 }
 
 }  // namespace
