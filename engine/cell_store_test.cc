@@ -180,7 +180,8 @@ TEST_F(CellStoreTest, FormatRulesOnLoad) {
              "ic symbolic name: with  spaces \nic sys name -- server id: srv 1\n"
              "ic sys name -- orv id: north\nic sys name -- ic type: NOTE\n"
              "ic sys name -- ic id: 3\nic sys name -- flag: s\n"
-             "input list: 1\n1 2 1\n-1\nname  \nsrv\nnorth\nNULL\n3\ns\nNULL\n0.7\n"
+             "input list: 2\n1 2 1\n-1\nname  \nsrv\nnorth\nNULL\n3\ns\nNULL\n0.7\n"
+             "1 2 1\n-1\n\nsrv\nnorth\nNULL\n3\ns\na|b  \n0.7\n"
              "output list: 0\nsame ic: 1\n7 12\nnote text\n");
   engine::load_all_cells(st);
   ASSERT_EQ(1u, st.active.size());
@@ -188,8 +189,10 @@ TEST_F(CellStoreTest, FormatRulesOnLoad) {
   EXPECT_EQ("NOTE", c.ic_type) << "first word";
   EXPECT_EQ("with  spaces ", c.sym_name) << "the whole rest of the line";
   EXPECT_EQ("srv", c.sys_name.server_id) << "cut at the space";
-  EXPECT_EQ("name", c.inputs.front().msg.sym_names.at(0)) << "trailing spaces dropped";
-  EXPECT_FALSE(c.inputs.front().msg.content) << "NULL is an absent content";
+  EXPECT_EQ("name", c.inputs.back().msg.sym_names.at(0)) << "trailing spaces dropped";
+  EXPECT_FALSE(c.inputs.back().msg.content) << "NULL is an absent content";
+  EXPECT_EQ("a|b", c.inputs.front().msg.content) << "a content loses its trailing spaces";
+  EXPECT_TRUE(c.inputs.front().msg.sym_names.empty()) << "an empty name line is no name";
   EXPECT_EQ(12, c.same_ic[7]);
   EXPECT_EQ("note text", dynamic_cast<engine_test::note&>(*c.mm).text);
 }
