@@ -27,6 +27,7 @@ constexpr std::string_view sys_flag_label = "ic sys name -- flag: ";
 constexpr std::string_view input_label = "input list: ";
 constexpr std::string_view output_label = "output list: ";
 constexpr std::string_view same_ic_label = "same ic: ";
+constexpr std::string_view next_id_label = "next available ic: ";
 
 // A count of list entries; negative counts do not occur in a store.
 std::int32_t count_after(store_reader& r, std::string_view label) {
@@ -64,6 +65,25 @@ void write_input(store_writer& w, const msg_node& n) {
   w.fuzzy(m.fuzzy);
 }
 
+// Counter layout: the entry's numbers, itype and content only.
+void write_short_input(store_writer& w, const msg_node& n) {
+  w.numbers({n.source, n.msg.msg_type, n.msg.mflag});
+  w.optional_text(n.msg.itype);
+  w.optional_text(n.msg.content);
+}
+
+msg_node read_short_input(store_reader& r) {
+  msg_node n;
+  std::vector<std::int32_t> head = r.numbers("an input entry", 3);
+  n.source = head[0];
+  n.msg.msg_type = head[1];
+  n.msg.mflag = head[2];
+  n.msg.sender = n.source;  // the source is the sender the entry was made from
+  n.msg.itype = r.optional_text("the ic type of an input entry", false);
+  n.msg.content = r.optional_text("the content of an input entry", false);
+  return n;
+}
+
 msg_node read_input(store_reader& r) {
   msg_node n;
   std::vector<std::int32_t> head = r.numbers("an input entry", 3);
@@ -92,21 +112,30 @@ msg_node read_input(store_reader& r) {
 }  // namespace
 
 void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
+  const bool named = st.layout == store_layout::site;
   w.line(std::string(id_label) + std::to_string(cell.id));
   w.line(std::string(type_label) + cell.ic_type);
   w.line(std::string(current_label) + std::to_string(cell.current_state));
   w.line(std::string(initial_label) + std::to_string(cell.initial_state));
   w.line(std::string(max_time_label) + std::to_string(cell.max_time));
-  w.line(std::string(sym_label) + encode_text(cell.sym_name));
-  w.line(std::string(sys_server_label) + cell.sys_name.server_id);
-  w.line(std::string(sys_orv_label) + cell.sys_name.orv_id);
-  w.line(std::string(sys_type_label) + cell.sys_name.ic_type);
-  w.line(std::string(sys_id_label) + std::to_string(cell.sys_name.ic_id));
-  w.line(std::string(sys_flag_label) +
-         (cell.sys_name.flag ? std::string(1, cell.sys_name.flag) : std::string()));
+  if (named) {
+    w.line(std::string(sym_label) + encode_text(cell.sym_name));
+    w.line(std::string(sys_server_label) + cell.sys_name.server_id);
+    w.line(std::string(sys_orv_label) + cell.sys_name.orv_id);
+    w.line(std::string(sys_type_label) + cell.sys_name.ic_type);
+    w.line(std::string(sys_id_label) + std::to_string(cell.sys_name.ic_id));
+    w.line(std::string(sys_flag_label) +
+           (cell.sys_name.flag ? std::string(1, cell.sys_name.flag) : std::string()));
+  }
 
   w.line(std::string(input_label) + std::to_string(cell.inputs.size()));
-  for (const msg_node& n : cell.inputs) write_input(w, n);
+  for (const msg_node& n : cell.inputs) {
+    if (named) {
+      write_input(w, n);
+    } else {
+      write_short_input(w, n);
+    }
+  }
 
   w.line(std::string(output_label) + std::to_string(cell.outputs.size()));
   for (const output_group& g : cell.outputs) {
@@ -123,7 +152,7 @@ void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
     }
   }
 
-  st.hooks.save_mm(w, cell);
+  if (named) st.hooks.save_mm(w, cell);
 }
 
 ic_record read_cell(engine_state& st, store_reader& r) {
@@ -133,18 +162,23 @@ ic_record read_cell(engine_state& st, store_reader& r) {
   cell.current_state = number_after(r, current_label);
   cell.initial_state = number_after(r, initial_label);
   cell.max_time = number_after(r, max_time_label);
-  cell.sym_name = decode_text(r.labelled(sym_label));
-  cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
-  cell.sys_name.orv_id = first_word(r.labelled(sys_orv_label));
-  cell.sys_name.ic_type = first_word(r.labelled(sys_type_label));
-  cell.sys_name.ic_id = number_after(r, sys_id_label);
-  std::string_view flag = r.labelled(sys_flag_label);
-  cell.sys_name.flag = flag.empty() ? '\0' : flag[0];
+  const bool named = st.layout == store_layout::site;
+  if (named) {
+    cell.sym_name = decode_text(r.labelled(sym_label));
+    cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
+    cell.sys_name.orv_id = first_word(r.labelled(sys_orv_label));
+    cell.sys_name.ic_type = first_word(r.labelled(sys_type_label));
+    cell.sys_name.ic_id = number_after(r, sys_id_label);
+    std::string_view flag = r.labelled(sys_flag_label);
+    cell.sys_name.flag = flag.empty() ? '\0' : flag[0];
+  }
   cell.birth_time = st.clock;
 
   std::int32_t n = count_after(r, input_label);
   cell.input_count = n;
-  for (std::int32_t i = 0; i < n; ++i) cell.inputs.push_front(read_input(r));
+  for (std::int32_t i = 0; i < n; ++i) {
+    cell.inputs.push_front(named ? read_input(r) : read_short_input(r));
+  }
 
   std::int32_t g = count_after(r, output_label);
   cell.output_count = g;
@@ -176,7 +210,7 @@ ic_record read_cell(engine_state& st, store_reader& r) {
 
   cell.fg = read_fg_functions(st, cell.ic_type);
   cell.mm = st.hooks.new_internal_mm(cell.ic_type);
-  st.hooks.load_mm(r, cell);
+  if (named) st.hooks.load_mm(r, cell);
   return cell;
 }
 
@@ -190,6 +224,12 @@ void load_all_cells(engine_state& st) {
   store_reader r(*data);
   cell_list loaded;
   try {
+    // The counter layout begins with the next cell id; a store without
+    // that line leaves the counter as it is.
+    if (st.layout == store_layout::counter &&
+        std::string_view(*data).substr(0, next_id_label.size()) == next_id_label) {
+      st.next_cell_id = number_after(r, next_id_label);
+    }
     while (!r.at_end()) loaded.push_front(read_cell(st, r));
   } catch (const store_error& e) {
     // The description names labels and fields only, never file data.
@@ -205,12 +245,16 @@ void load_all_cells(engine_state& st) {
 void save_all_cells(engine_state& st) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   store_writer w;
+  if (st.layout == store_layout::counter) {
+    w.line(std::string(next_id_label) + std::to_string(st.next_cell_id));
+  }
   for (const ic_record& cell : st.active) write_cell(st, w, cell);
   std::string err;
   if (!platform::replace_file(store_file, w.str(), &err)) {
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
   }
+  if (st.layout == store_layout::counter) return;  // this layout keeps no copies
   if (!file_backup_copy(store_file, w.str())) {
     st.out.both("Can't file a backup copy of %s in %s.<p>\n", store_file, backup_dir);
   }

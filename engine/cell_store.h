@@ -23,9 +23,9 @@ inline constexpr const char* backup_dir = "BACKUP";
 void load_all_cells(engine_state& st);
 
 /// Writes the active list to `file.ic` (written aside and renamed into
-/// place, so a run that dies meanwhile leaves the old store whole) and
-/// files a numbered copy of the new store in `BACKUP`. A store that cannot
-/// be written is reported and ends the run (status 1).
+/// place, so a run that dies meanwhile leaves the old store whole) and, in
+/// the site layout, files a numbered copy of the new store in `BACKUP`. A
+/// store that cannot be written is reported and ends the run (status 1).
 void save_all_cells(engine_state& st);
 
 /// The text of one cell block, application block included.

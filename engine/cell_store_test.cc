@@ -284,6 +284,68 @@ TEST_F(CellStoreTest, RunEndingDuringSaveLeavesTheOldStore) {
   EXPECT_EQ((std::vector<std::string>{"file.ic.b0"}), test_util::list_dir(dir_ / "BACKUP"));
 }
 
+class CounterLayoutTest : public CellStoreTest {
+ protected:
+  CounterLayoutTest() { st.layout = engine::store_layout::counter; }
+};
+
+TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
+  message m;
+  m.itype = "PLAIN";
+  m.sym_names = {"ignored"};
+  ASSERT_NE(nullptr, engine::new_cell_from_message(st, m));
+  ASSERT_NE(nullptr, engine::new_cell_from_message(st, m));
+  EXPECT_EQ((std::vector<std::int32_t>{2, 1}), active_ids());
+  EXPECT_EQ("", st.active.front().sym_name);
+  EXPECT_EQ((std::vector<std::string>{"new_internal_mm PLAIN", "new_internal_mm PLAIN"}),
+            hooks.calls)
+      << "nothing is registered";
+
+  message in;
+  in.msg_type = 1;
+  in.mflag = engine::IC_TYPE;
+  in.sender = 2;
+  in.itype = "PLAIN";
+  in.content = "a|b  ";
+  engine::add_input(st.active.front(), in);
+  in.itype.reset();
+  in.content = "NULL";
+  engine::add_input(st.active.front(), in);
+  engine::set_same_ic(st.active.front(), 1, 1);
+  engine::save_all_cells(st);
+  std::string first = *read_file(dir_ / "file.ic");
+  EXPECT_EQ(
+      "next available ic: 3\n"
+      "id: 2\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\nmax. time: 100\n"
+      "input list: 2\n2 1 2\nNULL\n%%NULL\n2 1 2\nPLAIN\na|b  \n"
+      "output list: 0\nsame ic: 1\n1 1\n"
+      "id: 1\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\nmax. time: 100\n"
+      "input list: 0\noutput list: 0\nsame ic: 0\n",
+      first);
+  EXPECT_TRUE(test_util::list_dir(dir_ / "BACKUP").empty()) << "no backup copy";
+
+  st.next_cell_id = 50;
+  engine::load_all_cells(st);
+  EXPECT_EQ(3, st.next_cell_id);
+  EXPECT_EQ((std::vector<std::int32_t>{1, 2}), active_ids());
+  const auto& inputs = st.active.back().inputs;
+  EXPECT_EQ("a|b  ", inputs.front().msg.content) << "trailing blanks stay in this layout";
+  EXPECT_EQ(2, inputs.front().msg.sender);
+  EXPECT_EQ("NULL", inputs.back().msg.content);
+  EXPECT_FALSE(inputs.back().msg.itype);
+  engine::save_all_cells(st);
+  engine::load_all_cells(st);
+  engine::save_all_cells(st);
+  EXPECT_EQ(first, read_file(dir_ / "file.ic"));
+
+  write_file(dir_ / "file.ic", "id: 7\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\n"
+                               "max. time: 100\ninput list: 0\noutput list: 0\nsame ic: 0\n");
+  st.next_cell_id = 9;
+  engine::load_all_cells(st);
+  EXPECT_EQ(9, st.next_cell_id) << "a store without the counter line leaves the counter";
+  EXPECT_EQ((std::vector<std::int32_t>{7}), active_ids());
+}
+
 TEST(StoreTextTest, Encoding) {
   EXPECT_EQ("plain text", engine::encode_text("plain text"));
   EXPECT_EQ("%%a%0Ab%0D%25", engine::encode_text("a\nb\r%"));

@@ -29,6 +29,14 @@ struct message_type_name {
 /// A program's message-type table, in the order names are compared.
 using message_table = std::span<const message_type_name>;
 
+/// How the cell store lays out the cells, and where new cells get their ids.
+enum class store_layout {
+  site,     // names and system names, an application block per cell and
+            // numbered backup copies; ids and names come from the hooks
+  counter,  // a next-cell-id line first, short input entries, no names, no
+            // application block, no backup copy; ids come from that counter
+};
+
 /// The run state of the engine.
 struct engine_state {
   engine_state(formdecode::output& o, site_identity s, message_table t, app_hooks& h)
@@ -38,6 +46,8 @@ struct engine_state {
   site_identity site;       // this site's server id and orv id
   message_table msg_types;  // names and numbers of the message types
   app_hooks& hooks;         // the application
+  store_layout layout = store_layout::site;  // set by the program before the first load
+  std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
 
   cell_list active;               // awake cells, newest first
   cell_list sleeping;             // cells in SLEEP or DEAD, latest first

@@ -174,6 +174,17 @@ void set_same_ic(ic_record& cell, std::int32_t msg_type, std::int32_t ic_id) {
 message new_message() { return message{}; }
 
 ic_record* new_cell_from_message(engine_state& st, const message& m) {
+  if (st.layout == store_layout::counter) {
+    // No names: the cell takes the next id of the store's counter.
+    ic_record cell;
+    cell.id = st.next_cell_id++;
+    cell.ic_type = itype_of(m);
+    cell.birth_time = st.clock;
+    cell.fg = read_fg_functions(st, cell.ic_type);
+    cell.mm = st.hooks.new_internal_mm(cell.ic_type);
+    st.active.push_front(std::move(cell));
+    return &st.active.front();
+  }
   std::string sym = m.sym_names.empty() ? std::string() : m.sym_names.front();
   ic_sys_name naming{m.server_id, m.orv_id, itype_of(m),
                      m.receivers.empty() ? 0 : m.receivers.front(), m.flag};

@@ -130,7 +130,8 @@ message new_message();
 /// Makes the cell that `m` asks for, registered with the application, at
 /// the front of the active list. Returns none when the registration is
 /// refused (the hook said why) or fails ("Error occurs when writing a new
-/// record into the naming Database.\n<p>").
+/// record into the naming Database.\n<p>"). With the counter layout the
+/// cell takes the next cell id and has no names; that cannot fail.
 ic_record* new_cell_from_message(engine_state& st, const message& m);
 
 }  // namespace engine

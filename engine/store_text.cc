@@ -174,8 +174,9 @@ std::string store_reader::trimmed_text(std::string_view what) {
   return decode_text(trim_trailing_spaces(line(what)));
 }
 
-std::optional<std::string> store_reader::optional_text(std::string_view what) {
-  std::string_view l = trim_trailing_spaces(line(what));
+std::optional<std::string> store_reader::optional_text(std::string_view what, bool trim) {
+  std::string_view l = line(what);
+  if (trim) l = trim_trailing_spaces(l);
   if (l == "NULL") return std::nullopt;
   return decode_text(l);
 }

@@ -85,8 +85,9 @@ class store_reader {
   std::string text(std::string_view what);
   /// A text line without its trailing spaces (decoded when encoded).
   std::string trimmed_text(std::string_view what);
-  /// As `trimmed_text`; "NULL" stands for an absent text.
-  std::optional<std::string> optional_text(std::string_view what);
+  /// A text line, without its trailing spaces when `trim` is set (decoded
+  /// when encoded); "NULL" stands for an absent text.
+  std::optional<std::string> optional_text(std::string_view what, bool trim = true);
   /// The first character of a line; an empty line gives NUL.
   char character(std::string_view what);
   /// A line holding a decimal fraction.
