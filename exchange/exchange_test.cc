@@ -155,18 +155,11 @@ TEST(MessageFile, PlainNames) {
 
 // Tests that work on files run in a fresh site directory with `inbox` and
 // `outbox`, as a run works in `html`.
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public test_util::in_run_dir {
  protected:
-  ExchangeTest() : old_(::getcwd(nullptr, 0)), out_(page_) {
-    EXPECT_EQ(0, ::chdir(dir_.path().c_str()));
+  ExchangeTest() {
     platform::make_directory("inbox");
     platform::make_directory("outbox");
-    EXPECT_TRUE(out_.tr().open("dump_file"));
-  }
-  ~ExchangeTest() override {
-    out_.finish();
-    if (::chdir(old_)) {}
-    free(old_);
   }
 
   // Puts a message file into `inbox` with the given modification second.
@@ -182,10 +175,6 @@ class ExchangeTest : public ::testing::Test {
     return s;
   }
 
-  test_util::scoped_temp_dir dir_;
-  char* old_;
-  std::ostringstream page_;
-  formdecode::output out_;
   exchange::exchange_state ex_;
 };
 

@@ -28,19 +28,6 @@ mode_t mode_of(const std::string& path) {
   return st.st_mode & 0777;
 }
 
-// Runs the test body inside `dir`, restoring the working directory after.
-class in_dir {
- public:
-  explicit in_dir(const std::string& dir) : old_(::getcwd(nullptr, 0)) { EXPECT_EQ(0, ::chdir(dir.c_str())); }
-  ~in_dir() {
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-
- private:
-  char* old_;
-};
-
 TEST(Platform, MakeDirectoryIsIdempotent) {
   scoped_temp_dir t;
   EXPECT_TRUE(platform::make_directory(t / "inbox"));
@@ -132,7 +119,7 @@ TEST(Platform, SiteScriptRunsInWorkingDirectory) {
   scoped_temp_dir t;
   write_file(t / "orv_ftp_get.cmd", "#!/bin/sh\necho fetched > got\necho to-stdout\nexit 3\n");
   ASSERT_EQ(0, ::chmod((t / "orv_ftp_get.cmd").c_str(), 0755));
-  in_dir here(t.path());
+  test_util::scoped_chdir here(t.path());
   EXPECT_EQ(3, platform::run_site_script("orv_ftp_get.cmd"));
   EXPECT_EQ("fetched\n", read_file(t / "got"));
   // A missing script is reported by its status, not by an exception.

@@ -1,7 +1,5 @@
 #include "site/config.h"
 
-#include <unistd.h>
-
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -21,39 +19,11 @@ const char* const default_file =
     "email address: NULL\n";
 
 // Each test works in a fresh directory, as a run works in `html`.
-class ConfigTest : public ::testing::Test {
- protected:
-  ConfigTest() : old_(::getcwd(nullptr, 0)), out_(page_) {
-    EXPECT_EQ(0, ::chdir(dir_.path().c_str()));
-    EXPECT_TRUE(out_.tr().open("dump_file"));
-  }
-  ~ConfigTest() override {
-    out_.finish();
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-
-  // Runs `f`; the status it ended with, or -2 when it returned.
-  template <class F>
-  int status_of(F f) {
-    try {
-      f();
-    } catch (const formdecode::run_exit& e) {
-      return e.status;
-    }
-    return -2;
-  }
-
-  std::string trace() { return read_file("dump_file").value_or(""); }
-
-  test_util::scoped_temp_dir dir_;
-  char* old_;
-  std::ostringstream page_;
-  formdecode::output out_;
-};
+using ConfigTest = test_util::in_run_dir;
+using test_util::exit_status_of;
 
 TEST_F(ConfigTest, MissingFileIsCreatedWithDefaultsAndRunEnds) {
-  EXPECT_EQ(0, status_of([&] { site::read_config(out_); }));
+  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); }));
   EXPECT_EQ(default_file, read_file("config.txt"));
   EXPECT_EQ(
       "Creating the configuration file: config.txt and initialize the parameters:<p>"
@@ -64,7 +34,7 @@ TEST_F(ConfigTest, MissingFileIsCreatedWithDefaultsAndRunEnds) {
       "MAXIMUM VANTLES THRESHOLD = 3.<p> \n"
       "*** To start using this virtual site, <br> \t\t\t   please go to \"Change "
       "Configuration\" <br> \t\t       to configurate your server id and orv id.<p>",
-      page_.str());
+      page());
 }
 
 TEST_F(ConfigTest, ReadsTheSixSettings) {
@@ -73,14 +43,14 @@ TEST_F(ConfigTest, ReadsTheSixSettings) {
              "virtual site distance threshold: 5\nmax. vantle# threshold: 4\n"
              "email address: a@b.c\n");
   site::site_config cfg;
-  EXPECT_EQ(-2, status_of([&] { cfg = site::read_config(out_); }));
+  EXPECT_EQ(-2, exit_status_of([&] { cfg = site::read_config(out_); }));
   EXPECT_EQ("srv", cfg.server_id) << "a text is read up to its first white space";
   EXPECT_EQ("north", cfg.orv_id);
   EXPECT_EQ(2, cfg.retrieve_threshold);
   EXPECT_EQ(5, cfg.vg_threshold);
   EXPECT_EQ(4, cfg.max_vantle_threshold);
   EXPECT_EQ("a@b.c", cfg.email);
-  EXPECT_EQ("", page_.str());
+  EXPECT_EQ("", page());
 }
 
 TEST_F(ConfigTest, DamagedFileIsRefusedAndKept) {
@@ -88,29 +58,29 @@ TEST_F(ConfigTest, DamagedFileIsRefusedAndKept) {
       "server id: s\norv id: o\nretrieval: 2\nvirtual site distance threshold: 5\n"
       "max. vantle# threshold: 4\nemail address: e\n";
   write_file("config.txt", damaged);
-  EXPECT_EQ(0, status_of([&] { site::read_config(out_); }));
+  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); }));
   EXPECT_EQ(
       "The configuration file config.txt is damaged: line 3 must begin with "
       "\"retrieval threshold: \".<p>\n",
-      page_.str());
+      page());
   EXPECT_EQ(damaged, read_file("config.txt"));
 
   write_file("config.txt", "server id: s\norv id: o\n");
   page_.str("");
-  EXPECT_EQ(0, status_of([&] { site::read_config(out_); })) << "a truncated file is damaged";
-  EXPECT_NE(std::string::npos, page_.str().find("line 3"));
+  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); })) << "a truncated file is damaged";
+  EXPECT_NE(std::string::npos, page().find("line 3"));
 
   write_file("config.txt", std::string(default_file).replace(0, 20, "server id: "));
   page_.str("");
-  EXPECT_EQ(0, status_of([&] { site::read_config(out_); })) << "a label without a value";
-  EXPECT_NE(std::string::npos, page_.str().find("line 1"));
+  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); })) << "a label without a value";
+  EXPECT_NE(std::string::npos, page().find("line 1"));
 }
 
 TEST_F(ConfigTest, UpdateKnownKeysRewritesFile) {
   site::site_config cfg;
   site::update_config(cfg, "VG_THRESHOLD|5|NULL", out_);
   EXPECT_EQ(5, cfg.vg_threshold);
-  EXPECT_EQ("\"VG_THRESHOLD\" is updated with the new value \"5\".\n", page_.str());
+  EXPECT_EQ("\"VG_THRESHOLD\" is updated with the new value \"5\".\n", page());
   EXPECT_EQ("\"VG_THRESHOLD\" is updated with value 5.\n", trace());
   EXPECT_EQ(std::string(
                 "server id: undefined\norv id: undefined\nretrieval threshold: 0\n"
@@ -138,7 +108,7 @@ TEST_F(ConfigTest, BadUpdatesChangeNothing) {
   std::string before = *read_file("config.txt");
 
   site::update_config(cfg, "COLOR|blue|NULL", out_);
-  EXPECT_EQ("Unknown Choice \"COLOR\" with value blue.\n", page_.str());
+  EXPECT_EQ("Unknown Choice \"COLOR\" with value blue.\n", page());
   EXPECT_EQ("Unknown Choice \"COLOR\" with value blue.\n", trace());
 
   page_.str("");
@@ -151,7 +121,7 @@ TEST_F(ConfigTest, BadUpdatesChangeNothing) {
       "The update \"|5\" is not a choice, \"|\" and a value.\n"
       "The choice \"ORV_ID\" is given without a value.\n"
       "The value of \"ORV_ID\" is longer than 49 characters.\n",
-      page_.str());
+      page());
   EXPECT_EQ(before, read_file("config.txt"));
   EXPECT_EQ(site::site_config().orv_id, cfg.orv_id);
 }
@@ -161,8 +131,8 @@ TEST_F(ConfigTest, ShowLeavesOutEmail) {
   cfg.server_id = "<s>";
   cfg.email = "hidden@x";
   site::show_config(cfg, out_.pg());
-  EXPECT_EQ(std::string::npos, page_.str().find("hidden"));
-  EXPECT_EQ(0u, page_.str().find("SERVER ID = &lt;s&gt; <p> \n"));
+  EXPECT_EQ(std::string::npos, page().find("hidden"));
+  EXPECT_EQ(0u, page().find("SERVER ID = &lt;s&gt; <p> \n"));
 }
 
 }  // namespace

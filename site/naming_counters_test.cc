@@ -1,7 +1,5 @@
 #include "site/naming_counters.h"
 
-#include <unistd.h>
-
 #include "gtest/gtest.h"
 #include "tests/test_util.h"
 
@@ -10,16 +8,7 @@ namespace {
 using test_util::read_file;
 using test_util::write_file;
 
-class CountersTest : public ::testing::Test {
- protected:
-  CountersTest() : old_(::getcwd(nullptr, 0)) { EXPECT_EQ(0, ::chdir(dir_.path().c_str())); }
-  ~CountersTest() override {
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-  test_util::scoped_temp_dir dir_;
-  char* old_;
-};
+using CountersTest = test_util::in_temp_dir;
 
 TEST_F(CountersTest, IcIdsStartAtOneAndAdvance) {
   EXPECT_EQ(1, site::next_ic_id());

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -25,16 +26,7 @@ site_table parse_ok(const std::string& text) {
   return t ? *t : *site_table::parse("0", nullptr);
 }
 
-// Runs `f`; the status it ended with, or -2 when it returned.
-template <class F>
-int status_of(F f) {
-  try {
-    f();
-  } catch (const formdecode::run_exit& e) {
-    return e.status;
-  }
-  return -2;
-}
+using test_util::exit_status_of;
 
 TEST(SiteTable, ReadsNamesByIndexAndDistancesRowByRow) {
   site_table t = parse_ok(three_sites);
@@ -82,9 +74,9 @@ TEST(SiteTable, UnknownSiteEndsTheRun) {
   site_table t = parse_ok(three_sites);
   std::ostringstream page;
   formdecode::output out(page);
-  EXPECT_EQ(1, status_of([&] { site::site_index(t, "west<", out); }));
+  EXPECT_EQ(1, exit_status_of([&] { site::site_index(t, "west<", out); }));
   EXPECT_EQ("Invalid site name:west&lt;\n", page.str());
-  EXPECT_EQ(1, status_of([&] { site::query_sites(t, "", 9, out); }));
+  EXPECT_EQ(1, exit_status_of([&] { site::query_sites(t, "", 9, out); }));
 }
 
 TEST(SiteTable, RefusesFilesBeyondTheTable) {

@@ -1,7 +1,5 @@
 #include "site/world.h"
 
-#include <unistd.h>
-
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -14,74 +12,47 @@ using test_util::read_file;
 using test_util::write_file;
 
 // Each test works in a fresh directory, as a run works in `html`.
-class WorldTest : public ::testing::Test {
- protected:
-  WorldTest() : old_(::getcwd(nullptr, 0)), out_(page_) {
-    EXPECT_EQ(0, ::chdir(dir_.path().c_str()));
-    EXPECT_TRUE(out_.tr().open("dump_file"));
-  }
-  ~WorldTest() override {
-    out_.finish();
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-
-  template <class F>
-  int status_of(F f) {
-    try {
-      f();
-    } catch (const formdecode::run_exit& e) {
-      return e.status;
-    }
-    return -2;
-  }
-
-  std::string trace() { return read_file("dump_file").value_or(""); }
-
-  test_util::scoped_temp_dir dir_;
-  char* old_;
-  std::ostringstream page_;
-  formdecode::output out_;
-};
+using WorldTest = test_util::in_run_dir;
+using test_util::exit_status_of;
 
 TEST_F(WorldTest, ReadsBothFiles) {
   write_file("site.config", "2 0 north 1 east 0 3 3 0\n");
   write_file("kb.txt", "science (\nphysics\ncomputing ( retrieval databases )\n)\n");
   site::world w{*site::site_table::parse("0", nullptr),
                 *site::parse_knowledge_base("", nullptr)};
-  EXPECT_EQ(-2, status_of([&] { w = site::read_world(out_); }));
+  EXPECT_EQ(-2, exit_status_of([&] { w = site::read_world(out_); }));
   EXPECT_EQ(2, w.sites.count());
   EXPECT_EQ(std::vector<std::string>{"east"}, site::query_sites(w.sites, "NORTH", 9, out_));
   EXPECT_TRUE(w.kb.keywords.find("retrieval databases"));
   EXPECT_EQ("Universal", w.kb.groups.at(site::keyword_tree::root).name);
-  EXPECT_EQ("", page_.str());
+  EXPECT_EQ("", page());
 }
 
 TEST_F(WorldTest, MissingFilesEndTheRunWithStatusOne) {
-  EXPECT_EQ(1, status_of([&] { site::read_world(out_); }));
-  EXPECT_EQ("Cannot find file site.config\n", page_.str());
+  EXPECT_EQ(1, exit_status_of([&] { site::read_world(out_); }));
+  EXPECT_EQ("Cannot find file site.config\n", page());
   EXPECT_EQ("Cannot find file site.config\n", trace());
 
   page_.str("");
   write_file("site.config", "0\n");
-  EXPECT_EQ(1, status_of([&] { site::read_world(out_); }));
-  EXPECT_EQ("Cannot open data file kb.txt\n", page_.str());
+  EXPECT_EQ(1, exit_status_of([&] { site::read_world(out_); }));
+  EXPECT_EQ("Cannot open data file kb.txt\n", page());
   EXPECT_EQ("Cannot find file site.config\nCannot open data file kb.txt\n", trace());
 }
 
 TEST_F(WorldTest, DamagedFilesAreRefusedWithOneLine) {
   write_file("site.config", "101\n");
-  EXPECT_EQ(1, status_of([&] { site::read_site_table(out_); }));
+  EXPECT_EQ(1, exit_status_of([&] { site::read_site_table(out_); }));
   EXPECT_EQ(
       "The data file site.config is damaged: the number of sites 101 is not between 0 and "
       "100\n",
-      page_.str());
+      page());
 
   page_.str("");
   write_file("kb.txt", "a\n" + std::string(81, 'x') + "\n");
-  EXPECT_EQ(1, status_of([&] { site::read_knowledge_base(out_); }));
+  EXPECT_EQ(1, exit_status_of([&] { site::read_knowledge_base(out_); }));
   EXPECT_EQ("The data file kb.txt is damaged: line 2: a keyword is longer than 80 characters\n",
-            page_.str());
+            page());
   EXPECT_NE(std::string::npos, trace().find("The data file kb.txt is damaged: line 2:"));
 }
 
@@ -110,7 +81,7 @@ TEST_F(WorldTest, SampleSitesAreConsistent) {
     EXPECT_EQ(name, cfg.orv_id);
     EXPECT_EQ(want[i++], site::query_sites(w.sites, cfg.orv_id, cfg.vg_threshold, out_)) << name;
   }
-  EXPECT_EQ("", page_.str());
+  EXPECT_EQ("", page());
 }
 
 }  // namespace

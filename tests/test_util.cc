@@ -27,6 +27,17 @@ scoped_temp_dir::~scoped_temp_dir() {
   fs::remove_all(path_, ec);
 }
 
+scoped_chdir::scoped_chdir(const std::string& dir) : old_(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+
+scoped_chdir::~scoped_chdir() {
+  std::error_code ec;
+  fs::current_path(old_, ec);
+}
+
+std::string in_run_dir::trace() const { return read_file("dump_file").value_or(""); }
+
 void write_file(const std::string& path, const std::string& text) {
   fs::path p(path);
   if (p.has_parent_path()) fs::create_directories(p.parent_path());

@@ -3,8 +3,12 @@
 
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "formdecode/page.h"
+#include "gtest/gtest.h"
 
 namespace test_util {
 
@@ -25,6 +29,52 @@ class scoped_temp_dir {
  private:
   std::string path_;
 };
+
+/// Makes `dir` the working directory for the object's lifetime.
+class scoped_chdir {
+ public:
+  explicit scoped_chdir(const std::string& dir);
+  ~scoped_chdir();
+  scoped_chdir(const scoped_chdir&) = delete;
+  scoped_chdir& operator=(const scoped_chdir&) = delete;
+
+ private:
+  std::string old_;  // the working directory to return to
+};
+
+/// A fixture whose tests run in a fresh directory of their own, as a run of
+/// a program works in its `html` directory.
+class in_temp_dir : public ::testing::Test {
+ protected:
+  scoped_temp_dir dir_;
+  scoped_chdir cd_{dir_.path()};
+};
+
+/// `in_temp_dir` with the outputs of a run: the page into a string and the
+/// trace into `dump_file`.
+class in_run_dir : public in_temp_dir {
+ protected:
+  in_run_dir() { EXPECT_TRUE(out_.tr().open("dump_file")); }
+  ~in_run_dir() override { out_.finish(); }
+
+  std::string page() const { return page_.str(); }
+  std::string trace() const;
+
+  std::ostringstream page_;
+  formdecode::output out_{page_};
+};
+
+/// Calls `f`; the status of the `run_exit` it ended with, or -2 when it
+/// returned.
+template <class F>
+int exit_status_of(F&& f) {
+  try {
+    f();
+  } catch (const formdecode::run_exit& e) {
+    return e.status;
+  }
+  return -2;
+}
 
 /// Writes `text` to `path`, creating parent directories.
 void write_file(const std::string& path, const std::string& text);

@@ -19,14 +19,8 @@ struct classified {
   int status = -2;  // -2: returned
 };
 
-class Classifier : public ::testing::Test {
+class Classifier : public test_util::in_temp_dir {
  protected:
-  Classifier() : old_(::getcwd(nullptr, 0)) { EXPECT_EQ(0, ::chdir(dir_.path().c_str())); }
-  ~Classifier() override {
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-
   classified classify(const std::string& kb, const std::string& doc) {
     write_file("kb.txt", kb);
     write_file("doc.txt", doc);
@@ -41,9 +35,6 @@ class Classifier : public ::testing::Test {
     c.err = err.str();
     return c;
   }
-
-  test_util::scoped_temp_dir dir_;
-  char* old_;
 };
 
 TEST_F(Classifier, PhraseMatchesCapitalisedWordsWithOneBlank) {

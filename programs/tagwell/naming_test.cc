@@ -13,22 +13,13 @@ namespace {
 using test_util::read_file;
 using test_util::write_file;
 
-class TagwellNaming : public ::testing::Test {
+class TagwellNaming : public test_util::in_temp_dir {
  protected:
-  TagwellNaming() : old_(::getcwd(nullptr, 0)) { EXPECT_EQ(0, ::chdir(dir_.path().c_str())); }
-  ~TagwellNaming() override {
-    if (::chdir(old_)) {}
-    free(old_);
-  }
-
   std::string run(char kind) {
     std::ostringstream out;
     tagwell::run(kind, out);
     return out.str();
   }
-
-  test_util::scoped_temp_dir dir_;
-  char* old_;
 };
 
 TEST_F(TagwellNaming, RegisterTwiceAndLookUp) {
