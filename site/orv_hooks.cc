@@ -1,5 +1,6 @@
 #include "site/orv_hooks.h"
 
+#include "site/groups.h"
 #include "site/naming.h"
 
 namespace site {
@@ -51,7 +52,14 @@ void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell) {
   });
 }
 
-void orv_hooks::enter_virtual_group(engine::ic_record&, vantle_record&) {}
+void orv_hooks::enter_virtual_group(engine::ic_record&, vantle_record& v) {
+  if (world_) enter_group(world_->kb.groups, v, out_);
+}
+
+world& orv_hooks::set_world(world w) {
+  world_ = std::move(w);
+  return *world_;
+}
 
 engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_name,
                                                    engine::ic_sys_name& sys) {

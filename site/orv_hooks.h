@@ -12,6 +12,7 @@
 #include "engine/hooks.h"
 #include "formdecode/page.h"
 #include "site/vantle.h"
+#include "site/world.h"
 
 namespace site {
 
@@ -32,15 +33,24 @@ class orv_hooks : public engine::app_hooks {
                                           engine::ic_sys_name& sys) override;
   std::optional<std::int32_t> find_named_cell(const std::string& symbolic_name) override;
 
+  /// Keeps the site data of this request (read before the cells are
+  /// loaded) and returns it; restored vantles then join the groups of its
+  /// group tree.
+  world& set_world(world w);
+
+  /// The site data of this request, or null when the request read none
+  /// (the system messages that only restore or back up the cells).
+  world* site_world() { return world_ ? &*world_ : nullptr; }
+
  protected:
-  /// Enters a restored vantle into its virtual group. Virtual groups are
-  /// kept in memory only and are not part of this build yet: restored
-  /// vantles are in no group until they are.
+  /// Enters a restored vantle into its virtual group. Without site data
+  /// there is no group tree to rebuild, and the vantle is skipped.
   virtual void enter_virtual_group(engine::ic_record& cell, vantle_record& v);
 
  private:
   formdecode::output& out_;
   std::string site_orv_id_;
+  std::optional<world> world_;  // the site data of this request, once read
 };
 
 }  // namespace site

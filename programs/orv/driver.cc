@@ -20,17 +20,17 @@ namespace {
 
 // Everything a request needs before it touches cells: the query-site table,
 // the keyword knowledge base (group tree and keyword tree) and all cells.
-// The site data is returned for the rest of the run.
-site::world load_world(engine::engine_state& st) {
-  site::world w = site::read_world(st.out);
+// The hooks keep the site data for the rest of the run; the restored
+// vantles join the groups of its group tree as they are loaded.
+void load_world(engine::engine_state& st, site::orv_hooks& hooks) {
+  hooks.set_world(site::read_world(st.out));
   engine::load_all_cells(st);
-  return w;
 }
 
 // SYS_PICK_UP_MSG: fetch incoming files, process each against the one
 // population loaded at the start, save once after the last.
-void pick_up_messages(engine::engine_state& st) {
-  site::world w = load_world(st);
+void pick_up_messages(engine::engine_state& st, site::orv_hooks& hooks) {
+  load_world(st, hooks);
   platform::run_site_script(exchange::get_script);
   exchange::exchange_state ex;
   while (std::optional<engine::ext_message> m =
@@ -41,12 +41,12 @@ void pick_up_messages(engine::engine_state& st) {
 }
 
 // A message with flag ORV_MSG, dispatched by its type name.
-void system_message(engine::engine_state& st, site::site_config& cfg,
+void system_message(engine::engine_state& st, site::orv_hooks& hooks, site::site_config& cfg,
                     const engine::ext_message& m) {
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
-    pick_up_messages(st);
+    pick_up_messages(st, hooks);
   } else if (name == "SYS_SEND_MSG") {
     exchange::send_outgoing_messages(out);
   } else if (name == "SYS_RESTORE") {
@@ -90,11 +90,11 @@ void run(const formdecode::request& rq, formdecode::output& out) {
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 
   if (m.flag != engine::ORV_MSG) {
-    site::world w = load_world(st);
+    load_world(st, hooks);
     engine::handle_ext_message(st, m);
     engine::save_all_cells(st);
   } else {
-    system_message(st, cfg, m);
+    system_message(st, hooks, cfg, m);
   }
 }
 
