@@ -193,9 +193,10 @@ ic_record read_cell(engine_state& st, store_reader& r) {
       node.msg.msg_type = v[1];
       node.msg.mflag = v[2];
       // Only these three fields are stored; the message came from this
-      // cell and went to the stored receiver.
+      // cell and went to the stored receiver (to the cell itself when the
+      // receiver is the self code -9).
       node.msg.sender = cell.id;
-      node.msg.receivers.push_back(v[0]);
+      node.msg.receivers.push_back(v[0] == -9 ? cell.id : v[0]);
       group.msgs.insert(group.msgs.begin(), std::move(node));
     }
     cell.outputs.push_front(std::move(group));

@@ -37,6 +37,15 @@ enum class store_layout {
             // application block, no backup copy; ids come from that counter
 };
 
+/// Minimum, maximum and average fuzzy value of a cell's inputs, which the
+/// output fuzzy codes 0, 1 and 2 select. Nothing computes them: they stay
+/// 0.0, so every coded output fuzzy value becomes 0.0.
+struct fuzzy_stats {
+  float min = 0.0f;
+  float max = 0.0f;
+  float avg = 0.0f;
+};
+
 /// The run state of the engine.
 struct engine_state {
   engine_state(formdecode::output& o, site_identity s, message_table t, app_hooks& h)
@@ -53,6 +62,7 @@ struct engine_state {
   cell_list sleeping;             // cells in SLEEP or DEAD, latest first
   std::deque<msg_link> pending;   // messages waiting for the IC manager
   std::int32_t clock = 0;         // messages taken from the queue this run
+  fuzzy_stats fuzzy;              // selected by output fuzzy codes
 
   /// Transition functions already read this run, by IC type. Each cell
   /// gets its own copy, since firing changes function records.

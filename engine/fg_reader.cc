@@ -140,30 +140,7 @@ class fg_parser {
     while (end < value.size() && !is_blank(value[end])) ++end;
     std::string_view list = value.substr(pos, end - pos);
     if (list.size() > max_parameter_list) fatal_trace(out_, headline, lines_.last());
-    std::vector<parameter> params;
-    std::int32_t index = 0;
-    while (!list.empty()) {
-      size_t bar = list.find('|');
-      std::string_view text = list.substr(0, bar);
-      list = bar == std::string_view::npos ? std::string_view() : list.substr(bar + 1);
-      if (text.empty()) continue;
-      parameter p;
-      p.index = ++index;
-      p.name = std::string(text);
-      char c = text[0];
-      if (c == 'I' || c == 'S' || c == 'F') {
-        p.flag = PAR_CONSTANT;
-        p.content = std::string(text.substr(1));
-      } else if (c == 'X' || c == 'Y' || c == 'Z') {
-        p.flag = PAR_VARIABLE;
-      } else if (c == 'G' || c == 'H') {
-        p.flag = PAR_FUNCTION;
-      } else if (text.substr(0, 2) == "DB") {
-        p.flag = PAR_DATABASE;
-      }
-      params.push_back(std::move(p));
-    }
-    return params;
+    return parse_parameter_list(list);
   }
 
   // type[:fuzzy][,parameters]
@@ -294,6 +271,33 @@ class fg_parser {
 }  // namespace
 
 std::string fg_file_name(const std::string& ic_type) { return ic_type + ".in"; }
+
+std::vector<parameter> parse_parameter_list(std::string_view list) {
+  std::vector<parameter> params;
+  std::int32_t index = 0;
+  while (!list.empty()) {
+    size_t bar = list.find('|');
+    std::string_view text = list.substr(0, bar);
+    list = bar == std::string_view::npos ? std::string_view() : list.substr(bar + 1);
+    if (text.empty()) continue;
+    parameter p;
+    p.index = ++index;
+    p.name = std::string(text);
+    char c = text[0];
+    if (c == 'I' || c == 'S' || c == 'F') {
+      p.flag = PAR_CONSTANT;
+      p.content = std::string(text.substr(1));
+    } else if (c == 'X' || c == 'Y' || c == 'Z') {
+      p.flag = PAR_VARIABLE;
+    } else if (c == 'G' || c == 'H') {
+      p.flag = PAR_FUNCTION;
+    } else if (text.substr(0, 2) == "DB") {
+      p.flag = PAR_DATABASE;
+    }
+    params.push_back(std::move(p));
+  }
+  return params;
+}
 
 void fatal_trace(formdecode::output& out, std::string_view headline, std::string_view line) {
   out.both("***** %s *****\n", headline);

@@ -17,6 +17,11 @@ constexpr size_t max_parameter_list = 98;
 /// The file that defines `ic_type`: the type name followed by ".in".
 std::string fg_file_name(const std::string& ic_type);
 
+/// The parameters of a parameter list (the text after a spec's number):
+/// the texts between vertical bars, numbered from 1, each flagged by its
+/// first character. Empty texts are passed over.
+std::vector<parameter> parse_parameter_list(std::string_view list);
+
 /// The transition functions of `ic_type`: the built-in head function, then
 /// one function per entry of the type's file, in file order. The file is
 /// parsed once per run; every call returns a fresh copy for one cell. A

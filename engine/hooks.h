@@ -7,13 +7,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/ext_message.h"
 #include "engine/records.h"
 
 namespace engine {
 
 class store_writer;
 class store_reader;
+struct engine_state;
 
 /// The outcome of registering a new cell.
 struct cell_registration {
@@ -48,6 +51,65 @@ struct app_hooks {
 
   /// The ic id of the cell registered under `symbolic_name`, or none.
   virtual std::optional<std::int32_t> find_named_cell(const std::string& symbolic_name) = 0;
+
+  // --- transition firing ---------------------------------------------------
+
+  /// Evaluates predicate `number` of `f` with its parameters `params`; the
+  /// inputs assigned to `f` are bound in `cell`. Nonzero lets `f` fire.
+  virtual int do_predicate(engine_state& st, std::int32_t number,
+                           const std::vector<parameter>& params, fg_function& f,
+                           ic_record& cell) = 0;
+
+  /// Runs action `number` of `f` with its parameters `params`. Called once
+  /// per action, in list order; the result is not used.
+  virtual int do_actions(engine_state& st, std::int32_t number,
+                         const std::vector<parameter>& params, fg_function& f,
+                         ic_record& cell) = 0;
+
+  /// The IC type of an output message `m` that cell `sender_id` sends,
+  /// given the type text `ic_type` of its output line ("NOT_SPEC" when the
+  /// line names none).
+  virtual std::string fill_itype(engine_state& st, message m, std::int32_t sender_id,
+                                 const std::string& ic_type) = 0;
+
+  /// The receiving cells of output spec `out_spec` of `f` (output codes -3
+  /// and -4). `inputs` are the input specs of `f`, each holding the input
+  /// assigned to it. Empty when no case applies.
+  virtual id_set find_ic(engine_state& st, ic_record& cell, const fg_function& f,
+                         const std::vector<msg_link>& inputs, const message& out_spec,
+                         const std::string& ic_type) = 0;
+
+  /// The receiving sites (orv ids) of a cross-site output; the same
+  /// arguments as `find_ic`. Empty when no case applies.
+  virtual name_set find_orv(engine_state& st, ic_record& cell, const fg_function& f,
+                            const std::vector<msg_link>& inputs, const message& out_spec,
+                            const std::string& ic_type) = 0;
+
+  /// Fills the receiver of cross-site message `m` (its sender and ic_type
+  /// are set) for the site `orv_id` and the receiving ic id `ic_id`.
+  virtual void fill_receiver(engine_state& st, ext_message& m, const std::string& orv_id,
+                             std::int32_t ic_id) = 0;
+
+  /// Hands a cross-site message over for delivery to the site `orv_id`.
+  virtual void write_outgoing_message(engine_state& st, const ext_message& m,
+                                      const std::string& orv_id) = 0;
+
+  // --- parameter values ------------------------------------------------------
+
+  /// The value of variable `name` that no binding of `cell` holds, while a
+  /// content of message type `context` is built (-1: an action, predicate
+  /// or target argument).
+  virtual std::string userdef_v(engine_state& st, const std::string& name,
+                                const ic_record& cell, std::int32_t context) = 0;
+
+  /// The value of function `name` (two characters) applied to `args`.
+  virtual std::string userdef_f(engine_state& st, const std::string& name,
+                                const std::vector<parameter>& args, const ic_record& cell,
+                                std::int32_t context) = 0;
+
+  /// The value of database access `name` that no binding holds.
+  virtual std::string userdef_db(engine_state& st, const std::string& name,
+                                 const ic_record& cell, std::int32_t context) = 0;
 };
 
 }  // namespace engine

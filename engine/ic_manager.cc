@@ -1,9 +1,316 @@
 #include "engine/ic_manager.h"
 
-namespace engine {
+#include <algorithm>
+#include <set>
+#include <vector>
 
-void handle_ext_message(engine_state& st, const ext_message&) {
-  not_built(st.out, "handle_ext_message");
+#include "engine/firing.h"
+#include "engine/model.h"
+#include "engine/params.h"
+#include "platform/platform.h"
+
+namespace engine {
+namespace {
+
+constexpr int max_stale_retries = 100;
+
+// The receiver code of output rule 8: the firing cell itself.
+constexpr std::int32_t self_receiver = -9;
+
+// The cell `id` of `list`, without a warning when there is none.
+ic_record* find_in(cell_list& list, std::int32_t id) {
+  for (ic_record& c : list) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+// Both texts of a refusal: written twice on the page.
+template <class... A>
+void twice(engine_state& st, std::string_view fmt, const A&... args) {
+  st.out.pg().print(fmt, args...);
+  st.out.pg().print(fmt, args...);
+}
+
+// The text of the content file `name`, read once and removed. Only a plain
+// file of the working directory may be named; one that cannot be read, or
+// an empty one, gives no content.
+std::optional<std::string> read_content_file(const std::optional<std::string>& name) {
+  if (!name || name->empty() || name->find_first_of("/\\") != std::string::npos ||
+      *name == "." || *name == "..") {
+    return std::nullopt;
+  }
+  std::optional<std::string> text = platform::read_file(*name);
+  if (!text) return std::nullopt;
+  platform::remove_file(*name);
+  if (text->empty()) return std::nullopt;
+  return text;
+}
+
+message base_message(const ext_message& ext, std::int32_t msg_type,
+                     const std::optional<std::string>& content) {
+  message m;
+  m.mflag = ext.flag;
+  m.msg_type = msg_type;
+  m.sender = SENDER_EXTERNAL;
+  m.sym_names = {ext.ic_sym_name};
+  m.server_id = ext.receiver.server_id;
+  m.orv_id = ext.receiver.orv_id;
+  m.itype = ext.ic_type;
+  m.receivers = {ext.receiver.ic_id};
+  m.flag = ext.receiver.flag;
+  m.fuzzy = 0.7f;
+  m.content = content;
+  return m;
+}
+
+// Delivers `m` to its receivers by id; false when it turned into a request
+// to create a cell (`m.mflag` is then IC_TYPE).
+bool deliver(engine_state& st, message& m) {
+  if (!m.receivers.empty() && m.receivers.front() == 0) {
+    id_set set = cells_accepting(st, m.msg_type, itype_of(m));
+    m.receivers = set.ids;
+    if (set.ids.empty()) {
+      m.mflag = IC_TYPE;
+      return false;
+    }
+  }
+  message work = m;
+  std::set<std::int32_t> delivered;
+  bool named_done = false;
+  for (;;) {
+    // The name of a message names one cell: it is asked for once, and its
+    // cell gets the message once.
+    bool by_name = work.receivers.empty();
+    if (by_name && named_done) break;
+    std::int32_t id = next_receiver(st, work);
+    if (by_name) named_done = true;
+    if (id == 0) break;
+    if (by_name && delivered.count(id)) break;
+    if (found_cell a = found_ic(st, id, active_list_selector)) {
+      refresh(st, *a.cell());
+      add_input(*a.cell(), m);
+    } else if (found_cell s = found_ic(st, id, 0)) {
+      add_input(wake(st, s.at), m);
+    } else {
+      m.mflag = IC_TYPE;
+      return false;
+    }
+    delivered.insert(id);
+  }
+  return true;
+}
+
+// Points the sender's output group of `sent` at the cell made for it, and
+// makes the new cell's copy of the message match that group.
+void point_sender_at(engine_state& st, const message& sent, bool by_fallback, ic_record& made) {
+  ic_record* sender = find_in(st.active, sent.sender);
+  if (!sender) return;
+  set_same_ic(*sender, sent.msg_type, made.id);
+  for (output_group& g : sender->outputs) {
+    if (g.msgs.empty()) continue;
+    msg_node& first = g.msgs.front();
+    if (!same_message(sent, first.msg)) continue;
+    if (first.msg.mflag != IC_TYPE && !by_fallback) continue;
+    first.source = made.id;
+    if (first.msg.receivers.empty()) first.msg.receivers.push_back(made.id);
+    else first.msg.receivers.front() = made.id;
+    // The copy the new cell holds is the same message as the group's.
+    message& copy = made.inputs.front().msg;
+    copy.receivers = first.msg.receivers;
+    copy.mflag = first.msg.mflag;
+    return;
+  }
+}
+
+// Where the sender of assigned input `s` keeps it: groups newest first,
+// messages in group order, groups already claimed by this firing passed
+// over. None when the sender is dead or exists nowhere.
+std::optional<withdrawal> find_sent(engine_state& st, const message& s,
+                                    const std::list<withdrawal>& claimed) {
+  found_cell f = found_ic(st, s.sender, active_list_selector);
+  if (!f) f = found_ic(st, s.sender, 0);
+  if (!f || f.cell()->current_state == STATE_DEAD) return std::nullopt;
+  for (const output_group& g : f.cell()->outputs) {
+    bool taken = std::any_of(claimed.begin(), claimed.end(),
+                             [&](const withdrawal& w) { return w.group == &g; });
+    if (taken) continue;
+    for (const msg_node& n : g.msgs) {
+      if (!same_message(s, n.msg)) continue;
+      const msg_node& first = g.msgs.front();
+      std::int32_t receiver = first.msg.receivers.empty() ? first.source
+                                                          : first.msg.receivers.front();
+      return withdrawal{s.sender, &g, receiver, first.msg.msg_type};
+    }
+  }
+  return std::nullopt;
+}
+
+// The firing of `f` by the cell at `it`, its inputs checked.
+void fire(engine_state& st, cell_list::iterator it, fg_function& f,
+          const std::list<withdrawal>& withdrawals) {
+  ic_record& cell = *it;
+  for (const message& s : f.inputs) {
+    if (s.sender > 0) record_sender(cell, s);
+  }
+  remove_output(st, cell.id, withdrawals);
+  cell.bindings.clear();
+  for (message& s : f.inputs) s.content = remove_input_dyn(st, s, cell);
+  run_actions(st, f, cell);
+  std::list<output_group> groups = make_outputs(st, cell, f);
+  for (const output_group& g : groups) {
+    for (const msg_node& n : g.msgs) append_queue(st, n.msg);
+  }
+  if (!groups.empty()) add_output_group(cell, std::move(groups));
+  set_next_state(st, f, it);
+}
+
+// One scan of the active list: the first cell that can fire does.
+void scan(engine_state& st) {
+  auto it = st.active.begin();
+  int retries = 0;
+  bool fired = false;
+  while (it != st.active.end() && !fired) {
+    auto next = std::next(it);
+    bool stale = false;
+    if (fg_function* f = select_function(st, *it)) {
+      fired = true;
+      std::list<withdrawal> withdrawals;
+      for (const message& s : f->inputs) {
+        if (s.sender <= 0) continue;
+        std::optional<withdrawal> w = find_sent(st, s, withdrawals);
+        if (!w) {
+          remove_input(st, s, *it);
+          fired = false;
+          stale = true;
+          withdrawals.clear();
+          break;
+        }
+        withdrawals.push_front(*w);
+      }
+      if (fired) fire(st, it, *f, withdrawals);
+    }
+    if (!stale) {
+      it = next;
+      retries = 0;
+    } else if (++retries > max_stale_retries) {
+      it = next;
+      st.out.pg().write("ic_manager: warning: check the program. You may get infinite loop.\n <br>");
+      retries = 0;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> remove_input(engine_state& st, const message& spec, ic_record& cell) {
+  for (auto it = cell.inputs.begin(); it != cell.inputs.end(); ++it) {
+    if (!same_message(spec, it->msg)) continue;
+    std::optional<std::string> content = it->msg.content;
+    cell.inputs.erase(it);
+    --cell.input_count;
+    return content;
+  }
+  st.out.pg().print("remove_input: Warning: can't find msg of type: %d\n", spec.msg_type);
+  return std::nullopt;
+}
+
+std::optional<std::string> remove_input_dyn(engine_state& st, const message& spec,
+                                            ic_record& cell) {
+  for (auto it = cell.inputs.begin(); it != cell.inputs.end(); ++it) {
+    if (!same_message(spec, it->msg)) continue;
+    std::optional<std::string> content = it->msg.content;
+    cell.inputs.erase(it);
+    --cell.input_count;
+    bind_inputs(spec.params, content, cell);
+    return content;
+  }
+  st.out.pg().print("remove_input_dyn: Warning: can't find msg of type: %d\n", spec.msg_type);
+  return std::nullopt;
+}
+
+void remove_output(engine_state& st, std::int32_t consumer, const std::list<withdrawal>& list) {
+  for (const withdrawal& w : list) {
+    ic_record* sender = find_in(st.active, w.sender);
+    if (!sender) continue;  // gone to sleep meanwhile
+    set_same_ic(*sender, w.msg_type, consumer);
+    auto g = std::find_if(sender->outputs.begin(), sender->outputs.end(),
+                          [&](const output_group& x) { return &x == w.group; });
+    if (g == sender->outputs.end()) {
+      st.out.pg().print("remove_output: Warning: can't find output ic with id = %d\n",
+                        w.first_receiver);
+      st.out.pg().print("                        can't find output msg of type = %d\n",
+                        w.msg_type);
+      continue;
+    }
+    for (const msg_node& n : g->msgs) {
+      if (n.source == consumer || n.source == self_receiver) continue;
+      if (ic_record* receiver = find_in(st.active, n.source)) remove_input(st, n.msg, *receiver);
+    }
+    sender->outputs.erase(g);
+  }
+}
+
+void ic_manager(engine_state& st, message first) {
+  clear_queue(st);
+  append_queue(st, first);
+  while (!queue_empty(st)) {
+    message m = take_queue(st);
+    ++st.clock;
+    const message sent = m;
+    bool by_fallback = false;
+    if (m.mflag == IC_ID || m.mflag == IC_ID_TYPE) by_fallback = !deliver(st, m);
+
+    if (m.mflag == IC_TYPE) {
+      ic_record* made = new_cell_from_message(st, m);
+      if (!made) {
+        st.out.pg().write("The IC can't be created.\n<p>");
+        continue;
+      }
+      add_input(*made, m);
+      if (m.sender > 0) point_sender_at(st, sent, by_fallback, *made);
+    }
+    sleep_expired(st);
+    scan(st);
+  }
+}
+
+void handle_ext_message(engine_state& st, const ext_message& ext) {
+  std::int32_t msg_type = ext.kind == 3 ? encode_msg(st, ext.msg_type_name) : ext.msg_type;
+  std::optional<std::string> content;
+  if (ext.content_flag == 0) {
+    content = ext.content;
+  } else if (ext.content_flag == -1) {
+    content = read_content_file(ext.content);  // read once, for every target
+  } else {
+    st.out.pg().print("Unknown content_flag = %d\n", ext.content_flag);
+  }
+  message base = base_message(ext, msg_type, content);
+  const std::int32_t id = ext.receiver.ic_id;
+
+  if (ext.flag == IC_ID_TYPE && id <= 0) {
+    twice(st, "Flag oldnew (or IC_ID_TYPE) must be given ic id > 0\n");
+  } else if (ext.flag == IC_TYPE) {
+    ic_manager(st, base);
+  } else if (ext.flag != IC_ID && ext.flag != IC_ID_TYPE) {
+    twice(st, "Unknown message flag %d\n", ext.flag);
+  } else if (id > 0) {
+    ic_manager(st, base);
+  } else if (id == -1) {
+    id_set set = cells_accepting(st, msg_type, ext.ic_type);
+    std::vector<std::int32_t> ids = set.ids;
+    std::sort(ids.begin(), ids.end(), std::greater<>());
+    for (std::int32_t target : ids) {
+      message m = base;
+      m.sym_names.clear();
+      m.receivers = {target};
+      ic_manager(st, m);
+    }
+  } else if (id == -2 || id == -6 || id == -7 || id == -8) {
+    // addressed to no cell of this site
+  } else {
+    twice(st, "Unexpected ic_id = %d\n", id);
+  }
 }
 
 }  // namespace engine

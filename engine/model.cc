@@ -83,7 +83,7 @@ bool same_message(const message& a, const message& b) {
   if (!a.receivers.empty() && !b.receivers.empty() && a.receivers.front() != b.receivers.front()) {
     return false;
   }
-  if (a.mflag == IC_TYPE && itype_of(a) != itype_of(b)) return false;
+  if (a.mflag == IC_TYPE && a.itype && b.itype && *a.itype != *b.itype) return false;
   return true;
 }
 

@@ -71,8 +71,10 @@ std::int32_t next_receiver(engine_state& st, message& m);
 
 /// True when `a` and `b` are the same message: type, sender, mflag,
 /// content, first receiver and, for IC_TYPE messages, itype. A message of
-/// a reloaded output list keeps no content: an absent content (and an
-/// absent first receiver) compares equal to any.
+/// a reloaded output list keeps no content and no itype: an absent content,
+/// an absent first receiver and, for IC_TYPE messages, an absent itype
+/// compare equal to any, so a cell can still consume in a later run what
+/// another cell sent it.
 bool same_message(const message& a, const message& b);
 
 /// True when `a` and `b` have the same message type.

@@ -96,6 +96,12 @@ struct id_set {
   std::vector<id_node> ids;
 };
 
+/// The result of every lookup that yields several sites (orv ids).
+struct name_set {
+  std::int32_t count = 0;
+  std::vector<name_node> names;
+};
+
 /// A sender waiting for a reply.
 struct buffer_slot {
   std::int32_t msg_type = 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -58,6 +59,78 @@ struct fake_hooks : engine::app_hooks {
     auto it = names.find(name);
     if (it == names.end()) return std::nullopt;
     return it->second;
+  }
+
+  // Transition firing: predicates hold unless `predicate` says otherwise;
+  // actions run `action` when set; lookups answer the sets below.
+  using call_fn = std::function<int(engine::engine_state&, std::int32_t,
+                                    const std::vector<engine::parameter>&, engine::ic_record&)>;
+  call_fn predicate;
+  call_fn action;
+  engine::id_set ic_answer;
+  engine::name_set orv_answer;
+  struct sent_file {
+    engine::ext_message msg;
+    std::string site;
+  };
+  std::vector<sent_file> sent;  // cross-site messages handed over
+
+  int do_predicate(engine::engine_state& st, std::int32_t n,
+                   const std::vector<engine::parameter>& params, engine::fg_function&,
+                   engine::ic_record& cell) override {
+    calls.push_back("do_predicate " + std::to_string(n) + " cell " + std::to_string(cell.id));
+    return predicate ? predicate(st, n, params, cell) : 1;
+  }
+  int do_actions(engine::engine_state& st, std::int32_t n,
+                 const std::vector<engine::parameter>& params, engine::fg_function&,
+                 engine::ic_record& cell) override {
+    calls.push_back("do_actions " + std::to_string(n) + " cell " + std::to_string(cell.id));
+    return action ? action(st, n, params, cell) : 0;
+  }
+  std::string fill_itype(engine::engine_state&, engine::message, std::int32_t sender,
+                         const std::string& type) override {
+    calls.push_back("fill_itype " + std::to_string(sender) + " " + type);
+    return type;
+  }
+  engine::id_set find_ic(engine::engine_state&, engine::ic_record& cell, const engine::fg_function&,
+                         const std::vector<engine::msg_link>&, const engine::message& out,
+                         const std::string&) override {
+    calls.push_back("find_ic " + std::to_string(cell.id) + " " + std::to_string(out.msg_type));
+    return ic_answer;
+  }
+  engine::name_set find_orv(engine::engine_state&, engine::ic_record& cell,
+                            const engine::fg_function&, const std::vector<engine::msg_link>&,
+                            const engine::message& out, const std::string&) override {
+    calls.push_back("find_orv " + std::to_string(cell.id) + " " + std::to_string(out.msg_type));
+    return orv_answer;
+  }
+  void fill_receiver(engine::engine_state&, engine::ext_message& m, const std::string& site,
+                     std::int32_t id) override {
+    calls.push_back("fill_receiver " + site + " " + std::to_string(id));
+    m.receiver = engine::ic_sys_name{"*** (no server id)", site, m.ic_type, id, 's'};
+  }
+  void write_outgoing_message(engine::engine_state&, const engine::ext_message& m,
+                              const std::string& site) override {
+    calls.push_back("write_outgoing_message " + site);
+    sent.push_back({m, site});
+  }
+  std::string userdef_v(engine::engine_state&, const std::string& name, const engine::ic_record&,
+                        std::int32_t context) override {
+    calls.push_back("userdef_v " + name + " " + std::to_string(context));
+    return "v:" + name;
+  }
+  std::string userdef_f(engine::engine_state&, const std::string& name,
+                        const std::vector<engine::parameter>& args, const engine::ic_record&,
+                        std::int32_t context) override {
+    std::string text = "userdef_f " + name + " " + std::to_string(context) + " (";
+    for (const engine::parameter& a : args) text += " " + a.name + ":" + std::to_string(a.flag);
+    calls.push_back(text + " )");
+    return "f:" + name;
+  }
+  std::string userdef_db(engine::engine_state&, const std::string& name, const engine::ic_record&,
+                         std::int32_t context) override {
+    calls.push_back("userdef_db " + name + " " + std::to_string(context));
+    return "db:" + name;
   }
 };
 

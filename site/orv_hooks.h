@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/hooks.h"
+#include "exchange/exchange.h"
 #include "formdecode/page.h"
 #include "site/vantle.h"
 #include "site/world.h"
@@ -33,6 +34,51 @@ class orv_hooks : public engine::app_hooks {
                                           engine::ic_sys_name& sys) override;
   std::optional<std::int32_t> find_named_cell(const std::string& symbolic_name) override;
 
+  // Transition firing. The vantle actions, predicates and receiver choices
+  // are not part of this build yet: every action and predicate number is
+  // unknown (the run ends, as for any unknown number), the itype is the
+  // output line's type, no cell or site is found, and the receiver is the
+  // given site and ic id.
+  int do_predicate(engine::engine_state& st, std::int32_t number,
+                   const std::vector<engine::parameter>& params, engine::fg_function& f,
+                   engine::ic_record& cell) override;
+  int do_actions(engine::engine_state& st, std::int32_t number,
+                 const std::vector<engine::parameter>& params, engine::fg_function& f,
+                 engine::ic_record& cell) override;
+  std::string fill_itype(engine::engine_state& st, engine::message m, std::int32_t sender_id,
+                         const std::string& ic_type) override;
+  engine::id_set find_ic(engine::engine_state& st, engine::ic_record& cell,
+                         const engine::fg_function& f, const std::vector<engine::msg_link>& inputs,
+                         const engine::message& out_spec, const std::string& ic_type) override;
+  engine::name_set find_orv(engine::engine_state& st, engine::ic_record& cell,
+                            const engine::fg_function& f,
+                            const std::vector<engine::msg_link>& inputs,
+                            const engine::message& out_spec, const std::string& ic_type) override;
+  void fill_receiver(engine::engine_state& st, engine::ext_message& m, const std::string& orv_id,
+                     std::int32_t ic_id) override;
+
+  /// The exchange state of the run, shared by the outgoing files that
+  /// firings write and the pick-up of incoming ones.
+  exchange::exchange_state& exchange() { return ex_; }
+
+  /// Writes the message as an outgoing message file for `orv_id`.
+  void write_outgoing_message(engine::engine_state& st, const engine::ext_message& m,
+                              const std::string& orv_id) override;
+
+  /// Variables of the vantle record: "Z1" (this site) and "Z2" (the cell's
+  /// id) while a MSG_MOVE_KEEP or MSG_RETRIEVE content is built, "Y1" to
+  /// "Y8" (the description) for MSG_CREATE and MSG_LOCAL_REPLY, and the
+  /// same from the fusion record for MSG_REMOTE_REPLY.
+  std::string userdef_v(engine::engine_state& st, const std::string& name,
+                        const engine::ic_record& cell, std::int32_t context) override;
+  /// "G0" adds 1 to its first argument, "H0" takes 1 from it.
+  std::string userdef_f(engine::engine_state& st, const std::string& name,
+                        const std::vector<engine::parameter>& args, const engine::ic_record& cell,
+                        std::int32_t context) override;
+  /// No database access is defined.
+  std::string userdef_db(engine::engine_state& st, const std::string& name,
+                         const engine::ic_record& cell, std::int32_t context) override;
+
   /// Keeps the site data of this request (read before the cells are
   /// loaded) and returns it; restored vantles then join the groups of its
   /// group tree.
@@ -50,6 +96,7 @@ class orv_hooks : public engine::app_hooks {
  private:
   formdecode::output& out_;
   std::string site_orv_id_;
+  exchange::exchange_state ex_;  // the exchange of the run: outgoing files, pick-up
   std::optional<world> world_;  // the site data of this request, once read
 };
 

@@ -32,7 +32,7 @@ void load_world(engine::engine_state& st, site::orv_hooks& hooks) {
 void pick_up_messages(engine::engine_state& st, site::orv_hooks& hooks) {
   load_world(st, hooks);
   platform::run_site_script(exchange::get_script);
-  exchange::exchange_state ex;
+  exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
   while (std::optional<engine::ext_message> m =
              exchange::pick_up_message(ex, st.site.orv_id, st.out)) {
     engine::handle_ext_message(st, *m);
