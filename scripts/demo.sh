@@ -15,7 +15,10 @@ build=${BUILD_DIR:-build}
 
 bash scripts/deps.sh demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)"
+# Only the programs the demo serves (the tests are scripts/test.sh's).
+targets=(orv vexil)
+if cmake --build "$build" --target help | grep -x '\.\.\. cellkit' >/dev/null; then targets+=(cellkit); fi
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
 
 BUILD_DIR=$build DEMO_DIR=$demo PORT=$port bash scripts/demo_layout.sh
 demo=$(cd "$demo" && pwd)

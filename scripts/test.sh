@@ -3,6 +3,8 @@
 #   scripts/test.sh              the suite in build/
 #   scripts/test.sh --sanitize   the suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-sanitize/
+# The plain run then runs the browser tests (scripts/browser_test.sh): the
+# demo sites behind lighttpd, driven in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +12,9 @@ bash scripts/deps.sh build
 
 build_dir=build
 options=()
+browser=yes
 if [ "${1:-}" = "--sanitize" ]; then
+  browser=no
   build_dir=build-sanitize
   options=(-DSANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
@@ -21,3 +25,6 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}"
 cmake --build "$build_dir" -j "$jobs"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" --timeout 300
+if [ "$browser" = yes ]; then
+  bash scripts/browser_test.sh "$build_dir"
+fi

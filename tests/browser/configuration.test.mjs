@@ -4,7 +4,17 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { navigation, open, open_start, press, sample_config, shown_text, site_box, sites } from './lib/pages.mjs';
+import {
+  manager_form,
+  open_manager,
+  open_start,
+  press,
+  sample_config,
+  shown_text,
+  site_box,
+  sites,
+  submit,
+} from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -30,10 +40,7 @@ test('a setting changed on the start page is stored at that site only', async ()
   const box = site_box(page, 'east');
   await box.getByLabel('Setting').selectOption('RETRIEVE_THRESHOLD');
   await box.getByLabel('New value').fill('2');
-  const r = await navigation(page, () =>
-    box.getByRole('button', { name: 'Change the configuration', exact: true }).click(),
-  );
-  assert.equal(r.status(), 200);
+  await submit(page, box, 'Change the configuration');
   assert.equal(await shown_text(page), '"RETRIEVE_THRESHOLD" is updated with the new value "2".');
 
   assert.equal(
@@ -55,26 +62,28 @@ test('a setting changed on the start page is stored at that site only', async ()
 
 test('a setting changed on the manager page is stored', async () => {
   const page = await env.browser.new_page();
-  await open(page, env.server.url('south/vexil.cgi?zoa_name=orv_manager.zoaml'));
-  const form = page.locator('form').filter({ has: page.locator('input[name="message_type"][value="MSG_UPDATE_CONFIG"]') });
+  await open_manager(page, env.server, 'south');
+  const form = manager_form(page, 'MSG_UPDATE_CONFIG');
   await form.locator('input[name="content"]').fill('SET_EMAIL_ADDRESS|ops@south.example');
-  const r = await navigation(page, () =>
-    form.getByRole('button', { name: 'Change Configuration', exact: true }).click(),
-  );
-  assert.equal(r.status(), 200);
+  await submit(page, form, 'Change Configuration');
   assert.equal(await shown_text(page), '"SET_EMAIL_ADDRESS" is updated with the new value "ops@south.example".');
   await screenshot(page, 'configuration-changed-south');
   assert.match(env.server.read_site_file('south', 'config.txt'), /^email address: ops@south\.example$/m);
+
+  // The manager page's own show form shows the site's settings.
+  await open_manager(page, env.server, 'south');
+  await submit(page, manager_form(page, 'MSG_SHOW_CONFIG'), 'Show the configuration');
+  assert.match(await shown_text(page), /^SERVER ID = srv3 ORV ID = south RETRIEVE THRESHOLD = 1\./);
   await page.close();
 });
 
 test('a change that names no known setting is refused and stores nothing', async () => {
   const page = await env.browser.new_page();
   const before = env.server.read_site_file('north', 'config.txt');
-  await open(page, env.server.url('north/vexil.cgi?zoa_name=orv_manager.zoaml'));
-  const form = page.locator('form').filter({ has: page.locator('input[name="message_type"][value="MSG_UPDATE_CONFIG"]') });
+  await open_manager(page, env.server, 'north');
+  const form = manager_form(page, 'MSG_UPDATE_CONFIG');
   await form.locator('input[name="content"]').fill('COLOUR|blue');
-  await navigation(page, () => form.getByRole('button', { name: 'Change Configuration', exact: true }).click());
+  await submit(page, form, 'Change Configuration');
   assert.equal(await shown_text(page), 'Unknown Choice "COLOUR" with value blue.');
   assert.equal(env.server.read_site_file('north', 'config.txt'), before);
   await page.close();

@@ -37,6 +37,30 @@ export async function open_start(page, server) {
   assert.equal(await page.title(), 'Three virtual sites');
 }
 
+/// Opens a site's manager page (the sample page orv_manager.zoaml).
+export async function open_manager(page, server, site) {
+  await open(page, server.url(`${site}/vexil.cgi?zoa_name=orv_manager.zoaml`));
+  assert.equal(await page.title(), 'Virtual site manager');
+}
+
+/// The form of the manager page that sends the given message type (its
+/// hidden message_type field), for example MSG_CREATE or MSG_UPDATE_CONFIG;
+/// the first such form when several do.
+export function manager_form(page, message_type) {
+  return page
+    .locator('form')
+    .filter({ has: page.locator(`input[type="hidden"][name="message_type"][value="${message_type}"]`) })
+    .first();
+}
+
+/// Presses a button of a form and returns the response of the page it
+/// leads to, checking that the server answered with 200.
+export async function submit(page, form, button) {
+  const r = await navigation(page, () => form.getByRole('button', { name: button, exact: true }).click());
+  assert.equal(r.status(), 200, `${button} answered ${r.status()}`);
+  return r;
+}
+
 /// The box of one site on the start page.
 export function site_box(page, site) {
   return page.locator(`#site-${site}`);
