@@ -112,12 +112,6 @@ TEST_F(GroupsTest, VantlesJoinTheCommonAncestorOfTheirWords) {
   EXPECT_EQ("", page());
 }
 
-TEST_F(GroupsTest, MemberIsTheVantleId) {
-  site::enter_group(t_, vantle(7, "physics#!", "d", "east", 'c'), out_);
-  ASSERT_EQ(1u, t_.at(physics_).members.size());
-  EXPECT_TRUE(same(group_member{7, "east", 'c'}, t_.at(physics_).members[0]));
-}
-
 TEST_F(GroupsTest, WordsOutsideTheTreeGiveNoGroup) {
   EXPECT_FALSE(site::enter_group(t_, vantle(1, "physics#chemistry#!"), out_));
   EXPECT_EQ("Error: key word chemistry not found\nError occurs in querying vantle\n", page());
@@ -130,12 +124,6 @@ TEST_F(GroupsTest, WordsOutsideTheTreeGiveNoGroup) {
   EXPECT_FALSE(site::enter_group(t_, vantle(2, "!"), out_));
   EXPECT_FALSE(site::enter_group(t_, vantle(3, "undefined"), out_));
   EXPECT_EQ("Error occurs in querying vantle\nError occurs in querying vantle\n", page());
-}
-
-TEST_F(GroupsTest, WordIsEscapedOnThePageAndRawInTheTrace) {
-  site::enter_group(t_, vantle(1, "<b>&#!"), out_);
-  EXPECT_EQ("Error: key word &lt;b&gt;&amp; not found\nError occurs in querying vantle\n", page());
-  EXPECT_EQ("Error: key word <b>& not found\n", trace());
 }
 
 TEST_F(GroupsTest, SameVantleEnteredTwiceIsListedTwice) {
@@ -162,11 +150,6 @@ TEST_F(GroupsTest, ReportListsMembersInOrderOfEntry) {
                 "vantle(3)=doc {doc-3}<br>\nvantle(1)=doc {doc-1}<br>\n"
                 "vantle(2)=doc {doc-2}<br>\n<hr>\n",
             page());
-}
-
-TEST_F(GroupsTest, ReportOfAnEmptyGroup) {
-  site::report_group(t_, science_, {}, out_.pg());
-  EXPECT_EQ(report_head(0) + "<hr>\n", page());
 }
 
 TEST_F(GroupsTest, MemberWithoutAVantleCellIsAnError) {
