@@ -1,8 +1,5 @@
 #include "site/groups.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <memory>
 #include <sstream>
 
@@ -66,32 +63,7 @@ std::string report_head(int count) {
          " vantle(s) of this category<br>\n======================================<br>\n";
 }
 
-// Each test works in a fresh directory with a page and a trace, as a run
-// works in `html`.
-class in_run_dir : public ::testing::Test {
- protected:
-  in_run_dir() {
-    char cwd[PATH_MAX];
-    EXPECT_NE(nullptr, ::getcwd(cwd, sizeof cwd));
-    old_dir_ = cwd;
-    EXPECT_EQ(0, ::chdir(dir_.path().c_str()));
-    EXPECT_TRUE(out_.tr().open("dump_file"));
-  }
-  ~in_run_dir() override {
-    out_.finish();
-    EXPECT_EQ(0, ::chdir(old_dir_.c_str()));
-  }
-
-  std::string page() const { return page_.str(); }
-  std::string trace() const { return test_util::read_file(dir_ / "dump_file").value_or("?"); }
-
-  test_util::scoped_temp_dir dir_;
-  std::string old_dir_;  // the working directory to return to
-  std::ostringstream page_;
-  formdecode::output out_{page_};
-};
-
-class GroupsTest : public in_run_dir {
+class GroupsTest : public test_util::in_run_dir {
  protected:
   keyword_tree t_ = group_tree();
   int science_ = *t_.find("science");
@@ -272,7 +244,7 @@ std::string stored_vantle(int id, const std::string& i_am, const std::string& or
          "fusion: 0\n";
 }
 
-class RestoreTest : public in_run_dir {
+class RestoreTest : public test_util::in_run_dir {
  protected:
   RestoreTest() {
     test_util::write_file("VANTLE.in", vantle_fg);
