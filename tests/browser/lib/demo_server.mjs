@@ -107,6 +107,11 @@ export class demo_server {
     }
   }
 
+  /// Lays the demo out again in place, as a restarted scripts/demo.sh does.
+  lay_out_again() {
+    lay_out(this.dir, this.port);
+  }
+
   running() {
     return this.exit_code === null;
   }
@@ -135,6 +140,14 @@ export class demo_server {
   }
 }
 
+// Runs scripts/demo_layout.sh for a demo directory and port.
+function lay_out(dir, port) {
+  execFileSync('bash', [path.join(repo_root, 'scripts', 'demo_layout.sh')], {
+    env: { ...process.env, BUILD_DIR: build_dir(), DEMO_DIR: dir, PORT: String(port) },
+    stdio: ['ignore', 'ignore', 'inherit'],
+  });
+}
+
 /// Lays out a fresh demo and serves it; a port taken between the pick and
 /// the start is given up for another.
 export async function start_demo() {
@@ -143,10 +156,7 @@ export async function start_demo() {
   let last_error = '';
   for (let attempt = 0; attempt < 5; ++attempt) {
     const port = await free_port();
-    execFileSync('bash', [path.join(repo_root, 'scripts', 'demo_layout.sh')], {
-      env: { ...process.env, BUILD_DIR: build_dir(), DEMO_DIR: dir, PORT: String(port) },
-      stdio: ['ignore', 'ignore', 'inherit'],
-    });
+    lay_out(dir, port);
     const proc = spawn(lighttpd, ['-D', '-f', path.join(dir, 'lighttpd.conf')], {
       stdio: ['ignore', 'ignore', 'pipe'],
     });
