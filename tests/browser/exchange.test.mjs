@@ -32,7 +32,7 @@ test('sending at north delivers its outgoing files to east and south', async () 
   await page.close();
 });
 
-test('a file for a site of the same name that arrived earlier is not replaced', async () => {
+test('a file of the same name already in the receiving inbox is not replaced', async () => {
   const page = await env.browser.new_page();
   // east already holds a file of that name: the one from south gets a
   // suffix instead of replacing it.
