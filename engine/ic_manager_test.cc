@@ -381,4 +381,25 @@ TEST_F(IcManagerTest, RemovalWarningsAndSleepingCells) {
   EXPECT_EQ(-1, st.sleeping.front().same_ic[2]);
 }
 
+TEST_F(IcManagerTest, RepliesGoBackToTheRecordedSenders) {
+  // A sends B a type-2 message; B consumes it (A waits in B's buffer) and
+  // stays in state 0, where the head function answers reply requests.
+  write_file("A.in", "0\n1\n1\n52\n0\n1\n2\n1\n2,S1\n0\n");
+  write_file("B.in", "0\n0\n1\n2\n0\n0\n0\n1\n4\n");
+  add_cell(2, "B");
+  add_cell(1, "A");
+  engine::handle_ext_message(st, ext(engine::IC_ID, 52, "A", 1, "go"));
+  EXPECT_EQ(1, cell(2)->buffer[0].source);
+  EXPECT_TRUE(cell(1)->outputs.empty());
+
+  cell(1)->current_state = 0;  // A answers replies too, but has no one to answer
+  engine::handle_ext_message(st, ext(engine::IC_ID, -1, "B", 2, "2"));
+  EXPECT_EQ(engine::free_slot, cell(2)->buffer[0].source) << "the reply was sent";
+  EXPECT_TRUE(cell(1)->inputs.empty()) << "A consumed the reply";
+  EXPECT_TRUE(cell(2)->outputs.empty()) << "and it was withdrawn from B";
+  EXPECT_EQ("1", cell(1)->fg[0].inputs[0].content) << "the reply counts down";
+  EXPECT_EQ(0, cell(2)->current_state);
+  EXPECT_EQ("", page.str());
+}
+
 }  // namespace
