@@ -245,7 +245,9 @@ TEST_F(FiringTest, SearchCallsThePredicateInCandidateOrder) {
                           ic_record& cell) {
       std::vector<size_t> d;
       for (size_t j = 0; j < k; ++j) {
-        d.push_back(std::stoul(*engine::find_binding(cell, "X" + std::to_string(j))));
+        std::string name = "X";
+        name += std::to_string(j);
+        d.push_back(std::stoul(*engine::find_binding(cell, name)));
       }
       seen.push_back(d);
       return static_cast<int>(seen.size() == accept_at + 1);

@@ -135,12 +135,23 @@ std::string_view store_reader::line(std::string_view what) {
   return l;
 }
 
+// `text` in double quotes. (Built by appending: the optimiser of some
+// compilers warns wrongly about overlapping copies in a chain of `+`.)
+static std::string quoted(std::string_view text) {
+  std::string q;
+  q.reserve(text.size() + 2);
+  q += '"';
+  q.append(text);
+  q += '"';
+  return q;
+}
+
 std::string_view store_reader::labelled(std::string_view label) {
-  std::string_view l = line("\"" + std::string(label) + "\"");
+  std::string_view l = line(quoted(label));
   if (l.substr(0, label.size()) == label) return l.substr(label.size());
   // A label whose value is empty may have lost its trailing space.
   if (!label.empty() && label.back() == ' ' && l == label.substr(0, label.size() - 1)) return {};
-  fail("\"" + std::string(label) + "\" is expected");
+  fail(quoted(label) + " is expected");
 }
 
 std::int32_t store_reader::number(std::string_view what) {
