@@ -267,7 +267,8 @@ TEST_F(FiringTest, LocalOutputRules) {
   // Output lines in file order: 7; 0 (create); -9 (self); -5 (others of the
   // type); -2 (alternatives).
   ic_record& c = add_cell(
-      1, "0\n1\n1\n1\n0\n5\n7\n0,T\n-9\n-5,T\n-2,T\n5\n2,S7|X1\n2\n2\n2:1.5\n2\n0\n");
+      1, "0\n1\n1\n1\n0\n5\n7\n0,T\n-9\n-5,T\n-2,T\n5\n2,S7|X1\n2\n2\n2:1.5\n2\n0\n"
+         "3\n3\n1\n2\n0\n0\n0\n0\n");  // the firing cell accepts type 2 as well
   add_cell(2, "0\n1\n1\n2\n0\n0\n0\n0\n");
   add_cell(3, "0\n1\n1\n2\n0\n0\n0\n0\n");
   ic_record& me = st.active.back();
@@ -298,7 +299,9 @@ TEST_F(FiringTest, LocalOutputRules) {
   ++it;
   EXPECT_EQ(2, it->msgs[0].source);
   ++it;
-  ASSERT_EQ(2u, it->msgs.size()) << "-2: one group of alternatives";
+  ASSERT_EQ(3u, it->msgs.size()) << "-2: one group of alternatives, the firing cell among them";
+  EXPECT_EQ(3, it->msgs[0].source) << "each new message at the front of the group";
+  EXPECT_EQ(1, it->msgs[2].source);
   EXPECT_FLOAT_EQ(0.0f, it->msgs[0].msg.fuzzy) << "fuzzy code 1 selects the maximum, 0.0";
   EXPECT_FLOAT_EQ(0.0f, f.outputs[0].fuzzy) << "replaced in the transition";
   EXPECT_EQ("", page.str());
