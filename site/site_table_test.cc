@@ -106,7 +106,12 @@ TEST(SiteTable, RefusesFilesBeyondTheTable) {
   }
   // The largest table and the longest name are fine.
   std::string big = "100";
-  for (int i = 0; i < 100; ++i) big += " " + std::to_string(i) + " s" + std::to_string(i);
+  for (int i = 0; i < 100; ++i) {
+    big += ' ';
+    big += std::to_string(i);
+    big += " s";
+    big += std::to_string(i);
+  }
   for (int i = 0; i < 100 * 100; ++i) big += " 1";
   site_table t = parse_ok(big);
   EXPECT_EQ(100, t.count());

@@ -79,7 +79,11 @@ TEST_F(Classifier, Failures) {
   EXPECT_EQ(-2, classify("a\n", std::string(80, 'w')).status);
 
   std::string many;
-  for (int i = 0; i < 52; ++i) many += "k" + std::string(i + 1, 'x') + "\n";
+  for (int i = 0; i < 52; ++i) {
+    many += 'k';
+    many.append(static_cast<size_t>(i) + 1, 'x');
+    many += '\n';
+  }
   classified table = classify(many, "text");
   EXPECT_EQ(1, table.status);
   EXPECT_EQ("Too many keywords in knowledge database!", table.err);
