@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/dump.h"
 #include "engine/params.h"
 #include "exchange/exchange.h"
 
 #include "site/groups.h"
+#include "site/keywords.h"
 #include "site/naming.h"
+#include "site/site_table.h"
 
 namespace site {
 namespace {
@@ -90,43 +93,416 @@ std::optional<std::int32_t> orv_hooks::find_named_cell(const std::string& symbol
   return rec.sys_name.ic_id;
 }
 
-// --- transition firing: placeholders until the vantle actions are built ---
+// --- transition firing -----------------------------------------------------
 
-int orv_hooks::do_predicate(engine::engine_state&, std::int32_t number,
-                            const std::vector<engine::parameter>&, engine::fg_function&,
-                            engine::ic_record&) {
-  out_.pg().print("do_predicate: Unknown predicate number %d\n", number);
-  throw formdecode::run_exit{0};
+namespace {
+
+// Message types that the hooks tell apart.
+constexpr std::int32_t MSG_MOVE_KEEP = 2;
+constexpr std::int32_t MSG_RETRIEVE = 3;
+constexpr std::int32_t MSG_REMOTE_REPLY = 5;
+constexpr std::int32_t MSG_MOVE_DELETE = 52;
+
+// The vantle categories that collect nothing.
+constexpr const char* archives = "Archives";
+constexpr const char* site_building = "Site_Building";
+
+// Everything one action or predicate reads: its parameters, resolved in
+// the cell, the cell's vantle record and the site.
+struct call {
+  engine::engine_state& st;
+  const std::vector<engine::parameter>& params;
+  engine::ic_record& cell;
+  vantle_record* v;             // null only for the calls that need none
+  formdecode::output& out;
+  const site_config& cfg;
+  const std::string& orv_id;    // this site
+  world* site_data;             // null when the request read none
+
+  std::string text(int n) const { return engine::par_text(st, n, params, cell); }
+  std::int32_t integer(int n) const { return engine::par_int(st, n, params, cell); }
+  formdecode::page& pg() const { return out.pg(); }
+};
+
+// Parameters 1 to 7 (the description) and 8 (`vantle_type`) into `v`.
+void fill_description(const call& c, vantle_record& v) {
+  v.doc_id = c.text(1);
+  v.i_am = c.text(2);
+  v.i_love = c.text(3);
+  v.i_hate = c.text(4);
+  v.i_behave = c.text(5);
+  v.i_keyword = c.text(6);
+  v.i_comment = c.text(7);
+  v.vantle_type = c.text(8);
 }
 
-int orv_hooks::do_actions(engine::engine_state&, std::int32_t number,
-                          const std::vector<engine::parameter>&, engine::fg_function&,
-                          engine::ic_record&) {
-  out_.pg().print("do_actions: Unknown action number %d\n", number);
-  throw formdecode::run_exit{0};
+// --- predicates ---
+
+int counter_check(const call& c) {
+  const vantle_record& v = *c.v;
+  std::int32_t mode = c.integer(1);
+  std::string list = c.text(2);
+  std::int32_t count = 0;
+  if (list == info_gathering) {
+    count = v.collected_vantles;
+  } else if (list == profile) {
+    count = v.collected_doc_ids;
+  } else {
+    // "Archives", "Site_Building" and any other name collect nothing.
+    return 0;
+  }
+  c.pg().print("counter_check(): counter = %d\n<p>", count);
+  long long next = static_cast<long long>(count) + 1;
+  switch (mode) {
+    case 1: return next < v.max_vantle_threshold;
+    case 2: return next == v.max_vantle_threshold;
+    case 3: return next > v.max_vantle_threshold;
+    default: return 0;  // no other mode is defined
+  }
+}
+
+int par_equal(const call& c) { return c.text(1) == c.text(2); }
+
+int doc_check(const call& c) {
+  bool same = c.v->doc_id == c.text(1);
+  switch (c.integer(2)) {
+    case 1: return same;
+    case 2: return !same;
+    default: return 0;  // no other mode is defined
+  }
+}
+
+struct predicate_entry {
+  std::int32_t number;
+  int (*fn)(const call&);
+  bool needs_vantle;  // reads the vantle record
+};
+
+constexpr predicate_entry predicates[] = {
+    {0, counter_check, true},
+    {1, par_equal, false},
+    {2, doc_check, true},
+};
+
+// --- actions ---
+
+void create_vantle(const call& c) {
+  vantle_record& v = *c.v;
+  fill_description(c, v);
+  v.ic_id = c.cell.id;
+  v.orv_id = c.orv_id;
+  v.copy_mark = 's';
+  v.max_vantle_threshold = c.cfg.max_vantle_threshold;
+  if (!c.cfg.email.empty() && c.cfg.email != "NULL") v.owner_email = c.cfg.email;
+  c.pg().print("<p> Create a new Vantle %d for Doc \"%s\" ...<p>\n", v.ic_id, v.doc_id);
+
+  std::string name = c.text(9);
+  if (name.size() > 49) {
+    // The record holds at most 49 characters: a longer name is refused,
+    // not cut, so it never names another vantle by its first 49.
+    c.pg().print("The given symbolic name \"%s\" is longer than 49 characters.\n <p>", name);
+  } else if (vantle_name_taken(name, c.pg())) {
+    c.pg().print("The given symbolic name \"%s\" has already been used!!\n <p>", name);
+  } else if (!vantle_db_append(name, v.doc_id)) {
+    c.pg().write("Error occurs when writing a new record into the naming Database.\n<p>");
+  } else {
+    c.pg().print("Vantle %d has the symbolic name \"%s\".\n<p>", v.ic_id, name);
+    v.symbolic_name = name;
+  }
+
+  if (v.i_am == empty_list) return;
+  c.pg().write("Calling VG updating funciton...<br>\n");
+  c.out.tr().write("Calling VG updating funciton...\n");
+  if (!c.site_data) return;  // no group tree in this request
+  std::optional<int> node = enter_group(c.site_data->kb.groups, v, c.out);
+  if (node) report_group(c.site_data->kb.groups, *node, c.st.active, c.pg());
+}
+
+void delete_vantle(const call& c) {
+  if (c.site_data) remove_from_group(c.site_data->kb.groups, *c.v, c.out);
+  c.pg().print("<p>Vantle %d has been deleted. <p>\n", c.cell.id);
+}
+
+void report_move(const call& c) { c.pg().print("Vantle %s has been moved.\n", c.text(1)); }
+
+void find_itself(const call& c) {
+  vantle_record& v = *c.v;
+  std::string doc_id = c.text(1);
+  c.pg().print("doc_id = %s\n", doc_id);
+  c.pg().print("atmp->doc_id = %s\n", v.doc_id);
+  if (doc_id == v.doc_id) {
+    v.value_1 = 1;
+    c.pg().print("Vantle %d for doc %s find itself. <p>\n", c.cell.id, v.doc_id);
+  } else {
+    v.value_1 = 0;
+  }
+}
+
+void show_vantle(const call& c) {
+  const vantle_record& v = *c.v;
+  engine::dump_cell(c.st, c.cell);
+  formdecode::page& pg = c.pg();
+  pg.print("<p>Vantle symbolic name = %s <br>\n", v.symbolic_name);
+  pg.print("Vantle ic_id = %d <br>\n", v.ic_id);
+  pg.print("Vantle orv_id = %s <br>\n", v.orv_id);
+  pg.print("Vantle copy_mark = %c <br>\n", v.copy_mark);
+  pg.print("Vantle type = %s <br>\n", v.vantle_type);
+  pg.print("doc_id = %s <br>\n", v.doc_id);
+  pg.print("i_am = %s <br>\n", v.i_am);
+  pg.print("i_love = %s <br>\n", v.i_love);
+  pg.print("i_hate = %s <br>\n", v.i_hate);
+  pg.print("i_behave = %s <br>\n", v.i_behave);
+  pg.print("i_keyword = %s <br>\n", v.i_keyword);
+  pg.print("i_comment = %s <br>\n", v.i_comment);
+  pg.print("owner_email = %s <br>\n", v.owner_email);
+  pg.write("******************************************\n<p>");
+}
+
+void match_query(const call& c) {
+  vantle_record& v = *c.v;
+  v.value_1 = 0;
+  std::string query = c.text(3);
+  if (query == empty_list || v.i_am == empty_list) return;
+  if (!c.site_data) {
+    c.pg().write("match_query(): no keyword knowledge base in this request.\n");
+    return;
+  }
+  v.value_1 = keyword_match(c.site_data->kb.keywords, v.i_am, query, c.cfg.retrieve_threshold);
+  if (v.value_1 != 1) return;
+  c.pg().print("query = %s <br>\n", query);
+  c.pg().print("Vantle %d matches this query <br>\n", c.cell.id);
+  c.pg().print("with i_am = %s <br>\n", v.i_am);
+  c.pg().write("******************************************<p>\n");
+}
+
+void save_result(const call& c) {
+  vantle_record& v = *c.v;
+  if (v.vantle_type == info_gathering) {
+    info_entry e;
+    e.doc_id = c.text(1);
+    e.i_am = c.text(2);
+    e.i_love = c.text(3);
+    e.i_hate = c.text(4);
+    e.i_behave = c.text(5);
+    e.i_keyword = c.text(6);
+    e.i_comment = c.text(7);
+    e.vantle_type = c.text(8);
+    add_info_entry(v, std::move(e));
+    c.pg().print("Doc %s Has been saved into info_list. Total = %d. <br>\n",
+                 v.info_link.front().doc_id, v.collected_vantles);
+  } else if (v.vantle_type == profile) {
+    add_profile_entry(v, c.text(1));
+    c.pg().print("Doc %s Has been saved into profile_list. Total = %d.<br>\n",
+                 v.profile_link.front().doc_id, v.collected_doc_ids);
+  }
+}
+
+void fuse_results(const call& c) {
+  vantle_record& v = *c.v;
+  if (v.vantle_type == info_gathering) {
+    v.fusion = fuse_info_gathering(v);
+  } else if (v.vantle_type == profile) {
+    v.fusion = fuse_profile(v);
+  }
+}
+
+void record_sender(const call& c) {
+  c.v->sender_orv_id = c.text(1);
+  c.v->sender_ic_id = c.integer(2);
+}
+
+void no_action(const call&) {}
+
+void notify_results(const call& c) {
+  if (c.text(1) == "local") {
+    c.pg().print(
+        "<p>*** Query results from the LOCAL site are available <br> \t          for your "
+        "document with ID = %s<p>",
+        c.v->doc_id);
+  } else {
+    c.pg().write("\n<p>*** Query results from the REMOTE sites are available <br>\n");
+    c.pg().print("       for your document with ID = %s<p>\n", c.v->doc_id);
+  }
+}
+
+void show_saved_results(const call& c) {
+  const vantle_record& v = *c.v;
+  formdecode::page& pg = c.pg();
+  pg.print("<p>*** Saved Query Results for document with id = %s:<br><br>\n", v.doc_id);
+  if (v.vantle_type == info_gathering) {
+    for (const info_entry& e : v.info_link) {
+      pg.print("Doc id: %s<br>\n", e.doc_id);
+      pg.print("I am: %s<br>\n", e.i_am);
+      pg.print("I love: %s<br>\n", e.i_love);
+      pg.print("I hate: %s<br>\n", e.i_hate);
+      pg.print("I behave: %s<br>\n", e.i_behave);
+      pg.print("I keyword: %s<br>\n", e.i_keyword);
+      pg.print("I comment: %s<br>\n", e.i_comment);
+      pg.write("----------------------------------<br>\n");
+    }
+  } else if (v.vantle_type == profile) {
+    for (const profile_entry& e : v.profile_link) {
+      pg.print("Doc id: %s<br>\n", e.doc_id);
+      pg.write("----------------------------------<br>\n");
+    }
+  } else if (v.vantle_type != archives && v.vantle_type != site_building) {
+    pg.print("Unknown vantle_type: %s.<p>\n", v.vantle_type);
+  }
+}
+
+void copy_vantle(const call& c) {
+  vantle_record& v = *c.v;
+  fill_description(c, v);
+  v.orv_id = c.text(9);
+  v.ic_id = c.integer(10);
+  v.copy_mark = 'c';
+  v.max_vantle_threshold = c.cfg.max_vantle_threshold;
+}
+
+struct action_entry {
+  std::int32_t number;
+  void (*fn)(const call&);
+  bool needs_vantle;  // reads or changes the vantle record
+};
+
+constexpr action_entry actions[] = {
+    {0, create_vantle, true},   {1, delete_vantle, true},       {2, report_move, false},
+    {3, find_itself, true},     {4, show_vantle, true},         {5, match_query, true},
+    {6, save_result, true},     {7, fuse_results, true},        {8, record_sender, true},
+    {9, no_action, false},      {10, save_result, true},        {11, notify_results, true},
+    {12, show_saved_results, true}, {13, copy_vantle, true},
+};
+
+template <class Entry, size_t N>
+const Entry* entry_of(const Entry (&table)[N], std::int32_t number) {
+  for (const Entry& e : table) {
+    if (e.number == number) return &e;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int orv_hooks::do_predicate(engine::engine_state& st, std::int32_t number,
+                            const std::vector<engine::parameter>& params, engine::fg_function&,
+                            engine::ic_record& cell) {
+  const predicate_entry* p = entry_of(predicates, number);
+  if (!p) {
+    out_.pg().print("do_predicate: Unknown predicate number %d\n", number);
+    throw formdecode::run_exit{0};
+  }
+  vantle_record* v = vantle_of(cell);
+  if (p->needs_vantle && !v) {
+    out_.pg().print("do_predicate: cell %d has no vantle record; predicate %d does not hold.\n",
+                    cell.id, number);
+    return 0;
+  }
+  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world()});
+}
+
+int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
+                          const std::vector<engine::parameter>& params, engine::fg_function&,
+                          engine::ic_record& cell) {
+  const action_entry* a = entry_of(actions, number);
+  if (!a) {
+    out_.pg().print("do_actions: Unknown action number %d\n", number);
+    throw formdecode::run_exit{0};
+  }
+  vantle_record* v = vantle_of(cell);
+  if (a->needs_vantle && !v) {
+    out_.pg().print("do_actions: cell %d has no vantle record; action %d changes nothing.\n",
+                    cell.id, number);
+    return 0;
+  }
+  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world()});
+  return 0;
 }
 
 std::string orv_hooks::fill_itype(engine::engine_state&, engine::message, std::int32_t,
                                   const std::string& ic_type) {
+  if (ic_type == "NOT_SPEC") {
+    formdecode::page& pg = out_.pg();
+    pg.write("\n**************************************************************\n");
+    pg.write("*** This is the template function of fill_itype()\n");
+    pg.write("*** If you didn't specify ic_type of output message in fg format,\n");
+    pg.write("*** you have to decide the ic_type in function fill_itype().\n");
+    pg.write("**************************************************************\n");
+  }
+  // "NOT_SPEC" stays: the lookups take it as matching every IC type.
   return ic_type;
 }
 
-engine::id_set orv_hooks::find_ic(engine::engine_state&, engine::ic_record&,
-                                  const engine::fg_function&, const std::vector<engine::msg_link>&,
-                                  const engine::message&, const std::string&) {
-  return {};
+engine::id_set orv_hooks::find_ic(engine::engine_state&, engine::ic_record& cell,
+                                  const engine::fg_function&,
+                                  const std::vector<engine::msg_link>& inputs,
+                                  const engine::message& out_spec, const std::string&) {
+  engine::id_set result;
+  std::int32_t in_type = inputs.empty() ? 0 : inputs.front().msg_type;
+  bool known = in_type == MSG_RETRIEVE || in_type == MSG_MOVE_DELETE ||
+               out_spec.msg_type == MSG_REMOTE_REPLY;
+  if (!known) {
+    out_.pg().write("find_ic(): Do not match any case.\n");
+    return result;
+  }
+  const vantle_record* v = vantle_of(cell);
+  if (!v) {
+    out_.pg().print("find_ic(): cell %d has no vantle record; no cell is found.\n", cell.id);
+    return result;
+  }
+  if (in_type == MSG_RETRIEVE) {
+    if (v->value_1 == 1) result.ids.push_back(v->sender_ic_id);
+  } else if (in_type == MSG_MOVE_DELETE) {
+    if (v->value_1 == 1) result.ids.push_back(cell.id);
+  } else {
+    result.ids.push_back(v->sender_ic_id);
+  }
+  result.count = static_cast<std::int32_t>(result.ids.size());
+  return result;
 }
 
-engine::name_set orv_hooks::find_orv(engine::engine_state&, engine::ic_record&,
+engine::name_set orv_hooks::find_orv(engine::engine_state&, engine::ic_record& cell,
                                      const engine::fg_function&,
-                                     const std::vector<engine::msg_link>&, const engine::message&,
-                                     const std::string&) {
-  return {};
+                                     const std::vector<engine::msg_link>&,
+                                     const engine::message& out_spec, const std::string&) {
+  engine::name_set result;
+  if (out_spec.msg_type == MSG_REMOTE_REPLY) {
+    const vantle_record* v = vantle_of(cell);
+    if (!v) {
+      out_.pg().print("find_orv(): cell %d has no vantle record; no site is found.\n", cell.id);
+      return result;
+    }
+    result.names.push_back(v->sender_orv_id);
+  } else if (out_spec.msg_type == MSG_MOVE_KEEP) {
+    if (!world_) {
+      out_.pg().write("find_orv(): no query-site table in this request; no site is found.\n");
+      return result;
+    }
+    for (const std::string& site : query_sites(world_->sites, site_orv_id_, cfg_.vg_threshold, out_)) {
+      result.names.insert(result.names.begin(), site);  // at the front: reverse table order
+    }
+  } else {
+    out_.pg().write("find_orv(): Do not match any case.\n");
+    out_.pg().write("No ORV is returned here.\n");
+  }
+  result.count = static_cast<std::int32_t>(result.names.size());
+  return result;
 }
 
 void orv_hooks::fill_receiver(engine::engine_state&, engine::ext_message& m,
                               const std::string& orv_id, std::int32_t ic_id) {
-  m.receiver = engine::ic_sys_name{"*** (no server id)", orv_id, m.ic_type, ic_id, 's'};
+  m.receiver.server_id = "*** (no server id)";
+  if (m.msg_type == MSG_MOVE_KEEP) {
+    // The receiving site makes a copy of the sender.
+    m.receiver.orv_id = m.sender.orv_id;
+    m.receiver.ic_type = m.sender.ic_type;
+    m.receiver.ic_id = m.sender.ic_id;
+    m.receiver.flag = 'c';
+  } else {
+    m.receiver.orv_id = orv_id;
+    m.receiver.ic_type = m.ic_type;
+    m.receiver.ic_id = ic_id;
+    m.receiver.flag = 's';
+  }
 }
 
 // --- cross-site messages and parameter values ---

@@ -12,6 +12,7 @@
 #include "engine/hooks.h"
 #include "exchange/exchange.h"
 #include "formdecode/page.h"
+#include "site/config.h"
 #include "site/vantle.h"
 #include "site/world.h"
 
@@ -34,11 +35,10 @@ class orv_hooks : public engine::app_hooks {
                                           engine::ic_sys_name& sys) override;
   std::optional<std::int32_t> find_named_cell(const std::string& symbolic_name) override;
 
-  // Transition firing. The vantle actions, predicates and receiver choices
-  // are not part of this build yet: every action and predicate number is
-  // unknown (the run ends, as for any unknown number), the itype is the
-  // output line's type, no cell or site is found, and the receiver is the
-  // given site and ic id.
+  // Transition firing. Predicates 0 to 2 and actions 0 to 13 work on the
+  // vantle record of the cell; any other number ends the run (status 0).
+  // A vantle action or predicate on a cell without a vantle record writes
+  // one line and changes nothing (a predicate is then false).
   int do_predicate(engine::engine_state& st, std::int32_t number,
                    const std::vector<engine::parameter>& params, engine::fg_function& f,
                    engine::ic_record& cell) override;
@@ -56,6 +56,10 @@ class orv_hooks : public engine::app_hooks {
                             const engine::message& out_spec, const std::string& ic_type) override;
   void fill_receiver(engine::engine_state& st, engine::ext_message& m, const std::string& orv_id,
                      std::int32_t ic_id) override;
+
+  /// Keeps the settings of this site that the actions read: the thresholds
+  /// and the e-mail address. Until it is called the defaults hold.
+  void set_config(const site_config& cfg) { cfg_ = cfg; }
 
   /// The exchange state of the run, shared by the outgoing files that
   /// firings write and the pick-up of incoming ones.
@@ -98,6 +102,7 @@ class orv_hooks : public engine::app_hooks {
   std::string site_orv_id_;
   exchange::exchange_state ex_;  // the exchange of the run: outgoing files, pick-up
   std::optional<world> world_;  // the site data of this request, once read
+  site_config cfg_;             // thresholds and e-mail address of this site
 };
 
 }  // namespace site

@@ -1,5 +1,4 @@
-// orv's hooks for parameter values and cross-site messages, and the
-// placeholders of its firing hooks.
+// orv's hooks for parameter values and cross-site messages.
 #include "site/orv_hooks.h"
 
 #include <sys/stat.h>
@@ -81,18 +80,6 @@ TEST_F(OrvHooksTest, DatabaseAccessesOnlyThroughBindings) {
   EXPECT_EQ("userdef_db(): db_access DB1 not defined\n", page());
   c.bindings = {{"DB1", "row"}};
   EXPECT_EQ("row", value("DB1", c, -1));
-}
-
-TEST_F(OrvHooksTest, FiringPlaceholders) {
-  ic_record c;
-  engine::fg_function f;
-  EXPECT_EQ(0, test_util::exit_status_of([&] { hooks_.do_actions(st_, 3, {}, f, c); }));
-  EXPECT_EQ(0, test_util::exit_status_of([&] { hooks_.do_predicate(st_, 2, {}, f, c); }));
-  EXPECT_EQ("do_actions: Unknown action number 3\ndo_predicate: Unknown predicate number 2\n",
-            page());
-  EXPECT_EQ(0, hooks_.find_ic(st_, c, f, {}, {}, "T").count);
-  EXPECT_TRUE(hooks_.find_orv(st_, c, f, {}, {}, "T").names.empty());
-  EXPECT_EQ("T", hooks_.fill_itype(st_, {}, 1, "T"));
 }
 
 TEST_F(OrvHooksTest, CrossSiteMessagesGoToTheOutbox) {

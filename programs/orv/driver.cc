@@ -84,6 +84,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
 
   site::site_config cfg = site::read_config(out);
   site::orv_hooks hooks(out, cfg.orv_id);
+  hooks.set_config(cfg);
   engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                           site::orv_message_types, hooks);
   engine::ext_message m =
