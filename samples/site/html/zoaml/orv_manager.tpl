@@ -88,6 +88,24 @@ Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
 </FORM>
 
 <HR>
+<H2>Delete a vantle</H2>
+<FORM ACTION="orv.cgi" METHOD=GET>
+<INPUT TYPE="hidden" NAME="flag" VALUE="old">
+<INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_DELETE">
+Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
+<INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle">
+</FORM>
+<FORM ACTION="orv.cgi" METHOD=GET>
+<INPUT TYPE="hidden" NAME="flag" VALUE="old">
+<INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="ic_id_list" VALUE="-1">
+<INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_MOVE_DELETE">
+Document id: <INPUT TYPE="text" NAME="content" SIZE=40>
+<INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle of this document">
+</FORM>
+
+<HR>
 <H2>Site configuration</H2>
 <FORM ACTION="orv.cgi" METHOD=GET>
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
