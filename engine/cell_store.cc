@@ -1,5 +1,6 @@
 #include "engine/cell_store.h"
 
+#include <cstdint>
 #include <optional>
 #include <set>
 
@@ -239,6 +240,15 @@ void load_all_cells(engine_state& st) {
     st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, e.line,
                       e.what);
     throw run_exit{1};
+  }
+  if (st.layout == store_layout::counter) {
+    // A new cell never takes the id of a cell that exists, whatever the
+    // counter line says (or when it is missing).
+    for (const cell_list* l : {&loaded, &st.sleeping}) {
+      for (const ic_record& c : *l) {
+        if (c.id >= st.next_cell_id && c.id < INT32_MAX) st.next_cell_id = c.id + 1;
+      }
+    }
   }
   st.active = std::move(loaded);
 }

@@ -19,7 +19,9 @@ inline constexpr const char* backup_dir = "BACKUP";
 /// Loads every cell of `file.ic` into the active list. A missing file is
 /// noted in the trace and leaves no cells. A store that does not read as
 /// the format says is reported with its line number and ends the run
-/// (status 1) before anything is replaced, so it is never saved over.
+/// (status 1) before anything is replaced, so it is never saved over. In
+/// the counter layout the next cell id is read from the first line and
+/// raised above every stored id.
 void load_all_cells(engine_state& st);
 
 /// Writes the active list to `file.ic` (written aside and renamed into

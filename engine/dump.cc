@@ -22,7 +22,7 @@ void dump_message(engine_state& st, const message& m) {
   out.both(" receiver = ");
   for (std::int32_t id : m.receivers) out.both("%d %s", id, sender_name(id));
   std::string content = m.content.value_or("");
-  out.pg().print("<br> \n content = %s\n <br>", content);
+  out.pg().print(out.page_tails() ? "<br> \n content = %s\n <br>" : "\n content = %s\n", content);
   out.tr().print("\n content = %s\n", content);
   out.trace_line("--- MESSAGE END ---\n");
 }
@@ -35,12 +35,14 @@ void dump_cell(engine_state& st, const ic_record& cell) {
   out.trace_line("      current state: %s\n", state_name(cell.current_state));
   out.trace_line("      initial state: %s\n", state_name(cell.initial_state));
   out.trace_line("      max. time: %d\n", cell.max_time);
-  out.trace_line("      ic symbolic name: %s\n", cell.sym_name);
-  out.trace_line("      ic system name -- server id: %s\n", cell.sys_name.server_id);
-  out.trace_line("      ic system name -- orv id: %s\n", cell.sys_name.orv_id);
-  out.trace_line("      ic system name -- ic type: %s\n", cell.sys_name.ic_type);
-  out.trace_line("      ic system name -- ic id: %d\n", cell.sys_name.ic_id);
-  out.trace_line("      ic system name -- flag (source/copy): %c\n", cell.sys_name.flag);
+  if (st.layout == store_layout::site) {  // cells of the counter layout have no names
+    out.trace_line("      ic symbolic name: %s\n", cell.sym_name);
+    out.trace_line("      ic system name -- server id: %s\n", cell.sys_name.server_id);
+    out.trace_line("      ic system name -- orv id: %s\n", cell.sys_name.orv_id);
+    out.trace_line("      ic system name -- ic type: %s\n", cell.sys_name.ic_type);
+    out.trace_line("      ic system name -- ic id: %d\n", cell.sys_name.ic_id);
+    out.trace_line("      ic system name -- flag (source/copy): %c\n", cell.sys_name.flag);
+  }
   out.trace_line("      input list:\n");
   for (const msg_node& n : cell.inputs) {
     if (n.source == SENDER_EXTERNAL) {

@@ -37,6 +37,26 @@ enum class store_layout {
             // application block, no backup copy; ids come from that counter
 };
 
+/// What delivery by id does with a receiver that is in neither cell list.
+enum class missing_receiver {
+  create_cell,     // the message becomes a request to create a cell
+  report_by_id,    // IC_ID: the two "NOT found" lines end the IC manager run
+                   // and drop the queued messages; IC_ID_TYPE: the message
+                   // goes on to the other receivers and then creates a cell
+};
+
+/// Where the manager programs that share this engine differ. The defaults
+/// are those of the site manager; a program without a site changes them
+/// before its first request.
+struct engine_rules {
+  bool fill_zero_receiver = true;  // a first receiver id of 0 stands for the
+                                   // cells accepting the message's type
+  bool warn_missing_cell = true;   // `found_ic` reports a lookup that fails
+  missing_receiver on_missing = missing_receiver::create_cell;
+  bool sends_cross_site = true;    // outputs for another manager are sent;
+                                   // otherwise built (hooks called) and dropped
+};
+
 /// Minimum, maximum and average fuzzy value of a cell's inputs, which the
 /// output fuzzy codes 0, 1 and 2 select. Nothing computes them: they stay
 /// 0.0, so every coded output fuzzy value becomes 0.0.
@@ -57,6 +77,7 @@ struct engine_state {
   app_hooks& hooks;         // the application
   store_layout layout = store_layout::site;  // set by the program before the first load
   std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
+  engine_rules rules;             // set by the program before the first request
 
   cell_list active;               // awake cells, newest first
   cell_list sleeping;             // cells in SLEEP or DEAD, latest first

@@ -46,7 +46,8 @@ std::int32_t flag_of_word(const std::string& word) {
 }
 
 ext_message build_ext_message(const formdecode::field_store& fields, const site_identity& site,
-                              std::int32_t pid, formdecode::page& pg) {
+                              std::int32_t pid, formdecode::page& pg,
+                              const form_rules& rules) {
   ext_message m;
   m.kind = 3;
   m.pid = pid;
@@ -66,10 +67,12 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     throw run_exit{0};
   }
 
-  if (m.flag != ORV_MSG) {
+  if (m.flag == ORV_MSG) {
+    m.ic_type = rules.system_ic_type;
+  } else {
     std::optional<std::string> ic_type = fields.get("WWW_ic_type");
     if (!ic_type) refuse(pg, "Lack of ic type.\n");
-    if (ic_type->size() > max_name_length) refuse(pg, "ic_type is too long.\n");
+    if (ic_type->size() > max_name_length) refuse(pg, rules.ic_type_too_long);
     // The IC type names the type's definition file: no path may hide in it.
     if (ic_type->find_first_of("/\\") != std::string::npos) {
       pg.print("Invalid ic type %s.\n", *ic_type);
@@ -78,7 +81,8 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     m.ic_type = *ic_type;
   }
 
-  if (std::optional<std::string> sym = fields.get("WWW_ic_sym_name")) {
+  if (std::optional<std::string> sym =
+          rules.takes_sym_name ? fields.get("WWW_ic_sym_name") : std::nullopt) {
     if (sym->size() > max_name_length + 1) refuse(pg, "ic_sym_name is too long.\n");
     m.ic_sym_name = *sym;
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "formdecode/field_store.h"
 #include "formdecode/page.h"
@@ -59,11 +60,20 @@ struct site_identity {
   std::string orv_id;
 };
 
+/// Where the forms of the manager programs differ; the defaults are the
+/// site manager's.
+struct form_rules {
+  bool takes_sym_name = true;        // WWW_ic_sym_name is read
+  std::string system_ic_type;        // the IC type of an ORV_MSG message
+  std::string_view ic_type_too_long = "ic_type is too long.\n";  // refusal text
+};
+
 /// Builds the external message from the form fields of a request. Every
 /// check is made in a fixed order; the first that fails writes its text to
 /// the page and ends the run with status 0 (`run_exit{0}`).
 ext_message build_ext_message(const formdecode::field_store& fields, const site_identity& site,
-                              std::int32_t pid, formdecode::page& pg);
+                              std::int32_t pid, formdecode::page& pg,
+                              const form_rules& rules = {});
 
 /// The flag of a flag word of a form ("old", "NEW", "IC_ID_TYPE", ...), or 0
 /// for any other text (the words are case-sensitive).

@@ -83,7 +83,7 @@ message local_message(engine_state& st, ic_record& cell, fg_function& f, const m
   out.receivers = {r};
   out.mflag = IC_ID;
   out.itype = st.hooks.fill_itype(st, out, cell.id, type_text);
-  out.content = m.params.empty() ? std::string()
+  out.content = m.params.empty() ? st.hooks.fill_content(st, out)
                                  : build_content(st, m.params, m.msg_type, f, cell);
   return out;
 }
@@ -109,7 +109,7 @@ ext_message cross_site_message(engine_state& st, ic_record& cell, fg_function& f
   e.ic_sym_name = "";
   e.sender = cell.sys_name;
   e.content_flag = 0;
-  e.content = m.params.empty() ? std::string()
+  e.content = m.params.empty() ? st.hooks.fill_content(st, m)
                                : build_content(st, m.params, m.msg_type, f, cell);
   return e;
 }
@@ -255,6 +255,12 @@ std::list<output_group> make_outputs(engine_state& st, ic_record& cell, fg_funct
         for (std::int32_t id : ids.ids) send_cross_site(st, cell, f, m, t, site, id);
       }
     } else if (!name.empty() && (name[0] == 'X' || name[0] == 'Y' || name[0] == 'Z')) {
+      if (!st.rules.sends_cross_site) {
+        // No other manager to send to: the message is built, so the hooks
+        // see it, and dropped.
+        cross_site_message(st, cell, f, m, t, x);
+        continue;
+      }
       parameter var{1, PAR_VARIABLE, name, std::nullopt};
       std::string site = resolve(st, var, cell, no_context);
       send_cross_site(st, cell, f, m, t, site, x);

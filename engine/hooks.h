@@ -72,6 +72,10 @@ struct app_hooks {
   virtual std::string fill_itype(engine_state& st, message m, std::int32_t sender_id,
                                  const std::string& ic_type) = 0;
 
+  /// The content of output message `m` whose spec has no content template.
+  /// Empty unless the application decides otherwise.
+  virtual std::string fill_content(engine_state& /*st*/, const message& /*m*/) { return {}; }
+
   /// The receiving cells of output spec `out_spec` of `f` (output codes -3
   /// and -4). `inputs` are the input specs of `f`, each holding the input
   /// assigned to it. Empty when no case applies.

@@ -64,15 +64,39 @@ message base_message(const ext_message& ext, std::int32_t msg_type,
   return m;
 }
 
-// Delivers `m` to its receivers by id; false when it turned into a request
-// to create a cell (`m.mflag` is then IC_TYPE).
-bool deliver(engine_state& st, message& m) {
-  if (!m.receivers.empty() && m.receivers.front() == 0) {
+// What became of the delivery of a message by id.
+enum class delivery {
+  done,    // every receiver has it
+  create,  // it turned into a request to create a cell (`m.mflag` is IC_TYPE)
+  stop,    // a receiver is missing and the IC manager run ends
+};
+
+// A receiver `id` that is in neither list, under the program's rules.
+delivery missing(engine_state& st, message& m, std::int32_t id) {
+  if (st.rules.on_missing == missing_receiver::create_cell) {
+    m.mflag = IC_TYPE;
+    return delivery::create;
+  }
+  if (m.mflag == IC_ID) {
+    const std::string type = itype_of(m);
+    st.out.pg().print("The receiving index cell (with type = %s and id = %d) is NOT found.\n <br>",
+                      type, id);
+    st.out.pg().print("The receiving index cell (wth type = %s and id = %d) is NOT found.\n <br>",
+                      type, id);
+    return delivery::stop;
+  }
+  m.mflag = IC_TYPE;  // the other receivers still get it; then a cell is made
+  return delivery::done;
+}
+
+// Delivers `m` to its receivers by id.
+delivery deliver(engine_state& st, message& m) {
+  if (st.rules.fill_zero_receiver && !m.receivers.empty() && m.receivers.front() == 0) {
     id_set set = cells_accepting(st, m.msg_type, itype_of(m));
     m.receivers = set.ids;
     if (set.ids.empty()) {
       m.mflag = IC_TYPE;
-      return false;
+      return delivery::create;
     }
   }
   message work = m;
@@ -93,12 +117,13 @@ bool deliver(engine_state& st, message& m) {
     } else if (found_cell s = found_ic(st, id, 0)) {
       add_input(wake(st, s.at), m);
     } else {
-      m.mflag = IC_TYPE;
-      return false;
+      delivery d = missing(st, m, id);
+      if (d != delivery::done) return d;
+      continue;
     }
     delivered.insert(id);
   }
-  return true;
+  return m.mflag == IC_TYPE ? delivery::create : delivery::done;
 }
 
 // Points the sender's output group of `sent` at the cell made for it, and
@@ -258,8 +283,13 @@ void ic_manager(engine_state& st, message first) {
     message m = take_queue(st);
     ++st.clock;
     const message sent = m;
-    bool by_fallback = false;
-    if (m.mflag == IC_ID || m.mflag == IC_ID_TYPE) by_fallback = !deliver(st, m);
+    delivery d = delivery::done;
+    if (m.mflag == IC_ID || m.mflag == IC_ID_TYPE) d = deliver(st, m);
+    if (d == delivery::stop) {
+      clear_queue(st);  // the messages still queued are dropped
+      return;
+    }
+    const bool by_fallback = d == delivery::create;
 
     if (m.mflag == IC_TYPE) {
       ic_record* made = new_cell_from_message(st, m);

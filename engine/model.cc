@@ -42,7 +42,7 @@ found_cell found_ic(engine_state& st, std::int32_t ic_id, int list) {
   for (auto it = l.begin(); it != l.end(); ++it) {
     if (it->id == ic_id) return found_cell{&l, it};
   }
-  st.out.both("found_ic(): ic_id = %d not found!\n", ic_id);
+  if (st.rules.warn_missing_cell) st.out.both("found_ic(): ic_id = %d not found!\n", ic_id);
   return found_cell{};
 }
 

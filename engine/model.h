@@ -53,7 +53,8 @@ struct found_cell {
 
 /// The first cell with `ic_id` in the active list (`list` 1) or the
 /// sleeping list (any other value). A miss writes
-/// "found_ic(): ic_id = %d not found!\n" to the page and the trace.
+/// "found_ic(): ic_id = %d not found!\n" to the page and the trace, unless
+/// the program's rules turn that warning off.
 found_cell found_ic(engine_state& st, std::int32_t ic_id, int list);
 
 /// The active cells that have an fg function with an input spec of

@@ -137,6 +137,7 @@ class output {
 
   /// Whether trace lines on the page end with " <br>" (on by default).
   void set_page_tails(bool on) { page_tails_ = on; }
+  bool page_tails() const { return page_tails_; }
 
   /// Flushes the page and closes the trace; called once when a run ends.
   void finish();
