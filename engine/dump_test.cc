@@ -142,3 +142,34 @@ TEST_F(DumpTest, BufferFunctionsAndParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+// A program without names and without page tails: the page shows the
+// trace's own text, and cells show no name lines.
+TEST_F(DumpTest, CounterLayoutWithoutPageTails) {
+  st.layout = engine::store_layout::counter;
+  out.set_page_tails(false);
+  ic_record c;
+  c.id = 2;
+  c.ic_type = "CLICK";
+  c.sym_name = "never shown";
+  engine::dump_cell(st, c);
+  message m;
+  m.mflag = engine::IC_ID;
+  m.msg_type = 1;
+  m.sender = -1;
+  m.receivers = {2};
+  engine::dump_message(st, m);
+  std::string t = trace();
+  EXPECT_EQ(t, page.str());
+  EXPECT_EQ(
+      "   ------- BEGIN IC -------\n   id: 2\n      ic type: CLICK\n"
+      "      current state: S0\n      initial state: S0\n      max. time: 100\n"
+      "      input list:\n      output list:\n   ------- END IC -------\n"
+      "\n--- MESSAGE BEGIN ---\n mflag = IC_ID\n msg_type = MSG_CREATE\n itype = NONE\n"
+      " sender = -1 (EXTERNAL)\n receiver = 2 \n content = \n--- MESSAGE END ---\n",
+      t);
+}
+
+}  // namespace

@@ -167,6 +167,35 @@ TEST_F(CellkitCli, DamagedStoreIsNotOverwritten) {
   EXPECT_EQ(damaged, store());
 }
 
+// The demo page: vexil shows forms that send the two clicks to cellkit.
+TEST_F(CellkitCli, DemoPageSendsClicksToCellkit) {
+  const std::string pages = std::string(CELLKIT_SAMPLES_DIR) + "/html/zoaml/";
+  for (const std::string name : {"click.zoaml", "click.tpl"}) {
+    std::optional<std::string> text = read_file(pages + name);
+    ASSERT_TRUE(text) << name;
+    write_file(html("zoaml/" + name), *text);
+  }
+  run_result r = test_util::run_program(test_util::program_path("vexil"), dir_.path(),
+                                        {{"REQUEST_METHOD", "GET"},
+                                         {"QUERY_STRING", "zoa_name=click.zoaml"}});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(0u, r.out.find(header)) << r.out;
+  EXPECT_NE(std::string::npos,
+            r.out.find("<INPUT TYPE=\"hidden\" NAME=\"flag\" VALUE=\"new\">\n"
+                       "<INPUT TYPE=\"hidden\" NAME=\"ic_type\" VALUE=\"CLICK\">\n"
+                       "<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"SINGLECLICK\">"))
+      << r.out;
+  EXPECT_NE(std::string::npos,
+            r.out.find("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"DOUBLECLICK\">"))
+      << r.out;
+  size_t forms = 0;
+  for (size_t at = r.out.find("<FORM ACTION=\"cellkit.cgi\" METHOD=GET>"); at != std::string::npos;
+       at = r.out.find("<FORM ACTION=\"cellkit.cgi\" METHOD=GET>", at + 1)) {
+    ++forms;
+  }
+  EXPECT_EQ(3u, forms) << "the two click forms and the page's message form";
+}
+
 // Ten requests at once, each making a cell: the run lock gives every cell
 // its own id and keeps every cell in the store.
 TEST_F(CellkitCli, ConcurrentCreations) {
