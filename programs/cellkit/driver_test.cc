@@ -56,17 +56,6 @@ class CellkitEngine : public test_util::in_run_dir {
   engine::engine_state st{out_, engine::site_identity{}, cellkit::message_types, hooks};
 };
 
-TEST_F(CellkitEngine, ClicksCreateAndFire) {
-  cellkit::handle_request(st, from_form(engine::IC_TYPE, "SINGLECLICK", "CLICK"));
-  ASSERT_EQ((std::vector<std::int32_t>{1}), ids());
-  EXPECT_EQ(2, st.next_cell_id);
-  EXPECT_EQ(1, st.active.front().current_state);
-  EXPECT_TRUE(st.active.front().inputs.empty());
-  cellkit::handle_request(st, from_form(engine::IC_ID, "DOUBLECLICK", "CLICK", 1));
-  EXPECT_EQ(0, st.active.front().current_state);
-  EXPECT_EQ("Single click!double click\n", page());
-}
-
 TEST_F(CellkitEngine, MissingCellByIdEndsTheManagerRunAndDropsTheQueue) {
   cellkit::handle_request(st, from_form(engine::IC_TYPE, "SINGLECLICK", "FAN"));
   EXPECT_EQ("*** This is the template function of fill_content().\n<br>"
@@ -79,13 +68,6 @@ TEST_F(CellkitEngine, MissingCellByIdEndsTheManagerRunAndDropsTheQueue) {
   EXPECT_EQ((std::vector<std::int32_t>{1}), ids()) << "the queued creation is dropped";
   EXPECT_EQ(2, st.next_cell_id);
   EXPECT_EQ("", trace()) << "no not-found warning of the lookup";
-}
-
-TEST_F(CellkitEngine, MissingCellOfIdAndTypeIsCreated) {
-  cellkit::handle_request(st, from_form(engine::IC_ID_TYPE, "SINGLECLICK", "CLICK", 7));
-  ASSERT_EQ((std::vector<std::int32_t>{1}), ids()) << "the id comes from the counter";
-  EXPECT_EQ("CLICK", st.active.front().ic_type);
-  EXPECT_EQ("Single click!", page());
 }
 
 TEST_F(CellkitEngine, DeliveryGoesOnAfterAMissingReceiverOfIdAndType) {
