@@ -7,6 +7,7 @@
 // and once through the sample put script.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -232,6 +233,27 @@ TEST_F(OrvSitesCli, TheSamplePutScriptCarriesTheFiles) {
   EXPECT_NE(std::string::npos, home.out.find("Doc id: doc-optics#!<br>\n"));
   EXPECT_NE(std::string::npos, home.out.find("Doc id: doc-gear#!<br>\n"));
   EXPECT_TRUE(test_util::list_dir(html("east", "inbox")).empty());
+}
+
+// More matching vantles than the site's maximum (3 in the sample
+// config.txt): the copy keeps three answers and drops the fourth.
+TEST_F(OrvSitesCli, TheCopyKeepsAtMostTheMaximumOfAnswers) {
+  for (const char* doc : {"d1", "d2", "d3", "d4"}) {
+    get("east", create_form(doc, "optics%23%21", "Archives", std::string("n") + doc));
+  }
+  get("north", create_form("q-4", "mechanics%23%21", "Info_Gathering", "ask"));
+  ASSERT_EQ(1u, carry("north", "east").size());
+  run_result there = get("east", "flag=orv&message_type=SYS_PICK_UP_MSG");
+  EXPECT_NE(std::string::npos, there.out.find("Vantle 4 matches this query"));
+  EXPECT_NE(std::string::npos, there.out.find("Total = 3. <br>\n"));
+  EXPECT_EQ(std::string::npos, there.out.find("Total = 4."));
+  std::vector<std::string> answer = carry("east", "north");
+  ASSERT_EQ(1u, answer.size());
+  std::string file = read_file(html("north", "inbox/" + answer[0])).value_or("");
+  size_t line = file.rfind('\n', file.find("#!|"));
+  ASSERT_NE(std::string::npos, line) << file;
+  std::string doc_ids = file.substr(line + 1, file.find('|', line) - line - 1);
+  EXPECT_EQ(3, std::count(doc_ids.begin(), doc_ids.end(), '#')) << doc_ids;
 }
 
 }  // namespace
