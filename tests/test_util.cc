@@ -99,7 +99,7 @@ run_result run_program(const std::string& program, const std::string& dir,
 
 std::string program_path(const std::string& name) {
   const char* dir = std::getenv("PROGRAM_DIR");
-  return std::string(dir ? dir : "build/bin") + "/" + name;
+  return std::string(dir ? dir : DEFAULT_PROGRAM_DIR) + "/" + name;
 }
 
 }  // namespace test_util

@@ -99,7 +99,8 @@ run_result run_program(const std::string& program, const std::string& dir,
                        const std::map<std::string, std::string>& env,
                        const std::string& input = "");
 
-/// The path of a built program: $PROGRAM_DIR/name.
+/// The path of a built program: $PROGRAM_DIR/name, or the program
+/// directory of the build tree the tests were built in.
 std::string program_path(const std::string& name);
 
 }  // namespace test_util
