@@ -17,20 +17,20 @@ const env = use_demo();
 const saved_results =
   '*** Saved Query Results for document with id = q-1: ' +
   'Doc id: doc-001#! I am: physics#optics#! I love: optics#! I hate: ! ' +
-  'I behave: #! I keyword: lenses#mirrors#! I comment: lens notes#! ' +
+  'I behave: #! I keyword: lenses#mirrors#! I comment: Notes on lenses and mirrors#! ' +
   '----------------------------------';
 
 test('a query made at north collects the matching document of east', async () => {
   const page = await env.browser.new_page();
 
-  // East: a vantle for a document, made with the create form as the page
-  // fills it (doc-001, i_am physics#optics#!, an Archives vantle); the two
-  // boxes it leaves empty, I behave and Comment, are filled in first.
+  // East: a vantle for a document, made with the create form sent exactly
+  // as the page fills it (doc-001, i_am physics#optics#!, an Archives vantle).
   await open_manager(page, env.server, 'east');
   const create = manager_form(page, 'MSG_CREATE');
   assert.equal(await create.locator('input[name="doc_id"]').inputValue(), 'doc-001');
-  await create.locator('input[name="i_behave"]').fill('!');
-  await create.locator('input[name="i_comment"]').fill('lens notes#!');
+  assert.equal(await create.locator('input[name="i_behave"]').inputValue(), '!');
+  assert.equal(await create.locator('input[name="i_comment"]').inputValue(),
+               'Notes on lenses and mirrors#!');
   await submit(page, create, 'Create the vantle');
   let shown = await shown_text(page);
   assert.match(shown, /Create a new Vantle 1 for Doc "doc-001"/);

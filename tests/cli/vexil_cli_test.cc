@@ -359,7 +359,8 @@ TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_CREATE\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"ic_par_num\" VALUE=\"9\">");
   has("NAME=\"doc_id\" SIZE=40 VALUE=\"doc-001\">");
-  has("NAME=\"i_behave\" SIZE=40 VALUE=\"\">");
+  has("NAME=\"i_behave\" SIZE=40 VALUE=\"!\">");
+  has("NAME=\"i_comment\" SIZE=40 VALUE=\"Notes on lenses and mirrors#!\">");
   has("VALUE=\"Archives\" CHECKED>");
   has("VALUE=\"Profile\" >");
   // Query, show, configuration, pick-up and send.
