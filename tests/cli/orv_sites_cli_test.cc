@@ -257,3 +257,31 @@ TEST_F(OrvSitesCli, TheCopyKeepsAtMostTheMaximumOfAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// Vantles made through orv leave every site file a cell request writes:
+// the store, the naming database and its counter, the vantle names and one
+// backup copy per saving request.
+TEST_F(OrvSitesCli, CreatedVantlesFillTheSiteFiles) {
+  get("east", create_form("doc-lens", "optics%23%21", "Archives", "lens"));
+  get("east", create_form("doc-ball", "football%23%21", "Archives", "ball"));
+  get("east", "message_type=MSG_SHOW_ALL&flag=old&ic_type=VANTLE&ic_id_list=1");
+
+  EXPECT_EQ((std::set<std::string>{"1", "2"}), stored_ids("east"));
+  // The forms name the vantles (in vantle_db), not the cells: the naming
+  // database holds one placeholder record per cell.
+  EXPECT_EQ((std::vector<std::string>{"", ""}), store_lines("east", "ic symbolic name: "));
+  EXPECT_EQ(
+      "1\n*** (no symbolic name)\nsrv2\neast\nVANTLE\n1\ns\n"
+      "2\n*** (no symbolic name)\nsrv2\neast\nVANTLE\n2\ns\n",
+      read_file(html("east", "name_db")));
+  EXPECT_EQ("3", read_file(html("east", "ic_id_counter")));
+  EXPECT_EQ("lens\ndoc-lens\nball\ndoc-ball\n", read_file(html("east", "vantle_db")));
+  EXPECT_EQ((std::vector<std::string>{"file.ic.b0", "file.ic.b1", "file.ic.b2"}),
+            test_util::list_dir(html("east", "BACKUP")));
+  EXPECT_EQ(read_file(html("east", "file.ic")), read_file(html("east", "BACKUP/file.ic.b2")))
+      << "the newest copy is the store as saved";
+}
+
+}  // namespace
