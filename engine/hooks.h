@@ -106,14 +106,20 @@ struct app_hooks {
   virtual std::string userdef_v(engine_state& st, const std::string& name,
                                 const ic_record& cell, std::int32_t context) = 0;
 
-  /// The value of function `name` (two characters) applied to `args`.
+  /// The value of function `name` (two characters) applied to `args`. The
+  /// standard set: "G0" adds 1 to its first argument (read as an integer;
+  /// a call without arguments reads 0), "H0" takes 1 from it; any other
+  /// name writes "userdef_f(): function %s not defined\n" and gives
+  /// "FUNC_NOT_DEFINED!!".
   virtual std::string userdef_f(engine_state& st, const std::string& name,
                                 const std::vector<parameter>& args, const ic_record& cell,
-                                std::int32_t context) = 0;
+                                std::int32_t context);
 
-  /// The value of database access `name` that no binding holds.
+  /// The value of database access `name` that no binding holds. By default
+  /// none is defined: "userdef_db(): db_access %s not defined\n" and
+  /// "DB_ACCESS_NOT_DEFINED!!".
   virtual std::string userdef_db(engine_state& st, const std::string& name,
-                                 const ic_record& cell, std::int32_t context) = 0;
+                                 const ic_record& cell, std::int32_t context);
 };
 
 }  // namespace engine

@@ -114,4 +114,23 @@ void bind_inputs(const std::vector<parameter>& params, const std::optional<std::
   }
 }
 
+std::string app_hooks::userdef_f(engine_state& st, const std::string& name,
+                                 const std::vector<parameter>& args, const ic_record& cell,
+                                 std::int32_t) {
+  if (name == "G0" || name == "H0") {
+    // A call without arguments has no first argument: it counts as 0.
+    std::int32_t first = par_int(st, 1, args, cell);
+    long long value = static_cast<long long>(first) + (name == "G0" ? 1 : -1);
+    return std::to_string(value);
+  }
+  st.out.pg().print("userdef_f(): function %s not defined\n", name);
+  return "FUNC_NOT_DEFINED!!";
+}
+
+std::string app_hooks::userdef_db(engine_state& st, const std::string& name, const ic_record&,
+                                  std::int32_t) {
+  st.out.pg().print("userdef_db(): db_access %s not defined\n", name);
+  return "DB_ACCESS_NOT_DEFINED!!";
+}
+
 }  // namespace engine

@@ -535,24 +535,4 @@ std::string orv_hooks::userdef_v(engine::engine_state&, const std::string& name,
   return "VAR_NOT_DEFINED!!";
 }
 
-std::string orv_hooks::userdef_f(engine::engine_state& st, const std::string& name,
-                                 const std::vector<engine::parameter>& args,
-                                 const engine::ic_record& cell, std::int32_t) {
-  if (name == "G0" || name == "H0") {
-    // A call without arguments has no first argument: it counts as 0.
-    std::int32_t first = engine::par_int(st, 1, args, cell);
-    long long value = static_cast<long long>(first) + (name == "G0" ? 1 : -1);
-    return std::to_string(value);
-  }
-  out_.pg().print("userdef_f(): function %s not defined\n", name);
-  return "FUNC_NOT_DEFINED!!";
-}
-
-std::string orv_hooks::userdef_db(engine::engine_state&, const std::string& name,
-                                  const engine::ic_record&, std::int32_t) {
-  out_.pg().print("userdef_db(): db_access %s not defined\n", name);
-  return "DB_ACCESS_NOT_DEFINED!!";
-}
-
-
 }  // namespace site

@@ -75,13 +75,8 @@ class orv_hooks : public engine::app_hooks {
   /// same from the fusion record for MSG_REMOTE_REPLY.
   std::string userdef_v(engine::engine_state& st, const std::string& name,
                         const engine::ic_record& cell, std::int32_t context) override;
-  /// "G0" adds 1 to its first argument, "H0" takes 1 from it.
-  std::string userdef_f(engine::engine_state& st, const std::string& name,
-                        const std::vector<engine::parameter>& args, const engine::ic_record& cell,
-                        std::int32_t context) override;
-  /// No database access is defined.
-  std::string userdef_db(engine::engine_state& st, const std::string& name,
-                         const engine::ic_record& cell, std::int32_t context) override;
+  // Functions and database accesses: the engine's standard set (G0, H0; no
+  // database access).
 
   /// Keeps the site data of this request (read before the cells are
   /// loaded) and returns it; restored vantles then join the groups of its

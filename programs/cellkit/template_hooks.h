@@ -75,15 +75,8 @@ class template_hooks : public engine::app_hooks {
   std::string userdef_v(engine::engine_state& st, const std::string& name,
                         const engine::ic_record& cell, std::int32_t context) override;
 
-  /// G0 adds one to its first argument, H0 subtracts one; any other
-  /// function gives "FUNC_NOT_DEFINED!!".
-  std::string userdef_f(engine::engine_state& st, const std::string& name,
-                        const std::vector<engine::parameter>& args, const engine::ic_record& cell,
-                        std::int32_t context) override;
-
-  /// No database accesses: "DB_ACCESS_NOT_DEFINED!!".
-  std::string userdef_db(engine::engine_state& st, const std::string& name,
-                         const engine::ic_record& cell, std::int32_t context) override;
+  // Functions and database accesses: the engine's standard set (G0, H0; no
+  // database access).
 };
 
 // Stubs the engine does not call; an application that needs them calls
