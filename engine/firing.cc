@@ -265,8 +265,8 @@ std::list<output_group> make_outputs(engine_state& st, ic_record& cell, fg_funct
       std::string site = resolve(st, var, cell, no_context);
       send_cross_site(st, cell, f, m, t, site, x);
     } else {
-      st.out.pg().print("Unknown specification for orv: %s\n", name);
-      st.out.pg().print("Unknown specification for orv: %s\n", name);
+      // The output line's site column holds nothing a rule knows.
+      print_twice(st, "Unknown specification for orv: %s\n", name);
     }
   }
   return groups;

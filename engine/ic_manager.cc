@@ -25,13 +25,6 @@ ic_record* find_in(cell_list& list, std::int32_t id) {
   return nullptr;
 }
 
-// Both texts of a refusal: written twice on the page.
-template <class... A>
-void twice(engine_state& st, std::string_view fmt, const A&... args) {
-  st.out.pg().print(fmt, args...);
-  st.out.pg().print(fmt, args...);
-}
-
 // The text of the content file `name`, read once and removed. Only a plain
 // file of the working directory may be named; one that cannot be read, or
 // an empty one, gives no content.
@@ -319,11 +312,11 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
   const std::int32_t id = ext.receiver.ic_id;
 
   if (ext.flag == IC_ID_TYPE && id <= 0) {
-    twice(st, "Flag oldnew (or IC_ID_TYPE) must be given ic id > 0\n");
+    print_twice(st, "Flag oldnew (or IC_ID_TYPE) must be given ic id > 0\n");
   } else if (ext.flag == IC_TYPE) {
     ic_manager(st, base);
   } else if (ext.flag != IC_ID && ext.flag != IC_ID_TYPE) {
-    twice(st, "Unknown message flag %d\n", ext.flag);
+    print_twice(st, "Unknown message flag %d\n", ext.flag);
   } else if (id > 0) {
     ic_manager(st, base);
   } else if (id == -1) {
@@ -339,7 +332,7 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
   } else if (id == -2 || id == -6 || id == -7 || id == -8) {
     // addressed to no cell of this site
   } else {
-    twice(st, "Unexpected ic_id = %d\n", id);
+    print_twice(st, "Unexpected ic_id = %d\n", id);
   }
 }
 

@@ -4,11 +4,20 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/engine.h"
 #include "engine/records.h"
 
 namespace engine {
+
+/// Writes a refusal to the page twice: the program writes these texts once
+/// on standard output and once on the page stream, which are the same.
+template <class... A>
+void print_twice(engine_state& st, std::string_view fmt, const A&... args) {
+  st.out.pg().print(fmt, args...);
+  st.out.pg().print(fmt, args...);
+}
 
 // --- name tables ---------------------------------------------------------
 

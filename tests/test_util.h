@@ -30,6 +30,19 @@ class scoped_temp_dir {
   std::string path_;
 };
 
+/// The header every CGI page begins with.
+inline const std::string cgi_header = "Content-type: text/html\n\n";
+
+/// `config.txt` of a configured test site: server id srv1, orv id north,
+/// the default thresholds and no e-mail address.
+inline constexpr const char* north_config =
+    "server id: srv1\n"
+    "orv id: north\n"
+    "retrieval threshold: 0\n"
+    "virtual site distance threshold: 9\n"
+    "max. vantle# threshold: 3\n"
+    "email address: NULL\n";
+
 /// Makes `dir` the working directory for the object's lifetime.
 class scoped_chdir {
  public:

@@ -77,8 +77,8 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   // last file, so two requests never interleave their reads and writes.
   platform::run_lock lock(lock_file);
 
-  if (!platform::is_directory(exchange::inbox_dir)) platform::make_directory(exchange::inbox_dir);
-  if (!platform::is_directory(exchange::outbox_dir)) platform::make_directory(exchange::outbox_dir);
+  platform::make_directory(exchange::inbox_dir);
+  platform::make_directory(exchange::outbox_dir);
 
   if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
 

@@ -26,10 +26,7 @@ void run(char kind, std::ostream& out) {
   } else if (kind == 'L') {
     rec.symbolic_name = test_record().symbolic_name;
     if (look_up(rec, out)) {
-      out << format("%s\n%s\n%s\n%s\n%d\n%c\n",
-                    {rec.symbolic_name, rec.server_id, rec.orv_id, rec.ic_type, rec.ic_id,
-                     rec.flag},
-                    false);
+      out << record_text(rec);
     } else {
       out << "NOT FOUND\n";
     }

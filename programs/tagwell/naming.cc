@@ -2,9 +2,6 @@
 // flag. Names match when the stored name begins with the given one.
 #include "programs/tagwell/naming.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -78,14 +75,6 @@ std::optional<name_record> find(const std::string& name, std::ostream& out) {
 
 bool fits(const std::string& text) { return text.size() <= max_field_length; }
 
-// Appends `data` to `name_db`, creating it (mode 0644) when missing.
-bool append(const std::string& data) {
-  int fd = ::open(name_db_file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-  return (::close(fd) == 0) && ok;
-}
-
 }  // namespace
 
 register_result register_name(name_record& rec, std::ostream& out) {
@@ -102,11 +91,14 @@ register_result register_name(name_record& rec, std::ostream& out) {
     return name_taken;
   }
   rec.ic_id = site::next_ic_id();
-  std::string data = format("%s\n%s\n%s\n%s\n%d\n%c\n",
-                            {rec.symbolic_name, rec.server_id, rec.orv_id, rec.ic_type, rec.ic_id,
-                             rec.flag},
-                            false);
-  return append(data) ? registered : db_unwritable;
+  return platform::append_file(name_db_file, record_text(rec), nullptr) ? registered
+                                                                       : db_unwritable;
+}
+
+std::string record_text(const name_record& rec) {
+  return format("%s\n%s\n%s\n%s\n%d\n%c\n",
+                {rec.symbolic_name, rec.server_id, rec.orv_id, rec.ic_type, rec.ic_id, rec.flag},
+                false);
 }
 
 bool name_exists(const std::string& name, std::ostream& out) { return find(name, out).has_value(); }

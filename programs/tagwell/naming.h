@@ -36,6 +36,9 @@ enum register_result : int {
 /// appends the record. Messages go to `out`.
 register_result register_name(name_record& rec, std::ostream& out);
 
+/// The six lines of `rec` as `name_db` stores them.
+std::string record_text(const name_record& rec);
+
 /// True when a stored symbolic name begins with `name` (an empty name finds
 /// the first record).
 bool name_exists(const std::string& name, std::ostream& out);

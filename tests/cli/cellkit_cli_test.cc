@@ -15,7 +15,7 @@ using test_util::read_file;
 using test_util::run_result;
 using test_util::write_file;
 
-const std::string header = "Content-type: text/html\n\n";
+const std::string& header = test_util::cgi_header;
 
 // A cell block of the store with no inputs, outputs or same-ic entries.
 std::string cell_block(int id, const std::string& type, int state) {

@@ -15,15 +15,9 @@ using test_util::read_file;
 using test_util::run_result;
 using test_util::write_file;
 
-const std::string header = "Content-type: text/html\n\n";
+const std::string& header = test_util::cgi_header;
 
-const char* const configured =
-    "server id: srv1\n"
-    "orv id: north\n"
-    "retrieval threshold: 0\n"
-    "virtual site distance threshold: 9\n"
-    "max. vantle# threshold: 3\n"
-    "email address: NULL\n";
+const char* const configured = test_util::north_config;
 
 class OrvCli : public ::testing::Test {
  protected:

@@ -16,7 +16,7 @@ using test_util::read_file;
 using test_util::run_result;
 using test_util::write_file;
 
-const std::string header = "Content-type: text/html\n\n";
+const std::string& header = test_util::cgi_header;
 
 // PING, made by MSG_CREATE, asks for a new PONG with a MSG_MOVE_KEEP
 // carrying its first value. PONG fires once it also has a MSG_RETRIEVE,
@@ -34,10 +34,7 @@ class OrvManagerCli : public ::testing::Test {
  protected:
   OrvManagerCli() {
     ::mkdir((site_ / "html").c_str(), 0755);
-    write_file(html("config.txt"),
-               "server id: srv1\norv id: north\nretrieval threshold: 0\n"
-               "virtual site distance threshold: 9\nmax. vantle# threshold: 3\n"
-               "email address: NULL\n");
+    write_file(html("config.txt"), test_util::north_config);
     write_file(html("site.config"), "2\n0 north\n1 east\n0 4\n4 0\n");
     write_file(html("kb.txt"), "science (\n  physics\n)\n");
     write_file(html("PING.in"), ping_fg);

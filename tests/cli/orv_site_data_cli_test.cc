@@ -12,7 +12,7 @@ using test_util::read_file;
 using test_util::run_result;
 using test_util::write_file;
 
-const std::string header = "Content-type: text/html\n\n";
+const std::string& header = test_util::cgi_header;
 
 class OrvSiteData : public ::testing::Test {
  protected:

@@ -11,7 +11,7 @@ using test_util::read_file;
 using test_util::run_result;
 using test_util::write_file;
 
-const std::string header = "Content-type: text/html\n\n";
+const std::string& header = test_util::cgi_header;
 
 // The description of a form with every value fixed.
 const char* const fixed_form_zoa =
