@@ -221,30 +221,34 @@ void scan(engine_state& st) {
 
 }  // namespace
 
-std::optional<std::string> remove_input(engine_state& st, const message& spec, ic_record& cell) {
+namespace {
+
+// Removes the first input of `cell` equal to `spec` and returns its content,
+// bound to the spec's template when `bind` is set; `who` names the caller
+// in the warning when there is none.
+std::optional<std::string> take_input(engine_state& st, const message& spec, ic_record& cell,
+                                      std::string_view who, bool bind) {
   for (auto it = cell.inputs.begin(); it != cell.inputs.end(); ++it) {
     if (!same_message(spec, it->msg)) continue;
     std::optional<std::string> content = it->msg.content;
     cell.inputs.erase(it);
     --cell.input_count;
+    if (bind) bind_inputs(spec.params, content, cell);
     return content;
   }
-  st.out.pg().print("remove_input: Warning: can't find msg of type: %d\n", spec.msg_type);
+  st.out.pg().print("%s: Warning: can't find msg of type: %d\n", who, spec.msg_type);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> remove_input(engine_state& st, const message& spec, ic_record& cell) {
+  return take_input(st, spec, cell, "remove_input", false);
 }
 
 std::optional<std::string> remove_input_dyn(engine_state& st, const message& spec,
                                             ic_record& cell) {
-  for (auto it = cell.inputs.begin(); it != cell.inputs.end(); ++it) {
-    if (!same_message(spec, it->msg)) continue;
-    std::optional<std::string> content = it->msg.content;
-    cell.inputs.erase(it);
-    --cell.input_count;
-    bind_inputs(spec.params, content, cell);
-    return content;
-  }
-  st.out.pg().print("remove_input_dyn: Warning: can't find msg of type: %d\n", spec.msg_type);
-  return std::nullopt;
+  return take_input(st, spec, cell, "remove_input_dyn", true);
 }
 
 void remove_output(engine_state& st, std::int32_t consumer, const std::list<withdrawal>& list) {

@@ -173,18 +173,26 @@ void set_same_ic(ic_record& cell, std::int32_t msg_type, std::int32_t ic_id) {
 
 message new_message() { return message{}; }
 
+namespace {
+
+// A new cell `id` of the message's IC type at the front of the active list,
+// with its type's functions and application memory.
+ic_record& push_new_cell(engine_state& st, std::int32_t id, const message& m) {
+  ic_record cell;
+  cell.id = id;
+  cell.ic_type = itype_of(m);
+  cell.birth_time = st.clock;
+  cell.fg = read_fg_functions(st, cell.ic_type);
+  cell.mm = st.hooks.new_internal_mm(cell.ic_type);
+  st.active.push_front(std::move(cell));
+  return st.active.front();
+}
+
+}  // namespace
+
 ic_record* new_cell_from_message(engine_state& st, const message& m) {
-  if (st.layout == store_layout::counter) {
-    // No names: the cell takes the next id of the store's counter.
-    ic_record cell;
-    cell.id = st.next_cell_id++;
-    cell.ic_type = itype_of(m);
-    cell.birth_time = st.clock;
-    cell.fg = read_fg_functions(st, cell.ic_type);
-    cell.mm = st.hooks.new_internal_mm(cell.ic_type);
-    st.active.push_front(std::move(cell));
-    return &st.active.front();
-  }
+  // Without names the cell takes the next id of the store's counter.
+  if (st.layout == store_layout::counter) return &push_new_cell(st, st.next_cell_id++, m);
   std::string sym = m.sym_names.empty() ? std::string() : m.sym_names.front();
   ic_sys_name naming{m.server_id, m.orv_id, itype_of(m),
                      m.receivers.empty() ? 0 : m.receivers.front(), m.flag};
@@ -195,12 +203,7 @@ ic_record* new_cell_from_message(engine_state& st, const message& m) {
   }
   if (reg.status == cell_registration::refused) return nullptr;
 
-  ic_record cell;
-  cell.id = reg.ic_id;
-  cell.ic_type = itype_of(m);
-  cell.birth_time = st.clock;
-  cell.fg = read_fg_functions(st, cell.ic_type);
-  cell.mm = st.hooks.new_internal_mm(cell.ic_type);
+  ic_record& cell = push_new_cell(st, reg.ic_id, m);
   cell.sym_name = sym;
   if (m.sender <= 0) {
     cell.sys_name = ic_sys_name{m.server_id, m.orv_id, itype_of(m),
@@ -211,8 +214,7 @@ ic_record* new_cell_from_message(engine_state& st, const message& m) {
   } else {
     cell.sys_name = ic_sys_name{st.site.server_id, st.site.orv_id, itype_of(m), reg.ic_id, 's'};
   }
-  st.active.push_front(std::move(cell));
-  return &st.active.front();
+  return &cell;
 }
 
 }  // namespace engine
