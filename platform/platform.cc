@@ -225,6 +225,12 @@ bool set_mode(const std::string& path, unsigned mode) {
   return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
 }
 
+std::string current_directory() {
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return "";
+  return buf;
+}
+
 std::string own_executable() {
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);

@@ -89,6 +89,9 @@ std::vector<std::string> list_directories(const std::string& dir);
 /// site script). False when that is not possible.
 bool set_mode(const std::string& path, unsigned mode);
 
+/// The working directory, or an empty text when it cannot be told.
+std::string current_directory();
+
 /// The absolute path of the running program, or an empty text when the
 /// system does not tell it.
 std::string own_executable();

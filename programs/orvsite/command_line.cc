@@ -7,6 +7,7 @@
 
 #include "formdecode/console.h"
 #include "programs/orvsite/exchange_command.h"
+#include "programs/orvsite/new_command.h"
 
 namespace orvsite {
 namespace {
@@ -17,10 +18,40 @@ constexpr const char* usage_text =
     "(the directory that holds the site's programs and its html directory).\n"
     "\n"
     "Commands:\n"
+    "  new DIR --server-id ID --orv-id ID\n"
+    "                 lay out a new site (or --update an existing one)\n"
     "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
+
+constexpr const char* new_help =
+    "Usage: orvsite new DIR --server-id ID --orv-id ID [--from SAMPLES]\n"
+    "                        [--site-config FILE] [--kb FILE]\n"
+    "       orvsite new DIR --update [--from SAMPLES] [--site-config FILE] [--kb FILE]\n"
+    "Lays out a site in directory DIR (made when missing; it must not hold an\n"
+    "html directory yet):\n"
+    "  DIR/vexil.cgi, DIR/orv.cgi  the programs, orv under every name the pages'\n"
+    "                              forms send to (cgi = \"...\")\n"
+    "  DIR/S-Event_Data/Images/    the images the pages show\n"
+    "  DIR/html/config.txt         server id and orv id as given, default\n"
+    "                              thresholds, no e-mail address\n"
+    "  DIR/html/site.config, kb.txt, VANTLE.in (and every other TYPE.in),\n"
+    "  orv_ftp_get.cmd, orv_ftp_put.cmd, zoaml/ (the pages; each @ORV_ID@ and\n"
+    "  @SERVER_ID@ in them becomes the site's orv id and server id)\n"
+    "The files come from the installed samples (share/index_cells/samples/site,\n"
+    "found beside the installed orvsite; the source tree's samples/site for\n"
+    "the orvsite of a build tree), or from SAMPLES, a directory laid out like\n"
+    "it. --site-config and --kb take those two files from elsewhere; both are\n"
+    "checked with the programs' readers first. The site's table (site.config)\n"
+    "must list the orv id, and the other sites' tables must list the new site,\n"
+    "before queries reach it; new says so when the table does not list it.\n"
+    "\n"
+    "--update refreshes the programs, the fg functions files, the pages, the\n"
+    "transfer scripts and the images of the existing site DIR (after an\n"
+    "upgrade) and keeps its data: config.txt, the cells, the naming database,\n"
+    "inbox, outbox and backups; site.config and kb.txt only change when given.\n"
+    "Both run under the site's run lock (html/run.lock).\n";
 
 constexpr const char* exchange_help =
     "Usage: orvsite exchange DIR\n"
@@ -90,8 +121,33 @@ int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return exchange_site(p.positional[0], out, err);
 }
 
+int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::string why;
+  std::optional<sources> src = find_sources(&why);
+  if (!src) {
+    err << "orvsite new: " << why << "\n";
+    return 1;
+  }
+  new_options o;
+  o.dir = p.positional[0];
+  auto get = [&](const char* name) -> std::optional<std::string> {
+    auto it = p.options.find(name);
+    if (it == p.options.end()) return std::nullopt;
+    return it->second;
+  };
+  o.server_id = get("--server-id").value_or("");
+  o.orv_id = get("--orv-id").value_or("");
+  o.from = get("--from");
+  o.site_config = get("--site-config");
+  o.kb = get("--kb");
+  o.update = p.flags.count("--update") > 0;
+  return new_site(o, *src, out, err);
+}
+
 const std::vector<command>& commands() {
   static const std::vector<command> list = {
+      {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
+       {"--update"}, {}, run_new},
       {"exchange", exchange_help, {}, {}, {}, run_exchange},
   };
   return list;

@@ -58,3 +58,31 @@ std::string manager_program(const std::string& dir) {
 }
 
 }  // namespace orvsite
+
+namespace orvsite {
+
+in_directory::in_directory(const std::string& dir) : old_(platform::current_directory()) {
+  entered_ = !old_.empty() && platform::change_directory(dir);
+}
+
+in_directory::~in_directory() {
+  if (entered_) platform::change_directory(old_);
+}
+
+std::string absolute(const std::string& dir) {
+  if (!dir.empty() && dir[0] == '/') return dir;
+  return join(platform::current_directory(), dir);
+}
+
+std::string substitute_ids(std::string text, const std::string& orv_id,
+                           const std::string& server_id) {
+  for (const auto& [from, to] : {std::pair<std::string_view, const std::string&>{"@ORV_ID@", orv_id},
+                                 {"@SERVER_ID@", server_id}}) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+    }
+  }
+  return text;
+}
+
+}  // namespace orvsite

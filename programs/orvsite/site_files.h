@@ -34,3 +34,32 @@ std::string manager_program(const std::string& dir);
 std::vector<std::string> files_ending_with(const std::string& dir, const std::string& suffix);
 
 }  // namespace orvsite
+
+namespace orvsite {
+
+/// Makes a directory the working directory for the object's lifetime, as
+/// the site's readers work in the working directory.
+class in_directory {
+ public:
+  explicit in_directory(const std::string& dir);
+  ~in_directory();
+  in_directory(const in_directory&) = delete;
+  in_directory& operator=(const in_directory&) = delete;
+
+  /// False when `dir` could not be entered.
+  bool entered() const { return entered_; }
+
+ private:
+  std::string old_;       // the working directory to return to
+  bool entered_ = false;  // whether the change took place
+};
+
+/// `dir` as an absolute path (relative to the working directory).
+std::string absolute(const std::string& dir);
+
+/// Page text with each "@ORV_ID@" replaced by `orv_id` and each
+/// "@SERVER_ID@" by `server_id`: the sample pages name their own site so.
+std::string substitute_ids(std::string text, const std::string& orv_id,
+                           const std::string& server_id);
+
+}  // namespace orvsite
