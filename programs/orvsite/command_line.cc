@@ -45,7 +45,7 @@ constexpr const char* new_help =
     "  DIR/html/site.config, kb.txt, VANTLE.in (and every other TYPE.in),\n"
     "  orv_ftp_get.cmd, orv_ftp_put.cmd, zoaml/ (the pages; each @ORV_ID@ and\n"
     "  @SERVER_ID@ in them becomes the site's orv id and server id)\n"
-    "The files come from the installed samples (share/index_cells/samples/site,\n"
+    "The files come from the installed samples (share/index-cells/samples/site,\n"
     "found beside the installed orvsite; the source tree's samples/site for\n"
     "the orvsite of a build tree), or from SAMPLES, a directory laid out like\n"
     "it. --site-config and --kb take those two files from elsewhere; both are\n"
