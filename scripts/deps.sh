@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
-#   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
+#   scripts/deps.sh build   compilers (GCC and Clang), CMake, GoogleTest, flex,
+#                           bison, and dpkg-dev for `cpack -G DEB`
 #   scripts/deps.sh demo    the build packages and the lighttpd web server
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
@@ -8,6 +9,8 @@
 set -euo pipefail
 
 want=(g++ make cmake libgtest-dev flex bison)
+# operator: Clang for the build matrix, dpkg-dev (dpkg-shlibdeps) for cpack.
+want+=(clang dpkg-dev)
 case "${1:-build}" in
   build) ;;
   demo) want+=(lighttpd) ;;
