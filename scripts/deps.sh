@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
 #   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
+#   scripts/deps.sh test    the build packages and what the CTest suite
+#                           runs: an SSH server and client, rsync, lighttpd
+#                           and curl (the exchange and access tests)
 #   scripts/deps.sh demo    the build packages and the lighttpd web server
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
@@ -10,13 +13,14 @@ set -euo pipefail
 want=(g++ make cmake libgtest-dev flex bison)
 case "${1:-build}" in
   build) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd curl) ;;
   demo) want+=(lighttpd) ;;
   browser)
     want+=(lighttpd chromium fonts-dejavu-core)
     # A node installed some other way (with its own npm) is used as it is.
     command -v node >/dev/null 2>&1 || want+=(nodejs npm)
     ;;
-  *) echo "usage: $0 build|demo|browser" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test|demo|browser" >&2; exit 2 ;;
 esac
 
 missing=()
