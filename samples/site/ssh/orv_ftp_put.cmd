@@ -30,6 +30,9 @@
 # the transfer id of a file it has already linked in, so the repeat
 # delivers nothing twice.
 #
+# ORV_RSYNC_OPTIONS in the environment adds options to rsync (for example
+# --bwlimit=500 on a slow line).
+#
 # Everything it reports goes to standard error (the web server's log):
 # each file sent, a peer that is missing from the map or cannot be reached,
 # and every file that stays in outbox. It exits 1 when a file stays.
@@ -149,7 +152,7 @@ send_to() {
 
   # 1. The whole files into the staging directory beside the peer's inbox
   # (rsync writes each to a hidden name there and renames it when complete).
-  if ! (cd "$work/$peer" && rsync -t --timeout=120 -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
+  if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
     </dev/null >/dev/null 2>"$work/error"; then
     say "cannot reach $peer at $where: $(tail -n 2 "$work/error" | tr '\n' ' ')"
     say "waiting in outbox for $peer: $(waiting "$peer")"
