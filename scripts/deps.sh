@@ -2,9 +2,10 @@
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
 #   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
 #   scripts/deps.sh test    the build packages and what the CTest suite
-#                           runs: an SSH server and client, rsync, lighttpd
-#                           and curl (the exchange and access tests)
-#   scripts/deps.sh demo    the build packages and the lighttpd web server
+#                           runs: an SSH server and client, rsync, lighttpd,
+#                           curl and openssl (the exchange and access tests)
+#   scripts/deps.sh demo    the build packages, the lighttpd web server and
+#                           openssl (for the password file of AUTH)
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
 #                           `node` is installed
@@ -13,8 +14,8 @@ set -euo pipefail
 want=(g++ make cmake libgtest-dev flex bison)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd curl) ;;
-  demo) want+=(lighttpd) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;
+  demo) want+=(lighttpd openssl) ;;
   browser)
     want+=(lighttpd chromium fonts-dejavu-core)
     # A node installed some other way (with its own npm) is used as it is.
