@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -197,6 +198,107 @@ std::optional<std::string> read_file(const std::string& path) {
   }
   ::close(fd);
   return data;
+}
+
+std::optional<file_info> stat_file(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return file_info{static_cast<std::int64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+}
+
+std::vector<std::string> list_directories(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  while (struct dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (is_directory(dir + "/" + name)) names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool set_mode(const std::string& path, unsigned mode) {
+  return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+}
+
+std::string current_directory() {
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return "";
+  return buf;
+}
+
+std::string own_executable() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return "";
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+bool run_program(const std::string& path, const std::string& dir,
+                 const std::vector<std::string>& env, program_result* result, std::string* err) {
+  std::vector<std::string> env_copy = env;
+  std::vector<char*> envp;
+  for (std::string& e : env_copy) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string program = path;
+  char* argv[] = {program.data(), nullptr};
+
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    if (err) *err = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  std::fflush(nullptr);  // nothing buffered may be written twice
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    if (err) *err = std::string("fork: ") + std::strerror(errno);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    int null_in = ::open("/dev/null", O_RDONLY);
+    if (null_in < 0 || ::dup2(null_in, STDIN_FILENO) < 0 ||
+        ::dup2(fds[1], STDOUT_FILENO) < 0 || ::chdir(dir.c_str()) != 0) {
+      ::_exit(126);
+    }
+    ::execve(program.c_str(), argv, envp.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  result->out.clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    result->out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      if (err) *err = std::string("waitpid: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (result->status == 126 || result->status == 127) {
+    // The shell's convention: the program could not be started at all.
+    if (err) *err = path + ": cannot be run in " + dir;
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> environment(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v) return std::nullopt;
+  return std::string(v);
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }

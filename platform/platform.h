@@ -71,6 +71,49 @@ std::optional<std::string> read_file(const std::string& path);
 /// Removes a file; false when it could not be removed.
 bool remove_file(const std::string& path);
 
+/// The size and modification time of a file system entry.
+struct file_info {
+  std::int64_t size = 0;        // bytes
+  std::int64_t mtime_sec = 0;   // modification time, seconds since 1970
+  long mtime_nsec = 0;          // and nanoseconds within that second
+};
+
+/// The size and modification time of `path` (links are not followed), or
+/// nothing when it does not exist.
+std::optional<file_info> stat_file(const std::string& path);
+
+/// The names of the subdirectories of `dir`, sorted ("." and ".." left out).
+std::vector<std::string> list_directories(const std::string& dir);
+
+/// Sets the permission bits of `path` (for example 0755 for a program or a
+/// site script). False when that is not possible.
+bool set_mode(const std::string& path, unsigned mode);
+
+/// The working directory, or an empty text when it cannot be told.
+std::string current_directory();
+
+/// The absolute path of the running program, or an empty text when the
+/// system does not tell it.
+std::string own_executable();
+
+/// What `run_program` saw of the program it ran.
+struct program_result {
+  int status = -1;  // exit status 0..255, or -1 when it was ended by a signal
+  std::string out;  // its standard output
+};
+
+/// Runs the program `path` (no arguments) in the directory `dir` with
+/// exactly the environment `env` (entries "NAME=value"; nothing is
+/// inherited), standard input from /dev/null, standard output captured into
+/// `result->out` and standard error passed through. This is how a web
+/// server starts a CGI program. False, with `*err`, when it could not be
+/// started.
+bool run_program(const std::string& path, const std::string& dir,
+                 const std::vector<std::string>& env, program_result* result, std::string* err);
+
+/// The value of the environment variable `name`, or nothing when unset.
+std::optional<std::string> environment(const char* name);
+
 /// The process id of this run.
 std::int32_t process_id();
 

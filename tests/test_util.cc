@@ -64,6 +64,12 @@ std::vector<std::string> list_dir(const std::string& dir) {
 
 run_result run_program(const std::string& program, const std::string& dir,
                        const std::map<std::string, std::string>& env, const std::string& input) {
+  return run_program_args(program, {}, dir, env, input);
+}
+
+run_result run_program_args(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& dir, const std::map<std::string, std::string>& env,
+                            const std::string& input) {
   scoped_temp_dir io;
   std::string in_path = io / "stdin", out_path = io / "stdout", err_path = io / "stderr";
   write_file(in_path, input);
@@ -84,8 +90,10 @@ run_result run_program(const std::string& program, const std::string& dir,
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ::execve(program.c_str(), argv, envp.data());
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   int status = 0;

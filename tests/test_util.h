@@ -112,6 +112,12 @@ run_result run_program(const std::string& program, const std::string& dir,
                        const std::map<std::string, std::string>& env,
                        const std::string& input = "");
 
+/// The same with the arguments `args` after the program name, as a person
+/// runs a command.
+run_result run_program_args(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& dir, const std::map<std::string, std::string>& env,
+                            const std::string& input = "");
+
 /// The path of a built program: $PROGRAM_DIR/name, or the program
 /// directory of the build tree the tests were built in.
 std::string program_path(const std::string& name);

@@ -1,0 +1,25 @@
+// Console options: what a program of the project does when a person starts
+// it from a command line with --help or --version instead of a web server
+// starting it as a CGI program.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace formdecode {
+
+/// The version of the project, which every program reports.
+std::string_view project_version();
+
+enum class console_option { none, help, version };
+
+/// The option of a run with exactly one argument, "--help" or "--version",
+/// that no web server started: neither GATEWAY_INTERFACE nor REQUEST_METHOD
+/// is set (a server may hand a query without "=" to a CGI program as its
+/// arguments). `none` for every other run, which goes on as it always did.
+console_option console_request(int argc, const char* const* argv);
+
+/// "<program> <version>\n".
+std::string version_line(std::string_view program);
+
+}  // namespace formdecode

@@ -1,0 +1,200 @@
+// The command line of `orvsite`: subcommands, their options and help texts.
+#include "programs/orvsite/command_line.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+#include "formdecode/console.h"
+#include "programs/orvsite/exchange_command.h"
+#include "programs/orvsite/new_command.h"
+
+namespace orvsite {
+namespace {
+
+constexpr const char* usage_text =
+    "Usage: orvsite COMMAND DIR [OPTIONS]\n"
+    "Lays out, checks, shows, prunes and exchanges for the site in directory DIR\n"
+    "(the directory that holds the site's programs and its html directory).\n"
+    "\n"
+    "Commands:\n"
+    "  new DIR --server-id ID --orv-id ID\n"
+    "                 lay out a new site (or --update an existing one)\n"
+    "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
+    "\n"
+    "orvsite COMMAND --help shows the options of a command;\n"
+    "orvsite --version shows the version.\n";
+
+constexpr const char* new_help =
+    "Usage: orvsite new DIR --server-id ID --orv-id ID [--from SAMPLES]\n"
+    "                        [--site-config FILE] [--kb FILE]\n"
+    "       orvsite new DIR --update [--from SAMPLES] [--site-config FILE] [--kb FILE]\n"
+    "Lays out a site in directory DIR (made when missing; it must not hold an\n"
+    "html directory yet):\n"
+    "  DIR/vexil.cgi, DIR/orv.cgi  the programs, orv under every name the pages'\n"
+    "                              forms send to (cgi = \"...\")\n"
+    "  DIR/S-Event_Data/Images/    the images the pages show\n"
+    "  DIR/html/config.txt         server id and orv id as given, default\n"
+    "                              thresholds, no e-mail address\n"
+    "  DIR/html/site.config, kb.txt, VANTLE.in (and every other TYPE.in),\n"
+    "  orv_ftp_get.cmd, orv_ftp_put.cmd, zoaml/ (the pages; each @ORV_ID@ and\n"
+    "  @SERVER_ID@ in them becomes the site's orv id and server id)\n"
+    "The files come from the installed samples (share/index_cells/samples/site,\n"
+    "found beside the installed orvsite; the source tree's samples/site for\n"
+    "the orvsite of a build tree), or from SAMPLES, a directory laid out like\n"
+    "it. --site-config and --kb take those two files from elsewhere; both are\n"
+    "checked with the programs' readers first. The site's table (site.config)\n"
+    "must list the orv id, and the other sites' tables must list the new site,\n"
+    "before queries reach it; new says so when the table does not list it.\n"
+    "\n"
+    "--update refreshes the programs, the fg functions files, the pages, the\n"
+    "transfer scripts and the images of the existing site DIR (after an\n"
+    "upgrade) and keeps its data: config.txt, the cells, the naming database,\n"
+    "inbox, outbox and backups; site.config and kb.txt only change when given.\n"
+    "Both run under the site's run lock (html/run.lock).\n";
+
+constexpr const char* exchange_help =
+    "Usage: orvsite exchange DIR\n"
+    "One round of message exchange for the site DIR, for a scheduler (cron, a\n"
+    "systemd timer). The site's manager program (DIR/orv.cgi, or the name its\n"
+    "pages send their forms to) is run as a web server runs it for a GET\n"
+    "request: with no environment but the CGI variables, PATH and HOME. First\n"
+    "message_type=SYS_SEND_MSG&flag=orv, which runs html/orv_ftp_put.cmd\n"
+    "(skipped when html/outbox holds no file), then\n"
+    "message_type=SYS_PICK_UP_MSG&flag=orv, which runs html/orv_ftp_get.cmd and\n"
+    "processes what arrived in html/inbox. The manager takes the site's run lock\n"
+    "for each request, so exchanges and users' requests take turns.\n"
+    "\n"
+    "Prints nothing when nothing was sent or picked up; otherwise one line\n"
+    "\"DIR: sent N messages, picked up M messages\", followed by indented lines\n"
+    "for messages left in outbox and errors the manager reported. Each pick-up\n"
+    "saves the cells and so files a backup copy (see orvsite prune).\n"
+    "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
+    "status and error lines go to standard error).\n";
+
+// A parsed subcommand line: positional arguments and --name value options.
+struct parsed_args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // option name (with --) -> value
+  std::set<std::string> flags;                 // options without a value
+  bool help = false;
+};
+
+// Splits `args` (after the subcommand) by the options a subcommand knows.
+// False, with the complaint on `err`, for an unknown option or a missing
+// value.
+bool parse_args(const std::vector<std::string>& args, size_t from,
+                const std::set<std::string>& with_value, const std::set<std::string>& flags,
+                parsed_args* p, const std::string& command, std::ostream& err) {
+  for (size_t i = from; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      p->help = true;
+    } else if (with_value.count(a)) {
+      if (i + 1 >= args.size()) {
+        err << "orvsite " << command << ": " << a << " needs a value\n";
+        return false;
+      }
+      p->options[a] = args[++i];
+    } else if (flags.count(a)) {
+      p->flags.insert(a);
+    } else if (a.size() > 1 && a[0] == '-') {
+      err << "orvsite " << command << ": unknown option " << a << "\n";
+      return false;
+    } else {
+      p->positional.push_back(a);
+    }
+  }
+  return true;
+}
+
+struct command {
+  const char* name;
+  const char* help;
+  std::set<std::string> with_value;
+  std::set<std::string> flags;
+  std::vector<std::string> required;  // options that must be given
+  int (*run)(const parsed_args& p, std::ostream& out, std::ostream& err);
+};
+
+int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  return exchange_site(p.positional[0], out, err);
+}
+
+int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::string why;
+  std::optional<sources> src = find_sources(&why);
+  if (!src) {
+    err << "orvsite new: " << why << "\n";
+    return 1;
+  }
+  new_options o;
+  o.dir = p.positional[0];
+  auto get = [&](const char* name) -> std::optional<std::string> {
+    auto it = p.options.find(name);
+    if (it == p.options.end()) return std::nullopt;
+    return it->second;
+  };
+  o.server_id = get("--server-id").value_or("");
+  o.orv_id = get("--orv-id").value_or("");
+  o.from = get("--from");
+  o.site_config = get("--site-config");
+  o.kb = get("--kb");
+  o.update = p.flags.count("--update") > 0;
+  return new_site(o, *src, out, err);
+}
+
+const std::vector<command>& commands() {
+  static const std::vector<command> list = {
+      {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
+       {"--update"}, {}, run_new},
+      {"exchange", exchange_help, {}, {}, {}, run_exchange},
+  };
+  return list;
+}
+
+}  // namespace
+
+int run_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << usage_text;
+    return 2;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    out << usage_text;
+    return 0;
+  }
+  if (args[0] == "--version") {
+    out << formdecode::version_line("orvsite");
+    return 0;
+  }
+  for (const command& c : commands()) {
+    if (args[0] != c.name) continue;
+    parsed_args p;
+    if (!parse_args(args, 1, c.with_value, c.flags, &p, c.name, err)) {
+      err << "Try: orvsite " << c.name << " --help\n";
+      return 2;
+    }
+    if (p.help) {
+      out << c.help;
+      return 0;
+    }
+    if (p.positional.size() != 1) {
+      err << "orvsite " << c.name << ": give exactly one site directory\n"
+          << "Try: orvsite " << c.name << " --help\n";
+      return 2;
+    }
+    for (const std::string& option : c.required) {
+      if (!p.options.count(option)) {
+        err << "orvsite " << c.name << ": " << option << " is required\n"
+            << "Try: orvsite " << c.name << " --help\n";
+        return 2;
+      }
+    }
+    return c.run(p, out, err);
+  }
+  err << "orvsite: unknown command " << args[0] << "\n" << usage_text;
+  return 2;
+}
+
+}  // namespace orvsite

@@ -1,0 +1,112 @@
+// `orvsite exchange`: run the manager as a web server would, and tell what
+// its pages say was sent and picked up.
+#include "programs/orvsite/exchange_command.h"
+
+#include "exchange/exchange.h"
+#include "platform/platform.h"
+#include "programs/orvsite/site_files.h"
+
+namespace orvsite {
+namespace {
+
+// The text the manager writes for each file it picks up.
+constexpr std::string_view picked_line = "Pick up an incoming message from file: ";
+
+int count_of(const std::string& text, std::string_view what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The lines of a page that report an error, without their markup.
+std::vector<std::string> error_lines(const std::string& page) {
+  std::vector<std::string> lines;
+  for (size_t at = page.find("Error"); at != std::string::npos;
+       at = page.find("Error", at + 1)) {
+    if (at != 0 && page[at - 1] != '\n' && page[at - 1] != '>') continue;
+    size_t end = page.find_first_of("\n<", at);
+    lines.push_back(page.substr(at, end == std::string::npos ? std::string::npos : end - at));
+  }
+  return lines;
+}
+
+std::string plural(int n, const char* one) {
+  return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
+}
+
+// One request to the manager; false (with the reason on `err`) when it
+// could not be run or ended with a failure status.
+bool request(const std::string& dir, const std::string& program, const char* query,
+             std::string* page, std::ostream& err) {
+  platform::program_result r;
+  std::string why;
+  std::string path = join(dir, program);
+  if (!platform::run_program(path, dir, cgi_environment(program, query), &r, &why)) {
+    err << "orvsite exchange: " << why << "\n";
+    return false;
+  }
+  *page = r.out;
+  if (r.status != 0) {
+    err << "orvsite exchange: " << path << " ended with status " << r.status << " on "
+        << query << "\n";
+    for (const std::string& line : error_lines(r.out)) err << "  " << line << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> cgi_environment(const std::string& program, const std::string& query) {
+  std::vector<std::string> env = {
+      "GATEWAY_INTERFACE=CGI/1.1",
+      "SERVER_PROTOCOL=HTTP/1.1",
+      "REQUEST_METHOD=GET",
+      "QUERY_STRING=" + query,
+      "SCRIPT_NAME=/" + program,
+      "PATH=" + platform::environment("PATH").value_or("/usr/local/bin:/usr/bin:/bin"),
+  };
+  if (std::optional<std::string> home = platform::environment("HOME")) env.push_back("HOME=" + *home);
+  return env;
+}
+
+int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err) {
+  std::string html = join(dir, html_dir);
+  if (!platform::exists(join(html, "config.txt"))) {
+    err << "orvsite exchange: " << dir << " is not a site (no " << html << "/config.txt)\n";
+    return 1;
+  }
+  std::string program = manager_program(dir);
+  if (!platform::exists(join(dir, program))) {
+    err << "orvsite exchange: " << dir << " has no manager program " << program << "\n";
+    return 1;
+  }
+
+  std::string outbox = join(html, exchange::outbox_dir);
+  std::vector<std::string> waiting = platform::list_files_oldest_first(outbox);
+  int sent = 0;
+  std::vector<std::string> problems;
+  if (!waiting.empty()) {
+    std::string page;
+    if (!request(dir, program, send_query, &page, err)) return 1;
+    for (const std::string& name : waiting) {
+      if (!platform::exists(join(outbox, name))) ++sent;
+    }
+    int left = static_cast<int>(platform::list_files_oldest_first(outbox).size());
+    if (left > 0) problems.push_back(plural(left, "message") + " still waiting in outbox");
+    for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
+  }
+
+  std::string page;
+  if (!request(dir, program, pick_up_query, &page, err)) return 1;
+  int picked = count_of(page, picked_line);
+  for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
+
+  if (sent == 0 && picked == 0 && problems.empty()) return 0;
+  out << dir << ": sent " << plural(sent, "message") << ", picked up "
+      << plural(picked, "message") << "\n";
+  for (const std::string& p : problems) out << "  " << p << "\n";
+  return 0;
+}
+
+}  // namespace orvsite

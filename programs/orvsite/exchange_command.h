@@ -1,0 +1,28 @@
+// `orvsite exchange`: one round of message exchange of a site, as a
+// scheduler runs it: send what waits in `outbox`, then pick up.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace orvsite {
+
+/// The query strings of the two requests.
+inline constexpr const char* send_query = "message_type=SYS_SEND_MSG&flag=orv";
+inline constexpr const char* pick_up_query = "message_type=SYS_PICK_UP_MSG&flag=orv";
+
+/// The environment a web server would give the manager for a GET request
+/// with `query`: nothing of the caller's but PATH (the transfer scripts run
+/// programs) and HOME (where they find their keys).
+std::vector<std::string> cgi_environment(const std::string& program, const std::string& query);
+
+/// Runs the manager of the site `dir` with SYS_SEND_MSG (only when `outbox`
+/// holds a file) and then with SYS_PICK_UP_MSG, each as a CGI request. The
+/// manager takes the site's run lock itself for each request. Writes
+/// nothing when nothing was sent or picked up, otherwise a short summary to
+/// `out`. Returns 0, or 1 (with the reason on `err`) when the site has no
+/// manager or configuration, or the manager fails.
+int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err);
+
+}  // namespace orvsite
