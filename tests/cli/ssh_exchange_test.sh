@@ -51,7 +51,8 @@ done
 # --- The SSH server -------------------------------------------------------
 ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$t/client_key"
-cp "$t/client_key.pub" "$t/authorized_keys"
+# Limited as the README advises (no forwarding, no terminal).
+echo "restrict $(cat "$t/client_key.pub")" >"$t/authorized_keys"
 # As root, sshd separates privileges into this directory (Debian creates it
 # when its service starts).
 if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
