@@ -113,6 +113,9 @@ for file in "$html"/outbox/*; do
     status=1
 done
 
+# The inode number of a file (the outbox file and its link in $work share it).
+inode() { ls -di "$1" 2>/dev/null | awk '{ print $1 }'; }
+
 # The files still waiting for a peer, for the reports.
 waiting() { ls "$work/$1" | sed "s/^$self\.\(.*\)\.[0-9a-f]*\$/\1/" | tr '\n' ' '; }
 
@@ -152,6 +155,7 @@ send_to() {
 
   # 1. The whole files into the staging directory beside the peer's inbox
   # (rsync writes each to a hidden name there and renames it when complete).
+  # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
   if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
     </dev/null >/dev/null 2>"$work/error"; then
     say "cannot reach $peer at $where: $(tail -n 2 "$work/error" | tr '\n' ' ')"
@@ -169,7 +173,9 @@ send_to() {
       linked | known)
         # Only the file that was sent: a file written since under the same
         # name is another message.
-        if [ "$html/outbox/$name" -ef "$work/$peer/$tid" ]; then rm -f "$html/outbox/$name"; fi
+        if [ "$(inode "$html/outbox/$name")" = "$(inode "$work/$peer/$tid")" ]; then
+          rm -f "$html/outbox/$name"
+        fi
         rm -f "$work/$peer/$tid"
         if [ "$what" = linked ]; then say "sent $name to $peer (inbox/$dest)"; fi
         ;;
