@@ -136,6 +136,10 @@ std::string format_message_file(const engine::ext_message& m) {
 }
 
 std::optional<engine::ext_message> parse_message_file(std::string_view text) {
+  return parse_message_file(text, nullptr);
+}
+
+std::optional<engine::ext_message> parse_message_file(std::string_view text, std::string* err) {
   std::vector<std::string_view> lines;
   size_t pos = 0;
   while (lines.size() < header_lines && pos < text.size()) {
@@ -146,13 +150,25 @@ std::optional<engine::ext_message> parse_message_file(std::string_view text) {
     lines.push_back(line);
     pos = nl == std::string_view::npos ? text.size() : nl + 1;
   }
-  if (lines.size() < header_lines) return std::nullopt;
+  if (lines.size() < header_lines) {
+    if (err) {
+      *err = "line " + std::to_string(lines.size() + 1) + ": the file ends before the " +
+             std::to_string(header_lines) + " lines before the content";
+    }
+    return std::nullopt;
+  }
 
   std::int32_t numbers[8];
   const int number_lines[8] = {0, 1, 2, 3, 4, 11, 16, 18};
   for (int i = 0; i < 8; ++i) {
     std::optional<std::int32_t> v = number_of(lines[number_lines[i]]);
-    if (!v) return std::nullopt;
+    if (!v) {
+      if (err) {
+        *err = "line " + std::to_string(number_lines[i] + 1) + ": \"" +
+               std::string(lines[number_lines[i]]) + "\" is not a decimal number";
+      }
+      return std::nullopt;
+    }
     numbers[i] = *v;
   }
 

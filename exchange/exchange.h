@@ -49,6 +49,10 @@ std::string format_message_file(const engine::ext_message& m);
 /// feed; text fields are cut to their fixed widths.
 std::optional<engine::ext_message> parse_message_file(std::string_view text);
 
+/// The same; when nothing is returned `*err` says on which line what is
+/// wrong ("line 3: ...").
+std::optional<engine::ext_message> parse_message_file(std::string_view text, std::string* err);
+
 /// Reads the message file `path`. A file that cannot be opened gives
 /// "Error: Can't open the \"%s\" file in the directory inbox.\n<p>" on the
 /// page; one that does not hold a message gives its own line. Nothing is

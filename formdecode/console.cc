@@ -23,4 +23,19 @@ std::string version_line(std::string_view program) {
   return std::string(program) + " " + std::string(project_version()) + "\n";
 }
 
+bool answer_console_request(int argc, const char* const* argv, std::string_view program,
+                            std::string_view usage, std::ostream& out) {
+  switch (console_request(argc, argv)) {
+    case console_option::help:
+      out << usage;
+      return true;
+    case console_option::version:
+      out << version_line(program);
+      return true;
+    case console_option::none:
+      break;
+  }
+  return false;
+}
+
 }  // namespace formdecode

@@ -3,6 +3,7 @@
 // starting it as a CGI program.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,10 @@ console_option console_request(int argc, const char* const* argv);
 
 /// "<program> <version>\n".
 std::string version_line(std::string_view program);
+
+/// Answers --help (with `usage`) or --version on `out` when the run is
+/// such a console request; true when it answered and the program is done.
+bool answer_console_request(int argc, const char* const* argv, std::string_view program,
+                            std::string_view usage, std::ostream& out);
 
 }  // namespace formdecode

@@ -16,6 +16,18 @@ port=${PORT:-8080}
 demo=${DEMO_DIR:-/tmp/orv-demo}
 build=${BUILD_DIR:-build}
 
+# operator: the port must be free, or lighttpd would fail after the start
+# page was printed. Anything that accepts a connection on it holds it.
+port_taken() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+case $port in '' | *[!0-9]*) echo "demo.sh: PORT must be a number, not '$port'" >&2; exit 1 ;; esac
+if port_taken "$port"; then
+  echo "demo.sh: port $port on 127.0.0.1 is in use (another demo or server?)." >&2
+  echo "demo.sh: stop that program, or choose another port: PORT=8081 bash scripts/demo.sh" >&2
+  exit 1
+fi
+
 bash scripts/deps.sh demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # Only the programs the demo serves (the tests are scripts/test.sh's).
@@ -26,6 +38,10 @@ cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@
 BUILD_DIR=$build DEMO_DIR=$demo PORT=$port bash scripts/demo_layout.sh
 demo=$(cd "$demo" && pwd)
 
+if port_taken "$port"; then
+  echo "demo.sh: port $port on 127.0.0.1 was taken meanwhile; choose another with PORT=..." >&2
+  exit 1
+fi
 echo "Serving the demo sites from $demo/www (server errors: $demo/error.log)"
 echo "Start page: http://127.0.0.1:$port/vexil.cgi?zoa_name=start (Ctrl-C stops the server)"
 if [ -n "${AUTH:-}" ]; then echo "The programs ask for the user ${AUTH%%:*} (password file: $demo/htpasswd)"; fi

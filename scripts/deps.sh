@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
-#   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
+#   scripts/deps.sh build   compilers (GCC and Clang), CMake, GoogleTest, flex,
+#                           bison, and dpkg-dev for `cpack -G DEB`
 #   scripts/deps.sh test    the build packages and what the CTest suite
 #                           runs: an SSH server and client, rsync, lighttpd,
 #                           curl and openssl (the exchange and access tests)
@@ -12,6 +13,8 @@
 set -euo pipefail
 
 want=(g++ make cmake libgtest-dev flex bison)
+# operator: Clang for the build matrix, dpkg-dev (dpkg-shlibdeps) for cpack.
+want+=(clang dpkg-dev)
 case "${1:-build}" in
   build) ;;
   test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;

@@ -19,14 +19,21 @@ class tokens {
   explicit tokens(std::string_view text) : text_(text) {}
 
   std::optional<std::string_view> next() {
-    while (pos_ < text_.size() && is_space(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && is_space(text_[pos_])) {
+      if (text_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
     if (pos_ >= text_.size()) return std::nullopt;
     size_t start = pos_;
     while (pos_ < text_.size() && !is_space(text_[pos_])) ++pos_;
     return text_.substr(start, pos_ - start);
   }
 
+  /// The line of the last token handed out (at the end: the last line).
+  int line() const { return line_; }
+
  private:
+  int line_ = 1;
   std::string_view text_;
   size_t pos_ = 0;
 };
@@ -58,22 +65,24 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::optional<site_table> site_table::parse(std::string_view text, std::string* err) {
+std::optional<site_table> site_table::parse(std::string_view text, std::string* err,
+                                            int* err_line) {
   tokens in(text);
   auto fail = [&](std::string why) -> std::optional<site_table> {
     if (err) *err = std::move(why);
+    if (err_line) *err_line = in.line();
     return std::nullopt;
   };
   // The next token as a number; `what` names it in the error.
   auto number = [&](const std::string& what, int* v) -> bool {
     std::optional<std::string_view> t = in.next();
     if (!t) {
-      if (err) *err = "the file ends before " + what;
+      fail("the file ends before " + what);
       return false;
     }
     std::optional<int> n = number_of(*t);
     if (!n) {
-      if (err) *err = what + " is not a number: " + std::string(*t);
+      fail(what + " is not a number: " + std::string(*t));
       return false;
     }
     *v = *n;

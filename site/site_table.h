@@ -29,9 +29,10 @@ class site_table {
   /// sites or fewer than none, gives an index out of range or twice, a name
   /// over 20 characters, a token that is not a number where a number
   /// belongs, or fewer tokens than announced gives nothing and `*err` says
-  /// what is wrong (one line, without line feed). Tokens after the matrix
-  /// are ignored.
-  static std::optional<site_table> parse(std::string_view text, std::string* err);
+  /// what is wrong (one line, without line feed) and `*err_line`, when
+  /// given, on which line of the text. Tokens after the matrix are ignored.
+  static std::optional<site_table> parse(std::string_view text, std::string* err,
+                                         int* err_line = nullptr);
 
   /// Number of sites N.
   int count() const { return static_cast<int>(names_.size()); }

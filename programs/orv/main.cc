@@ -1,10 +1,26 @@
 // orv: the site manager, run by the web server once per request.
 #include <iostream>
 
+#include "formdecode/console.h"
 #include "formdecode/page.h"
 #include "programs/orv/driver.h"
 
-int main() {
+// What `orv --help` prints.
+constexpr const char* usage =
+    "Usage: orv (started by a web server as a CGI program, e.g. as orv.cgi)\n"
+    "The site manager: answers one request (a form sent with GET or POST) with\n"
+    "one HTML page, working on the site files in the directory html below the\n"
+    "directory it is started in (config.txt, site.config, kb.txt, TYPE.in,\n"
+    "file.ic, inbox, outbox, ...). The form's fields are message_type, flag,\n"
+    "ic_type, ic_sym_name, ic_id_list, content (or ic_par_num and ic_par_1...)\n"
+    "and db_access. To try it by hand:\n"
+    "  REQUEST_METHOD=GET QUERY_STRING='message_type=MSG_SHOW_CONFIG&flag=orv' orv\n"
+    "orvsite lays out, checks and tends sites; see orvsite --help.\n"
+    "  --help     this text\n"
+    "  --version  the version\n";
+
+int main(int argc, char** argv) {
+  if (formdecode::answer_console_request(argc, argv, "orv", usage, std::cout)) return 0;
   formdecode::output out(std::cout);
   int status = 0;
   try {

@@ -7,7 +7,9 @@
 
 #include "formdecode/console.h"
 #include "programs/orvsite/exchange_command.h"
+#include "programs/orvsite/check_command.h"
 #include "programs/orvsite/new_command.h"
+#include "programs/orvsite/state_command.h"
 
 namespace orvsite {
 namespace {
@@ -20,6 +22,10 @@ constexpr const char* usage_text =
     "Commands:\n"
     "  new DIR --server-id ID --orv-id ID\n"
     "                 lay out a new site (or --update an existing one)\n"
+    "  check DIR      read every file of the site and report the damaged ones\n"
+    "  state DIR      cells, vantles, waiting messages, backups, last request\n"
+    "  prune DIR --keep N\n"
+    "                 remove all but the newest N backup copies\n"
     "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
@@ -39,7 +45,7 @@ constexpr const char* new_help =
     "  DIR/html/site.config, kb.txt, VANTLE.in (and every other TYPE.in),\n"
     "  orv_ftp_get.cmd, orv_ftp_put.cmd, zoaml/ (the pages; each @ORV_ID@ and\n"
     "  @SERVER_ID@ in them becomes the site's orv id and server id)\n"
-    "The files come from the installed samples (share/index_cells/samples/site,\n"
+    "The files come from the installed samples (share/index-cells/samples/site,\n"
     "found beside the installed orvsite; the source tree's samples/site for\n"
     "the orvsite of a build tree), or from SAMPLES, a directory laid out like\n"
     "it. --site-config and --kb take those two files from elsewhere; both are\n"
@@ -52,6 +58,36 @@ constexpr const char* new_help =
     "upgrade) and keeps its data: config.txt, the cells, the naming database,\n"
     "inbox, outbox and backups; site.config and kb.txt only change when given.\n"
     "Both run under the site's run lock (html/run.lock).\n";
+
+constexpr const char* check_help =
+    "Usage: orvsite check DIR\n"
+    "Reads every file of the site DIR with the programs' own readers:\n"
+    "html/config.txt, site.config (which must list the site's orv id), kb.txt,\n"
+    "every TYPE.in, file.ic, name_db, vantle_db, ic_id_counter, name_counter,\n"
+    "every file waiting in html/inbox and every page description in\n"
+    "html/zoaml, and that the manager programs the pages name are there.\n"
+    "Writes one line per damaged or missing file, \"FILE: what is wrong\" (with\n"
+    "the line where the reader tells it), and exits with status 1; a clean\n"
+    "site gives one line \"DIR: in order (N files read)\" and status 0.\n"
+    "Nothing is written to the site.\n";
+
+constexpr const char* state_help =
+    "Usage: orvsite state DIR\n"
+    "Shows the site DIR in a few lines: its ids, its cells by IC type, the\n"
+    "vantle names in vantle_db, the files waiting in inbox and outbox, the\n"
+    "number and total size of the backup copies in html/BACKUP, and the time\n"
+    "of the last request (when html/dump_file was last written). Nothing is\n"
+    "written to the site.\n";
+
+constexpr const char* prune_help =
+    "Usage: orvsite prune DIR --keep N\n"
+    "Removes all but the newest N (at least 1) backup copies\n"
+    "html/BACKUP/file.ic.bNUMBER of the site DIR. Newest means latest\n"
+    "modification time: a save files its copy under the lowest free number, so\n"
+    "after a prune the numbers no longer tell the age. The copies kept keep\n"
+    "their numbers (they are not renumbered). Runs under the site's run lock\n"
+    "(html/run.lock, the lock every request takes), so it waits for a running\n"
+    "request and the copy a request has just written is always kept.\n";
 
 constexpr const char* exchange_help =
     "Usage: orvsite exchange DIR\n"
@@ -144,10 +180,30 @@ int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return new_site(o, *src, out, err);
 }
 
+int run_check(const parsed_args& p, std::ostream& out, std::ostream&) {
+  return check_command(p.positional[0], out);
+}
+
+int run_state(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  return state_command(p.positional[0], out, err);
+}
+
+int run_prune(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  const std::string& text = p.options.at("--keep");
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    err << "orvsite prune: --keep takes a number, not \"" << text << "\"\n";
+    return 2;
+  }
+  return prune_command(p.positional[0], std::stoi(text), out, err);
+}
+
 const std::vector<command>& commands() {
   static const std::vector<command> list = {
       {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
        {"--update"}, {}, run_new},
+      {"check", check_help, {}, {}, {}, run_check},
+      {"state", state_help, {}, {}, {}, run_state},
+      {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
       {"exchange", exchange_help, {}, {}, {}, run_exchange},
   };
   return list;

@@ -1,10 +1,17 @@
 // Black-box tests of orvsite, the operator's command, on sites laid out in
 // fresh temporary directories.
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <memory>
+#include <sstream>
+#include <thread>
 
 #include "gtest/gtest.h"
+#include "platform/platform.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -99,6 +106,212 @@ TEST_F(OrvsiteExchange, ADirectoryWithoutASiteIsRefused) {
   EXPECT_EQ("orvsite exchange: " + root_.path() + " is not a site (no " + root_.path() +
                 "/html/config.txt)\n",
             r.err);
+}
+
+}  // namespace
+
+namespace {
+
+// A site laid out by `orvsite new` from the source tree's samples (the
+// orvsite of the build tree takes them from there).
+class OrvsiteSite : public ::testing::Test {
+ protected:
+  OrvsiteSite() {
+    run_result r = orvsite({"new", dir(), "--server-id", "srv1", "--orv-id", "north"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("Laid out the site north (server id srv1) in " + dir() + "; its manager: orv.cgi\n",
+              r.out);
+  }
+
+  std::string dir() const { return root_ / "north"; }
+  std::string html(const std::string& rel) const { return dir() + "/html/" + rel; }
+
+  run_result get(const std::string& program, const std::string& query) {
+    return test_util::run_program(dir() + "/" + program, dir(),
+                                  {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}});
+  }
+
+  // Makes the vantle v1 through the manager, as its create form does.
+  void make_vantle() {
+    run_result r = get("orv.cgi", create_form("d1", "physics%23%21", "Archives", "v1"));
+    ASSERT_EQ(0, r.status);
+    ASSERT_NE(std::string::npos, r.out.find("vantle(1)=doc {d1}")) << r.out;
+  }
+
+  // `path` with the first occurrence of `from` replaced by `to`.
+  static void edit(const std::string& path, const std::string& from, const std::string& to) {
+    std::string text = read_file(path).value_or("");
+    size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << path << " lacks " << from;
+    write_file(path, text.replace(at, from.size(), to));
+  }
+
+  test_util::scoped_temp_dir root_;
+};
+
+TEST_F(OrvsiteSite, NewSiteServesRequestsAndIsNotLaidOutTwice) {
+  make_vantle();
+  run_result page = get("vexil.cgi", "zoa_name=orv_manager");
+  EXPECT_EQ(0, page.status);
+  EXPECT_NE(std::string::npos, page.out.find("<FORM ACTION=\"orv.cgi\" METHOD=GET>")) << page.out;
+  EXPECT_TRUE(read_file(dir() + "/S-Event_Data/Images/site_map.gif"));
+  EXPECT_EQ(test_util::north_config, read_file(html("config.txt")));
+
+  run_result again = orvsite({"new", dir(), "--server-id", "srv1", "--orv-id", "north"});
+  EXPECT_EQ(1, again.status);
+  EXPECT_EQ("orvsite new: " + dir() + " holds a site already (" + dir() +
+                "/html); orvsite new --update refreshes its programs and pages\n",
+            again.err);
+
+  // An update replaces the programs and pages and keeps the data.
+  std::string store = read_file(html("file.ic")).value_or("");
+  write_file(html("zoaml/orv_manager.zoaml"), "stale");
+  run_result update = orvsite({"new", dir(), "--update"});
+  EXPECT_EQ(0, update.status) << update.err;
+  EXPECT_EQ(store, read_file(html("file.ic")));
+  EXPECT_EQ(test_util::north_config, read_file(html("config.txt")));
+  EXPECT_NE("stale", read_file(html("zoaml/orv_manager.zoaml")));
+}
+
+TEST_F(OrvsiteSite, PagesNameTheSiteAndTheirManager) {
+  // Samples of one's own: a page whose form goes to mgr.cgi and which
+  // names its site by the placeholders.
+  std::string from = root_ / "samples";
+  write_file(from + "/site.config", "1\n0 west\n0\n");
+  write_file(from + "/kb.txt", "science\n");
+  write_file(from + "/NOTE.in", "0\n1\n1\n1,X1\n0\n0\n0\n0\n");
+  write_file(from + "/orv_ftp_get.cmd", "#!/bin/sh\nexit 0\n");
+  write_file(from + "/orv_ftp_put.cmd", "#!/bin/sh\nexit 0\n");
+  write_file(from + "/html/zoaml/home.zoaml",
+             "<ZOA><ZOA_NAME> \"home\" </ZOA_NAME><ZOA_IC> cgi = \"mgr.cgi\" </ZOA_IC></ZOA>\n"
+             "<!-- @ORV_ID@ at @SERVER_ID@ -->\n");
+  std::string west = root_ / "west";
+  run_result r = orvsite({"new", west, "--server-id", "srv7", "--orv-id", "west", "--from", from});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("Laid out the site west (server id srv7) in " + west + "; its manager: mgr.cgi\n", r.out);
+  EXPECT_NE(std::string::npos,
+            read_file(west + "/html/zoaml/home.zoaml").value_or("").find("<!-- west at srv7 -->"));
+  EXPECT_FALSE(read_file(west + "/orv.cgi"));
+  EXPECT_EQ(read_file(test_util::program_path("orv")), read_file(west + "/mgr.cgi"));
+  EXPECT_TRUE(read_file(west + "/html/NOTE.in"));
+}
+
+TEST_F(OrvsiteSite, CheckNamesTheDamagedLineOfEachKindOfFile) {
+  make_vantle();
+  run_result clean = orvsite({"check", dir()});
+  EXPECT_EQ(0, clean.status);
+  EXPECT_EQ(dir() + ": in order (", clean.out.substr(0, dir().size() + 12)) << clean.out;
+  EXPECT_EQ(" files read)\n", clean.out.substr(clean.out.size() - 13)) << clean.out;
+
+  edit(html("config.txt"), "orv id: north", "orv: north");
+  write_file(html("site.config"), "2\n0 north\n1 east\n0 4\nx 0\n");
+  write_file(html("kb.txt"), "science (\n  physics\n)\n)\n");
+  edit(html("VANTLE.in"), "\n", "\n0\n1\n1\n1,X1\n0\n1\n");
+  edit(html("file.ic"), "current state: ", "current state: x");
+  std::string name_db = read_file(html("name_db")).value_or("");
+  write_file(html("name_db"), name_db.substr(0, name_db.size() - 2));
+  write_file(html("vantle_db"), "v1\n");
+  write_file(html("ic_id_counter"), "2x");
+  write_file(html("name_counter"), "-");
+  write_file(html("inbox/north17000000000"), "1\n2\n");
+  write_file(html("zoaml/broken.zoaml"), "<ZOA>\n<ZOA_NAME> = </ZOA_NAME>\n</ZOA>\n");
+
+  run_result r = orvsite({"check", dir()});
+  EXPECT_EQ(1, r.status);
+  // One line per file, in this order; each begins with the file and what
+  // its reader says (the fg reader names the offending line by its text).
+  std::string h = dir() + "/html/";
+  const std::vector<std::string> want = {
+      h + "config.txt: The configuration file config.txt is damaged: line 2 must begin with "
+          "\"orv id: \".",
+      h + "site.config: line 5: the distance from site 1 to site 0 is not a number: x",
+      h + "kb.txt: line 4: a ')' closes no '('",
+      h + "VANTLE.in: ***** Illegal fg functions format",
+      h + "file.ic: The cell store file.ic is damaged at line 3: ",
+      h + "name_db: line 1: the last record is not complete (6 of its 7 lines)",
+      h + "vantle_db: line 1: the last record is not complete (a name without its document id)",
+      h + "ic_id_counter: line 1: \"2x\" is not a decimal number",
+      h + "name_counter: line 1: \"-\" is not a decimal number",
+      h + "inbox/north17000000000: line 3: the file ends before the 19 lines before the content",
+      h + "zoaml/broken.zoaml: Syntax Error -- Line:1, Column:13 -- syntax error",
+  };
+  std::vector<std::string> got;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_EQ(want.size(), got.size()) << r.out;
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(want[i], got[i].substr(0, want[i].size())) << got[i];
+  }
+}
+
+TEST_F(OrvsiteSite, StateLinesMatchTheSite) {
+  make_vantle();
+  write_file(html("inbox/north1"), "x");
+  write_file(html("outbox/east1"), "x");
+  write_file(html("outbox/east2"), "x");
+  std::uintmax_t backup = std::filesystem::file_size(html("BACKUP/file.ic.b0"));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(html("dump_file").c_str(), &st));
+  char when[64];
+  std::tm tm{};
+  gmtime_r(&st.st_mtime, &tm);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &tm);
+
+  run_result r = orvsite({"state", dir()});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("site: orv id north, server id srv1\n"
+            "cells: 1 (VANTLE 1)\n"
+            "vantles: 1 name in vantle_db\n"
+            "waiting: 1 file in inbox, 2 files in outbox\n"
+            "backups: 1 copy, " + std::to_string(backup) + " bytes, newest BACKUP/file.ic.b0\n"
+            "last request: " + when + "\n",
+            r.out);
+}
+
+TEST_F(OrvsiteSite, PruneKeepsTheNewestCopiesAndWaitsForTheLock) {
+  // Five copies whose numbers do not tell their age: b3 and b0 are newest.
+  std::filesystem::create_directories(html("BACKUP"));
+  const std::vector<std::pair<int, int>> number_and_age = {{0, 10}, {1, 40}, {2, 30}, {3, 5}, {4, 50}};
+  for (auto [number, age] : number_and_age) {
+    std::string path = html("BACKUP/file.ic.b" + std::to_string(number));
+    write_file(path, "copy");
+    struct timespec times[2] = {{1700000000 - age, 0}, {1700000000 - age, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0));
+  }
+
+  auto held = std::make_unique<platform::run_lock>(html("run.lock"));
+  ASSERT_TRUE(held->held());
+  run_result r;
+  std::thread prune([&] { r = orvsite({"prune", dir(), "--keep", "2"}); });
+  // A request holds the site: the prune waits and removes nothing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(5u, test_util::list_dir(html("BACKUP")).size());
+  held.reset();
+  prune.join();
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"file.ic.b0", "file.ic.b3"}),
+            test_util::list_dir(html("BACKUP")));
+  EXPECT_EQ("kept 2 backup copies, removed 3 (12 bytes)\n", r.out);
+}
+
+TEST(ConsoleOptions, HelpAndVersionOfEveryProgramTouchNoFile) {
+  test_util::scoped_temp_dir empty;
+  for (const char* program : {"orv", "cellkit", "vexil", "tagwell", "orvsite"}) {
+    run_result version = test_util::run_program_args(test_util::program_path(program),
+                                                     {"--version"}, empty.path(), {});
+    EXPECT_EQ(0, version.status) << program;
+    EXPECT_EQ(std::string(program) + " " PROJECT_VERSION "\n", version.out);
+    run_result help = test_util::run_program_args(test_util::program_path(program), {"--help"},
+                                                  empty.path(), {});
+    EXPECT_EQ(0, help.status) << program;
+    EXPECT_EQ("Usage: " + std::string(program), help.out.substr(0, 7 + std::string(program).size()));
+  }
+  EXPECT_TRUE(test_util::list_dir(empty.path()).empty()) << "tagwell wrote its files";
+
+  // Started by a web server, an argument is no option: a page as always.
+  run_result cgi = test_util::run_program_args(test_util::program_path("orv"), {"--help"},
+                                               empty.path(), {{"GATEWAY_INTERFACE", "CGI/1.1"}});
+  EXPECT_EQ(test_util::cgi_header, cgi.out.substr(0, test_util::cgi_header.size()));
 }
 
 }  // namespace

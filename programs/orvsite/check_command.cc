@@ -1,0 +1,240 @@
+// `orvsite check`: each file through the reader the programs use.
+#include "programs/orvsite/check_command.h"
+
+#include <sstream>
+
+#include "engine/cell_store.h"
+#include "engine/engine.h"
+#include "engine/fg_reader.h"
+#include "exchange/exchange.h"
+#include "formdecode/page.h"
+#include "pages/zoa_lang.h"
+#include "platform/platform.h"
+#include "programs/orvsite/site_files.h"
+#include "site/config.h"
+#include "site/keywords.h"
+#include "site/naming.h"
+#include "site/naming_counters.h"
+#include "site/orv_hooks.h"
+#include "site/site_table.h"
+#include "site/vantle.h"
+#include "site/world.h"
+
+namespace orvsite {
+namespace {
+
+// The text a reader wrote on its page, as one plain line: markup dropped,
+// runs of white space made one blank.
+std::string plain(const std::string& page) {
+  std::string text;
+  bool in_tag = false;
+  for (char c : page) {
+    if (c == '<') in_tag = true;
+    if (in_tag) {
+      if (c == '>') in_tag = false;
+      if (!text.empty() && text.back() != ' ') text += ' ';
+      continue;
+    }
+    if (c == '\n' || c == '\t' || c == '\r') c = ' ';
+    if (c == ' ' && (text.empty() || text.back() == ' ')) continue;
+    text += c;
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+class checker {
+ public:
+  explicit checker(const std::string& dir) : dir_(dir) {}
+
+  std::vector<site_problem> run() {
+    in_directory in(join(dir_, html_dir));
+    if (!in.entered()) {
+      add(html_dir, "missing: this is not a site directory");
+      return problems_;
+    }
+    check_config();
+    check_site_table();
+    check_knowledge_base();
+    for (const std::string& f : files_ending_with(".", ".in")) check_fg_file(f);
+    check_store();
+    check_name_db();
+    check_vantle_db();
+    check_counter(site::ic_id_counter_file);
+    check_counter(site::name_counter_file);
+    for (const std::string& f : platform::list_files_oldest_first(exchange::inbox_dir)) {
+      check_message_file(join(exchange::inbox_dir, f));
+    }
+    for (const std::string& f : files_ending_with("zoaml", ".zoaml")) check_page(f);
+    check_managers();
+    return problems_;
+  }
+
+  int files_read() const { return files_read_; }
+
+ private:
+  void add(const std::string& file, std::string what) {
+    problems_.push_back({file, std::move(what)});
+  }
+  void add_html(const std::string& file, std::string what) {
+    add(join(html_dir, file), std::move(what));
+  }
+
+  // The text of an html file, or nothing (noted when `required`).
+  std::optional<std::string> read(const std::string& file, const char* when_missing) {
+    if (!platform::exists(file)) {
+      if (when_missing) add_html(file, when_missing);
+      return std::nullopt;
+    }
+    std::optional<std::string> text = platform::read_file(file);
+    if (!text) add_html(file, "cannot be read");
+    if (text) ++files_read_;
+    return text;
+  }
+
+  void check_config() {
+    // The reader writes a default file when there is none: not here.
+    if (!read(site::config_file, "missing: the first request writes one with the orv id "
+                                 "\"undefined\"")) {
+      return;
+    }
+    std::ostringstream page;
+    formdecode::output out(page);
+    try {
+      site::site_config cfg = site::read_config(out);
+      orv_id_ = cfg.orv_id;
+      server_id_ = cfg.server_id;
+    } catch (const formdecode::run_exit&) {
+      add_html(site::config_file, plain(page.str()));
+    }
+  }
+
+  void check_site_table() {
+    std::optional<std::string> text =
+        read(site::site_table_file, "missing: every request for cells fails without it");
+    if (!text) return;
+    std::string err;
+    int line = 0;
+    std::optional<site::site_table> t = site::site_table::parse(*text, &err, &line);
+    if (!t) {
+      add_html(site::site_table_file, "line " + std::to_string(line) + ": " + err);
+    } else if (!orv_id_.empty() && !t->find(orv_id_)) {
+      add_html(site::site_table_file, "does not list this site's orv id " + orv_id_ +
+                                          ": every request for cells fails");
+    }
+  }
+
+  void check_knowledge_base() {
+    std::optional<std::string> text =
+        read(site::knowledge_base_file, "missing: every request for cells fails without it");
+    if (!text) return;
+    std::string err;
+    if (!site::parse_knowledge_base(*text, &err)) add_html(site::knowledge_base_file, err);
+  }
+
+  void check_fg_file(const std::string& file) {
+    std::optional<std::string> text = read(file, nullptr);
+    if (!text) return;
+    std::ostringstream page;
+    formdecode::output out(page);
+    try {
+      engine::parse_fg_functions(out, *text, file);
+    } catch (const formdecode::run_exit&) {
+      add_html(file, plain(page.str()));
+    }
+  }
+
+  void check_store() {
+    if (!read(engine::store_file, nullptr)) return;
+    std::ostringstream page;
+    formdecode::output out(page);
+    site::orv_hooks hooks(out, orv_id_);
+    engine::engine_state st(out, engine::site_identity{server_id_, orv_id_},
+                            site::orv_message_types, hooks);
+    try {
+      engine::load_all_cells(st);
+    } catch (const formdecode::run_exit&) {
+      add_html(engine::store_file, plain(page.str()));
+    }
+  }
+
+  void check_name_db() {
+    std::optional<std::string> text = read(site::name_db_file, nullptr);
+    if (!text) return;
+    std::string err;
+    if (site::read_name_records(*text, [](const site::name_record&) { return false; }, &err) !=
+        site::name_db_read::whole) {
+      add_html(site::name_db_file, err);
+    }
+  }
+
+  void check_vantle_db() {
+    std::optional<std::string> text = read(site::vantle_db_file, nullptr);
+    if (!text) return;
+    std::string err;
+    if (!site::read_vantle_records(
+            *text, [](std::string_view, std::string_view) { return false; }, &err)) {
+      add_html(site::vantle_db_file, err);
+    }
+  }
+
+  void check_counter(const char* file) {
+    std::optional<std::string> text = read(file, nullptr);
+    if (!text || text->empty()) return;  // an empty counter starts afresh
+    std::string err;
+    site::counter_value(*text, &err);
+    if (!err.empty()) add_html(file, err);
+  }
+
+  void check_message_file(const std::string& file) {
+    std::optional<std::string> text = read(file, nullptr);
+    if (!text) return;
+    std::string err;
+    if (!exchange::parse_message_file(*text, &err)) add_html(file, err);
+  }
+
+  void check_page(const std::string& file) {
+    std::string path = join("zoaml", file);
+    std::optional<std::string> text = read(path, nullptr);
+    if (!text) return;
+    std::ostringstream page;
+    formdecode::page pg(page);
+    pages::zoa_page parsed;
+    pages::zoa_scanner sc(*text);
+    if (pages::parse_page(sc, parsed, pg) != 0) add_html(path, plain(page.str()));
+  }
+
+  // Every manager a page sends its forms to must be there.
+  void check_managers() {
+    for (const std::string& name : manager_names("zoaml")) {
+      if (!platform::exists(join("..", name))) {
+        add(name, "missing: the pages send their forms to it");
+      }
+    }
+  }
+
+  std::string dir_;
+  std::string orv_id_, server_id_;  // from config.txt, when it reads
+  std::vector<site_problem> problems_;
+  int files_read_ = 0;
+};
+
+}  // namespace
+
+std::vector<site_problem> check_site(const std::string& dir, int* files_read) {
+  checker c(dir);
+  std::vector<site_problem> problems = c.run();
+  if (files_read) *files_read = c.files_read();
+  return problems;
+}
+
+int check_command(const std::string& dir, std::ostream& out) {
+  int files = 0;
+  std::vector<site_problem> problems = check_site(dir, &files);
+  for (const site_problem& p : problems) out << join(dir, p.file) << ": " << p.what << "\n";
+  if (!problems.empty()) return 1;
+  out << dir << ": in order (" << files << " files read)\n";
+  return 0;
+}
+
+}  // namespace orvsite

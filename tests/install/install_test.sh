@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Install test: `cmake --install` into a temporary prefix, then lay out a
+# site with the installed orvsite alone (the build tree and the source tree
+# are not looked at) and send it a request as a web server would.
+#   install_test.sh BUILD_DIR CMAKE
+set -euo pipefail
+build=$1
+cmake=${2:-cmake}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+fail() {
+  echo "install test: $*" >&2
+  exit 1
+}
+
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+for f in bin/orvsite bin/tagwell libexec/index-cells/orv libexec/index-cells/vexil \
+  libexec/index-cells/cellkit share/index-cells/samples/site/VANTLE.in \
+  share/index-cells/samples/site/html/zoaml/orv_manager.zoaml \
+  share/index-cells/images/site_map.gif share/doc/index-cells/README.md; do
+  [ -e "$prefix/$f" ] || fail "$f is not installed"
+done
+
+# The installed programs may be moved as a whole: orvsite finds its
+# programs and samples relative to itself.
+mv "$prefix" "$work/moved"
+prefix=$work/moved
+
+"$prefix/bin/orvsite" --version | grep -qx 'orvsite [0-9]*\.[0-9]*\.[0-9]*' || fail "orvsite --version"
+"$prefix/bin/orvsite" new "$work/site" --server-id srv9 --orv-id north >"$work/new.out" ||
+  fail "orvsite new failed: $(cat "$work/new.out")"
+[ -x "$work/site/orv.cgi" ] && [ -x "$work/site/vexil.cgi" ] || fail "no programs in the site"
+cmp -s "$prefix/libexec/index-cells/orv" "$work/site/orv.cgi" || fail "orv.cgi is not the installed orv"
+
+page=$(cd "$work/site" && env -i REQUEST_METHOD=GET \
+  QUERY_STRING='message_type=MSG_SHOW_CONFIG&flag=orv' ./orv.cgi)
+case $page in
+  *"SERVER ID = srv9"*"ORV ID = north"*) ;;
+  *) fail "the new site's manager answered: $page" ;;
+esac
+# A request for cells, as the manager page's create form sends it: the
+# sample site table lists north, so the new vantle is made and stored.
+form='flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_par_num=9'
+form+='&ic_par_1=doc_id&ic_par_2=i_am&ic_par_3=i_love&ic_par_4=i_hate&ic_par_5=i_behave'
+form+='&ic_par_6=i_keyword&ic_par_7=i_comment&ic_par_8=vantle_type&ic_par_9=sym_name'
+form+='&doc_id=d1&i_am=physics%23%21&i_love=%21&i_hate=%21&i_behave=%21'
+form+='&i_keyword=lenses%23%21&i_comment=notes%23%21&vantle_type=Archives&sym_name=v1'
+page=$(cd "$work/site" && env -i REQUEST_METHOD=GET QUERY_STRING="$form" ./orv.cgi) ||
+  fail "a request for cells failed: $page"
+case $page in
+  *"vantle(1)=doc {d1}"*) ;;
+  *) fail "the new site did not make the vantle: $page" ;;
+esac
+[ -s "$work/site/html/file.ic" ] || fail "the new vantle was not stored"
+page=$(cd "$work/site" && env -i REQUEST_METHOD=GET QUERY_STRING='zoa_name=orv_manager' ./vexil.cgi)
+case $page in
+  *'ACTION="orv.cgi"'*) ;;
+  *) fail "the manager page does not send to orv.cgi: $page" ;;
+esac
+"$prefix/bin/orvsite" check "$work/site" >"$work/check.out" || fail "check: $(cat "$work/check.out")"
+echo "install test: passed"
