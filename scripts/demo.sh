@@ -5,6 +5,9 @@
 #   PORT       port to listen on (default 8080)
 #   DEMO_DIR   where the sites are laid out (default /tmp/orv-demo)
 #   BUILD_DIR  build tree (default build)
+#   AUTH       user:password: the programs that change a site (orv.cgi,
+#              cellkit.cgi) ask for this user (HTTP basic authentication);
+#              off by default, since the demo listens on 127.0.0.1 only
 # The layout alone (no build, no server) is scripts/demo_layout.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,4 +44,5 @@ if port_taken "$port"; then
 fi
 echo "Serving the demo sites from $demo/www (server errors: $demo/error.log)"
 echo "Start page: http://127.0.0.1:$port/vexil.cgi?zoa_name=start (Ctrl-C stops the server)"
+if [ -n "${AUTH:-}" ]; then echo "The programs ask for the user ${AUTH%%:*} (password file: $demo/htpasswd)"; fi
 exec lighttpd -D -f "$demo/lighttpd.conf"

@@ -8,6 +8,8 @@
 #   DEMO_DIR   where the demo is laid out (default /tmp/orv-demo); it must
 #              lie outside the source tree
 #   PORT       the port written into the configuration (default 8080)
+#   AUTH       user:password switches on HTTP basic authentication for the
+#              programs that change a site (default: off)
 #
 #   DEMO_DIR/lighttpd.conf, error.log
 #   DEMO_DIR/www/                   document root
@@ -158,4 +160,29 @@ cgi.execute-x-only = "enable"
 \$HTTP["url"] =~ "^/([^/]+/)?html(/|\$)" { url.access-deny = ("") }
 CONF
 
-echo "Laid out the demo in $demo (port $port)"
+# --- access control (AUTH=user:password) ---
+# Every program but vexil.cgi changes a site, so each asks for a user; its
+# password file lies beside the configuration, outside the document root.
+# "(/|$)": a program is also reached by a longer path (/orv.cgi/x).
+if [ -n "${AUTH:-}" ]; then
+  case $AUTH in ?*:?*) ;; *) fail "AUTH must be user:password" ;; esac
+  hash=$(printf '%s' "${AUTH#*:}" | openssl passwd -apr1 -stdin) || fail "openssl passwd failed"
+  (umask 077 && printf '%s:%s\n' "${AUTH%%:*}" "$hash" >"$demo/htpasswd")
+  # mod_auth goes before mod_cgi in the module list.
+  sed -i 's/^server\.modules = ("mod_access", /&"mod_auth", "mod_authn_file", /' "$demo/lighttpd.conf"
+  grep -q '"mod_auth"' "$demo/lighttpd.conf" || fail "no server.modules line for mod_auth"
+  cat >>"$demo/lighttpd.conf" <<CONF
+auth.backend = "htpasswd"
+auth.backend.htpasswd.userfile = "$demo/htpasswd"
+\$HTTP["url"] =~ "\\.cgi(/|\$)" {
+  \$HTTP["url"] !~ "^/([^/]+/)?vexil\\.cgi(/|\$)" {
+    auth.require = ("" => ("method" => "basic", "realm" => "orv demo", "require" => "valid-user"))
+  }
+}
+CONF
+else
+  rm -f "$demo/htpasswd"
+fi
+# --- end access control ---
+
+echo "Laid out the demo in $demo (port $port${AUTH:+, programs behind a password})"

@@ -2,7 +2,11 @@
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
 #   scripts/deps.sh build   compilers (GCC and Clang), CMake, GoogleTest, flex,
 #                           bison, and dpkg-dev for `cpack -G DEB`
-#   scripts/deps.sh demo    the build packages and the lighttpd web server
+#   scripts/deps.sh test    the build packages and what the CTest suite
+#                           runs: an SSH server and client, rsync, lighttpd,
+#                           curl and openssl (the exchange and access tests)
+#   scripts/deps.sh demo    the build packages, the lighttpd web server and
+#                           openssl (for the password file of AUTH)
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
 #                           `node` is installed
@@ -13,13 +17,14 @@ want=(g++ make cmake libgtest-dev flex bison)
 want+=(clang dpkg-dev)
 case "${1:-build}" in
   build) ;;
-  demo) want+=(lighttpd) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;
+  demo) want+=(lighttpd openssl) ;;
   browser)
     want+=(lighttpd chromium fonts-dejavu-core)
     # A node installed some other way (with its own npm) is used as it is.
     command -v node >/dev/null 2>&1 || want+=(nodejs npm)
     ;;
-  *) echo "usage: $0 build|demo|browser" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test|demo|browser" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh build
+bash scripts/deps.sh test
 
 build_dir=build
 options=()

@@ -1,0 +1,207 @@
+#!/bin/sh
+# orv_ftp_put.cmd (SSH): delivers the message files of `outbox` to sites on
+# other machines, over ssh with rsync. orv runs it in its `html` directory
+# (SYS_SEND_MSG) when `outbox` holds at least one file.
+#
+# Where the peers live: the host map `orv_hosts` in `html`, one line per
+# peer site (blank lines and text after `#` are ignored):
+#
+#   # orv id   [user@]host[:port]       site directory    [key]
+#   east       orv@east.example.org     /srv/orv/east
+#   south      orv@192.0.2.7:2222       /srv/orv/south    ssh/south_key
+#
+# The site directory is the one that holds the peer's programs and its
+# `html`. The key (a private key file; relative names are taken in `html`)
+# defaults to `ssh/id_ed25519`; the peer's host key must be in
+# `ssh/known_hosts` (ssh runs in batch mode with strict host key checking,
+# so it never asks anything and never learns a key by itself).
+#
+# A message file is named after the orv id of its target, followed by the
+# second it was written in and a sequence number; the target is the peer of
+# the map whose id begins the name (letter case does not matter, the
+# longest id wins). Per peer, one rsync copies the peer's files whole into
+# its staging directory `html/.inbox-staging` (beside its inbox), each under
+# a transfer id `SENDER.NAME.HASH` (this site's orv id, the file name, the
+# first 32 hex digits of the content's SHA-256), and one ssh runs the
+# receiving half, orv_ssh_link.sh (sent on standard input), which links each
+# file into the peer's inbox under a free name, exactly once, and confirms
+# it. An outbox file is removed only once its peer has confirmed it; a
+# failed or cut transfer leaves it for the next send, and the peer knows
+# the transfer id of a file it has already linked in, so the repeat
+# delivers nothing twice.
+#
+# ORV_RSYNC_OPTIONS in the environment adds options to rsync (for example
+# --bwlimit=500 on a slow line).
+#
+# Everything it reports goes to standard error (the web server's log):
+# each file sent, a peer that is missing from the map or cannot be reached,
+# and every file that stays in outbox. It exits 1 when a file stays.
+
+set -u
+me=orv_ftp_put.cmd
+html=$(pwd)
+map=$html/orv_hosts
+say() { echo "$me: $*" >&2; }
+lower() { printf '%s' "$1" | tr '[:upper:]' '[:lower:]'; }
+
+# The lines of the map without comments and blank lines.
+map_lines() { sed -e 's/\r$//' -e 's/#.*$//' "$map" | awk 'NF > 0'; }
+
+# The map's id of the peer a message file is for, or nothing.
+peer_of() {
+  lname=$(lower "$1")
+  best=""
+  bestlen=0
+  while read -r id _; do
+    lid=$(lower "$id")
+    rest=${lname#"$lid"}
+    [ "$rest" != "$lname" ] || continue
+    case $rest in '' | *[!0-9]*) continue ;; esac
+    if [ ${#lid} -gt "$bestlen" ]; then
+      bestlen=${#lid}
+      best=$id
+    fi
+  done <<EOF
+$(map_lines)
+EOF
+  printf '%s' "$best"
+}
+
+if [ ! -f "$map" ]; then
+  say "no host map $map: every file stays in outbox"
+  exit 1
+fi
+self=$(tr -d '\r' <config.txt 2>/dev/null | sed -n 's/^orv id: *\([^ ]*\).*$/\1/p' | head -n 1)
+case $self in
+  '' | *[!A-Za-z0-9_-]*)
+    say "config.txt holds no plain orv id ('$self'): every file stays in outbox"
+    exit 1
+    ;;
+esac
+
+# The files of each peer are hard links in a directory of this run, named
+# by their transfer ids. A run that was killed leaves its directory; the
+# next run removes it.
+for old in "$html"/.outbox-sending.*; do
+  [ -d "$old" ] || continue
+  kill -0 "${old##*.}" 2>/dev/null || rm -rf "$old"
+done
+work=$html/.outbox-sending.$$
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
+mkdir "$work" || exit 1
+
+status=0
+for file in "$html"/outbox/*; do
+  [ -f "$file" ] || continue
+  name=${file##*/}
+  case $name in
+    *[!A-Za-z0-9_.-]* | .*)
+      say "$name is no message file name: it stays in outbox"
+      status=1
+      continue
+      ;;
+  esac
+  peer=$(peer_of "$name")
+  if [ -z "$peer" ]; then
+    say "no site in orv_hosts for $name: it stays in outbox"
+    status=1
+    continue
+  fi
+  hash=$(sha256sum <"$file" | cut -c1-32)
+  { [ -d "$work/$peer" ] || mkdir "$work/$peer"; } && ln "$file" "$work/$peer/$self.$name.$hash" ||
+    status=1
+done
+
+# The inode number of a file (the outbox file and its link in $work share it).
+inode() { ls -di "$1" 2>/dev/null | awk '{ print $1 }'; }
+
+# The files still waiting for a peer, for the reports.
+waiting() { ls "$work/$1" | sed "s/^$self\.\(.*\)\.[0-9a-f]*\$/\1/" | tr '\n' ' '; }
+
+# Sends the files of one peer: id, where, site directory, key.
+send_to() {
+  peer=$1
+  where=$2
+  dir=$3
+  key=${4:-ssh/id_ed25519}
+  host=$where
+  port=22
+  case $where in *:*)
+    port=${where##*:}
+    host=${where%:*}
+    ;;
+  esac
+  case $key in /*) ;; *) key=$html/$key ;; esac
+  case $port in '' | *[!0-9]*)
+    say "orv_hosts: '$where' of $peer has no port number; waiting: $(waiting "$peer")"
+    return 1
+    ;;
+  esac
+  case $host$dir$key$html in *[!A-Za-z0-9_.@/+~-]*)
+    say "orv_hosts: the line of $peer, or $html, holds a character the scripts do not pass on" \
+      "(only letters, digits and _ . @ / + ~ -); waiting: $(waiting "$peer")"
+    return 1
+    ;;
+  esac
+  if [ ! -r "$key" ] || [ ! -r "$html/ssh/known_hosts" ]; then
+    say "no key $key or no $html/ssh/known_hosts for $peer; waiting: $(waiting "$peer")"
+    return 1
+  fi
+  ssh="ssh -F /dev/null -p $port -i $key -o IdentitiesOnly=yes -o BatchMode=yes"
+  ssh="$ssh -o StrictHostKeyChecking=yes -o UserKnownHostsFile=$html/ssh/known_hosts"
+  ssh="$ssh -o GlobalKnownHostsFile=/dev/null -o UpdateHostKeys=no -o ConnectTimeout=20"
+  ssh="$ssh -o ServerAliveInterval=15 -o ServerAliveCountMax=4 -o LogLevel=ERROR"
+
+  # 1. The whole files into the staging directory beside the peer's inbox
+  # (rsync writes each to a hidden name there and renames it when complete).
+  # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
+  if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
+    </dev/null >/dev/null 2>"$work/error"; then
+    say "cannot reach $peer at $where: $(tail -n 2 "$work/error" | tr '\n' ' ')"
+    say "waiting in outbox for $peer: $(waiting "$peer")"
+    return 1
+  fi
+  # 2. The link-in, which answers one line per transfer id.
+  ids=$(ls "$work/$peer" | tr '\n' ' ')
+  answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error")
+  while read -r what tid dest; do
+    [ -f "$work/$peer/$tid" ] || continue
+    name=${tid#"$self".}
+    name=${name%.*}
+    case $what in
+      linked | known)
+        # Only the file that was sent: a file written since under the same
+        # name is another message.
+        if [ "$(inode "$html/outbox/$name")" = "$(inode "$work/$peer/$tid")" ]; then
+          rm -f "$html/outbox/$name"
+        fi
+        rm -f "$work/$peer/$tid"
+        if [ "$what" = linked ]; then say "sent $name to $peer (inbox/$dest)"; fi
+        ;;
+      *) say "$peer refused $name ($what)" ;;
+    esac
+  done <<EOF
+$answer
+EOF
+  if [ -n "$(ls "$work/$peer")" ]; then
+    say "no confirmation from $peer: $(tail -n 2 "$work/error" | tr '\n' ' ')"
+    say "waiting in outbox for $peer: $(waiting "$peer")"
+    return 1
+  fi
+  return 0
+}
+
+while read -r id where dir key; do
+  [ -d "$work/$id" ] || continue # no file for it, or a later line of the same id
+  if [ -z "$dir" ]; then
+    say "orv_hosts: the line of $id names no site directory; waiting: $(waiting "$id")"
+    status=1
+  else
+    send_to "$id" "$where" "$dir" "$key" || status=1
+  fi
+  rm -rf "${work:?}/$id"
+done <<EOF
+$(map_lines)
+EOF
+exit $status

@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# Black-box test of the SSH transfer scripts (samples/site/ssh) between
+# sites on "separate machines": each site lives in a root of its own and
+# reaches the others only through an SSH server that this test starts on
+# 127.0.0.1 (a free port, its own host key, one authorized key, a
+# temporary configuration; no system service is touched).
+#   ssh_exchange_test.sh BIN_DIR SAMPLES_DIR
+# BIN_DIR holds orv and orvsite; SAMPLES_DIR is samples/site.
+#
+# 1. A query from north to east and its answer back, every send and
+#    pick-up run by `orvsite exchange`.
+# 2. Faults: east unreachable (the server stopped); a copy killed half-way
+#    and sent again; a confirmation lost after the link-in; two senders
+#    that write the same file name to east in the same second.
+set -uo pipefail
+
+bin=$(cd "$1" && pwd)
+samples=$(cd "$2" && pwd)
+t=$(mktemp -d /tmp/orv-ssh-test.XXXXXX)
+sshd_pid=""
+failures=0
+
+cleanup() {
+  stop_sshd
+  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+# check DESCRIPTION COMMAND...: the command must succeed.
+check() {
+  local what=$1
+  shift
+  "$@" || fail "$what"
+}
+# contains FILE TEXT: FILE holds TEXT (fixed string).
+not() { ! "$@"; }
+contains() { grep -qF -- "$2" "$1" || { echo "--- $1:" >&2; cat "$1" >&2; false; }; }
+# The files in a directory, without hidden ones.
+files() { find "$1" -maxdepth 1 -type f ! -name '.*' -printf '%f\n' 2>/dev/null | sort; }
+count() { files "$1" | wc -l; }
+
+for tool in /usr/sbin/sshd ssh ssh-keygen rsync; do
+  command -v "$tool" >/dev/null ||
+    { echo "ssh_exchange_test.sh: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
+done
+
+# --- The SSH server -------------------------------------------------------
+ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
+ssh-keygen -q -t ed25519 -N '' -f "$t/client_key"
+# Limited as the README advises (no forwarding, no terminal).
+echo "restrict $(cat "$t/client_key.pub")" >"$t/authorized_keys"
+# As root, sshd separates privileges into this directory (Debian creates it
+# when its service starts).
+if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=""
+for _ in $(seq 50); do
+  candidate=$((20000 + RANDOM % 40000))
+  if port_free "$candidate"; then port=$candidate; break; fi
+done
+[ -n "$port" ] || { echo "no free port" >&2; exit 1; }
+
+cat >"$t/sshd_config" <<CONF
+ListenAddress 127.0.0.1
+Port $port
+HostKey $t/host_key
+PidFile $t/sshd.pid
+AuthorizedKeysFile $t/authorized_keys
+PermitRootLogin prohibit-password
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+LogLevel ERROR
+CONF
+
+start_sshd() {
+  /usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
+  sshd_pid=$!
+  for _ in $(seq 100); do
+    if ! port_free "$port"; then return 0; fi
+    kill -0 "$sshd_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "sshd did not start:" >&2
+  cat "$t/sshd.log" >&2
+  exit 1
+}
+stop_sshd() {
+  if [ -n "$sshd_pid" ]; then
+    kill "$sshd_pid" 2>/dev/null
+    wait "$sshd_pid" 2>/dev/null
+    sshd_pid=""
+  fi
+}
+start_sshd
+
+# --- Three sites on three "machines" ---------------------------------------
+# site ROOT NAME: lays out the site NAME in ROOT/NAME with the SSH scripts,
+# the test's key and the server's host key.
+site() {
+  local dir=$1/$2 f
+  mkdir -p "$dir/html/ssh"
+  install -m 0755 "$bin/orv" "$dir/orv.cgi"
+  for f in VANTLE.in kb.txt site.config; do cp "$samples/$f" "$dir/html/"; done
+  cp "$samples/$2/config.txt" "$dir/html/"
+  install -m 0755 "$samples"/ssh/orv_ftp_put.cmd "$samples"/ssh/orv_ftp_get.cmd \
+    "$samples"/ssh/orv_ssh_link.sh "$dir/html/"
+  install -m 0600 "$t/client_key" "$dir/html/ssh/id_ed25519"
+  echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$t/host_key.pub")" >"$dir/html/ssh/known_hosts"
+  {
+    echo "# orv id   where            site directory"
+    for peer in "${@:3}"; do echo "$peer"; done
+  } >"$dir/html/orv_hosts"
+}
+a=$t/machine-a/north
+b=$t/machine-b/east
+c=$t/machine-c/south
+where="$(id -un)@127.0.0.1:$port"
+site "$t/machine-a" north "east  $where  $b"
+site "$t/machine-b" east "north $where  $a" "South $where $c   # a comment"
+site "$t/machine-c" south "EAST  $where  $b"
+
+# orv SITE_DIR QUERY: one request, as the web server runs it.
+orv() {
+  (cd "$1" && env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET QUERY_STRING="$2" ./orv.cgi) >"$t/page" 2>>"$t/orv.err" ||
+    fail "orv.cgi in $1 on $2"
+}
+create() { # SITE DOC I_AM TYPE NAME
+  orv "$1" "flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_par_num=9&ic_par_1=doc_id&ic_par_2=i_am&ic_par_3=i_love&ic_par_4=i_hate&ic_par_5=i_behave&ic_par_6=i_keyword&ic_par_7=i_comment&ic_par_8=vantle_type&ic_par_9=sym_name&doc_id=$2&i_am=$3%23%21&i_love=%21&i_hate=%21&i_behave=%21&i_keyword=lenses%23%21&i_comment=notes%23%21&vantle_type=$4&sym_name=$5"
+}
+# exchange SITE_DIR: `orvsite exchange`, its standard error in $t/err.
+exchange() {
+  "$bin/orvsite" exchange "$1" >"$t/out" 2>"$t/err"
+}
+
+# --- 1. A query round trip -------------------------------------------------
+create "$b" doc-lens optics Archives lens
+create "$b" doc-ball football Archives ball
+create "$a" q-1 mechanics Info_Gathering ask
+check "north writes one file for east" [ "$(count "$a/html/outbox")" -eq 1 ]
+
+check "exchange at north succeeds" exchange "$a"
+check "north's outbox is sent" [ "$(count "$a/html/outbox")" -eq 0 ]
+check "the query is in east's inbox" [ "$(count "$b/html/inbox")" -eq 1 ]
+check "nothing is left staged at east" [ "$(count "$b/html/.inbox-staging")" -eq 0 ]
+
+check "exchange at east succeeds" exchange "$b"
+check "east's inbox is picked up" [ "$(count "$b/html/inbox")" -eq 0 ]
+check "east answers north" [ "$(count "$b/html/outbox")" -eq 1 ]
+check "second exchange at east succeeds" exchange "$b"
+check "east's answer is sent" [ "$(count "$b/html/outbox")" -eq 0 ]
+check "the answer is in north's inbox" [ "$(count "$a/html/inbox")" -eq 1 ]
+
+check "exchange at north picks up" exchange "$a"
+check "north's inbox is picked up" [ "$(count "$a/html/inbox")" -eq 0 ]
+orv "$a" "flag=old&ic_type=VANTLE&ic_id_list=1&message_type=MSG_SHOW_VANTLE_RESULT"
+check "north shows east's answer" contains "$t/page" \
+  "<p>*** Saved Query Results for document with id = q-1:<br><br>
+Doc id: doc-lens#!<br>
+I am: optics#!<br>"
+check "football is not an answer" not grep -q doc-ball "$t/page"
+
+check "a run with nothing to do succeeds" exchange "$a"
+check "a run with nothing to do says nothing" [ -z "$(cat "$t/out" "$t/err")" ]
+
+# --- 2. Faults -------------------------------------------------------------
+# East unreachable: every file stays and the failure is reported.
+stop_sshd
+create "$a" q-2 optics Info_Gathering ask2
+orv "$a" "flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_par_num=9&ic_par_1=doc_id&ic_par_2=i_am&ic_par_3=i_love&ic_par_4=i_hate&ic_par_5=i_behave&ic_par_6=i_keyword&ic_par_7=i_comment&ic_par_8=vantle_type&ic_par_9=sym_name&doc_id=q-3&i_am=arts%23%21&i_love=%21&i_hate=%21&i_behave=%21&i_keyword=x%23%21&i_comment=x%23%21&vantle_type=Info_Gathering&sym_name=ask3"
+waiting=$(ls "$a/html/outbox")
+check "two files wait for east" [ "$(count "$a/html/outbox")" -eq 2 ]
+exchange "$a"
+check "the failure is reported" contains "$t/err" "orv_ftp_put.cmd: cannot reach east at $where"
+check "the waiting files are named" contains "$t/err" "waiting in outbox for east: "
+check "every file stays in outbox" [ "$(ls "$a/html/outbox")" = "$waiting" ]
+start_sshd
+check "exchange at north after the server is back" exchange "$a"
+check "the files are sent once east is back" [ "$(count "$a/html/outbox")" -eq 0 ]
+check "both arrive" [ "$(ls "$b/html/inbox")" = "$waiting" ]
+check "exchange at east" exchange "$b"
+check "east takes both" [ "$(count "$b/html/inbox")" -eq 0 ]
+
+# A copy killed half-way: nothing half-written reaches east's inbox, and
+# the next send delivers the file once. (The put script runs by itself
+# here, slowed down so that it can be killed in the middle of the copy.)
+put() { (cd "$1/html" && ./orv_ftp_put.cmd) 2>"$t/err"; }
+name=east1700000000$RANDOM
+head -c 3000000 /dev/urandom | base64 >"$a/html/outbox/$name"
+cp "$a/html/outbox/$name" "$t/sent"
+(cd "$a/html" && ORV_RSYNC_OPTIONS=--bwlimit=200 exec setsid ./orv_ftp_put.cmd) 2>/dev/null &
+slow=$!
+copying=""
+for _ in $(seq 200); do
+  part=$(find "$b/html/.inbox-staging" -maxdepth 1 -name '.*' -type f ! -name .lock -size +100k 2>/dev/null)
+  if [ -n "$part" ]; then copying=yes; break; fi
+  sleep 0.1
+done
+check "the slow copy has begun" [ -n "$copying" ]
+kill -KILL -- "-$slow" 2>/dev/null
+wait "$slow" 2>/dev/null
+check "nothing reached east's inbox" [ "$(count "$b/html/inbox")" -eq 0 ]
+check "nothing complete is staged" [ "$(count "$b/html/.inbox-staging")" -eq 0 ]
+check "the file stays in outbox" [ -f "$a/html/outbox/$name" ]
+check "the next send succeeds" put "$a"
+check "the next send reports it" contains "$t/err" "sent $name to east (inbox/$name)"
+check "the file arrives whole" cmp -s "$b/html/inbox/$name" "$t/sent"
+check "the file arrives once" [ "$(count "$b/html/inbox")" -eq 1 ]
+check "the killed run's working links are gone" [ -z "$(ls -d "$a"/html/.outbox-sending.* 2>/dev/null)" ]
+
+# The confirmation lost after the link-in (the file is still in outbox):
+# the repeat is recognised, the file is not delivered twice, and the outbox
+# file goes.
+cp "$t/sent" "$a/html/outbox/$name"
+check "the repeat succeeds" put "$a"
+check "the repeat leaves outbox empty" [ "$(count "$a/html/outbox")" -eq 0 ]
+check "the repeat delivers nothing twice" [ "$(ls "$b/html/inbox")" = "$name" ]
+check "the repeat reports no new delivery" not grep -q sent "$t/err"
+rm -f "$b/html/inbox/$name"
+
+# A copy staged at east whose link-in was cut off: east's pick-up links it
+# in (orv_ftp_get.cmd), and the sender's repeat finds it delivered.
+name=east1700000001$RANDOM
+hash=$(sha256sum <"$t/sent" | cut -c1-32)
+cp "$t/sent" "$b/html/.inbox-staging/north.$name.$hash"
+cp "$t/sent" "$b/html/.inbox-staging/west.$name.$hash"
+get() { (cd "$1/html" && ./orv_ftp_get.cmd) 2>"$t/err"; }
+check "east's get script fails for the unknown sender" not get "$b"
+check "the staged copy is linked in" cmp -s "$b/html/inbox/$name" "$t/sent"
+check "a copy from a sender outside the map stays" [ -f "$b/html/.inbox-staging/west.$name.$hash" ]
+check "and is reported" contains "$t/err" "west.$name.$hash comes from west, which is not in orv_hosts"
+cp "$t/sent" "$a/html/outbox/$name"
+check "the sender's repeat succeeds" put "$a"
+check "the sender's repeat delivers nothing twice" [ "$(count "$b/html/inbox")" -eq 1 ]
+rm -f "$b/html/inbox/$name" "$b/html/.inbox-staging/west.$name.$hash"
+
+# Two senders, one name, one second: both files arrive, under two names
+# that begin with east's orv id.
+mkdir -p "$c/html/outbox"
+echo "from north" >"$a/html/outbox/east17000000000"
+echo "from south" >"$c/html/outbox/east17000000000"
+put "$a" &
+first=$!
+(cd "$c/html" && ./orv_ftp_put.cmd) 2>"$t/err2" &
+second=$!
+check "north's send" wait "$first"
+check "south's send" wait "$second"
+check "both arrive" [ "$(ls "$b/html/inbox" | tr '\n' ' ')" = "east17000000000 east17000000000.1 " ]
+check "with both contents" [ "$(sort "$b/html/inbox"/* | tr '\n' ' ')" = "from north from south " ]
+check "both outboxes are empty" [ "$(count "$a/html/outbox")$(count "$c/html/outbox")" = 00 ]
+
+# A file for a site that is not in the map stays and is reported.
+echo "for west" >"$a/html/outbox/west17000000000"
+check "a file without a peer fails the send" not put "$a"
+check "it is reported" contains "$t/err" "no site in orv_hosts for west17000000000: it stays in outbox"
+check "it stays" [ -f "$a/html/outbox/west17000000000" ]
+
+if [ "$failures" -ne 0 ]; then
+  echo "ssh_exchange_test.sh: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "ssh_exchange_test.sh: every check passed"
