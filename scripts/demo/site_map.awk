@@ -43,7 +43,7 @@ END {
     printf "<rect x=\"%.0f\" y=\"%.0f\" width=\"%d\" height=\"34\" rx=\"17\" fill=\"#1c4f9c\"/>\n", x[k] - bw / 2, y[k] - 17, bw
     printf "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"16\" font-weight=\"bold\" fill=\"#fff\">%s</text>\n", x[k], y[k] + 6, esc(label)
   }
-  printf "<text x=\"12\" y=\"%d\" font-size=\"13\" fill=\"#333\">Numbers are distances. Solid lines: queries go there (closer than the distance threshold);</text>\n", h - 30
-  printf "<text x=\"12\" y=\"%d\" font-size=\"13\" fill=\"#333\">dashed lines: the sites are too far apart to query each other.</text>\n", h - 12
+  printf "<text x=\"12\" y=\"%d\" font-size=\"13\" fill=\"#333\">Numbers are distances. Solid lines: queries go this way (closer</text>\n", h - 30
+  printf "<text x=\"12\" y=\"%d\" font-size=\"13\" fill=\"#333\">than a distance threshold); dashed lines: too far apart to query.</text>\n", h - 12
   printf "</svg>\n"
 }

@@ -52,5 +52,24 @@ results.</LI>
 
 <H2>The click demo</H2>
 <ZOA_REL> "cellkit" </ZOA_REL>
+<SCRIPT>
+// The sites' answers are plain pages: in a box's frame they use the page's
+// font and break long words. An answer to a POST form (no query in its
+// address) is recorded in the frame's history as the site's note page, so
+// reloading the frame never sends that form again.
+for (const frame of document.querySelectorAll('.site iframe')) {
+  frame.addEventListener('load', () => {
+    const doc = frame.contentDocument;
+    const where = frame.contentWindow.location;
+    if (!doc || !doc.head || where.protocol === 'about:') return;
+    const style = doc.createElement('style');
+    style.textContent = 'body { font-family: sans-serif; font-size: 0.9em; overflow-wrap: anywhere; }';
+    doc.head.append(style);
+    if (where.pathname.endsWith('/orv.cgi') && !where.search) {
+      frame.contentWindow.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer.zoaml');
+    }
+  });
+}
+</SCRIPT>
 </BODY>
 </HTML>

@@ -76,7 +76,8 @@ answer means the site had nothing to report.</P>
 <H2>Query the sites</H2>
 <P>A query is a vantle of type Info_Gathering: it travels to the nearby sites
 and collects the documents whose keywords match. Once the answers have come
-back, <EM>Show the saved results</EM> below shows them.</P>
+back, <EM>Show the saved results</EM> below shows them. The boxes hold
+sample values; each query needs a symbolic name of its own.</P>
 <FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="new">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
@@ -98,9 +99,9 @@ back, <EM>Show the saved results</EM> below shows them.</P>
 <INPUT TYPE="hidden" NAME="i_comment" VALUE="query">
 <INPUT TYPE="hidden" NAME="vantle_type" VALUE="Info_Gathering">
 <TABLE BORDER=2 CELLPADDING=2>
-<TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40></TD></TR>
-<TR><TH>Keywords, for example optics#!</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40></TD></TR>
-<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40></TD></TR>
+<TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="q-001"></TD></TR>
+<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="optics_query"></TD></TR>
 </TABLE>
 <INPUT TYPE="submit" NAME="button" VALUE="Send the query">
 </FORM>
@@ -196,14 +197,20 @@ for (const form of document.forms) {
   }
 }
 // The site's answers are plain pages: in the frame they use the page's font
-// and break long words instead of running out of the frame.
+// and break long words instead of running out of the frame. An answer to a
+// POST form (no query in its address) is recorded in the frame's history as
+// a note page, so reloading the frame never sends that form again.
 const answer = document.querySelector('iframe[name="answer"]');
 answer.addEventListener('load', () => {
   const doc = answer.contentDocument;
-  if (!doc || !doc.head) return;
+  const where = answer.contentWindow.location;
+  if (!doc || !doc.head || where.protocol === 'about:') return;
   const style = doc.createElement('style');
   style.textContent = 'body { font-family: sans-serif; overflow-wrap: anywhere; }';
   doc.head.append(style);
+  if (where.pathname.endsWith('.cgi') && !where.pathname.endsWith('/vexil.cgi') && !where.search) {
+    answer.contentWindow.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer.zoaml');
+  }
 });
 </SCRIPT>
 </BODY>
