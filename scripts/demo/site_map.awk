@@ -30,7 +30,10 @@ END {
   }
   for (k = 0; k < m; k++) {
     i = pi[k]; j = pj[k]
-    mx = (x[i] + x[j]) / 2; my = (y[i] + y[j]) / 2
+    # Lines through the middle of the ring would share their midpoint: their
+    # labels stand nearer to one end instead.
+    t = (((x[i] + x[j]) / 2 - cx) ^ 2 + ((y[i] + y[j]) / 2 - cy) ^ 2 < 100) ? 0.3 : 0.5
+    mx = x[i] + t * (x[j] - x[i]); my = y[i] + t * (y[j] - y[i])
     lw = 10 + 9 * length(pd[k])
     printf "<rect x=\"%.0f\" y=\"%.0f\" width=\"%d\" height=\"20\" rx=\"4\" fill=\"#fff\" stroke=\"#ccc\"/>\n", mx - lw / 2, my - 10, lw
     printf "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" font-size=\"14\">%s</text>\n", mx, my + 5, esc(pd[k])

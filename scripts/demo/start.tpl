@@ -7,8 +7,8 @@
 <STYLE>
 body { font-family: sans-serif; margin: 1.5em; max-width: 80em; line-height: 1.4; overflow-wrap: anywhere; }
 img { max-width: 100%; height: auto; }
-.sites { display: flex; gap: 1em; flex-wrap: wrap; }
-.site { border: 2px solid #1c4f9c; border-radius: 6px; padding: 0.6em 1em; flex: 1 1 18em; min-width: 0; }
+.sites { display: grid; gap: 1em; grid-template-columns: repeat(auto-fill, minmax(min(18em, 100%), 1fr)); }
+.site { border: 2px solid #1c4f9c; border-radius: 6px; padding: 0.6em 1em; min-width: 0; }
 .site h3 { margin: 0.2em 0 0.5em; }
 .site form { margin: 0.5em 0; }
 .site label { display: block; margin: 0.2em 0; }
