@@ -72,6 +72,7 @@ test('"Café Müller" as a document id and a comment is stored, shown and found 
   assert.ok(shown.includes('*** Saved Query Results for document with id = q-café'), shown);
   assert.ok(shown.includes(`Doc id: ${cafe}#!`), shown);
   assert.ok(shown.includes(`I comment: ${cafe}#!`), shown);
+  await page.evaluate(() => window.scrollTo(0, 0));
   await screenshot(page, 'query-results-north', { full_page: false });
   await page.close();
 });
@@ -171,7 +172,10 @@ test('each manager page names its site and shows the answer of every form beside
       ? 'GET'
       : 'POST';
     assert.equal(r.request().method(), method, button);
-    if (button === 'List all vantles') await screenshot(page, 'manager-page-with-answer', { full_page: false });
+    if (button === 'List all vantles') {
+      await page.evaluate(() => window.scrollTo(0, 0));
+      await screenshot(page, 'manager-page-with-answer', { full_page: false });
+    }
   }
   await page.close();
 });
