@@ -6,7 +6,7 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { navigation, open, open_start, shown_text, submit } from './lib/pages.mjs';
+import { answer, navigation, open, open_start, shown_text, submit } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -48,6 +48,7 @@ test('the start page leads to the click demo page', async () => {
     'Single click: a new cell',
     'Double click: an existing cell',
     'Any message',
+    'Answer',
   ]);
   assert.ok(await page.getByRole('button', { name: 'SINGLECLICK', exact: true }).isVisible());
   assert.ok(await page.getByRole('button', { name: 'DOUBLECLICK', exact: true }).isVisible());
@@ -66,27 +67,30 @@ test('a SINGLECLICK makes a cell and a DOUBLECLICK on it fires its second transi
 
   await open_click_page(page);
   await submit(page, click_form(page, 'SINGLECLICK'), 'SINGLECLICK');
-  assert.equal(new URL(page.url()).pathname, '/cellkit/cellkit.cgi');
-  assert.equal(await shown_text(page), 'Single click!');
+  assert.equal(new URL(answer(page).url()).pathname, '/cellkit/cellkit.cgi');
+  assert.equal(page.url(), env.server.url(click_page), 'the answer stands beside the forms');
+  assert.equal(await shown_text(answer(page)), 'Single click!');
   assert.deepEqual(stored_states(), { 1: '1' }, 'cell 1 waits in state 1');
 
   await open_click_page(page);
   const double = click_form(page, 'DOUBLECLICK');
   await double.locator('input[name="ic_id_list"]').fill('1');
+  const sent = page.waitForRequest((r) => r.url().endsWith('/cellkit/cellkit.cgi'));
   await submit(page, double, 'DOUBLECLICK');
-  assert.equal(new URL(page.url()).searchParams.get('ic_id_list'), '1');
-  assert.equal(await shown_text(page), 'double click');
+  assert.equal((await sent).method(), 'POST');
+  assert.equal(new URLSearchParams((await sent).postData()).get('ic_id_list'), '1');
+  assert.equal(await shown_text(answer(page)), 'double click');
   assert.deepEqual(stored_states(), { 1: '0' }, 'cell 1 is back in state 0');
 
   // The cell is back in its first state: another DOUBLECLICK has no
   // transition to fire and shows nothing, a SINGLECLICK makes a new cell.
   await open_click_page(page);
   await submit(page, click_form(page, 'DOUBLECLICK'), 'DOUBLECLICK');
-  assert.equal(await shown_text(page), '');
+  assert.equal(await shown_text(answer(page)), '');
   assert.deepEqual(stored_states(), { 1: '0' });
   await open_click_page(page);
   await submit(page, click_form(page, 'SINGLECLICK'), 'SINGLECLICK');
-  assert.equal(await shown_text(page), 'Single click!');
+  assert.equal(await shown_text(answer(page)), 'Single click!');
   assert.deepEqual(stored_states(), { 1: '0', 2: '1' });
 
   // The server still serves the demo's and the sites' pages.

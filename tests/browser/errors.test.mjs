@@ -5,7 +5,7 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { navigation, open, open_start, press, set_input, shown_text, site_box } from './lib/pages.mjs';
+import { answer, navigation, open, open_start, press, set_input, shown_text, site_box } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -13,7 +13,7 @@ const env = use_demo();
 async function still_serving(page) {
   await open_start(page, env.server);
   await press(page, 'north', 'Show the configuration');
-  assert.match(await shown_text(page), /^SERVER ID = srv1 ORV ID = north /);
+  assert.match(await shown_text(answer(page, 'north')), /^SERVER ID = srv1 ORV ID = north /);
 }
 
 test('a form the decoder cannot read gets its error page', async () => {
@@ -25,9 +25,9 @@ test('a form the decoder cannot read gets its error page', async () => {
     f.method = 'post';
     f.enctype = 'multipart/form-data';
   });
-  const r = await navigation(page, () => form.getByRole('button').click());
+  const r = await navigation(page, () => form.getByRole('button').click(), 'answer-north');
   assert.equal(r.status(), 200);
-  assert.match(await shown_text(page), /No content type was passed to formpump\./);
+  assert.match(await shown_text(answer(page, 'north')), /No content type was passed to formpump\./);
   await screenshot(page, 'error-malformed-form');
   await still_serving(page);
   await page.close();
@@ -37,10 +37,8 @@ test('a wrong flag gets its error page', async () => {
   const page = await env.browser.new_page();
   await open_start(page, env.server);
   await set_input(page, '#site-east form:first-of-type input[name="flag"]', 'bogus');
-  await navigation(page, () =>
-    site_box(page, 'east').getByRole('button', { name: 'Show the configuration', exact: true }).click(),
-  );
-  assert.equal(await shown_text(page), 'Unexpected flag value bogus');
+  await press(page, 'east', 'Show the configuration');
+  assert.equal(await shown_text(answer(page, 'east')), 'Unexpected flag value bogus');
   await still_serving(page);
   await page.close();
 });
@@ -49,10 +47,8 @@ test('an unknown message type gets its error page', async () => {
   const page = await env.browser.new_page();
   await open_start(page, env.server);
   await set_input(page, '#site-south form:first-of-type input[name="message_type"]', 'FOO');
-  await navigation(page, () =>
-    site_box(page, 'south').getByRole('button', { name: 'Show the configuration', exact: true }).click(),
-  );
-  assert.equal(await shown_text(page), 'Unknown message type: FOO');
+  await press(page, 'south', 'Show the configuration');
+  assert.equal(await shown_text(answer(page, 'south')), 'Unknown message type: FOO');
   await still_serving(page);
   await page.close();
 });
@@ -91,8 +87,8 @@ test('the sites\' own files are not served', async () => {
     assert.equal(r.status(), 403, `${rel} answered ${r.status()}`);
   }
   // What the pages need is served.
-  const r = await page.goto(env.server.url('east/S-Event_Data/Images/site_map.gif'));
+  const r = await page.goto(env.server.url('east/S-Event_Data/Images/site_map.svg'));
   assert.equal(r.status(), 200);
-  assert.equal(r.headers()['content-type'], 'image/gif');
+  assert.equal(r.headers()['content-type'], 'image/svg+xml');
   await page.close();
 });

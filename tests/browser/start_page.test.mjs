@@ -24,8 +24,8 @@ test('the start page shows the map and a box of forms for each site', async () =
   await open_start(page, env.server);
   assert.equal(await page.getByRole('heading', { level: 1 }).innerText(), 'Three virtual sites');
 
-  // The site map, shown through the image page of the sample pages.
-  const map = page.locator('img[src="S-Event_Data/Images/site_map.gif"]');
+  // The site map, made by the layout from the sites.
+  const map = page.locator('img[src="S-Event_Data/Images/site_map.svg"]');
   await map.waitFor();
   assert.ok(await map.evaluate((img) => img.complete && img.naturalWidth > 0), 'the site map is not shown');
 
@@ -53,9 +53,12 @@ test('the start page shows the map and a box of forms for each site', async () =
       'SET_EMAIL_ADDRESS',
     ]);
     assert.ok(await box.getByLabel('New value').isEditable(), `${site}: no value box`);
-    // Four forms, each sent to this site's manager.
+    // Four forms, each sent to this site's manager, answered in the box.
     const actions = await box.locator('form').evaluateAll((forms) => forms.map((f) => f.getAttribute('action')));
     assert.deepEqual(actions, Array(4).fill(`${site}/orv.cgi`));
+    const targets = await box.locator('form').evaluateAll((forms) => forms.map((f) => f.target));
+    assert.deepEqual(targets, Array(4).fill(`answer-${site}`));
+    assert.ok(await box.locator(`iframe[name="answer-${site}"]`).isVisible(), `${site}: no answer frame`);
   }
 
   // The click demo: its pages once cellkit and its sample pages exist, a
@@ -84,7 +87,8 @@ test('each manager page is reached from the start page with all its forms', asyn
     );
     assert.equal(r.status(), 200);
     assert.equal(page.url(), env.server.url(`${site}/vexil.cgi?zoa_name=orv_manager.zoaml`));
-    assert.equal(await page.title(), 'Virtual site manager');
+    assert.equal(await page.title(), `Virtual site manager of ${site}`);
+    assert.equal(await page.getByRole('heading', { level: 1 }).innerText(), `Virtual site manager of ${site}`);
     assert.deepEqual(await page.getByRole('heading', { level: 2 }).allInnerTexts(), [
       'Create a vantle for a document',
       'Query the sites',
@@ -93,11 +97,14 @@ test('each manager page is reached from the start page with all its forms', asyn
       'Site configuration',
       'Messages of other sites',
       'Any other message to a vantle',
+      `Answer of ${site}`,
     ]);
     for (const name of [
       'Create the vantle',
       'Send the query',
-      'Show',
+      'List all vantles',
+      'Show the vantle',
+      'Show the saved results',
       'Delete the vantle',
       'Delete the vantle of this document',
       'Show the configuration',
@@ -108,16 +115,25 @@ test('each manager page is reached from the start page with all its forms', asyn
     ]) {
       assert.ok(await page.getByRole('button', { name, exact: true }).isVisible(), `${site}: no button ${name}`);
     }
-    // The first showing fills the create form with the stored sample values.
+    // The create form holds its sample values.
     assert.equal(await page.locator('input[name="doc_id"]').first().inputValue(), 'doc-001');
     assert.equal(await page.locator('input[name="i_am"]').first().inputValue(), 'physics#optics#!');
     assert.ok(await page.locator('input[name="vantle_type"][value="Archives"]').isChecked());
-    // Every form goes to this site's manager.
-    const actions = await page.locator('form').evaluateAll((forms) => forms.map((f) => f.getAttribute('action')));
-    assert.deepEqual([...new Set(actions)], ['orv.cgi']);
+    // Every form goes to this site's manager; forms that change something
+    // send POST.
+    const forms = await page
+      .locator('form')
+      .evaluateAll((all) => all.map((f) => [f.getAttribute('action'), f.method, f.elements.message_type?.value ?? '']));
+    assert.deepEqual([...new Set(forms.map((f) => f[0]))], ['orv.cgi']);
+    for (const [, method, type] of forms) {
+      const reads = ['MSG_SHOW_ALL', 'MSG_SHOW_VANTLE_RESULT', 'MSG_SHOW_CONFIG'].includes(type);
+      assert.equal(method, reads ? 'get' : 'post', `${site}: the form of ${type || 'any message'}`);
+    }
+    // The configuration example names this site.
+    assert.match(await page.locator('body').innerText(), new RegExp(`ORV_ID\\|${site} and SERVER_ID\\|srv`));
     // The map is shown here too.
     assert.ok(
-      await page.locator('img[src="S-Event_Data/Images/site_map.gif"]').evaluate((img) => img.naturalWidth > 0),
+      await page.locator('img[src="S-Event_Data/Images/site_map.svg"]').evaluate((img) => img.naturalWidth > 0),
     );
     if (site === 'north') await screenshot(page, 'manager-page-north');
   }

@@ -330,8 +330,8 @@ TEST_F(VexilCli, CarriageReturnsBeforeLineFeedsAreDropped) {
 class VexilSamples : public VexilCli {
  protected:
   VexilSamples() {
-    for (const char* name : {"orv_manager.zoaml", "orv_manager.tpl", "orv_manager.par",
-                             "about.zoaml", "about.txt", "site_map.zoaml"}) {
+    for (const char* name : {"orv_manager.zoaml", "orv_manager.tpl", "about.zoaml", "about.txt",
+                             "answer.zoaml", "answer.txt", "site_map.zoaml"}) {
       std::optional<std::string> text =
           read_file(std::string(SAMPLES_DIR) + "/html/zoaml/" + name);
       EXPECT_TRUE(text) << name;
@@ -355,17 +355,26 @@ TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
   auto has = [&](const std::string& text) {
     EXPECT_NE(std::string::npos, out.find(text)) << text;
   };
-  // Create a vantle, with the stored values of the parameter file.
+  // A UTF-8 page whose forms that change something send POST in UTF-8 to
+  // the answer frame; the layout puts the site's ids in.
+  has("<META CHARSET=\"utf-8\">");
+  has("<FORM ACTION=\"orv.cgi\" METHOD=POST ACCEPT-CHARSET=\"UTF-8\" TARGET=\"answer\">");
+  has("<IFRAME NAME=\"answer\" TITLE=\"Answer of @ORV_ID@\"");
+  has("<TITLE>Virtual site manager of @ORV_ID@</TITLE>");
+  has("ORV_ID|@ORV_ID@ and SERVER_ID|@SERVER_ID@");
+  // Create a vantle, with sample values that the page itself holds.
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_CREATE\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"ic_par_num\" VALUE=\"9\">");
   has("NAME=\"doc_id\" SIZE=40 VALUE=\"doc-001\">");
   has("NAME=\"i_behave\" SIZE=40 VALUE=\"!\">");
   has("NAME=\"i_comment\" SIZE=40 VALUE=\"Notes on lenses and mirrors#!\">");
   has("VALUE=\"Archives\" CHECKED>");
-  has("VALUE=\"Profile\" >");
-  // Query, show, configuration, pick-up and send.
+  has("VALUE=\"Profile\">");
+  // Query, list, show, results, configuration, pick-up and send.
   has("<INPUT TYPE=\"hidden\" NAME=\"vantle_type\" VALUE=\"Info_Gathering\">");
-  has("<OPTION VALUE=\"MSG_SHOW_ALL\" SELECTED>");
+  has("<INPUT TYPE=\"hidden\" NAME=\"ic_id_list\" VALUE=\"-1\">\n"
+      "<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_SHOW_ALL\">");
+  has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_SHOW_VANTLE_RESULT\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_SHOW_CONFIG\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_UPDATE_CONFIG\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"SYS_PICK_UP_MSG\">");
@@ -375,7 +384,8 @@ TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
   has("<a href=\"vexil.cgi?zoa_name=about.zoaml\"> link to about </a>");
   has("<a href=\"vexil.cgi?zoa_name=site_map.zoaml\"> link to site_map </a>");
   has("<img src=\"S-Event_Data/Images/site_map.gif\" align=center>");
-  EXPECT_FALSE(read_file(path("orv_manager.par")));
+  // The second showing is the first one again.
+  EXPECT_EQ(out, clean_page("orv_manager"));
 }
 
 TEST_F(VexilSamples, TextAndImagePages) {
@@ -386,6 +396,7 @@ TEST_F(VexilSamples, TextAndImagePages) {
   EXPECT_EQ(header + "<center><img src=\"S-Event_Data/Images/site_map.gif\" align=center>"
                      "</center>\n",
             clean_page("site_map"));
+  EXPECT_EQ(header + *read_file(path("answer.txt")), clean_page("answer"));
 }
 
 }  // namespace

@@ -74,9 +74,10 @@ export async function open_browser() {
   return browser;
 }
 
-/// Saves a full-page screenshot into the artifacts directory; returns its path.
-export async function screenshot(page, name) {
+/// Saves a screenshot into the artifacts directory, of the whole page or
+/// (`full_page` false) of the window as the user sees it; returns its path.
+export async function screenshot(page, name, { full_page = true } = {}) {
   const file = path.join(artifacts_dir(), `${name}.png`);
-  await page.screenshot({ path: file, fullPage: true });
+  await page.screenshot({ path: file, fullPage: full_page });
   return file;
 }

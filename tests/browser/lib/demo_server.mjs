@@ -91,6 +91,11 @@ export class demo_server {
     return fs.readFileSync(this.site_file(site, ...name), 'latin1');
   }
 
+  /// A site's file read as UTF-8.
+  read_site_text(site, ...name) {
+    return fs.readFileSync(this.site_file(site, ...name), 'utf8');
+  }
+
   /// Writes a file below a site's html directory, making its directory
   /// (inbox and outbox appear with the site's first request otherwise).
   write_site_file(site, dir, name, text) {
@@ -107,9 +112,10 @@ export class demo_server {
     }
   }
 
-  /// Lays the demo out again in place, as a restarted scripts/demo.sh does.
-  lay_out_again() {
-    lay_out(this.dir, this.port);
+  /// Lays the demo out again in place, as a restarted scripts/demo.sh does
+  /// (`sites`: the SITES it is given, if any).
+  lay_out_again(sites) {
+    lay_out(this.dir, this.port, sites);
   }
 
   running() {
@@ -140,23 +146,27 @@ export class demo_server {
   }
 }
 
-// Runs scripts/demo_layout.sh for a demo directory and port.
-function lay_out(dir, port) {
+// Runs scripts/demo_layout.sh for a demo directory and port, with the
+// sites named by `sites` (SITES) when given.
+function lay_out(dir, port, sites) {
+  const env = { ...process.env, BUILD_DIR: build_dir(), DEMO_DIR: dir, PORT: String(port) };
+  if (sites) env.SITES = sites;
+  else delete env.SITES;
   execFileSync('bash', [path.join(repo_root, 'scripts', 'demo_layout.sh')], {
-    env: { ...process.env, BUILD_DIR: build_dir(), DEMO_DIR: dir, PORT: String(port) },
+    env,
     stdio: ['ignore', 'ignore', 'inherit'],
   });
 }
 
 /// Lays out a fresh demo and serves it; a port taken between the pick and
-/// the start is given up for another.
-export async function start_demo() {
+/// the start is given up for another. `sites` (SITES) names the sites.
+export async function start_demo(sites) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orv-demo-'));
   const lighttpd = lighttpd_path();
   let last_error = '';
   for (let attempt = 0; attempt < 5; ++attempt) {
     const port = await free_port();
-    lay_out(dir, port);
+    lay_out(dir, port, sites);
     const proc = spawn(lighttpd, ['-D', '-f', path.join(dir, 'lighttpd.conf')], {
       stdio: ['ignore', 'ignore', 'pipe'],
     });

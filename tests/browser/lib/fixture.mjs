@@ -7,10 +7,11 @@ import { after, afterEach, before } from 'node:test';
 import { open_browser } from './browser.mjs';
 import { start_demo } from './demo_server.mjs';
 
-export function use_demo() {
+/// `sites`: the SITES the demo is laid out with (default the three samples).
+export function use_demo(sites) {
   const env = { server: null, browser: null };
   before(async () => {
-    env.server = await start_demo();
+    env.server = await start_demo(sites);
     env.browser = await open_browser();
   });
   afterEach(() => {

@@ -12,16 +12,31 @@ export const sample_config = {
 };
 
 /// Runs `action` (a click or a form submission) and returns the response of
-/// the main-frame navigation it starts, once the new page has loaded.
-export async function navigation(page, action) {
-  const response = page.waitForEvent(
-    'response',
-    (r) => r.request().isNavigationRequest() && r.frame() === page.mainFrame(),
-  );
+/// the navigation it starts in the frame named `frame_name` (the main frame
+/// when it is empty), once the new document has loaded.
+export async function navigation(page, action, frame_name = '') {
+  const in_frame = (f) => (frame_name ? f.name() === frame_name : f === page.mainFrame());
+  const response = page.waitForEvent('response', (r) => r.request().isNavigationRequest() && in_frame(r.frame()));
+  const navigated = page.waitForEvent('framenavigated', in_frame);
   await action();
   const r = await response;
-  await page.waitForLoadState('load');
+  const frame = await navigated;
+  await frame.waitForLoadState('load');
   return r;
+}
+
+/// The frame a form sends its answer to: its target, or the page's base
+/// target; '' for the page itself.
+export async function form_target(form) {
+  return form.evaluate((f) => f.getAttribute('target') || document.querySelector('base')?.target || '');
+}
+
+/// The frame that shows the answers of a site's forms: on the start page
+/// the frame of the site's box, on a manager page (no site) its answer frame.
+export function answer(page, site = '') {
+  const frame = page.frame({ name: site ? `answer-${site}` : 'answer' });
+  assert.ok(frame, `no answer frame ${site}`);
+  return frame;
 }
 
 /// Opens a page by address and checks that the server answered with 200.
@@ -31,16 +46,18 @@ export async function open(page, url) {
   return r;
 }
 
-/// Opens the start page and checks that it is the start page.
-export async function open_start(page, server) {
+/// Opens the start page and checks that it is the start page (of the
+/// three sample sites unless `title` says otherwise).
+export async function open_start(page, server, title = 'Three virtual sites') {
   await open(page, server.start_url());
-  assert.equal(await page.title(), 'Three virtual sites');
+  assert.equal(await page.title(), title);
 }
 
-/// Opens a site's manager page (the sample page orv_manager.zoaml).
+/// Opens a site's manager page (the sample page orv_manager.zoaml) and
+/// checks that it names the site.
 export async function open_manager(page, server, site) {
   await open(page, server.url(`${site}/vexil.cgi?zoa_name=orv_manager.zoaml`));
-  assert.equal(await page.title(), 'Virtual site manager');
+  assert.equal(await page.title(), `Virtual site manager of ${site}`);
 }
 
 /// The form of the manager page that sends the given message type (its
@@ -53,10 +70,12 @@ export function manager_form(page, message_type) {
     .first();
 }
 
-/// Presses a button of a form and returns the response of the page it
-/// leads to, checking that the server answered with 200.
+/// Presses a button of a form and returns the response of the answer it
+/// leads to (in the frame the form targets), checking that the server
+/// answered with 200.
 export async function submit(page, form, button) {
-  const r = await navigation(page, () => form.getByRole('button', { name: button, exact: true }).click());
+  const target = await form_target(form);
+  const r = await navigation(page, () => form.getByRole('button', { name: button, exact: true }).click(), target);
   assert.equal(r.status(), 200, `${button} answered ${r.status()}`);
   return r;
 }
@@ -66,16 +85,20 @@ export function site_box(page, site) {
   return page.locator(`#site-${site}`);
 }
 
-/// Presses a button in a site's box on the start page; returns the response.
+/// Presses a button in a site's box on the start page; returns the response
+/// of the answer, which the box's frame shows.
 export async function press(page, site, button) {
-  const r = await navigation(page, () =>
-    site_box(page, site).getByRole('button', { name: button, exact: true }).click(),
+  const r = await navigation(
+    page,
+    () => site_box(page, site).getByRole('button', { name: button, exact: true }).click(),
+    `answer-${site}`,
   );
   assert.equal(r.status(), 200, `${button} at ${site} answered ${r.status()}`);
   return r;
 }
 
-/// The text a page shows, with runs of white space made single spaces.
+/// The text a page or frame shows, with runs of white space made single
+/// spaces.
 export async function shown_text(page) {
   return (await page.locator('body').innerText()).replace(/\s+/g, ' ').trim();
 }

@@ -1,14 +1,43 @@
+<!DOCTYPE html>
 <HTML>
-<HEAD><TITLE>Virtual site manager</TITLE></HEAD>
+<HEAD>
+<META CHARSET="utf-8">
+<META NAME="viewport" CONTENT="width=device-width, initial-scale=1">
+<TITLE>Virtual site manager of @ORV_ID@</TITLE>
+<BASE TARGET="answer">
+<STYLE>
+body { font-family: sans-serif; margin: 1em; line-height: 1.35; overflow-wrap: anywhere; }
+.manager { display: grid; grid-template-columns: minmax(0, 3fr) minmax(0, 2fr); gap: 1.5em; align-items: start; }
+.answer { position: sticky; top: 0.5em; }
+.answer iframe { width: 100%; height: 80vh; box-sizing: border-box; border: 2px solid #1c4f9c; border-radius: 6px; background: #fff; }
+.answer h2 { margin-top: 0.3em; }
+table { max-width: 100%; }
+input, select { max-width: 100%; box-sizing: border-box; }
+img { max-width: 100%; height: auto; }
+.note { color: #333; background: #eef3fb; padding: 0.4em 0.6em; border-radius: 4px; }
+@media (max-width: 60em) {
+  .manager { grid-template-columns: minmax(0, 1fr); }
+  .answer { position: static; }
+  .answer iframe { height: 24em; }
+}
+</STYLE>
+</HEAD>
 <BODY>
-<H1>Virtual site manager</H1>
-<P>Every form of this page sends one message to the site manager. What the
-fields mean is told on the <ZOA_REL> "help" </ZOA_REL></P>
+<H1>Virtual site manager of @ORV_ID@</H1>
+<DIV CLASS="manager">
+<DIV CLASS="forms">
+<P>This page belongs to the site <STRONG>@ORV_ID@</STRONG> (server id
+<CODE>@SERVER_ID@</CODE>). Every form of this page sends one message to
+the site manager of @ORV_ID@; what the fields mean is told on the
+<ZOA_REL> "help" </ZOA_REL></P>
+<P CLASS="note">The answer of each form appears in the frame <EM>Answer of
+@ORV_ID@</EM> beside the forms (below them in a narrow window). An empty
+answer means the site had nothing to report.</P>
 <ZOA_REL> "map" </ZOA_REL>
 
 <HR>
 <H2>Create a vantle for a document</H2>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="new">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_CREATE">
@@ -22,21 +51,22 @@ fields mean is told on the <ZOA_REL> "help" </ZOA_REL></P>
 <INPUT TYPE="hidden" NAME="ic_par_7" VALUE="i_comment">
 <INPUT TYPE="hidden" NAME="ic_par_8" VALUE="vantle_type">
 <INPUT TYPE="hidden" NAME="ic_par_9" VALUE="sym_name">
+<P>The boxes hold sample values: the form can be sent as it stands.</P>
 <TABLE BORDER=2 CELLPADDING=2>
-<TR><TH>Document id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>I am (keywords)</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>I love</TH><TD><INPUT TYPE="text" NAME="i_love" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>I hate</TH><TD><INPUT TYPE="text" NAME="i_hate" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>I behave</TH><TD><INPUT TYPE="text" NAME="i_behave" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_keyword" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
-<TR><TH>Comment</TH><TD><INPUT TYPE="text" NAME="i_comment" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
+<TR><TH>Document id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="doc-001"></TD></TR>
+<TR><TH>I am (keywords)</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!"></TD></TR>
+<TR><TH>I love</TH><TD><INPUT TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH>I hate</TH><TD><INPUT TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH>I behave</TH><TD><INPUT TYPE="text" NAME="i_behave" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_keyword" SIZE=40 VALUE="lenses#mirrors#!"></TD></TR>
+<TR><TH>Comment</TH><TD><INPUT TYPE="text" NAME="i_comment" SIZE=40 VALUE="Notes on lenses and mirrors#!"></TD></TR>
 <TR><TH>Vantle type</TH><TD>
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Archives" <ZOA_RADIO_PAR>>Archives
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Site_Building" <ZOA_RADIO_PAR>>Site building
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Profile" <ZOA_RADIO_PAR>>Profile
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Info_Gathering" <ZOA_RADIO_PAR>>Information gathering
+<INPUT TYPE="radio" NAME="vantle_type" VALUE="Archives" CHECKED>Archives
+<INPUT TYPE="radio" NAME="vantle_type" VALUE="Site_Building">Site building
+<INPUT TYPE="radio" NAME="vantle_type" VALUE="Profile">Profile
+<INPUT TYPE="radio" NAME="vantle_type" VALUE="Info_Gathering">Information gathering
 </TD></TR>
-<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="<ZOA_INPBOX_PAR>"></TD></TR>
+<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="lens_notes"></TD></TR>
 </TABLE>
 <ZOA_DB_HERE>
 <INPUT TYPE="submit" NAME="button" VALUE="Create the vantle">
@@ -45,8 +75,10 @@ fields mean is told on the <ZOA_REL> "help" </ZOA_REL></P>
 <HR>
 <H2>Query the sites</H2>
 <P>A query is a vantle of type Info_Gathering: it travels to the nearby sites
-and collects the documents whose keywords match.</P>
-<FORM ACTION="orv.cgi" METHOD=GET>
+and collects the documents whose keywords match. Once the answers have come
+back, <EM>Show the saved results</EM> below shows them. The boxes hold
+sample values; each query needs a symbolic name of its own.</P>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="new">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_CREATE">
@@ -67,36 +99,48 @@ and collects the documents whose keywords match.</P>
 <INPUT TYPE="hidden" NAME="i_comment" VALUE="query">
 <INPUT TYPE="hidden" NAME="vantle_type" VALUE="Info_Gathering">
 <TABLE BORDER=2 CELLPADDING=2>
-<TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40></TD></TR>
-<TR><TH>Keywords, for example optics#!</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40></TD></TR>
-<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40></TD></TR>
+<TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="q-001"></TD></TR>
+<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="optics_query"></TD></TR>
 </TABLE>
 <INPUT TYPE="submit" NAME="button" VALUE="Send the query">
 </FORM>
 
 <HR>
 <H2>Show vantles</H2>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="ic_id_list" VALUE="-1">
+<INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_ALL">
+Every vantle of @ORV_ID@:
+<INPUT TYPE="submit" NAME="button" VALUE="List all vantles">
+</FORM>
+<FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
+<INPUT TYPE="hidden" NAME="flag" VALUE="old">
+<INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_ALL">
 Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
-<SELECT NAME="message_type">
-<OPTION VALUE="MSG_SHOW_ALL" SELECTED>the vantle
-<OPTION VALUE="MSG_SHOW_VANTLE_RESULT">its collected results
-</SELECT>
-<INPUT TYPE="submit" NAME="button" VALUE="Show">
+<INPUT TYPE="submit" NAME="button" VALUE="Show the vantle">
+</FORM>
+<FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
+<INPUT TYPE="hidden" NAME="flag" VALUE="old">
+<INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_VANTLE_RESULT">
+Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
+<INPUT TYPE="submit" NAME="button" VALUE="Show the saved results">
 </FORM>
 
 <HR>
 <H2>Delete a vantle</H2>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_DELETE">
 Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
 <INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle">
 </FORM>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="ic_id_list" VALUE="-1">
@@ -107,27 +151,27 @@ Document id: <INPUT TYPE="text" NAME="content" SIZE=40>
 
 <HR>
 <H2>Site configuration</H2>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_CONFIG">
 <INPUT TYPE="submit" NAME="button" VALUE="Show the configuration">
 </FORM>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_UPDATE_CONFIG">
-Change (KEY|value, for example ORV_ID|north):
+Change (KEY|value; this site's ids are ORV_ID|@ORV_ID@ and SERVER_ID|@SERVER_ID@):
 <INPUT TYPE="text" NAME="content" SIZE=40>
 <INPUT TYPE="submit" NAME="button" VALUE="Change Configuration">
 </FORM>
 
 <HR>
 <H2>Messages of other sites</H2>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="SYS_PICK_UP_MSG">
 <INPUT TYPE="submit" NAME="button" VALUE="Pick up incoming messages">
 </FORM>
-<FORM ACTION="orv.cgi" METHOD=GET>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="SYS_SEND_MSG">
 <INPUT TYPE="submit" NAME="button" VALUE="Send outgoing messages">
@@ -136,5 +180,38 @@ Change (KEY|value, for example ORV_ID|north):
 <HR>
 <H2>Any other message to a vantle</H2>
 <ZOA_IC_INPUT>
+</DIV>
+<DIV CLASS="answer">
+<H2>Answer of @ORV_ID@</H2>
+<IFRAME NAME="answer" TITLE="Answer of @ORV_ID@"
+SRCDOC="&lt;p style='font-family: sans-serif; color: #555'&gt;The answer of @ORV_ID@ to a form of this page appears here. An empty answer means the site had nothing to report.&lt;/p&gt;"></IFRAME>
+</DIV>
+</DIV>
+<SCRIPT>
+// The page's own message form changes cells too: it is sent as POST, in
+// UTF-8, to the answer frame like the other forms.
+for (const form of document.forms) {
+  if (form.elements.zoa_name) {
+    form.method = 'post';
+    form.acceptCharset = 'UTF-8';
+  }
+}
+// The site's answers are plain pages: in the frame they use the page's font
+// and break long words instead of running out of the frame. An answer to a
+// POST form (no query in its address) is recorded in the frame's history as
+// a note page, so reloading the frame never sends that form again.
+const answer = document.querySelector('iframe[name="answer"]');
+answer.addEventListener('load', () => {
+  const doc = answer.contentDocument;
+  const where = answer.contentWindow.location;
+  if (!doc || !doc.head || where.protocol === 'about:') return;
+  const style = doc.createElement('style');
+  style.textContent = 'body { font-family: sans-serif; overflow-wrap: anywhere; }';
+  doc.head.append(style);
+  if (where.pathname.endsWith('.cgi') && !where.pathname.endsWith('/vexil.cgi') && !where.search) {
+    answer.contentWindow.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer.zoaml');
+  }
+});
+</SCRIPT>
 </BODY>
 </HTML>
