@@ -252,6 +252,12 @@ std::optional<std::string> file_identity(const std::string& path) {
          std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
+std::optional<std::int64_t> modification_time(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 bool move_file_exclusive(const std::string& from, const std::string& to) {
   if (::link(from.c_str(), to.c_str()) != 0) {
     // A move killed between its two steps left the file under both names.

@@ -88,6 +88,10 @@ std::optional<std::int64_t> file_size(const std::string& path);
 /// Replacing `path` by renaming gives it another identity.
 std::optional<std::string> file_identity(const std::string& path);
 
+/// The modification time of `path` in nanoseconds since 1970, or nothing
+/// when there is no such file.
+std::optional<std::int64_t> modification_time(const std::string& path);
+
 /// Moves the file `from` to `to` when `to` does not exist yet; false
 /// otherwise (then `from` stays where it is).
 bool move_file_exclusive(const std::string& from, const std::string& to);

@@ -83,11 +83,14 @@ void run_journal::recover(formdecode::output& out) {
       sizes.emplace_back(vantle_db_file, line.substr(vantle_db_key.size()));
     }
   }
-  // The save replaced file.ic by a new file: its identity changed.
+  // The save replaced file.ic by a new file, written after the journal: a
+  // file put back by hand is older than the journal.
   bool saved = false;
   if (store_before) {
     std::optional<std::string> now = platform::file_identity(engine::store_file);
-    saved = now ? *now != *store_before : false;
+    std::optional<std::int64_t> written = platform::modification_time(engine::store_file);
+    std::optional<std::int64_t> noted = platform::modification_time(journal_file);
+    saved = now && *now != *store_before && written && noted && *written >= *noted;
   }
   if (saved) {
     exchange::publish_staged();
