@@ -270,6 +270,24 @@ TEST_F(ExchangeTest, PicksUpMatchingFilesOldestFirst) {
       << "files not addressed to this site stay";
 }
 
+// The inbox is listed once per pass: a file that comes during a pass is
+// taken after the files of that listing, however old it is.
+TEST_F(ExchangeTest, ListsTheInboxOncePerPass) {
+  ext_message m = sample_message();
+  m.content = "a";
+  incoming("east_a", m, 100);
+  m.content = "b";
+  incoming("east_b", m, 200);
+  std::vector<std::string> order;
+  order.push_back(exchange::pick_up_message(ex_, "east", out_)->content.value_or(""));
+  m.content = "c";
+  incoming("east_c", m, 50);
+  while (std::optional<ext_message> got = exchange::pick_up_message(ex_, "east", out_)) {
+    order.push_back(got->content.value_or(""));
+  }
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), order);
+}
+
 TEST_F(ExchangeTest, OrvIdOfThisSiteMatchesWithoutRegardToCase) {
   incoming("east1", sample_message(), 1000);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "EaSt", out_));
