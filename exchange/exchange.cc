@@ -297,12 +297,20 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
   std::string name = path.substr(path.rfind('/') + 1);
   std::string target = std::string(rejected_dir) + "/" + name;
   // An earlier file of the same name keeps its place.
-  for (int n = 1; !platform::move_file_exclusive(path, target) && n <= max_sequence_tries; ++n) {
-    if (!platform::exists(path)) break;
+  bool moved = false;
+  for (int n = 1; n <= max_sequence_tries; ++n) {
+    moved = platform::move_file_exclusive(path, target);
+    // Only a taken name is worth another try.
+    if (moved || !platform::exists(path) || !platform::exists(target)) break;
     target = std::string(rejected_dir) + "/" + name + "." + std::to_string(n);
   }
-  out.both("Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>", path,
-           why, rejected_dir);
+  if (moved) {
+    out.both("Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>", path,
+             why, rejected_dir);
+  } else {
+    out.both("Error: The incoming file %s cannot be processed: %s; it cannot be moved to %s.\n<p>",
+             path, why, rejected_dir);
+  }
 }
 
 void remove_taken(exchange_state& ex) {

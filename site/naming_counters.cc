@@ -55,9 +55,11 @@ std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
     current = highest + 1;
     if (current < 1 || current >= INT32_MAX) current = 1;
     // A new site has neither a counter nor stored ids: nothing to report.
-    if (line || highest > 0) pg.print("The ic id counter %s is missing or damaged: ids go on after %d, the highest "
-             "stored id.\n<p>",
-             ic_id_counter_file, static_cast<int>(current - 1));
+    if (line || highest > 0) {
+      pg.print("The ic id counter %s is missing or damaged: ids go on after %d, the highest "
+               "stored id.\n<p>",
+               ic_id_counter_file, static_cast<int>(current - 1));
+    }
   }
   store(ic_id_counter_file, current + 1);
   return static_cast<std::int32_t>(current);

@@ -11,9 +11,10 @@
 // Then the staged files are moved into `outbox`, the taken ones removed and
 // the journal removed. The next run (under the run lock) finds a journal
 // left by a killed run and completes it when `file.ic` was replaced by a
-// file written after the journal (publishes, removes), or undoes it otherwise (cuts the naming files back,
-// drops the staged files; the incoming files are still in `inbox` and are
-// picked up again). Each incoming message thus takes effect exactly once.
+// file written after the journal (publishes, removes), or undoes it
+// otherwise (cuts the naming files back, drops the staged files; the
+// incoming files are still in `inbox` and are picked up again). Each
+// incoming message thus takes effect exactly once.
 #pragma once
 
 #include <cstdint>

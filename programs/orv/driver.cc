@@ -37,7 +37,9 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
                                          const engine::ext_message& m) {
   if (m.kind == 3) {
     bool known = false;
-    for (const engine::message_type_name& t : st.msg_types) known = known || t.name == m.msg_type_name;
+    for (const engine::message_type_name& t : st.msg_types) {
+      known = known || t.name == m.msg_type_name;
+    }
     if (!known) return "unknown message type " + m.msg_type_name;
   }
   if (m.flag != engine::IC_TYPE && m.flag != engine::IC_ID && m.flag != engine::IC_ID_TYPE) {
