@@ -121,6 +121,12 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
       pg.print("Lack of %s.\n", *field_name);
       throw run_exit{0};
     }
+    // The values are joined with "|": a bar inside one would shift every
+    // later field of the content.
+    if (value->find('|') != std::string::npos) {
+      pg.print("The value of %s must not hold \"|\".\n", *field_name);
+      throw run_exit{0};
+    }
     params.push_back(*value);
   }
 
@@ -133,6 +139,10 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
   }
 
   std::string db_access = fields.get("WWW_db_access").value_or("NULL");
+  if (db_access.find('|') != std::string::npos) {
+    pg.write("The value of db_access must not hold \"|\".\n");
+    throw run_exit{0};
+  }
   std::string text;
   if (par_num) {
     for (const std::string& p : params) text += p + "|";

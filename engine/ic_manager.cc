@@ -276,7 +276,17 @@ void remove_output(engine_state& st, std::int32_t consumer, const std::list<with
 void ic_manager(engine_state& st, message first) {
   clear_queue(st);
   append_queue(st, first);
+  std::int64_t taken = 0;
   while (!queue_empty(st)) {
+    // A transition that keeps feeding itself would hold the site's run
+    // lock for ever: the run stops at a bound far beyond any real exchange,
+    // with the cells as they are after the last firing.
+    if (++taken > max_messages_per_run) {
+      st.out.both("The IC manager stops after %d messages: a transition may feed itself.<p>\n",
+                  static_cast<int>(max_messages_per_run));
+      clear_queue(st);
+      return;
+    }
     message m = take_queue(st);
     ++st.clock;
     const message sent = m;

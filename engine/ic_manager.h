@@ -17,9 +17,16 @@ namespace engine {
 /// message is left: one call per request, or per picked-up message.
 void handle_ext_message(engine_state& st, const ext_message& ext);
 
+/// Most messages one run of the IC manager takes from its queue. A real
+/// exchange takes a handful per cell it reaches; a transition that sends
+/// its own input back to its cell never ends, and stops here.
+inline constexpr std::int64_t max_messages_per_run = 100000;
+
 /// Runs the manager on `m` until the pending queue is empty: each queued
 /// message is delivered (or creates a cell) and lets the first cell of the
-/// active list that can fire do so.
+/// active list that can fire do so. After `max_messages_per_run` messages
+/// the run stops with a line on the page and in the trace, the queue is
+/// dropped and the cells stay as they are.
 void ic_manager(engine_state& st, message m);
 
 /// Removes from the cell's input list the first entry equal to `spec` and

@@ -86,7 +86,7 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
 // Replaces the content file that a picked-up message names (content_flag
 // -1) by its text. Only a plain file of `inbox` may be named: a remote site
 // must never make this site read or remove one of its own files.
-void take_content_file(engine::ext_message& m, formdecode::output& out) {
+void take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::output& out) {
   std::string name = m.content.value_or("");
   m.content_flag = 0;
   m.content.reset();
@@ -106,7 +106,8 @@ void take_content_file(engine::ext_message& m, formdecode::output& out) {
         path);
     return;
   }
-  platform::remove_file(path);
+  // Removed with the message file, once the store holding the effect is saved.
+  if (ex.seen.insert(path).second) ex.taken.push_back(path);
   if (!text->empty()) m.content = std::move(*text);
 }
 
@@ -242,10 +243,15 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
   }
 
   const std::string file = format_message_file(m);
+  if (ex.stage_outgoing) platform::make_directory(staging_dir);
   for (int tries = 0;; ++tries, ++sequence) {
     std::string path = path_for(sequence);
+    // A staged file waits beside `outbox` under the name it will have there.
+    std::string target =
+        ex.stage_outgoing ? std::string(staging_dir) + path.substr(prefix.size() - 1) : path;
     std::string err;
-    if (platform::create_file_exclusive_via(path, aside_dir, file, &err)) {
+    bool free = target == path || !platform::exists(path);
+    if (free && platform::create_file_exclusive_via(target, aside_dir, file, &err)) {
       ex.last_time = now;
       ex.sequence = sequence;
       out.pg().print(
@@ -255,7 +261,7 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
     }
     // A taken name (an earlier run of the same second) moves on to the next
     // number; any other failure loses the message, as it cannot be written.
-    if (!platform::exists(path) || tries >= max_sequence_tries) {
+    if ((!platform::exists(path) && !platform::exists(target)) || tries >= max_sequence_tries) {
       out.pg().print("Error: Can't open file %s in the directory outbox.\n<p>", path);
       return std::nullopt;
     }
@@ -271,29 +277,80 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     return std::nullopt;
   }
   if (orv_id.empty()) return std::nullopt;  // would match every file
-  for (const std::string& name : platform::list_files_oldest_first(inbox_dir)) {
-    if (!starts_with_ignoring_case(name, orv_id)) continue;
-    std::string path = std::string(inbox_dir) + "/" + name;
-    if (std::find(ex.unreadable.begin(), ex.unreadable.end(), path) != ex.unreadable.end()) {
+  for (;;) {
+    if (ex.pass_at >= ex.pass.size()) {
+      // A new pass: the files that came since the last listing.
+      ex.pass.clear();
+      ex.pass_at = 0;
+      for (std::string& name : platform::list_files_oldest_first(inbox_dir)) {
+        if (!starts_with_ignoring_case(name, orv_id)) continue;
+        if (ex.seen.count(std::string(inbox_dir) + "/" + name)) continue;
+        ex.pass.push_back(std::move(name));
+      }
+      if (ex.pass.empty()) return std::nullopt;
+    }
+    std::string path = std::string(inbox_dir) + "/" + ex.pass[ex.pass_at++];
+    if (!ex.seen.insert(path).second) continue;  // a content file taken meanwhile
+    std::optional<std::string> text = platform::read_file(path);
+    if (!text) {
+      out.pg().print("Error: Can't open the \"%s\" file in the directory inbox.\n<p>", path);
       continue;
     }
-    if (path == ex.last_picked_up) {
-      out.pg().print("Error: filename %s is the same as the previous one.\n<p>", path);
-      platform::remove_file(path);
-      return std::nullopt;
-    }
-    ex.last_picked_up = path;
-    std::optional<engine::ext_message> m = read_message_file(path, out);
+    std::optional<engine::ext_message> m = parse_message_file(*text);
     if (!m) {
-      ex.unreadable.push_back(path);
+      reject_incoming(path, "it does not hold a message", out);
       continue;
     }
     out.pg().print("<p>\nPick up an incoming message from file: %s\n<p>", path);
-    platform::remove_file(path);
-    if (m->content_flag == -1) take_content_file(*m, out);
+    ex.taken.push_back(path);
+    if (m->content_flag == -1) take_content_file(ex, *m, out);
     return m;
   }
-  return std::nullopt;
+}
+
+void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out) {
+  platform::make_directory(rejected_dir);
+  std::string name = path.substr(path.rfind('/') + 1);
+  std::string target = std::string(rejected_dir) + "/" + name;
+  // An earlier file of the same name keeps its place.
+  bool moved = false;
+  for (int n = 1; n <= max_sequence_tries; ++n) {
+    moved = platform::move_file_exclusive(path, target);
+    // Only a taken name is worth another try.
+    if (moved || !platform::exists(path) || !platform::exists(target)) break;
+    target = std::string(rejected_dir) + "/" + name + "." + std::to_string(n);
+  }
+  if (moved) {
+    out.both("Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>", path,
+             why, rejected_dir);
+  } else {
+    out.both("Error: The incoming file %s cannot be processed: %s; it cannot be moved to %s.\n<p>",
+             path, why, rejected_dir);
+  }
+}
+
+void remove_taken(exchange_state& ex) {
+  for (const std::string& path : ex.taken) platform::remove_file(path);
+  ex.taken.clear();
+}
+
+void publish_staged() {
+  for (const std::string& name : platform::list_files_oldest_first(staging_dir)) {
+    std::string from = std::string(staging_dir) + "/" + name;
+    std::string to = std::string(outbox_dir) + "/" + name;
+    // The name was free in `outbox` when the file was written, under the
+    // run lock; should it be taken after all, the file gets a suffix.
+    for (int n = 1; !platform::move_file_exclusive(from, to) && n <= max_sequence_tries; ++n) {
+      if (!platform::exists(from)) break;
+      to = std::string(outbox_dir) + "/" + name + "_" + std::to_string(n);
+    }
+  }
+}
+
+void discard_staged() {
+  for (const std::string& name : platform::list_files_oldest_first(staging_dir)) {
+    platform::remove_file(std::string(staging_dir) + "/" + name);
+  }
 }
 
 void send_outgoing_messages(formdecode::output& out) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,14 @@ inline constexpr const char* outbox_dir = "outbox";
 inline constexpr const char* get_script = "orv_ftp_get.cmd";
 inline constexpr const char* put_script = "orv_ftp_put.cmd";
 
+/// Where incoming files that cannot be processed are moved; pick-up never
+/// reads it.
+inline constexpr const char* rejected_dir = "inbox/rejected";
+
+/// Where the outgoing files of a run wait until the store that holds the
+/// run's effect is saved; then they are moved into `outbox`.
+inline constexpr const char* staging_dir = "outbox.pending";
+
 /// Where message files are written before they are renamed into `outbox`:
 /// the working directory, on the same file system as `outbox` but out of
 /// the put script's sight.
@@ -34,8 +43,11 @@ inline constexpr const char* aside_dir = ".";
 
 /// What the exchange remembers during one run.
 struct exchange_state {
-  std::string last_picked_up;  // name of the last incoming file of this run
-  std::vector<std::string> unreadable;  // incoming files refused in this run
+  std::vector<std::string> taken;  // incoming files (and content files) taken this run
+  std::set<std::string> seen;      // inbox paths looked at this run
+  std::vector<std::string> pass;   // the inbox files of this pass, in pick-up order
+  size_t pass_at = 0;              // the next of them to look at
+  bool stage_outgoing = false;     // outgoing files wait in `staging_dir`
   long long last_time = 0;     // second of the last outgoing file
   int sequence = 0;            // number of that file within its second
 };
@@ -64,7 +76,8 @@ std::optional<engine::ext_message> read_message_file(const std::string& path,
 /// not empty, no "/", no "\\" and no "..".
 bool is_plain_name(std::string_view name);
 
-/// Writes `m` as a new file in `outbox` for the site `orv_id`, named
+/// Writes `m` as a new file in `outbox` (in `staging_dir` when the state
+/// stages outgoing files) for the site `orv_id`, named
 /// orv id, second, sequence number. The sequence number counts files of the
 /// same second of this run and goes further up while the name is taken, so
 /// an existing file is never replaced. The file is written aside and
@@ -84,17 +97,34 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
                                                      std::int64_t now, formdecode::output& out);
 
 /// Takes the oldest incoming message file addressed to `orv_id` (its name
-/// begins with the orv id, without regard to case) from `inbox`, removes the
-/// file and returns its message; nothing when none is left. A message whose
-/// content_flag is -1 names a content file: it must be a plain file of
-/// `inbox`, whose text becomes the content (the file is removed); the
-/// returned message then carries content_flag 0. Any other name leaves the
-/// message without content. A file that does not hold a message stays in
-/// `inbox`; it is reported once and passed over for the rest of the run.
-/// Without an `inbox` directory "Error: Can't open the \"tmp\" file for the
-/// directory inbox.\n<p>" is written and nothing is returned.
+/// begins with the orv id, without regard to case) from `inbox` and returns
+/// its message; nothing when none is left. The file stays in `inbox` and is
+/// noted in `ex.taken`: `remove_taken` removes it once the store that holds
+/// its effect is saved. The inbox is listed once per pass: the files of a
+/// listing are taken in order (oldest modification time first, ties by
+/// name), and only when they are used up is it listed again for files that
+/// came meanwhile. A message whose content_flag is -1 names a content file:
+/// it must be a plain file of `inbox`, whose text becomes the content (the
+/// file is taken too); the returned message then carries content_flag 0.
+/// Any other name leaves the message without content. A file that does not
+/// hold a message is reported and moved to `rejected_dir`. Without an
+/// `inbox` directory "Error: Can't open the \"tmp\" file for the directory
+/// inbox.\n<p>" is written and nothing is returned.
 std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out);
+
+/// Moves the incoming file `path` to `rejected_dir` and says on the page
+/// why it was set aside.
+void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out);
+
+/// Removes the files taken in this run from `inbox`.
+void remove_taken(exchange_state& ex);
+
+/// Moves the files waiting in `staging_dir` into `outbox`.
+void publish_staged();
+
+/// Removes the files waiting in `staging_dir`: their run did not save.
+void discard_staged();
 
 /// Carries out SYS_SEND_MSG: reports every file of `outbox` and, when there
 /// is at least one, runs the put script, which delivers them. The program

@@ -264,19 +264,40 @@ TEST_F(ExchangeTest, PicksUpMatchingFilesOldestFirst) {
       "<p>\nPick up an incoming message from file: inbox/East17000000010\n<p>"
       "<p>\nPick up an incoming message from file: inbox/EAST17000000020\n<p>",
       take_page());
+  EXPECT_EQ(5u, list_dir("inbox").size()) << "nothing leaves inbox before the save";
+  exchange::remove_taken(ex_);
   EXPECT_EQ((std::vector<std::string>{"my_east_file", "south17000000000"}), list_dir("inbox"))
       << "files not addressed to this site stay";
+}
+
+// The inbox is listed once per pass: a file that comes during a pass is
+// taken after the files of that listing, however old it is.
+TEST_F(ExchangeTest, ListsTheInboxOncePerPass) {
+  ext_message m = sample_message();
+  m.content = "a";
+  incoming("east_a", m, 100);
+  m.content = "b";
+  incoming("east_b", m, 200);
+  std::vector<std::string> order;
+  order.push_back(exchange::pick_up_message(ex_, "east", out_)->content.value_or(""));
+  m.content = "c";
+  incoming("east_c", m, 50);
+  while (std::optional<ext_message> got = exchange::pick_up_message(ex_, "east", out_)) {
+    order.push_back(got->content.value_or(""));
+  }
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), order);
 }
 
 TEST_F(ExchangeTest, OrvIdOfThisSiteMatchesWithoutRegardToCase) {
   incoming("east1", sample_message(), 1000);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "EaSt", out_));
+  exchange::remove_taken(ex_);
   EXPECT_TRUE(list_dir("inbox").empty());
   incoming("east2", sample_message(), 1000);
   EXPECT_FALSE(exchange::pick_up_message(ex_, "", out_)) << "an empty id addresses nothing";
 }
 
-TEST_F(ExchangeTest, FileThatIsNoMessageStaysAndIsReportedOnce) {
+TEST_F(ExchangeTest, FileThatIsNoMessageIsMovedAsideAndReportedOnce) {
   write_file("inbox/east0", "garbage\n");
   struct timespec times[2] = {{100, 0}, {100, 0}};
   ::utimensat(AT_FDCWD, "inbox/east0", times, 0);
@@ -284,10 +305,13 @@ TEST_F(ExchangeTest, FileThatIsNoMessageStaysAndIsReportedOnce) {
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));
   EXPECT_FALSE(exchange::pick_up_message(ex_, "east", out_));
   EXPECT_EQ(
-      "Error: The file \"inbox/east0\" in the directory inbox does not hold a message.\n<p>"
+      "Error: The incoming file inbox/east0 cannot be processed: it does not hold a message; "
+      "it is moved to inbox/rejected.\n<p>"
       "<p>\nPick up an incoming message from file: inbox/east1\n<p>",
       take_page());
-  EXPECT_EQ((std::vector<std::string>{"east0"}), list_dir("inbox"));
+  exchange::remove_taken(ex_);
+  EXPECT_EQ((std::vector<std::string>{"rejected"}), list_dir("inbox"));
+  EXPECT_EQ("garbage\n", read_file("inbox/rejected/east0"));
 }
 
 TEST_F(ExchangeTest, UnreadableFileGivesTheOpenError) {
@@ -310,14 +334,15 @@ TEST_F(ExchangeTest, MissingDirectoriesGiveTheListingErrors) {
   EXPECT_FALSE(read_file("put_ran"));
 }
 
-TEST_F(ExchangeTest, FileSeenAgainAfterItWasPickedUpEndsThePickUp) {
+TEST_F(ExchangeTest, TakenFileStaysUntilRemovedAndIsTakenOnce) {
   incoming("east1", sample_message(), 100);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));
   take_page();
-  // As if the removal had failed: the same name shows up again.
-  incoming("east1", sample_message(), 100);
   EXPECT_FALSE(exchange::pick_up_message(ex_, "east", out_));
-  EXPECT_EQ("Error: filename inbox/east1 is the same as the previous one.\n<p>", take_page());
+  EXPECT_EQ("", take_page());
+  EXPECT_EQ((std::vector<std::string>{"east1"}), list_dir("inbox"));
+  EXPECT_EQ((std::vector<std::string>{"inbox/east1"}), ex_.taken);
+  exchange::remove_taken(ex_);
   EXPECT_TRUE(list_dir("inbox").empty());
 }
 
@@ -331,6 +356,7 @@ TEST_F(ExchangeTest, ContentFileInsideInboxBecomesTheContent) {
   ASSERT_TRUE(got);
   EXPECT_EQ(0, got->content_flag);
   EXPECT_EQ("line one\nline two\n", got->content);
+  exchange::remove_taken(ex_);
   EXPECT_TRUE(list_dir("inbox").empty()) << "the content file is used up";
 }
 
@@ -346,6 +372,7 @@ TEST_F(ExchangeTest, ContentFileOutsideInboxIsNeverReadOrRemoved) {
     ASSERT_TRUE(got) << name;
     EXPECT_EQ(0, got->content_flag) << name;
     EXPECT_FALSE(got->content) << name;
+    exchange::remove_taken(ex);
     EXPECT_EQ(std::string("<p>\nPick up an incoming message from file: inbox/east1\n<p>"
                           "Error: The content file ") +
                   name +
@@ -450,6 +477,7 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   while (std::optional<ext_message> m = exchange::pick_up_message(ex, "south", out_)) {
     senders.push_back(m->sender.orv_id);
   }
+  exchange::remove_taken(ex);
   std::sort(senders.begin(), senders.end());
   EXPECT_EQ((std::vector<std::string>{"east", "east", "north"}), senders);
   EXPECT_TRUE(files("south/html/inbox").empty());

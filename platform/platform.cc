@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -302,6 +304,74 @@ std::optional<std::string> environment(const char* name) {
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+int remove_leftover_parts(const std::string& dir) {
+  int removed = 0;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return 0;
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(d)) names.push_back(e->d_name);
+  ::closedir(d);
+  for (const std::string& name : names) {
+    // name.part.<pid>.<n>, as aside_name makes them
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot + 1 == name.size()) continue;
+    size_t pid_dot = dot == 0 ? std::string::npos : name.rfind('.', dot - 1);
+    if (pid_dot == std::string::npos || pid_dot + 1 == dot) continue;
+    if (pid_dot < 5 || name.compare(pid_dot - 5, 5, ".part") != 0) continue;
+    std::string n = name.substr(dot + 1);
+    std::string pid = name.substr(pid_dot + 1, dot - pid_dot - 1);
+    if (n.find_first_not_of("0123456789") != std::string::npos ||
+        pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) {
+      continue;
+    }
+    pid_t owner = static_cast<pid_t>(std::stol(pid));
+    // A running process may still be writing it (another program of the
+    // site, or this run).
+    if (owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    std::string path = dir + "/" + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+bool truncate_file(const std::string& path, std::int64_t size) {
+  return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+}
+
+std::optional<std::int64_t> file_size(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<std::string> file_identity(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+std::optional<std::int64_t> modification_time(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool move_file_exclusive(const std::string& from, const std::string& to) {
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    // A move killed between its two steps left the file under both names.
+    struct stat a, b;
+    if (errno != EEXIST || ::stat(from.c_str(), &a) != 0 || ::stat(to.c_str(), &b) != 0 ||
+        a.st_dev != b.st_dev || a.st_ino != b.st_ino) {
+      return false;
+    }
+  }
+  ::unlink(from.c_str());
+  return true;
+}
 
 std::int32_t process_id() { return static_cast<std::int32_t>(::getpid()); }
 

@@ -72,11 +72,16 @@ std::vector<std::string> split_lines(const std::string& text) {
   return lines;
 }
 
-// The leading decimal number of a text as atoi converts it.
-int decimal(const std::string& text) {
-  long v = std::strtol(text.c_str(), nullptr, 10);
-  if (v < INT_MIN) return INT_MIN;
-  if (v > INT_MAX) return INT_MAX;
+// A whole value for a numeric setting: a decimal integer that fits an int,
+// blanks allowed around it.
+std::optional<int> whole_number(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(begin, &end, 10);
+  if (end == begin || errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
+  while (*end != '\0' && is_space(*end)) ++end;
+  if (*end != '\0') return std::nullopt;
   return static_cast<int>(v);
 }
 
@@ -160,6 +165,25 @@ void update_config(site_config& cfg, std::string_view content, formdecode::outpu
              static_cast<int>(max_id_length));
     return;
   }
+  bool is_number = key == "RETRIEVE_THRESHOLD" || key == "VG_THRESHOLD" ||
+                   key == "MAX_VANTLE_THRESHOLD";
+  if (is_id || is_number || key == "SET_EMAIL_ADDRESS") {
+    // A line of config.txt holds the value up to its first blank: a line
+    // break would split the file, and blanks alone leave the line without
+    // a value, so either would make the file unreadable for every request.
+    if (value.find_first_of("\n\r") != std::string::npos) {
+      out.both("The value of \"%s\" must be one line.\n", key);
+      return;
+    }
+    if (std::all_of(value.begin(), value.end(), is_space)) {
+      out.both("The value of \"%s\" must not be blank.\n", key);
+      return;
+    }
+    if (is_number && !whole_number(value)) {
+      out.both("The value of \"%s\" must be a number.\n", key);
+      return;
+    }
+  }
   if (key == "SERVER_ID") {
     cfg.server_id = value;
   } else if (key == "ORV_ID") {
@@ -167,11 +191,11 @@ void update_config(site_config& cfg, std::string_view content, formdecode::outpu
   } else if (key == "SET_EMAIL_ADDRESS") {
     cfg.email = value;
   } else if (key == "RETRIEVE_THRESHOLD") {
-    cfg.retrieve_threshold = decimal(value);
+    cfg.retrieve_threshold = *whole_number(value);
   } else if (key == "VG_THRESHOLD") {
-    cfg.vg_threshold = decimal(value);
+    cfg.vg_threshold = *whole_number(value);
   } else if (key == "MAX_VANTLE_THRESHOLD") {
-    cfg.max_vantle_threshold = decimal(value);
+    cfg.max_vantle_threshold = *whole_number(value);
   } else {
     out.both("Unknown Choice \"%s\" with value %s.\n", key, value);
     return;

@@ -93,13 +93,13 @@ TEST_F(ConfigTest, UpdateKnownKeysRewritesFile) {
 
   site::update_config(cfg, "ORV_ID|south", out_);
   site::update_config(cfg, "SET_EMAIL_ADDRESS|me@site", out_);
-  site::update_config(cfg, "RETRIEVE_THRESHOLD|7x", out_);
-  site::update_config(cfg, "MAX_VANTLE_THRESHOLD|abc", out_);
+  site::update_config(cfg, "RETRIEVE_THRESHOLD| 7 ", out_);
+  site::update_config(cfg, "MAX_VANTLE_THRESHOLD|-2", out_);
   site::site_config back = site::read_config(out_);
   EXPECT_EQ("south", back.orv_id);
   EXPECT_EQ("me@site", back.email);
   EXPECT_EQ(7, back.retrieve_threshold);
-  EXPECT_EQ(0, back.max_vantle_threshold) << "the value's decimal conversion";
+  EXPECT_EQ(-2, back.max_vantle_threshold);
 }
 
 TEST_F(ConfigTest, BadUpdatesChangeNothing) {

@@ -152,12 +152,34 @@ std::pair<int, int> keyword_distance(const keyword_tree& tree, std::string_view 
 
 int keyword_match(const keyword_tree& tree, std::string_view i_am, std::string_view query,
                   int retrieve_threshold) {
-  std::vector<std::string> mine = split_words(i_am);
-  std::vector<std::string> asked = split_words(query);
-  for (const std::string& x : mine) {
-    for (const std::string& y : asked) {
-      auto [p, q] = keyword_distance(tree, x, y);
-      if (p >= 0 && p <= retrieve_threshold && q >= 0 && q <= retrieve_threshold) return 1;
+  if (retrieve_threshold < 0) return 0;
+  // Two words are near when some node lies at most `retrieve_threshold`
+  // steps above each: then their nearest common ancestor does too. The
+  // nodes up to that many steps above the words of `i_am` are marked once,
+  // and each word of `query` climbs as far looking for a mark, so the work
+  // grows with the sum of the word counts, not their product.
+  // near_mine[i]: how many steps further up node i still reaches (-1 for
+  // a node no word of `i_am` reaches).
+  std::vector<int> near_mine(static_cast<size_t>(tree.size()), -1);
+  bool any = false;
+  for (const std::string& x : split_words(i_am)) {
+    std::optional<int> n = tree.find(x);
+    if (!n) continue;
+    any = true;
+    int left = retrieve_threshold;
+    for (int at = *n; at >= 0 && left >= 0; at = tree.at(at).parent, --left) {
+      int& mark = near_mine[static_cast<size_t>(at)];
+      if (mark >= left) break;  // an earlier word reached this far and beyond
+      mark = left;
+    }
+  }
+  if (!any) return 0;
+  for (const std::string& y : split_words(query)) {
+    std::optional<int> n = tree.find(y);
+    if (!n) continue;
+    int left = retrieve_threshold;
+    for (int at = *n; at >= 0 && left >= 0; at = tree.at(at).parent, --left) {
+      if (near_mine[static_cast<size_t>(at)] >= 0) return 1;
     }
   }
   return 0;

@@ -134,6 +134,43 @@ TEST(KeywordMatch, WithTheRetrievalThreshold) {
   EXPECT_EQ(0, site::keyword_match(t, "physics#!", "physics#!", -1));
 }
 
+// Every pair of word lists over a deeper tree matches exactly when some
+// pair of their words is near, as keyword_distance measures it.
+TEST(KeywordMatch, AgreesWithTheDistanceOfEveryPair) {
+  keyword_tree t = parse_ok("a ( b ( c ( d e ) f ) g ( h ) )\ni ( j ( k ) )\nl\n");
+  const std::vector<std::string> words = {"a", "b", "c", "d", "e", "f", "g", "h",
+                                          "i", "j", "k", "l", "zz"};
+  for (int r = 0; r <= 4; ++r) {
+    for (size_t x1 = 0; x1 < words.size(); ++x1) {
+      for (size_t x2 = x1; x2 < words.size(); x2 += 5) {
+        for (size_t y = 0; y < words.size(); ++y) {
+          bool near = false;
+          for (const std::string& x : {words[x1], words[x2]}) {
+            auto [p, q] = site::keyword_distance(t, x, words[y]);
+            near = near || (p >= 0 && p <= r && q >= 0 && q <= r);
+          }
+          std::string mine = words[x1] + "#" + words[x2] + "#!";
+          EXPECT_EQ(near ? 1 : 0, site::keyword_match(t, mine, words[y] + "#!", r))
+              << mine << " " << words[y] << " " << r;
+        }
+      }
+    }
+  }
+}
+
+// Both lists come from outside: 20,000 words on each side are matched with
+// work that grows with their sum (pairwise, this ran for minutes).
+TEST(KeywordMatch, LongListsOnBothSides) {
+  keyword_tree t = parse_ok(example_kb);
+  std::string mine, asked;
+  for (int i = 0; i < 20000; ++i) {
+    mine += "physics#";
+    asked += "word" + std::to_string(i) + "#";
+  }
+  EXPECT_EQ(0, site::keyword_match(t, mine + "!", asked + "!", 3));
+  EXPECT_EQ(1, site::keyword_match(t, mine + "!", asked + "computing#!", 1));
+}
+
 TEST(GroupOfList, NearestCommonAncestorOfAllWords) {
   keyword_tree g = parse_ok(example_kb, keyword_tree::blank_rule::group, "Universal");
   std::ostringstream page;

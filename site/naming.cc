@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/cell_store.h"
 #include "engine/store_text.h"
 #include "platform/platform.h"
 #include "site/naming_counters.h"
@@ -45,6 +46,26 @@ std::optional<name_record> find(const std::string& name, formdecode::page& pg) {
     return true;
   });
   return found;
+}
+
+// The highest ic id of the cells in the store and of the records of
+// `name_db` (0 when there are none): lines "id: N" of the store and the
+// first line of every record.
+std::int32_t highest_stored_id(formdecode::page& pg) {
+  std::int32_t highest = 0;
+  std::optional<std::string> store = platform::read_file(engine::store_file);
+  if (store) {
+    for (std::string_view line : split_lines(*store)) {
+      if (line.substr(0, 4) != "id: ") continue;
+      std::optional<std::int32_t> id = engine::parse_int(line.substr(4));
+      if (id && *id > highest) highest = *id;
+    }
+  }
+  for_each_record(pg, [&](const name_record& rec) {
+    if (rec.ic_id > highest) highest = rec.ic_id;
+    return false;
+  });
+  return highest;
 }
 
 bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; }
@@ -98,7 +119,7 @@ register_result register_name(name_record& rec, const std::string& site_orv_id,
     pg.print("<p>The given symbolic name \"%s\" has already been used!!\n <p>", rec.symbolic_name);
     return NAME_TAKEN;
   }
-  rec.ic_id = next_ic_id();
+  rec.ic_id = next_ic_id([&] { return highest_stored_id(pg); }, pg);
   if (rec.symbolic_name.empty()) rec.symbolic_name = no_symbolic_name;
   if (rec.sys_name.orv_id == site_orv_id) rec.sys_name.ic_id = rec.ic_id;
 

@@ -54,6 +54,32 @@ std::int32_t next_ic_id() {
   return static_cast<std::int32_t>(current);
 }
 
+std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
+                        formdecode::page& pg) {
+  std::optional<std::string> line = first_line(ic_id_counter_file);
+  long long current = 0;
+  if (line) {
+    const char* text = line->c_str();
+    char* end = nullptr;
+    current = std::strtoll(text, &end, 10);
+    while (*end == ' ' || *end == '\t' || *end == '\r') ++end;
+    if (end == text || *end != '\0') current = 0;
+  }
+  if (current < 1 || current >= INT32_MAX) {
+    long long highest = highest_stored();
+    current = highest + 1;
+    if (current < 1 || current >= INT32_MAX) current = 1;
+    // A new site has neither a counter nor stored ids: nothing to report.
+    if (line || highest > 0) {
+      pg.print("The ic id counter %s is missing or damaged: ids go on after %d, the highest "
+               "stored id.\n<p>",
+               ic_id_counter_file, static_cast<int>(current - 1));
+    }
+  }
+  store(ic_id_counter_file, current + 1);
+  return static_cast<std::int32_t>(current);
+}
+
 std::string next_name_number() {
   std::optional<std::string> line = first_line(name_counter_file);
   std::string current = line.value_or("0");

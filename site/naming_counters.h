@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "formdecode/page.h"
 
 namespace site {
 
@@ -20,6 +23,13 @@ long long counter_value(std::string_view text, std::string* err);
 /// The ic id the next new cell gets, advancing `ic_id_counter`. A missing
 /// or empty counter means 1, so ids run 1, 2, 3, ... across all runs.
 std::int32_t next_ic_id();
+
+/// The same for a site whose cells are stored: when the counter is missing,
+/// empty or damaged (its first line not a whole number of 1 or more), ids
+/// go on after `highest_stored()`, so no stored id is handed out again, and
+/// the page says so.
+std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
+                        formdecode::page& pg);
 
 /// The next number for a generated name, as the text stored in
 /// `name_counter` ("0" when missing or empty), advancing the counter.

@@ -73,6 +73,7 @@ world& orv_hooks::set_world(world w) {
 engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_name,
                                                    engine::ic_sys_name& sys) {
   name_record rec{0, symbolic_name, sys};
+  if (journal_) journal_->before_naming_change();
   switch (register_name(rec, site_orv_id_, out_.pg())) {
     case REGISTERED:
       sys = rec.sys_name;
@@ -118,6 +119,7 @@ struct call {
   const site_config& cfg;
   const std::string& orv_id;    // this site
   world* site_data;             // null when the request read none
+  run_journal* journal;         // null when the run keeps no journal
 
   std::string text(int n) const { return engine::par_text(st, n, params, cell); }
   std::int32_t integer(int n) const { return engine::par_int(st, n, params, cell); }
@@ -203,11 +205,14 @@ void create_vantle(const call& c) {
     c.pg().print("The given symbolic name \"%s\" is longer than 49 characters.\n <p>", name);
   } else if (vantle_name_taken(name, c.pg())) {
     c.pg().print("The given symbolic name \"%s\" has already been used!!\n <p>", name);
-  } else if (!vantle_db_append(name, v.doc_id)) {
-    c.pg().write("Error occurs when writing a new record into the naming Database.\n<p>");
   } else {
-    c.pg().print("Vantle %d has the symbolic name \"%s\".\n<p>", v.ic_id, name);
-    v.symbolic_name = name;
+    if (c.journal) c.journal->before_naming_change();
+    if (!vantle_db_append(name, v.doc_id)) {
+      c.pg().write("Error occurs when writing a new record into the naming Database.\n<p>");
+    } else {
+      c.pg().print("Vantle %d has the symbolic name \"%s\".\n<p>", v.ic_id, name);
+      v.symbolic_name = name;
+    }
   }
 
   if (v.i_am == empty_list) return;
@@ -397,7 +402,7 @@ int orv_hooks::do_predicate(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world()});
+  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_});
 }
 
 int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
@@ -414,7 +419,7 @@ int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world()});
+  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_});
   return 0;
 }
 

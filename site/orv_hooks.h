@@ -13,6 +13,7 @@
 #include "exchange/exchange.h"
 #include "formdecode/page.h"
 #include "site/config.h"
+#include "site/run_journal.h"
 #include "site/vantle.h"
 #include "site/world.h"
 
@@ -61,6 +62,10 @@ class orv_hooks : public engine::app_hooks {
   /// and the e-mail address. Until it is called the defaults hold.
   void set_config(const site_config& cfg) { cfg_ = cfg; }
 
+  /// The journal of the run, told before each naming change; none (the
+  /// default) for runs that do not save what they change.
+  void set_journal(run_journal* j) { journal_ = j; }
+
   /// The exchange state of the run, shared by the outgoing files that
   /// firings write and the pick-up of incoming ones.
   exchange::exchange_state& exchange() { return ex_; }
@@ -98,6 +103,7 @@ class orv_hooks : public engine::app_hooks {
   exchange::exchange_state ex_;  // the exchange of the run: outgoing files, pick-up
   std::optional<world> world_;  // the site data of this request, once read
   site_config cfg_;             // thresholds and e-mail address of this site
+  run_journal* journal_ = nullptr;  // told before name records are appended
 };
 
 }  // namespace site

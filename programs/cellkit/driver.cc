@@ -62,6 +62,8 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   // One request at a time: held until the run has written its last file,
   // so two requests never interleave their reads and writes of file.ic.
   platform::run_lock lock(lock_file);
+  // The temporary file of a save that was killed is never renamed into place.
+  platform::remove_leftover_parts(".");
 
   out.set_page_tails(false);  // traces show on the page as in dump_file
   if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");

@@ -4,15 +4,18 @@
 #include "programs/orv/driver.h"
 
 #include <optional>
+#include <string>
 
 #include "engine/cell_store.h"
 #include "engine/engine.h"
 #include "engine/ext_message.h"
+#include "engine/fg_reader.h"
 #include "engine/ic_manager.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
 #include "site/config.h"
 #include "site/orv_hooks.h"
+#include "site/run_journal.h"
 #include "site/world.h"
 
 namespace orv {
@@ -27,26 +30,86 @@ void load_world(engine::engine_state& st, site::orv_hooks& hooks) {
   engine::load_all_cells(st);
 }
 
-// SYS_PICK_UP_MSG: fetch incoming files, process each against the one
-// population loaded at the start, save once after the last.
-void pick_up_messages(engine::engine_state& st, site::orv_hooks& hooks) {
-  load_world(st, hooks);
-  platform::run_site_script(exchange::get_script);
-  exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
-  while (std::optional<engine::ext_message> m =
-             exchange::pick_up_message(ex, st.site.orv_id, st.out)) {
-    engine::handle_ext_message(st, *m);
+// Why the picked-up message `m` cannot be processed here, or nothing when
+// it can: a message that names no message type of this site, or an IC type
+// that no fg functions file of this site defines, would end the run.
+std::optional<std::string> unprocessable(const engine::engine_state& st,
+                                         const engine::ext_message& m) {
+  if (m.kind == 3) {
+    bool known = false;
+    for (const engine::message_type_name& t : st.msg_types) {
+      known = known || t.name == m.msg_type_name;
+    }
+    if (!known) return "unknown message type " + m.msg_type_name;
   }
-  engine::save_all_cells(st);
+  if (m.flag != engine::IC_TYPE && m.flag != engine::IC_ID && m.flag != engine::IC_ID_TYPE) {
+    return std::nullopt;  // reported by the IC manager; no cell is reached
+  }
+  if (m.ic_type.size() > engine::max_name_length) return "the ic type is too long";
+  if (m.ic_type.find_first_of("/\\") != std::string::npos) {
+    return "the ic type " + m.ic_type + " holds a path";
+  }
+  // "NOT_SPEC" stands for every IC type.
+  if (m.ic_type != "NOT_SPEC" && !platform::exists(engine::fg_file_name(m.ic_type))) {
+    return "no fg functions file " + engine::fg_file_name(m.ic_type) + " for its ic type";
+  }
+  return std::nullopt;
+}
+
+// SYS_PICK_UP_MSG: fetch incoming files, process each against the one
+// population loaded at the start, save once after the last. A file that
+// cannot be processed is moved aside and the batch goes on. Should the
+// processing of a message end the run all the same, its changes cannot be
+// told from the others': they are all undone, that message is moved aside
+// and the batch starts again without it. No incoming file leaves `inbox`
+// before the store that holds its effect is saved (see run_journal).
+void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
+  for (bool fetched = false;; fetched = true) {
+    site::orv_hooks hooks(out, cfg.orv_id);
+    hooks.set_config(cfg);
+    site::run_journal journal;
+    hooks.set_journal(&journal);
+    engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
+                            site::orv_message_types, hooks);
+    exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
+    ex.stage_outgoing = true;
+    load_world(st, hooks);
+    if (!fetched) platform::run_site_script(exchange::get_script);
+    std::string current;  // the file whose message is being processed
+    try {
+      for (;;) {
+        size_t first = ex.taken.size();
+        std::optional<engine::ext_message> m = exchange::pick_up_message(ex, st.site.orv_id, out);
+        if (!m) break;
+        std::string path = ex.taken[first];
+        if (std::optional<std::string> why = unprocessable(st, *m)) {
+          ex.taken.resize(first);  // its content file stays with the other files
+          exchange::reject_incoming(path, *why, out);
+          continue;
+        }
+        current = path;
+        engine::handle_ext_message(st, *m);
+        current.clear();
+      }
+    } catch (const formdecode::run_exit&) {
+      if (current.empty()) throw;
+      journal.roll_back(ex);
+      exchange::reject_incoming(current, "its processing ended the run", out);
+      out.both("The pick-up starts again without it.\n<p>");
+      continue;
+    }
+    journal.save(st, ex);
+    return;
+  }
 }
 
 // A message with flag ORV_MSG, dispatched by its type name.
-void system_message(engine::engine_state& st, site::orv_hooks& hooks, site::site_config& cfg,
+void system_message(engine::engine_state& st, site::site_config& cfg,
                     const engine::ext_message& m) {
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
-    pick_up_messages(st, hooks);
+    pick_up_messages(out, cfg);
   } else if (name == "SYS_SEND_MSG") {
     exchange::send_outgoing_messages(out);
   } else if (name == "SYS_RESTORE") {
@@ -81,6 +144,8 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   platform::make_directory(exchange::outbox_dir);
 
   if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
+  // What a killed run left half done is completed or undone first.
+  site::run_journal::recover(out);
 
   site::site_config cfg = site::read_config(out);
   site::orv_hooks hooks(out, cfg.orv_id);
@@ -91,11 +156,14 @@ void run(const formdecode::request& rq, formdecode::output& out) {
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 
   if (m.flag != engine::ORV_MSG) {
+    site::run_journal journal;
+    hooks.set_journal(&journal);
+    hooks.exchange().stage_outgoing = true;
     load_world(st, hooks);
     engine::handle_ext_message(st, m);
-    engine::save_all_cells(st);
+    journal.save(st, hooks.exchange());
   } else {
-    system_message(st, hooks, cfg, m);
+    system_message(st, cfg, m);
   }
 }
 
