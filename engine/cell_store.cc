@@ -115,22 +115,26 @@ msg_node read_input(store_reader& r) {
 
 void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
   const bool named = st.layout == store_layout::site;
-  w.line(std::string(id_label) + std::to_string(cell.id));
-  w.line(std::string(type_label) + cell.ic_type);
-  w.line(std::string(current_label) + std::to_string(cell.current_state));
-  w.line(std::string(initial_label) + std::to_string(cell.initial_state));
-  w.line(std::string(max_time_label) + std::to_string(cell.max_time));
+  w.labelled(id_label, cell.id);
+  w.labelled(type_label, cell.ic_type);
+  w.labelled(current_label, cell.current_state);
+  w.labelled(initial_label, cell.initial_state);
+  w.labelled(max_time_label, cell.max_time);
   if (named) {
-    w.line(std::string(sym_label) + encode_text(cell.sym_name));
-    w.line(std::string(sys_server_label) + cell.sys_name.server_id);
-    w.line(std::string(sys_orv_label) + cell.sys_name.orv_id);
-    w.line(std::string(sys_type_label) + cell.sys_name.ic_type);
-    w.line(std::string(sys_id_label) + std::to_string(cell.sys_name.ic_id));
-    w.line(std::string(sys_flag_label) +
-           (cell.sys_name.flag ? std::string(1, cell.sys_name.flag) : std::string()));
+    if (needs_encoding(cell.sym_name)) {
+      w.labelled(sym_label, force_encode_text(cell.sym_name));
+    } else {
+      w.labelled(sym_label, cell.sym_name);
+    }
+    w.labelled(sys_server_label, cell.sys_name.server_id);
+    w.labelled(sys_orv_label, cell.sys_name.orv_id);
+    w.labelled(sys_type_label, cell.sys_name.ic_type);
+    w.labelled(sys_id_label, cell.sys_name.ic_id);
+    w.labelled(sys_flag_label, cell.sys_name.flag ? std::string_view(&cell.sys_name.flag, 1)
+                                                   : std::string_view());
   }
 
-  w.line(std::string(input_label) + std::to_string(cell.inputs.size()));
+  w.labelled(input_label, static_cast<long long>(cell.inputs.size()));
   for (const msg_node& n : cell.inputs) {
     if (named) {
       write_input(w, n);
@@ -139,7 +143,7 @@ void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
     }
   }
 
-  w.line(std::string(output_label) + std::to_string(cell.outputs.size()));
+  w.labelled(output_label, static_cast<long long>(cell.outputs.size()));
   for (const output_group& g : cell.outputs) {
     w.number(static_cast<long long>(g.msgs.size()));
     for (const msg_node& n : g.msgs) w.numbers({n.source, n.msg.msg_type, n.msg.mflag});
@@ -147,7 +151,7 @@ void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
 
   int taken = 0;
   for (std::int32_t v : cell.same_ic) taken += v != -1;
-  w.line(std::string(same_ic_label) + std::to_string(taken));
+  w.labelled(same_ic_label, taken);
   for (int i = 0; i < same_ic_slots; ++i) {
     if (cell.same_ic[static_cast<size_t>(i)] != -1) {
       w.numbers({i, cell.same_ic[static_cast<size_t>(i)]});
@@ -237,6 +241,7 @@ void load_all_cells(engine_state& st) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
     return;
   }
+  st.loaded_store_size = data->size();
   cell_list loaded;
   try {
     loaded = parse_store(st, *data);
@@ -264,8 +269,11 @@ void load_all_cells(engine_state& st) {
 void save_all_cells(engine_state& st) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   store_writer w;
+  // Room for the store as loaded and some growth, so the text is built in
+  // one piece rather than copied on each doubling.
+  w.reserve(st.loaded_store_size + st.loaded_store_size / 8 + 4096);
   if (st.layout == store_layout::counter) {
-    w.line(std::string(next_id_label) + std::to_string(st.next_cell_id));
+    w.labelled(next_id_label, st.next_cell_id);
   }
   for (const ic_record& cell : st.active) write_cell(st, w, cell);
   std::string err;
@@ -355,6 +363,15 @@ void record_hint(const std::string& store_name, long long next) {
 }
 
 }  // namespace
+
+void release_at_exit(engine_state& st) {
+  // Kept reachable, so a leak checker sees memory in use, not lost.
+  static std::vector<cell_list>* kept = new std::vector<cell_list>();
+  kept->push_back(std::move(st.active));
+  kept->push_back(std::move(st.sleeping));
+  st.active.clear();
+  st.sleeping.clear();
+}
 
 std::string next_backup_name(const std::string& store_name) {
   return std::string(backup_dir) + "/" + store_name + ".b" +

@@ -80,6 +80,7 @@ struct engine_state {
   std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
   engine_rules rules;             // set by the program before the first request
 
+  size_t loaded_store_size = 0;   // bytes of the store last loaded
   cell_list active;               // awake cells, newest first
   cell_list sleeping;             // cells in SLEEP or DEAD, latest first
   std::deque<msg_link> pending;   // messages waiting for the IC manager

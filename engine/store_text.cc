@@ -1,6 +1,7 @@
 #include "engine/store_text.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -104,18 +105,51 @@ void store_writer::line(std::string_view raw) {
   text_ += '\n';
 }
 
-void store_writer::number(long long v) { line(std::to_string(v)); }
+namespace {
 
-void store_writer::numbers(std::initializer_list<long long> v) {
-  std::string s;
-  for (long long n : v) {
-    if (!s.empty()) s += ' ';
-    s += std::to_string(n);
-  }
-  line(s);
+// Appends the decimal form of `v`.
+void append_number(std::string& text, long long v) {
+  char buf[24];
+  std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v);
+  text.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
-void store_writer::text(std::string_view t) { line(encode_text(t)); }
+}  // namespace
+
+void store_writer::labelled(std::string_view label, std::string_view value) {
+  text_ += label;
+  text_ += value;
+  text_ += '\n';
+}
+
+void store_writer::labelled(std::string_view label, long long v) {
+  text_ += label;
+  append_number(text_, v);
+  text_ += '\n';
+}
+
+void store_writer::number(long long v) {
+  append_number(text_, v);
+  text_ += '\n';
+}
+
+void store_writer::numbers(std::initializer_list<long long> v) {
+  bool first = true;
+  for (long long n : v) {
+    if (!first) text_ += ' ';
+    first = false;
+    append_number(text_, n);
+  }
+  text_ += '\n';
+}
+
+void store_writer::text(std::string_view t) {
+  if (needs_encoding(t)) {
+    line(force_encode_text(t));
+  } else {
+    line(t);
+  }
+}
 
 void store_writer::optional_text(const std::optional<std::string>& t) {
   // The text "NULL" is written as it is and reads back absent: the format

@@ -53,6 +53,10 @@ class store_writer {
   void reserve(size_t bytes);
   /// A line written as it is (a line feed is added).
   void line(std::string_view raw);
+  /// A line of `label` followed by `value` as it is.
+  void labelled(std::string_view label, std::string_view value);
+  /// A line of `label` followed by the number `v`.
+  void labelled(std::string_view label, long long v);
   void number(long long v);
   /// Several numbers separated by one space.
   void numbers(std::initializer_list<long long> v);

@@ -102,6 +102,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   } else {
     system_message(st, hooks, cfg, m);
   }
+  engine::release_at_exit(st);
 }
 
 }  // namespace orv
