@@ -137,7 +137,7 @@ void save_vantle(store_writer& w, const vantle_record& v, formdecode::page& pg) 
   if (infos != v.collected_vantles) {
     pg.write("save_mm: something wrong in the element # of info_link.<p>\n");
   }
-  w.line("info_link: " + std::to_string(infos));
+  w.labelled("info_link: ", infos);
   for (const info_entry& e : v.info_link) {
     w.number(e.ic_id);
     w.text(e.orv_id);
@@ -149,7 +149,7 @@ void save_vantle(store_writer& w, const vantle_record& v, formdecode::page& pg) 
   if (profiles != v.collected_doc_ids) {
     pg.write("save_mm: something wrong with the # of the element of profile_link.<p>\n");
   }
-  w.line("profile_link: " + std::to_string(profiles));
+  w.labelled("profile_link: ", profiles);
   for (const profile_entry& e : v.profile_link) {
     w.number(e.ic_id);
     w.text(e.orv_id);

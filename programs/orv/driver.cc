@@ -143,7 +143,12 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   platform::make_directory(exchange::inbox_dir);
   platform::make_directory(exchange::outbox_dir);
 
-  if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
+  // The trace is gathered in memory and written whole before the lock is
+  // released, on every way the run ends.
+  formdecode::trace_guard trace_written(out.tr());
+  if (!out.tr().open("dump_file", true)) {
+    out.pg().write("Can't open the trace file dump_file.<p>\n");
+  }
   // What a killed run left half done is completed or undone first.
   site::run_journal::recover(out);
 
@@ -165,6 +170,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   } else {
     system_message(st, cfg, m);
   }
+  engine::release_at_exit(st);
 }
 
 }  // namespace orv
