@@ -2,6 +2,8 @@
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
 #   scripts/deps.sh build   compiler, CMake, GoogleTest, flex, bison
 #   scripts/deps.sh demo    the build packages and the lighttpd web server
+#   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
+#                           libFuzzer runtimes, and the symbolizer
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
 #                           `node` is installed
@@ -11,12 +13,13 @@ want=(g++ make cmake libgtest-dev flex bison)
 case "${1:-build}" in
   build) ;;
   demo) want+=(lighttpd) ;;
+  fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)
     want+=(lighttpd chromium fonts-dejavu-core)
     # A node installed some other way (with its own npm) is used as it is.
     command -v node >/dev/null 2>&1 || want+=(nodejs npm)
     ;;
-  *) echo "usage: $0 build|demo|browser" >&2; exit 2 ;;
+  *) echo "usage: $0 build|demo|fuzz|browser" >&2; exit 2 ;;
 esac
 
 missing=()

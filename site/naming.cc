@@ -31,21 +31,8 @@ std::string_view stored_form(std::string_view name) { return engine::trim_traili
 void for_each_record(formdecode::page& pg, const std::function<bool(const name_record&)>& visit) {
   std::optional<std::string> data = platform::read_file(name_db_file);
   if (!data) return;
-  std::vector<std::string_view> lines = split_lines(*data);
-  for (size_t i = 0; i < lines.size(); i += 7) {
-    if (i + 7 > lines.size()) {
-      pg.write("Error: the last record is not complete!!\n<p>");
-      return;
-    }
-    name_record rec;
-    rec.ic_id = engine::parse_int(lines[i]).value_or(0);
-    rec.symbolic_name = std::string(stored_form(lines[i + 1]));
-    rec.sys_name.server_id = std::string(lines[i + 2]);
-    rec.sys_name.orv_id = std::string(lines[i + 3]);
-    rec.sys_name.ic_type = std::string(lines[i + 4]);
-    rec.sys_name.ic_id = engine::parse_int(lines[i + 5]).value_or(0);
-    rec.sys_name.flag = lines[i + 6].empty() ? '\0' : lines[i + 6][0];
-    if (visit(rec)) return;
+  if (read_name_records(*data, visit, nullptr) == name_db_read::incomplete) {
+    pg.write("Error: the last record is not complete!!\n<p>");
   }
 }
 
@@ -63,6 +50,40 @@ std::optional<name_record> find(const std::string& name, formdecode::page& pg) {
 bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; }
 
 }  // namespace
+
+name_db_read read_name_records(std::string_view text,
+                               const std::function<bool(const name_record&)>& visit,
+                               std::string* err) {
+  std::vector<std::string_view> lines = split_lines(text);
+  name_db_read result = name_db_read::whole;
+  // An id line that is not a number reads as 0; the first is noted.
+  auto id_at = [&](size_t i) {
+    std::optional<std::int32_t> v = engine::parse_int(lines[i]);
+    if (!v && result == name_db_read::whole) {
+      result = name_db_read::damaged;
+      if (err) *err = "line " + std::to_string(i + 1) + ": \"" + std::string(lines[i]) +
+                      "\" is not an ic id";
+    }
+    return v.value_or(0);
+  };
+  for (size_t i = 0; i < lines.size(); i += 7) {
+    if (i + 7 > lines.size()) {
+      if (err) *err = "line " + std::to_string(i + 1) + ": the last record is not complete (" +
+                      std::to_string(lines.size() - i) + " of its 7 lines)";
+      return name_db_read::incomplete;
+    }
+    name_record rec;
+    rec.ic_id = id_at(i);
+    rec.symbolic_name = std::string(stored_form(lines[i + 1]));
+    rec.sys_name.server_id = std::string(lines[i + 2]);
+    rec.sys_name.orv_id = std::string(lines[i + 3]);
+    rec.sys_name.ic_type = std::string(lines[i + 4]);
+    rec.sys_name.ic_id = id_at(i + 5);
+    rec.sys_name.flag = lines[i + 6].empty() ? '\0' : lines[i + 6][0];
+    if (visit(rec)) return result;
+  }
+  return result;
+}
 
 register_result register_name(name_record& rec, const std::string& site_orv_id,
                               formdecode::page& pg) {

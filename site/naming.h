@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/ext_message.h"
 #include "formdecode/page.h"
@@ -30,6 +32,20 @@ enum register_result : int {
   DB_UNWRITABLE = 2,  // `name_db` cannot be written; the id stays used
   NAME_REFUSED = 3,   // the name holds a line break; no id was used
 };
+
+/// How the text of a `name_db` read.
+enum class name_db_read {
+  whole,       // every record read
+  damaged,     // an ic id line is not a number (it read as 0)
+  incomplete,  // the last record lacks lines; the walk ended before it
+};
+
+/// Reads the records (seven lines each) of the text of a `name_db` in file
+/// order, calling `visit` for each until it returns true. Unless the text
+/// reads whole, `*err` says on which line what is wrong first.
+name_db_read read_name_records(std::string_view text,
+                               const std::function<bool(const name_record&)>& visit,
+                               std::string* err);
 
 /// Gives `rec` the next ic id and appends it to `name_db`. A cell of this
 /// site (`sys_name.orv_id` equal to `site_orv_id`) also carries the new id

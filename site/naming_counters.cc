@@ -21,13 +21,28 @@ std::optional<std::string> first_line(const char* file) {
   return line;
 }
 
-long long decimal(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+long long decimal(const std::string& text) { return counter_value(text, nullptr); }
 
 void store(const char* file, long long value) {
   platform::replace_file(file, std::to_string(value), nullptr);
 }
 
 }  // namespace
+
+long long counter_value(std::string_view text, std::string* err) {
+  std::string line(text.substr(0, text.find('\n')));
+  if (line.size() > 19) line.resize(19);
+  long long v = std::strtoll(line.c_str(), nullptr, 10);
+  if (err) {
+    std::string_view digits = line;
+    if (!digits.empty() && digits.back() == '\r') digits.remove_suffix(1);
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    bool number = !digits.empty() &&
+                  digits.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!number) *err = "line 1: \"" + line + "\" is not a decimal number";
+  }
+  return v;
+}
 
 std::int32_t next_ic_id() {
   std::optional<std::string> line = first_line(ic_id_counter_file);

@@ -300,6 +300,32 @@ fusion_record fuse_profile(const vantle_record& v) {
   return f;
 }
 
+bool read_vantle_records(std::string_view text,
+                         const std::function<bool(std::string_view, std::string_view)>& visit,
+                         std::string* err) {
+  std::string_view rest = text;
+  int line_no = 0;
+  auto next_line = [&]() -> std::optional<std::string_view> {
+    if (rest.empty()) return std::nullopt;
+    size_t e = rest.find('\n');
+    std::string_view line = rest.substr(0, e);
+    rest = e == std::string_view::npos ? std::string_view() : rest.substr(e + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++line_no;
+    return line;
+  };
+  while (std::optional<std::string_view> stored = next_line()) {
+    std::optional<std::string_view> doc_id = next_line();
+    if (!doc_id) {
+      if (err) *err = "line " + std::to_string(line_no) +
+                      ": the last record is not complete (a name without its document id)";
+      return false;
+    }
+    if (visit(*stored, *doc_id)) return true;
+  }
+  return true;
+}
+
 bool vantle_name_taken(const std::string& name, formdecode::page& pg) {
   std::optional<std::string> data = platform::read_file(vantle_db_file);
   if (!data) return false;
@@ -307,23 +333,16 @@ bool vantle_name_taken(const std::string& name, formdecode::page& pg) {
     pg.write("Warning: there is no symbolic name.\n<p>");
     return false;
   }
-  std::string_view rest = *data;
-  auto next_line = [&rest]() -> std::optional<std::string_view> {
-    if (rest.empty()) return std::nullopt;
-    size_t e = rest.find('\n');
-    std::string_view line = rest.substr(0, e);
-    rest = e == std::string_view::npos ? std::string_view() : rest.substr(e + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-  };
-  while (std::optional<std::string_view> stored = next_line()) {
-    if (!next_line()) {
-      pg.write("Error: the last record is not complete!!\n<p>");
-      return false;
-    }
-    if (engine::trim_trailing_spaces(*stored) == engine::trim_trailing_spaces(name)) return true;
-  }
-  return false;
+  bool taken = false;
+  bool whole = read_vantle_records(
+      *data,
+      [&](std::string_view stored, std::string_view) {
+        taken = engine::trim_trailing_spaces(stored) == engine::trim_trailing_spaces(name);
+        return taken;
+      },
+      nullptr);
+  if (!whole) pg.write("Error: the last record is not complete!!\n<p>");
+  return taken;
 }
 
 bool vantle_db_append(const std::string& name, const std::string& doc_id) {

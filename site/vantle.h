@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/records.h"
 #include "engine/store_text.h"
@@ -120,6 +121,14 @@ fusion_record fuse_profile(const vantle_record& v);
 /// its closing "!"): each word ended by "#" or "," is appended with "#"
 /// unless that text occurs in `merged` already.
 void merge_keywords(std::string& merged, const std::string& list);
+
+/// Reads the records (a name line and a document id line) of the text of
+/// a `vantle_db` in file order, calling `visit` with each until it returns
+/// true. False, with `*err` saying on which line, when the last record is
+/// not complete.
+bool read_vantle_records(std::string_view text,
+                         const std::function<bool(std::string_view, std::string_view)>& visit,
+                         std::string* err);
 
 /// True when `name` is registered in `vantle_db`. An empty name is
 /// reported ("Warning: there is no symbolic name.\n<p>") and counts as free.
