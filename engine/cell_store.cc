@@ -1,8 +1,9 @@
 #include "engine/cell_store.h"
 
 #include <cstdint>
+#include <cerrno>
 #include <optional>
-#include <set>
+#include <vector>
 
 #include "engine/fg_reader.h"
 #include "formdecode/page.h"
@@ -210,10 +211,23 @@ ic_record read_cell(engine_state& st, store_reader& r) {
     cell.same_ic[static_cast<size_t>(v[0])] = v[1];
   }
 
-  cell.fg = read_fg_functions(st, cell.ic_type);
+  cell.fg = type_functions(st, cell.ic_type);
   cell.mm = st.hooks.new_internal_mm(cell.ic_type);
   if (named) st.hooks.load_mm(r, cell);
   return cell;
+}
+
+cell_list parse_store(engine_state& st, std::string_view text) {
+  store_reader r(text);
+  cell_list loaded;
+  // The counter layout begins with the next cell id; a store without that
+  // line leaves the counter as it is.
+  if (st.layout == store_layout::counter && text.substr(0, next_id_label.size()) == next_id_label) {
+    st.next_cell_id = number_after(r, next_id_label);
+  }
+  // Each cell is put in front of the ones read before it.
+  while (!r.at_end()) loaded.push_front(read_cell(st, r));
+  return loaded;
 }
 
 void load_all_cells(engine_state& st) {
@@ -223,16 +237,9 @@ void load_all_cells(engine_state& st) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
     return;
   }
-  store_reader r(*data);
   cell_list loaded;
   try {
-    // The counter layout begins with the next cell id; a store without
-    // that line leaves the counter as it is.
-    if (st.layout == store_layout::counter &&
-        std::string_view(*data).substr(0, next_id_label.size()) == next_id_label) {
-      st.next_cell_id = number_after(r, next_id_label);
-    }
-    while (!r.at_end()) loaded.push_front(read_cell(st, r));
+    loaded = parse_store(st, *data);
   } catch (const store_error& e) {
     // The description names labels and fields only, never file data.
     st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
@@ -241,6 +248,7 @@ void load_all_cells(engine_state& st) {
                       e.what);
     throw run_exit{1};
   }
+  st.hooks.cells_loaded();
   if (st.layout == store_layout::counter) {
     // A new cell never takes the id of a cell that exists, whatever the
     // counter line says (or when it is missing).
@@ -271,32 +279,121 @@ void save_all_cells(engine_state& st) {
   }
 }
 
-std::string next_backup_name(const std::string& store_name) {
+namespace {
+
+// The backup number of `name` ("file.ic.b12" gives 12 for the prefix
+// "file.ic.b"), or -1 when it is not a name of ours.
+long long backup_number(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return -1;
+  std::string digits = name.substr(prefix.size());
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  long long n = std::stoll(digits);
+  return std::to_string(n) == digits ? n : -1;
+}
+
+// The lowest free backup number from one listing of `BACKUP`, and whether
+// every number above it is free too.
+struct free_number {
+  long long lowest = 0;
+  bool none_above = true;
+};
+
+free_number lowest_free_number(const std::string& store_name) {
   const std::string prefix = store_name + ".b";
-  std::set<long long> taken;
-  for (const std::string& name : platform::list_files_oldest_first(backup_dir)) {
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string digits = name.substr(prefix.size());
-    if (digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
+  std::vector<bool> taken;
+  bool far_above = false;
+  for (const std::string& name : platform::list_file_names(backup_dir)) {
+    long long n = backup_number(name, prefix);
+    if (n < 0) continue;
+    // Numbers are at most 9 digits; a very high one is only noted.
+    if (n >= 100000000) {
+      far_above = true;
       continue;
     }
-    long long n = std::stoll(digits);
-    if (std::to_string(n) == digits) taken.insert(n);
+    if (static_cast<size_t>(n) >= taken.size()) taken.resize(static_cast<size_t>(n) + 1);
+    taken[static_cast<size_t>(n)] = true;
   }
-  long long next = 0;
-  while (taken.count(next)) ++next;
-  return std::string(backup_dir) + "/" + prefix + std::to_string(next);
+  size_t next = 0;
+  while (next < taken.size() && taken[next]) ++next;
+  return {static_cast<long long>(next), next == taken.size() && !far_above};
+}
+
+// The hint beside `BACKUP`: the next free number of a store's backups, and
+// the stamp `BACKUP` had right after that store's latest backup was filed.
+// The hint holds while the stamp is unchanged (nothing was added to or
+// removed from `BACKUP` since), so a save need not list the folder.
+std::string hint_file(const std::string& store_name) {
+  return std::string(backup_dir) + "." + store_name + ".next";
+}
+
+std::optional<long long> hinted_number(const std::string& store_name) {
+  std::optional<std::string> text = platform::read_file(hint_file(store_name));
+  std::optional<std::string> stamp = platform::directory_stamp(backup_dir);
+  if (!text || !stamp) return std::nullopt;
+  size_t nl = text->find('\n');
+  if (nl == std::string::npos || text->substr(nl + 1) != *stamp + "\n") return std::nullopt;
+  std::optional<std::int32_t> n = parse_int(std::string_view(*text).substr(0, nl));
+  if (!n || *n < 0) return std::nullopt;
+  return *n;
+}
+
+// Records `next` as the next free number, with the stamp of `BACKUP` taken
+// after its time was set back: any later change of the folder, even in the
+// same tick of the clock, gives it a newer time and so voids the hint.
+void record_hint(const std::string& store_name, long long next) {
+  std::string hint = hint_file(store_name);
+  std::optional<std::string> stamp;
+  if (platform::backdate_modification(backup_dir)) stamp = platform::directory_stamp(backup_dir);
+  if (!stamp) {
+    platform::remove_file(hint);  // the next save lists the folder
+    return;
+  }
+  platform::replace_file(hint, std::to_string(next) + "\n" + *stamp + "\n", nullptr, false);
+}
+
+}  // namespace
+
+std::string next_backup_name(const std::string& store_name) {
+  return std::string(backup_dir) + "/" + store_name + ".b" +
+         std::to_string(lowest_free_number(store_name).lowest);
 }
 
 bool file_backup_copy(const std::string& store_name, std::string_view contents) {
+  // A hint is recorded only while the backups are numbered without a gap
+  // from 0, so the number after the one taken is the next free one.
+  free_number free;
+  if (std::optional<long long> hinted = hinted_number(store_name)) {
+    free = {*hinted, true};
+  } else {
+    free = lowest_free_number(store_name);
+  }
+  long long n = free.lowest;
+  const std::string prefix = std::string(backup_dir) + "/" + store_name + ".b";
   // The name is free unless something other than a regular file holds it,
   // or another process took it meanwhile: then the next number is tried.
-  std::string name = next_backup_name(store_name);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (platform::create_file_exclusive(name, contents, nullptr)) return true;
-    std::string bumped = name.substr(0, name.rfind(".b") + 2);
-    name = bumped + std::to_string(std::stoll(name.substr(bumped.size())) + 1);
+  // The backup is a second name of the store just written, which holds
+  // exactly its text; where links fail, it is a copy.
+  for (int attempt = 0; attempt < 3; ++attempt, ++n) {
+    const std::string name = prefix + std::to_string(n);
+    int err = platform::link_file(store_name, name);
+    if (err == EEXIST) {
+      free.none_above = false;
+      continue;
+    }
+    if (err != 0 && !platform::create_file_exclusive(name, contents, nullptr)) {
+      if (!platform::exists(name)) return false;
+      free.none_above = false;
+      continue;
+    }
+    if (free.none_above) {
+      record_hint(store_name, n + 1);
+    } else {
+      platform::remove_file(hint_file(store_name));  // the next save lists the folder
+    }
+    return true;
   }
   return false;
 }

@@ -16,6 +16,15 @@ inline constexpr const char* store_file = "file.ic";
 /// The directory of the backup copies.
 inline constexpr const char* backup_dir = "BACKUP";
 
+/// The cells of a whole store text, the last cell of the text first (so
+/// each load and save reverses the order): the reader behind
+/// `load_all_cells`, with no file system. The layout is that of
+/// `st`; in the counter layout a leading next-cell-id line sets
+/// `st.next_cell_id`. A text that does not read as the format says throws
+/// `store_error`; an fg functions file that cannot be read ends the run as
+/// `read_fg_functions` says.
+cell_list parse_store(engine_state& st, std::string_view text);
+
 /// Loads every cell of `file.ic` into the active list. A missing file is
 /// noted in the trace and leaves no cells. A store that does not read as
 /// the format says is reported with its line number and ends the run

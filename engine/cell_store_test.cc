@@ -130,7 +130,7 @@ TEST_F(CellStoreTest, FullCellRoundTrip) {
   EXPECT_NE(std::string::npos, first.find("\nsame ic: 2\n7 12\n49 3\n"));
   EXPECT_NE(std::string::npos, first.find("output list: 2\n2\n8 7 1\n9 7 1\n1\n10 7 1\n"));
   EXPECT_NE(std::string::npos,
-            first.find("input list: 2\n-1 1 2\n-1\n\n\n\nNULL\n\nc\n%%NULL\n0.000000\n"
+            first.find("input list: 2\n-1 1 2\n-1\n\n\n\nNULL\n\nc\nNULL\n0.000000\n"
                        "4 2 1\n4\ntarget\nsrv1\nnorth\nNOTE\n5\ns\n"
                        "%%x|line one%0Aline two|NULL\n0.700000\n"))
       << first;
@@ -153,7 +153,7 @@ TEST_F(CellStoreTest, FullCellRoundTrip) {
   EXPECT_EQ((std::vector<std::int32_t>{5}), la.receivers);
   EXPECT_FLOAT_EQ(0.7f, la.fuzzy);
   const message& lb = l.inputs.back().msg;
-  EXPECT_EQ("NULL", lb.content) << "a present NULL text stays present";
+  EXPECT_FALSE(lb.content) << "the text NULL is written NULL and reads back absent";
   EXPECT_FALSE(lb.itype);
   EXPECT_TRUE(lb.sym_names.empty());
   EXPECT_TRUE(lb.receivers.empty());
@@ -260,6 +260,40 @@ TEST_F(CellStoreTest, BackupTakesTheLowestFreeNumber) {
   EXPECT_EQ(0644u, sb.st_mode & 0777u);
 }
 
+TEST_F(CellStoreTest, BackupIsASecondNameOfTheSavedStore) {
+  add(1);
+  engine::save_all_cells(st);
+  engine::save_all_cells(st);
+  struct stat store, b0, b1;
+  ASSERT_EQ(0, ::stat((dir_ / "file.ic").c_str(), &store));
+  ASSERT_EQ(0, ::stat((dir_ / "BACKUP/file.ic.b0").c_str(), &b0));
+  ASSERT_EQ(0, ::stat((dir_ / "BACKUP/file.ic.b1").c_str(), &b1));
+  EXPECT_EQ(store.st_ino, b1.st_ino) << "the latest backup is the store itself";
+  EXPECT_NE(b0.st_ino, b1.st_ino) << "a save writes a new store; the backup keeps the old";
+  EXPECT_EQ(read_file(dir_ / "file.ic"), read_file(dir_ / "BACKUP/file.ic.b0"));
+
+  // A backup that disappears is found again by the next save, however soon
+  // after the previous one; a damaged hint is not trusted either.
+  ASSERT_EQ(0, ::unlink((dir_ / "BACKUP/file.ic.b1").c_str()));
+  engine::save_all_cells(st);
+  EXPECT_TRUE(read_file(dir_ / "BACKUP/file.ic.b1"));
+  write_file(dir_ / "BACKUP.file.ic.next", "0\ngarbage\n");
+  engine::save_all_cells(st);
+  EXPECT_EQ((std::vector<std::string>{"file.ic.b0", "file.ic.b1", "file.ic.b2"}),
+            test_util::list_dir(dir_ / "BACKUP"));
+}
+
+TEST_F(CellStoreTest, StoreTextReadsInMemory) {
+  std::string text = header(7) + empty_lists() + "note 7\n" + header(8) + empty_lists() + "n8\n";
+  engine::cell_list cells = engine::parse_store(st, text);
+  ASSERT_EQ(2u, cells.size());
+  EXPECT_EQ(8, cells.front().id) << "the last cell of the text first";
+  EXPECT_EQ(7, cells.back().id);
+  EXPECT_TRUE(cells.front().fg.is_shared()) << "the cells read their type's functions";
+  EXPECT_EQ(&cells.front().fg.view(), &cells.back().fg.view());
+  EXPECT_THROW(engine::parse_store(st, header(7) + "input list: x\n"), engine::store_error);
+}
+
 // A hook that ends the run in the middle of a save.
 struct dying_hooks : engine_test::fake_hooks {
   void save_mm(engine::store_writer& w, const engine::ic_record& cell) override {
@@ -317,7 +351,7 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
   EXPECT_EQ(
       "next available ic: 3\n"
       "id: 2\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\nmax. time: 100\n"
-      "input list: 2\n2 1 2\nNULL\n%%NULL\n2 1 2\nPLAIN\na|b  \n"
+      "input list: 2\n2 1 2\nNULL\nNULL\n2 1 2\nPLAIN\na|b  \n"
       "output list: 0\nsame ic: 1\n1 1\n"
       "id: 1\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\nmax. time: 100\n"
       "input list: 0\noutput list: 0\nsame ic: 0\n",
@@ -331,7 +365,7 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
   const auto& inputs = st.active.back().inputs;
   EXPECT_EQ("a|b  ", inputs.front().msg.content) << "trailing blanks stay in this layout";
   EXPECT_EQ(2, inputs.front().msg.sender);
-  EXPECT_EQ("NULL", inputs.back().msg.content);
+  EXPECT_FALSE(inputs.back().msg.content) << "the text NULL reads back absent";
   EXPECT_FALSE(inputs.back().msg.itype);
   engine::save_all_cells(st);
   engine::load_all_cells(st);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,14 +86,9 @@ struct engine_state {
   std::int32_t clock = 0;         // messages taken from the queue this run
   fuzzy_stats fuzzy;              // selected by output fuzzy codes
 
-  /// Transition functions already read this run, by IC type. Each cell
-  /// gets its own copy, since firing changes function records.
-  std::map<std::string, std::vector<fg_function>, std::less<>> fg_cache;
+  /// Transition functions already read this run, by IC type, shared by
+  /// the cells of the type (see `fg_chain`).
+  std::map<std::string, std::shared_ptr<const std::vector<fg_function>>, std::less<>> fg_cache;
 };
-
-/// Reports on the page and in the trace that `operation` is not part of
-/// this build yet, and ends the run with status 1. Used by the operations
-/// whose modules are still to come, so that no request pretends to succeed.
-[[noreturn]] void not_built(formdecode::output& out, std::string_view operation);
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "engine/store_text.h"
 #include "platform/platform.h"
 
 namespace engine {
@@ -58,13 +59,8 @@ class line_source {
 
   // The next line, or none at the end of the file.
   std::optional<std::string_view> next() {
-    if (pos_ >= text_.size()) return std::nullopt;
-    size_t e = text_.find('\n', pos_);
-    std::string_view line =
-        text_.substr(pos_, e == std::string_view::npos ? std::string_view::npos : e - pos_);
-    pos_ = e == std::string_view::npos ? text_.size() : e + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    last_ = line;
+    std::optional<std::string_view> line = next_line(text_, &pos_);
+    if (line) last_ = *line;
     return line;
   }
 
@@ -311,17 +307,27 @@ std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string
   return fg_parser(out, text, file_name).parse();
 }
 
-std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type) {
+void set_fg_functions(engine_state& st, const std::string& ic_type,
+                      std::vector<fg_function> chain) {
+  st.fg_cache.insert_or_assign(ic_type,
+                               std::make_shared<const std::vector<fg_function>>(std::move(chain)));
+}
+
+fg_chain type_functions(engine_state& st, const std::string& ic_type) {
   auto cached = st.fg_cache.find(ic_type);
-  if (cached != st.fg_cache.end()) return cached->second;
+  if (cached != st.fg_cache.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
   // The type names a file of the working directory and nothing else.
   std::optional<std::string> text;
   if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
   if (!text) fatal_trace(st.out, "No such file: " + file, "");
-  std::vector<fg_function> chain = parse_fg_functions(st.out, *text, file);
+  auto chain = std::make_shared<const std::vector<fg_function>>(parse_fg_functions(st.out, *text, file));
   st.fg_cache.emplace(ic_type, chain);
-  return chain;
+  return fg_chain(std::move(chain));
+}
+
+std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type) {
+  return type_functions(st, ic_type).view();
 }
 
 }  // namespace engine

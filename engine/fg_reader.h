@@ -24,10 +24,19 @@ std::vector<parameter> parse_parameter_list(std::string_view list);
 
 /// The transition functions of `ic_type`: the built-in head function, then
 /// one function per entry of the type's file, in file order. The file is
-/// parsed once per run; every call returns a fresh copy for one cell. A
+/// parsed once per run and the chain shared by the cells of the type. A
 /// missing or malformed file ends the run through `fatal_trace` (status
 /// -1); differing output-IC and output-message counts end it with status 0.
+fg_chain type_functions(engine_state& st, const std::string& ic_type);
+
+/// The same functions as a fresh copy of one's own.
 std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type);
+
+/// Makes `chain` the transition functions of `ic_type` for the rest of the
+/// run, as if its file had been read: a reader of cells from memory needs
+/// no fg functions file then.
+void set_fg_functions(engine_state& st, const std::string& ic_type,
+                      std::vector<fg_function> chain);
 
 /// Parses the text of an fg functions file; `file_name` names it in the
 /// messages. Failures end the run as for `read_fg_functions`.

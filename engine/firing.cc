@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "engine/model.h"
@@ -17,18 +18,21 @@ void assign(message& spec, const message& input) {
   spec.params = std::move(params);
 }
 
-// Searches the assignments of `inputs` to the specs of `f` in the order of
-// their numbers a = sum d_j * n^j. The most significant digit is chosen
-// first, each digit in increasing order, so the assignments come in
-// increasing a; a prefix whose last input has the wrong type or repeats an
-// input is dropped with everything below it. Calls `accept` for each full
-// match until it says yes.
+// Searches the assignments of `inputs` to the specs of function `index` of
+// `cell` in the order of their numbers a = sum d_j * n^j. The most
+// significant digit is chosen first, each digit in increasing order, so
+// the assignments come in increasing a; a prefix whose last input has the
+// wrong type or repeats an input is dropped with everything below it.
+// Calls `accept` for each full match until it says yes. Only a full match
+// writes into the function (its specs take the inputs), so only then does
+// the cell take its own copy of its functions.
 class assignment_search {
  public:
-  assignment_search(const std::vector<const msg_node*>& inputs, fg_function& f)
-      : inputs_(inputs), f_(f), digits_(f.inputs.size()), used_(inputs.size(), false) {
+  assignment_search(const std::vector<const msg_node*>& inputs, ic_record& cell, size_t index)
+      : inputs_(inputs), cell_(cell), index_(index), f_(std::as_const(cell.fg)[index]),
+        digits_(f_.inputs.size()), used_(inputs.size(), false) {
     // For each spec the inputs of its type, in increasing index.
-    for (const message& spec : f.inputs) {
+    for (const message& spec : f_.inputs) {
       std::vector<size_t> fit;
       for (size_t d = 0; d < inputs.size(); ++d) {
         if (inputs[d]->msg.msg_type == spec.msg_type) fit.push_back(d);
@@ -46,7 +50,8 @@ class assignment_search {
   // Chooses the digit of spec j - 1 (digits above it are fixed).
   bool level(size_t j) {
     if (j == 0) {
-      for (size_t s = 0; s < digits_.size(); ++s) assign(f_.inputs[s], inputs_[digits_[s]]->msg);
+      fg_function& f = cell_.fg.own()[index_];
+      for (size_t s = 0; s < digits_.size(); ++s) assign(f.inputs[s], inputs_[digits_[s]]->msg);
       return (*accept_)();
     }
     size_t spec = j - 1;
@@ -62,7 +67,9 @@ class assignment_search {
   }
 
   const std::vector<const msg_node*>& inputs_;
-  fg_function& f_;
+  ic_record& cell_;
+  size_t index_;                             // the function's place in the chain
+  const fg_function& f_;                     // as it was when the search began
   std::vector<size_t> digits_;               // input chosen for each spec
   std::vector<bool> used_;                   // inputs in the current prefix
   std::vector<std::vector<size_t>> fitting_; // inputs of each spec's type
@@ -154,13 +161,17 @@ fg_function* select_function(engine_state& st, ic_record& cell) {
   }
   if (inputs.empty()) return nullptr;
   const auto n = static_cast<std::int64_t>(inputs.size());
-  for (fg_function& f : cell.fg) {
+  for (size_t i = 0; i < cell.fg.size(); ++i) {
+    const fg_function& f = std::as_const(cell.fg)[i];
     if (f.current_state != cell.current_state) continue;
     if (n < f.inputs_needed || inputs.size() < f.inputs.size()) continue;
     if (f.inputs.size() > max_selection) continue;
-    assignment_search search(inputs, f);
-    bool chosen = search.run([&] { return !f.predicate || eval_predicate(st, f, cell); });
-    if (chosen) return &f;
+    assignment_search search(inputs, cell, i);
+    bool chosen = search.run([&] {
+      fg_function& own = cell.fg.own()[i];
+      return !own.predicate || eval_predicate(st, own, cell);
+    });
+    if (chosen) return &cell.fg.own()[i];
   }
   return nullptr;
 }

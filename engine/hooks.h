@@ -44,6 +44,9 @@ struct app_hooks {
   /// by the reader (it throws `store_error`).
   virtual void load_mm(store_reader& in, ic_record& cell) = 0;
 
+  /// Called once the whole store is loaded (after the last `load_mm`).
+  virtual void cells_loaded() {}
+
   /// Hands out the id of a new cell and records it under `symbolic_name`
   /// (empty for none) with the system name `sys`. The hook may set the ic
   /// id of `sys` (a cell of this site carries its own id there).

@@ -56,9 +56,10 @@ id_set cells_accepting(const engine_state& st, std::int32_t msg_type,
                          [&](const message& spec) { return spec.msg_type == msg_type; });
     });
     if (!accepts) continue;
-    set.ids.insert(set.ids.begin(), cell.id);
+    set.ids.push_back(cell.id);
     ++set.count;
   }
+  std::reverse(set.ids.begin(), set.ids.end());  // the last cell of the list first
   return set;
 }
 
@@ -182,7 +183,7 @@ ic_record& push_new_cell(engine_state& st, std::int32_t id, const message& m) {
   cell.id = id;
   cell.ic_type = itype_of(m);
   cell.birth_time = st.clock;
-  cell.fg = read_fg_functions(st, cell.ic_type);
+  cell.fg = type_functions(st, cell.ic_type);
   cell.mm = st.hooks.new_internal_mm(cell.ic_type);
   st.active.push_front(std::move(cell));
   return st.active.front();

@@ -4,7 +4,8 @@
 // The lists of the cell model are chains in which new elements are put at
 // the front; here they are standard containers whose element order is the
 // chain order (front first), so "put at the front" is an insert at begin().
-// Every record owns its texts; nothing is shared between two records.
+// Every record owns its texts; only the transition functions of an IC type
+// are shared, between the cells that read them unchanged (`fg_chain`).
 #pragma once
 
 #include <array>
@@ -149,6 +150,63 @@ struct fg_function {
   std::vector<fg_action> actions;
 };
 
+/// The transition functions of a cell. A cell reads the chain of its IC
+/// type, shared by every cell of that type, until something would change
+/// a function record (a selection assigns inputs to its specs, a firing
+/// resolves output fuzzy values): then the cell takes its own copy, which
+/// it keeps for the rest of the run. Copying a chain copies the cell's own
+/// functions, so two cells never share a changing record.
+class fg_chain {
+ public:
+  using functions = std::vector<fg_function>;
+
+  fg_chain() = default;
+  /// A chain of the cell's own.
+  fg_chain(functions own) : own_(std::make_unique<functions>(std::move(own))) {}
+  /// A chain that reads `shared` until the cell needs its own.
+  explicit fg_chain(std::shared_ptr<const functions> shared) : shared_(std::move(shared)) {}
+  fg_chain(const fg_chain& o)
+      : shared_(o.shared_), own_(o.own_ ? std::make_unique<functions>(*o.own_) : nullptr) {}
+  fg_chain(fg_chain&&) noexcept = default;
+  fg_chain& operator=(const fg_chain& o) {
+    if (this != &o) *this = fg_chain(o);
+    return *this;
+  }
+  fg_chain& operator=(fg_chain&&) noexcept = default;
+
+  /// The functions as they stand, shared or own.
+  const functions& view() const {
+    if (own_) return *own_;
+    return shared_ ? *shared_ : empty_chain();
+  }
+  /// The cell's own functions, copied from the shared ones on first use.
+  functions& own() {
+    // The shared chain stays referenced: a reader that began on it may
+    // still hold its records.
+    if (!own_) own_ = std::make_unique<functions>(shared_ ? *shared_ : functions());
+    return *own_;
+  }
+  /// True while the cell reads the chain of its type.
+  bool is_shared() const { return !own_; }
+
+  size_t size() const { return view().size(); }
+  bool empty() const { return view().empty(); }
+  const fg_function& operator[](size_t i) const { return view()[i]; }
+  fg_function& operator[](size_t i) { return own()[i]; }
+  functions::const_iterator begin() const { return view().begin(); }
+  functions::const_iterator end() const { return view().end(); }
+  void push_back(fg_function f) { own().push_back(std::move(f)); }
+
+ private:
+  static const functions& empty_chain() {
+    static const functions none;
+    return none;
+  }
+
+  std::shared_ptr<const functions> shared_;  // the type's chain
+  std::unique_ptr<functions> own_;           // the cell's own chain, or none
+};
+
 /// A cell's application memory; the application derives its record from it.
 struct app_memory {
   virtual ~app_memory() = default;
@@ -172,7 +230,7 @@ struct ic_record {
   std::int32_t initial_state = STATE_START;
   std::int32_t birth_time = 0;        // message clock at creation, wake-up or refresh
   std::int32_t max_time = initial_max_time;
-  std::vector<fg_function> fg;        // the type's transitions, owned by this cell
+  fg_chain fg;                        // the type's transitions
   std::vector<binding> bindings;
   std::array<buffer_slot, buffer_slots> buffer{};
   std::unique_ptr<app_memory> mm;     // application memory, or none

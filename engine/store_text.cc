@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace engine {
 namespace {
@@ -61,17 +62,32 @@ std::string decode_text(std::string_view line) {
 }
 
 std::optional<std::int32_t> parse_int(std::string_view text) {
-  std::string s(text);
-  const char* p = s.c_str();
-  while (is_blank(*p)) ++p;
-  if (*p == '\0') return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(p, &end, 10);
-  if (end == p || errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
-  while (is_blank(*end)) ++end;
-  if (*end != '\0') return std::nullopt;
+  size_t p = 0;
+  while (p < text.size() && is_blank(text[p])) ++p;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  const size_t digits = p;
+  long long v = 0;
+  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+    v = v * 10 + (text[p++] - '0');
+    if (v > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+  }
+  if (p == digits) return std::nullopt;
+  while (p < text.size() && is_blank(text[p])) ++p;
+  if (p != text.size()) return std::nullopt;
+  if (negative) v = -v;
+  if (v < INT_MIN || v > INT_MAX) return std::nullopt;
   return static_cast<std::int32_t>(v);
+}
+
+std::optional<std::string_view> next_line(std::string_view text, size_t* pos) {
+  if (*pos >= text.size()) return std::nullopt;
+  size_t e = text.find('\n', *pos);
+  std::string_view l =
+      text.substr(*pos, e == std::string_view::npos ? std::string_view::npos : e - *pos);
+  *pos = e == std::string_view::npos ? text.size() : e + 1;
+  if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+  return l;
 }
 
 std::string_view trim_trailing_spaces(std::string_view s) {
@@ -80,6 +96,8 @@ std::string_view trim_trailing_spaces(std::string_view s) {
 }
 
 // --- writer --------------------------------------------------------------
+
+void store_writer::reserve(size_t bytes) { text_.reserve(bytes); }
 
 void store_writer::line(std::string_view raw) {
   text_ += raw;
@@ -100,10 +118,10 @@ void store_writer::numbers(std::initializer_list<long long> v) {
 void store_writer::text(std::string_view t) { line(encode_text(t)); }
 
 void store_writer::optional_text(const std::optional<std::string>& t) {
+  // The text "NULL" is written as it is and reads back absent: the format
+  // gives "NULL" that meaning, and the form gives the text the same.
   if (!t) {
     line("NULL");
-  } else if (*t == "NULL") {
-    line(force_encode_text(*t));  // a present "NULL" must not read back as absent
   } else {
     text(*t);
   }
@@ -122,17 +140,10 @@ void store_writer::fuzzy(float f) {
 void store_reader::fail(std::string what) const { throw store_error{line_no_, std::move(what)}; }
 
 std::string_view store_reader::line(std::string_view what) {
-  if (at_end()) {
-    ++line_no_;
-    fail("the file ends where " + std::string(what) + " is expected");
-  }
-  size_t e = data_.find('\n', pos_);
-  std::string_view l =
-      data_.substr(pos_, e == std::string_view::npos ? std::string_view::npos : e - pos_);
-  pos_ = e == std::string_view::npos ? data_.size() : e + 1;
   ++line_no_;
-  if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-  return l;
+  std::optional<std::string_view> l = next_line(data_, &pos_);
+  if (!l) fail("the file ends where " + std::string(what) + " is expected");
+  return *l;
 }
 
 // `text` in double quotes. (Built by appending: the optimiser of some
@@ -147,7 +158,10 @@ static std::string quoted(std::string_view text) {
 }
 
 std::string_view store_reader::labelled(std::string_view label) {
-  std::string_view l = line(quoted(label));
+  ++line_no_;
+  std::optional<std::string_view> next = next_line(data_, &pos_);
+  if (!next) fail("the file ends where " + quoted(label) + " is expected");
+  std::string_view l = *next;
   if (l.substr(0, label.size()) == label) return l.substr(label.size());
   // A label whose value is empty may have lost its trailing space.
   if (!label.empty() && label.back() == ' ' && l == label.substr(0, label.size() - 1)) return {};

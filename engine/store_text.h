@@ -4,11 +4,12 @@
 //
 // Stored texts are one line each. A text that one line cannot carry (it
 // holds a line break or a carriage return), or that would read back as
-// something else (a present text "NULL" where "NULL" marks an absent one,
-// or a text that begins with the marker below), is written as an encoded
-// line: the marker "%%" followed by the text with "%", line feed and
-// carriage return written as "%25", "%0A" and "%0D". Every other text is
-// written as it is, so stores without such texts read exactly as before.
+// something else (a text that begins with the marker below), is written as
+// an encoded line: the marker "%%" followed by the text with "%", line feed
+// and carriage return written as "%25", "%0A" and "%0D". Every other text
+// is written as it is, so stores without such texts read exactly as
+// before. Where a text may be absent, "NULL" marks the absent one, and the
+// present text "NULL" is written the same: it means nothing given.
 #pragma once
 
 #include <cstdint>
@@ -40,9 +41,16 @@ struct store_error {
   std::string what;  // what was expected there
 };
 
+/// The next line of `text` from `*pos`, without its line feed and a
+/// carriage return before it; `*pos` moves past the line. None at the end
+/// of the text. Every reader of line-oriented files splits them so.
+std::optional<std::string_view> next_line(std::string_view text, size_t* pos);
+
 /// Builds the text of a store.
 class store_writer {
  public:
+  /// Makes room for a text of `bytes` in one piece.
+  void reserve(size_t bytes);
   /// A line written as it is (a line feed is added).
   void line(std::string_view raw);
   void number(long long v);
@@ -50,7 +58,7 @@ class store_writer {
   void numbers(std::initializer_list<long long> v);
   /// A text in its one-line form.
   void text(std::string_view t);
-  /// A text, or "NULL" when absent.
+  /// A text, or "NULL" when absent (the text "NULL" reads back absent).
   void optional_text(const std::optional<std::string>& t);
   /// One character; a NUL character is written as an empty line.
   void character(char c);
@@ -102,7 +110,8 @@ class store_reader {
   int line_no_ = 0;
 };
 
-/// The integer `text` holds (blanks around it allowed), or none.
+/// The integer `text` holds: blanks, an optional sign, decimal digits,
+/// blanks; none when it holds anything else or does not fit 32 bits.
 std::optional<std::int32_t> parse_int(std::string_view text);
 
 /// `s` without its trailing spaces.

@@ -3,11 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <vector>
 
+#include "engine/store_text.h"
 #include "platform/platform.h"
 
 namespace exchange {
@@ -49,22 +48,6 @@ void put_name(std::string& file, const engine::ic_sys_name& n) {
   put_number(file, n.ic_id);
   file += n.flag;  // exactly as stored, the zero character too
   file += '\n';
-}
-
-// A decimal number line: optional blanks, a sign, digits, optional blanks;
-// it must fit 32 bits.
-std::optional<std::int32_t> number_of(std::string_view line) {
-  std::string s(line);
-  const char* begin = s.c_str();
-  while (*begin == ' ' || *begin == '\t') ++begin;
-  const char* digits = begin + ((*begin == '-' || *begin == '+') ? 1 : 0);
-  if (*digits < '0' || *digits > '9') return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(begin, &end, 10);
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
-  return static_cast<std::int32_t>(v);
 }
 
 std::string cut(std::string_view text, size_t width) {
@@ -151,7 +134,7 @@ std::optional<engine::ext_message> parse_message_file(std::string_view text) {
   std::int32_t numbers[8];
   const int number_lines[8] = {0, 1, 2, 3, 4, 11, 16, 18};
   for (int i = 0; i < 8; ++i) {
-    std::optional<std::int32_t> v = number_of(lines[number_lines[i]]);
+    std::optional<std::int32_t> v = engine::parse_int(lines[number_lines[i]]);
     if (!v) return std::nullopt;
     numbers[i] = *v;
   }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace formdecode {
 
@@ -21,11 +22,18 @@ class field_store {
   /// Stores `value` under `name`; an empty value removes the name.
   void set(std::string_view name, std::string_view value);
 
+  /// A further value of a repeated field: a present field becomes `value`,
+  /// "#" and its old value; an absent one is set as `set` does. The cost
+  /// is that of `value` alone, however long the joined value grows.
+  void repeat(std::string_view name, std::string_view value);
+
   /// Number of names stored.
   size_t size() const { return fields_.size(); }
 
  private:
-  std::map<std::string, std::string> fields_;  // upper-cased name -> value
+  // Upper-cased name -> the values the field was given, oldest first; the
+  // field's value is them joined with "#", newest first.
+  std::map<std::string, std::vector<std::string>> fields_;
 };
 
 }  // namespace formdecode

@@ -107,14 +107,12 @@ void stuffenv(std::string_view pair, field_store& fields, page& pg) {
   std::string value = eq == std::string::npos ? std::string() : text.substr(eq + 1);
   if (cleaned && !value.empty()) value = clean_value(value);
 
-  if (std::optional<std::string> old = fields.get(name)) {
-    try {
-      value += "#" + *old;
-    } catch (const std::bad_alloc&) {
-      query_error(pg, "stuffenv: append", ENOMEM);
-    }
+  // A repeated field keeps every value: the newest first, joined by "#".
+  try {
+    fields.repeat(name, value);
+  } catch (const std::bad_alloc&) {
+    query_error(pg, "stuffenv: append", ENOMEM);
   }
-  fields.set(name, value);
 }
 
 void split_pairs(std::string_view text, field_store& fields, page& pg) {

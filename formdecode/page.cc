@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <vector>
 
 namespace formdecode {
@@ -121,20 +124,69 @@ std::string format(std::string_view fmt, std::initializer_list<fmt_arg> args, bo
   return out;
 }
 
+namespace {
+
+// Gathered writes go out in pieces of about this size.
+constexpr size_t trace_piece = 64 * 1024;
+
+// The buffered traces that are open, written out if the program ends on
+// an uncaught exception.
+std::vector<trace*>& open_buffered_traces() {
+  static std::vector<trace*> open;
+  return open;
+}
+
+std::terminate_handler previous_terminate = nullptr;
+
+[[noreturn]] void flush_then_terminate() {
+  for (trace* t : open_buffered_traces()) t->flush();
+  if (previous_terminate) previous_terminate();
+  std::abort();
+}
+
+}  // namespace
+
 trace::~trace() { close(); }
 
-bool trace::open(const std::string& path) {
+bool trace::open(const std::string& path, bool buffered) {
   close();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  buffered_ = buffered && fd_ >= 0;
+  if (buffered_) {
+    if (!previous_terminate) previous_terminate = std::set_terminate(flush_then_terminate);
+    open_buffered_traces().push_back(this);
+  }
   return fd_ >= 0;
 }
 
 void trace::close() {
+  flush();
+  if (buffered_) {
+    std::vector<trace*>& open = open_buffered_traces();
+    open.erase(std::remove(open.begin(), open.end(), this), open.end());
+    buffered_ = false;
+  }
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
+void trace::flush() {
+  if (pending_.empty()) return;
+  write_through(pending_);
+  pending_.clear();
+}
+
 void trace::write(std::string_view text) {
+  if (fd_ < 0) return;
+  if (!buffered_) {
+    write_through(text);
+    return;
+  }
+  pending_ += text;
+  if (pending_.size() >= trace_piece) flush();
+}
+
+void trace::write_through(std::string_view text) {
   if (fd_ < 0) return;
   while (!text.empty()) {
     ssize_t n = ::write(fd_, text.data(), text.size());

@@ -86,7 +86,12 @@ class page {
   std::ostream& out_;
 };
 
-/// The trace file `dump_file`: every write goes straight to the file.
+/// The trace file `dump_file`. Unbuffered, every write goes straight to
+/// the file. Buffered, writes are gathered and written in large pieces;
+/// what is gathered is written when the trace is flushed or closed (also
+/// by its destructor and by a `trace_guard`), and when the program
+/// terminates on an uncaught exception, so a run leaves its whole trace
+/// on every path that does not kill the process.
 class trace {
  public:
   trace() = default;
@@ -95,9 +100,12 @@ class trace {
   trace& operator=(const trace&) = delete;
 
   /// Opens (and empties) the trace file; false when it cannot be opened.
-  bool open(const std::string& path);
+  bool open(const std::string& path, bool buffered = false);
   bool is_open() const { return fd_ >= 0; }
+  /// Writes what is gathered, then closes the file.
   void close();
+  /// Writes what is gathered.
+  void flush();
 
   /// Writes raw text; nothing happens while the file is not open.
   void write(std::string_view text);
@@ -108,7 +116,25 @@ class trace {
   }
 
  private:
-  int fd_ = -1;  // open trace file, or -1
+  void write_through(std::string_view text);
+
+  int fd_ = -1;          // open trace file, or -1
+  bool buffered_ = false;
+  std::string pending_;  // gathered, not yet written
+};
+
+/// Closes a trace, writing what it gathered, when the scope ends. Declared
+/// right after a run lock, it has the trace whole in its file before the
+/// lock lets the next run open (and empty) it.
+class trace_guard {
+ public:
+  explicit trace_guard(trace& t) : t_(t) {}
+  ~trace_guard() { t_.close(); }
+  trace_guard(const trace_guard&) = delete;
+  trace_guard& operator=(const trace_guard&) = delete;
+
+ private:
+  trace& t_;
 };
 
 /// Both outputs of a run, and the rule for trace lines.

@@ -52,6 +52,29 @@ TEST(Output, TraceLineTailsOnPageOnlyAndTraceIsUnbuffered) {
             test_util::read_file(t / "dump_file"));
 }
 
+TEST(Output, BufferedTraceIsWholeWhenItsGuardEnds) {
+  test_util::scoped_temp_dir t;
+  std::ostringstream s;
+  formdecode::output out(s);
+  try {
+    formdecode::trace_guard guard(out.tr());
+    ASSERT_TRUE(out.tr().open(t / "dump_file", true));
+    out.trace_line("first %d\n", 1);
+    EXPECT_EQ("", test_util::read_file(t / "dump_file")) << "gathered, not yet written";
+    std::string big(100000, 'x');
+    out.tr().write(big);
+    EXPECT_EQ(100008u, test_util::read_file(t / "dump_file")->size()) << "written in pieces";
+    out.both("last\n");
+    throw formdecode::run_exit{1};
+  } catch (const formdecode::run_exit&) {
+  }
+  std::optional<std::string> text = test_util::read_file(t / "dump_file");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(100013u, text->size());
+  EXPECT_EQ("last\n", text->substr(text->size() - 5)) << "the run's end wrote the rest";
+  EXPECT_FALSE(out.tr().is_open());
+}
+
 TEST(Output, TraceOpenTruncatesAndClosedTraceIgnoresWrites) {
   test_util::scoped_temp_dir t;
   test_util::write_file(t / "dump_file", "earlier run\n");

@@ -42,13 +42,14 @@ std::string aside_name(const std::string& path) {
 
 // Writes `contents` into a fresh file named `aside`. On failure the partial
 // file is removed.
-bool write_aside(const std::string& aside, std::string_view contents, std::string* err) {
+bool write_aside(const std::string& aside, std::string_view contents, std::string* err,
+                 bool durable = true) {
   int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
   if (fd < 0) {
     if (err) *err = aside + ": " + std::strerror(errno);
     return false;
   }
-  bool ok = write_all(fd, contents) && ::fsync(fd) == 0;
+  bool ok = write_all(fd, contents) && (!durable || ::fsync(fd) == 0);
   int saved = errno;
   ok = (::close(fd) == 0) && ok;
   if (!ok) {
@@ -121,6 +122,45 @@ std::vector<std::string> list_files_oldest_first(const std::string& dir) {
   return names;
 }
 
+std::vector<std::string> list_file_names(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  while (struct dirent* e = ::readdir(d)) {
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      if (::lstat((dir + "/" + e->d_name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    } else if (e->d_type != DT_REG) {
+      continue;
+    }
+    names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+int link_file(const std::string& existing, const std::string& path) {
+  return ::link(existing.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+std::optional<std::string> directory_stamp(const std::string& dir) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+         std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_mtim.tv_nsec);
+}
+
+bool backdate_modification(const std::string& path) {
+  struct timespec now;
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1] = now;
+  times[1].tv_sec -= 1;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 int run_site_script(const std::string& name) {
   std::fflush(nullptr);  // nothing buffered may be written twice or late
   pid_t pid = ::fork();
@@ -140,9 +180,10 @@ int run_site_script(const std::string& name) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool replace_file(const std::string& path, std::string_view contents, std::string* err) {
+bool replace_file(const std::string& path, std::string_view contents, std::string* err,
+                  bool durable) {
   std::string aside = aside_name(path);
-  if (!write_aside(aside, contents, err)) return false;
+  if (!write_aside(aside, contents, err, durable)) return false;
   if (::rename(aside.c_str(), path.c_str()) != 0) {
     if (err) *err = path + ": " + std::strerror(errno);
     ::unlink(aside.c_str());
@@ -183,19 +224,24 @@ std::optional<std::string> read_file(const std::string& path) {
     ::close(fd);
     return std::nullopt;
   }
+  // Read straight into the text, sized by the file; a file that grows
+  // meanwhile is read on to its end.
   std::string data;
-  char buf[65536];
+  size_t have = 0;
+  data.resize(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (have == data.size()) data.resize(data.size() * 2);
+    ssize_t n = ::read(fd, data.data() + have, data.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
       ::close(fd);
       return std::nullopt;
     }
     if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
   }
   ::close(fd);
+  data.resize(have);
   return data;
 }
 

@@ -37,6 +37,25 @@ bool copy_file(const std::string& from, const std::string& to);
 /// out. A missing directory gives an empty list.
 std::vector<std::string> list_files_oldest_first(const std::string& dir);
 
+/// The names of the regular files in `dir`, in no particular order (links
+/// and other entries left out); empty when it cannot be listed.
+std::vector<std::string> list_file_names(const std::string& dir);
+
+/// Makes `path` a second name (a hard link) of the existing file `existing`;
+/// an existing `path` is never replaced. 0 on success, else the error number
+/// (EEXIST when the name is taken).
+int link_file(const std::string& existing, const std::string& path);
+
+/// A text that changes whenever an entry is added to or removed from the
+/// directory `dir` after `backdate_modification(dir)`: its device, inode
+/// and modification time. None when `dir` cannot be examined.
+std::optional<std::string> directory_stamp(const std::string& dir);
+
+/// Sets the modification time of `path` one second into the past, so that
+/// any later change gives it a newer time even within one tick of the
+/// file system's clock. False when that is not allowed.
+bool backdate_modification(const std::string& path);
+
 /// Runs the executable site script `name` of the working directory as
 /// "./name" through /bin/sh, with no input, its output sent to standard error
 /// (the page is standard output and must stay valid HTML). Returns the
@@ -47,8 +66,11 @@ int run_site_script(const std::string& name);
 /// Replaces `path` with `contents`: the text is written to a new file beside
 /// it (mode 0644) and renamed over `path`, so a reader or a crash sees either
 /// the old file or the new one, never a part. On failure `*err` says why and
-/// `path` is unchanged.
-bool replace_file(const std::string& path, std::string_view contents, std::string* err);
+/// `path` is unchanged. With `durable` the text is on the disk before the
+/// rename; without, a power loss may leave the file empty (for files that
+/// are only hints).
+bool replace_file(const std::string& path, std::string_view contents, std::string* err,
+                  bool durable = true);
 
 /// Creates `path` with `contents` only if no entry of that name exists (mode
 /// 0644). The text is written aside first and linked into place, so the name

@@ -21,8 +21,12 @@ bool is_vantle(const group_member& m, const vantle_record& v) {
 
 }  // namespace
 
-std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
-                               formdecode::output& out) {
+namespace {
+
+// Enters `v`, or counts it in `refused` (or writes the refusal when there
+// is no count) when its group is full.
+std::optional<int> enter(keyword_tree& groups, const vantle_record& v, formdecode::output& out,
+                         refused_vantles* refused) {
   std::optional<int> node = group_of(groups, v, out);
   if (!node) {
     out.pg().write("Error occurs in querying vantle\n");
@@ -32,12 +36,37 @@ std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
   // A group node holds a fixed number of members; a further vantle is
   // refused rather than dropping or overwriting one already in.
   if (members.size() >= max_group_members) {
-    out.both("Error: the virtual group %s is full (%d vantles); vantle %d is not entered.\n",
-             groups.at(*node).name, static_cast<int>(max_group_members), v.ic_id);
+    if (refused) {
+      ++(*refused)[*node];
+    } else {
+      out.both("Error: the virtual group %s is full (%d vantles); vantle %d is not entered.\n",
+               groups.at(*node).name, static_cast<int>(max_group_members), v.ic_id);
+    }
     return std::nullopt;
   }
   members.push_back(group_member{v.ic_id, v.orv_id, v.copy_mark});
   return node;
+}
+
+}  // namespace
+
+std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
+                               formdecode::output& out) {
+  return enter(groups, v, out, nullptr);
+}
+
+std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
+                               formdecode::output& out, refused_vantles& refused) {
+  return enter(groups, v, out, &refused);
+}
+
+void report_refused(const keyword_tree& groups, refused_vantles& refused,
+                    formdecode::output& out) {
+  for (const auto& [node, count] : refused) {
+    out.both("Error: the virtual group %s is full (%d vantles); vantles not entered: %d.\n",
+             groups.at(node).name, static_cast<int>(max_group_members), count);
+  }
+  refused.clear();
 }
 
 void report_group(const keyword_tree& groups, int node, const engine::cell_list& active,

@@ -8,6 +8,7 @@
 // and reports its group; the delete action removes a vantle.
 #pragma once
 
+#include <map>
 #include <optional>
 
 #include "engine/records.h"
@@ -25,6 +26,19 @@ namespace site {
 /// the trace.
 std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
                                formdecode::output& out);
+
+/// Vantles that full groups refused, by group node.
+using refused_vantles = std::map<int, int>;
+
+/// As above, but a refusal is counted in `refused` instead of written, so
+/// that restoring many vantles reports each full group once.
+std::optional<int> enter_group(keyword_tree& groups, const vantle_record& v,
+                               formdecode::output& out, refused_vantles& refused);
+
+/// Writes one refusal per group counted in `refused` to the page and the
+/// trace, and forgets the counts.
+void report_refused(const keyword_tree& groups, refused_vantles& refused,
+                    formdecode::output& out);
 
 /// Writes the "VG-Save" report of the group at `node` to the page. Each
 /// member is looked up by its ic id among the cells of `active`; a member

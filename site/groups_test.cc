@@ -288,6 +288,22 @@ TEST_F(RestoreTest, RestoredVantlesJoinTheirGroupsInStoreOrder) {
             page());
 }
 
+TEST_F(RestoreTest, FullGroupRefusesRestoredVantlesWithOneLine) {
+  std::string store;
+  for (int id = 1; id <= 53; ++id) store += stored_vantle(id, "physics#!");
+  test_util::write_file(engine::store_file, store);
+  site::world& w = hooks_.set_world(example_world());
+  engine::load_all_cells(st_);
+  ASSERT_EQ(53u, st_.active.size());
+  EXPECT_EQ(50u, w.kb.groups.at(*w.kb.groups.find("physics")).members.size());
+  const std::string refused =
+      "Error: the virtual group physics is full (50 vantles); vantles not entered: 3.\n";
+  std::string calling;
+  for (int i = 0; i < 53; ++i) calling += "Calling VG updating funciton...<br>\n";
+  EXPECT_EQ(calling + refused, page()) << "one line for the group, after the load";
+  EXPECT_EQ(refused, trace());
+}
+
 TEST_F(RestoreTest, WithoutSiteDataRestoredVantlesAreSkipped) {
   EXPECT_EQ(nullptr, hooks_.site_world());
   engine::load_all_cells(st_);

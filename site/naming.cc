@@ -1,6 +1,8 @@
 #include "site/naming.h"
 
 #include <functional>
+#include <sstream>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/store_text.h"
@@ -126,9 +128,30 @@ bool look_up(name_record& rec, formdecode::page& pg) {
 }
 
 std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg) {
+  // The names are read once; each candidate is then checked as
+  // `name_exists` would check it, warning of an incomplete last record
+  // every time a candidate is looked for to the end.
+  std::unordered_set<std::string> names;
+  bool incomplete = false;
+  const bool have_db = platform::exists(name_db_file);
+  if (have_db) {
+    std::ostringstream warnings;
+    formdecode::page quiet(warnings);
+    for_each_record(quiet, [&](const name_record& rec) {
+      names.insert(rec.symbolic_name);
+      return false;
+    });
+    incomplete = !warnings.str().empty();
+  }
+  auto taken = [&](const std::string& candidate) {
+    if (candidate.empty() || !have_db) return false;
+    if (names.count(std::string(stored_form(candidate)))) return true;
+    if (incomplete) pg.write("Error: the last record is not complete!!\n<p>");
+    return false;
+  };
   std::string stem = base ? *base : std::string("IC");
   std::string candidate = base ? *base : stem + "_" + next_name_number();
-  while (name_exists(candidate, pg)) candidate = stem + "_" + next_name_number();
+  while (taken(candidate)) candidate = stem + "_" + next_name_number();
   return candidate;
 }
 

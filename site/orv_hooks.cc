@@ -62,7 +62,11 @@ void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell) {
 }
 
 void orv_hooks::enter_virtual_group(engine::ic_record&, vantle_record& v) {
-  if (world_) enter_group(world_->kb.groups, v, out_);
+  if (world_) enter_group(world_->kb.groups, v, out_, refused_);
+}
+
+void orv_hooks::cells_loaded() {
+  if (world_) report_refused(world_->kb.groups, refused_, out_);
 }
 
 world& orv_hooks::set_world(world w) {

@@ -13,6 +13,7 @@
 #include "exchange/exchange.h"
 #include "formdecode/page.h"
 #include "site/config.h"
+#include "site/groups.h"
 #include "site/vantle.h"
 #include "site/world.h"
 
@@ -31,6 +32,9 @@ class orv_hooks : public engine::app_hooks {
   std::unique_ptr<engine::app_memory> new_internal_mm(const std::string& ic_type) override;
   void save_mm(engine::store_writer& w, const engine::ic_record& cell) override;
   void load_mm(engine::store_reader& r, engine::ic_record& cell) override;
+  /// Reports the full virtual groups that refused restored vantles, once
+  /// per group.
+  void cells_loaded() override;
   engine::cell_registration register_cell(const std::string& symbolic_name,
                                           engine::ic_sys_name& sys) override;
   std::optional<std::int32_t> find_named_cell(const std::string& symbolic_name) override;
@@ -97,6 +101,7 @@ class orv_hooks : public engine::app_hooks {
   std::string site_orv_id_;
   exchange::exchange_state ex_;  // the exchange of the run: outgoing files, pick-up
   std::optional<world> world_;  // the site data of this request, once read
+  refused_vantles refused_;     // restored vantles that full groups refused
   site_config cfg_;             // thresholds and e-mail address of this site
 };
 

@@ -2,9 +2,9 @@
 #include "site/site_table.h"
 
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
+
+#include "engine/store_text.h"
 
 namespace site {
 namespace {
@@ -30,20 +30,6 @@ class tokens {
   std::string_view text_;
   size_t pos_ = 0;
 };
-
-// A decimal integer token (sign allowed) that fits an int.
-std::optional<int> number_of(std::string_view token) {
-  std::string s(token);
-  size_t digits = (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  if (digits >= s.size()) return std::nullopt;
-  for (size_t i = digits; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return std::nullopt;
-  }
-  errno = 0;
-  long long v = std::strtoll(s.c_str(), nullptr, 10);
-  if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
-  return static_cast<int>(v);
-}
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -71,7 +57,7 @@ std::optional<site_table> site_table::parse(std::string_view text, std::string* 
       if (err) *err = "the file ends before " + what;
       return false;
     }
-    std::optional<int> n = number_of(*t);
+    std::optional<int> n = engine::parse_int(*t);
     if (!n) {
       if (err) *err = what + " is not a number: " + std::string(*t);
       return false;

@@ -64,7 +64,12 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   platform::run_lock lock(lock_file);
 
   out.set_page_tails(false);  // traces show on the page as in dump_file
-  if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
+  // The trace is gathered in memory and written whole before the lock is
+  // released, on every way the run ends.
+  formdecode::trace_guard trace_written(out.tr());
+  if (!out.tr().open("dump_file", true)) {
+    out.pg().write("Can't open the trace file dump_file.<p>\n");
+  }
 
   template_hooks hooks;
   engine::engine_state st(out, engine::site_identity{}, message_types, hooks);

@@ -80,7 +80,12 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   platform::make_directory(exchange::inbox_dir);
   platform::make_directory(exchange::outbox_dir);
 
-  if (!out.tr().open("dump_file")) out.pg().write("Can't open the trace file dump_file.<p>\n");
+  // The trace is gathered in memory and written whole before the lock is
+  // released, on every way the run ends.
+  formdecode::trace_guard trace_written(out.tr());
+  if (!out.tr().open("dump_file", true)) {
+    out.pg().write("Can't open the trace file dump_file.<p>\n");
+  }
 
   site::site_config cfg = site::read_config(out);
   site::orv_hooks hooks(out, cfg.orv_id);

@@ -1,0 +1,347 @@
+// Scale of whole requests: runs the built `orv` as the web server would,
+// against generated sites of 1,000 and 10,000 vantles, and prints each
+// measure as a ratio of two medians taken side by side in one run. Every
+// round runs each case once, in the same order, so a busy moment of a
+// shared machine falls on all of them alike.
+//
+//   scale_bench [--rounds N] [--orv PATH] [--keep DIR]
+//
+// The sites are laid out in a fresh temporary directory (or DIR, kept
+// afterwards) with the sample site's files and a store written in the
+// store's own format, with naming files that agree with it.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string samples = SAMPLES_DIR;
+
+// Keywords of the sample `kb.txt` that the generated vantles describe
+// themselves with; one or two of them make a vantle's virtual group.
+const char* const keywords[] = {"mechanics", "optics",  "retrieval databases", "networks",
+                                "jazz",      "poetry",  "novels",              "football",
+                                "tennis",    "biology", "painting",            "classical music"};
+constexpr int keyword_count = sizeof keywords / sizeof keywords[0];
+
+std::string read_text(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_text(const fs::path& p, const std::string& text) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) {
+    std::fprintf(stderr, "cannot write %s\n", p.c_str());
+    std::exit(1);
+  }
+}
+
+// The store block of vantle `id` at rest (state 1), as a create leaves it.
+std::string vantle_block(int id) {
+  const std::string n = std::to_string(id);
+  std::string i_am = std::string(keywords[id % keyword_count]) + "#";
+  if (id % 3 == 0) i_am += std::string(keywords[(id / 3) % keyword_count]) + "#";
+  i_am += "!";
+  std::string b;
+  b += "id: " + n + "\nic type: VANTLE\ncurrent state: 1\ninitial state: 0\nmax. time: 100\n";
+  b += "ic symbolic name: \nic sys name -- server id: srv1\n";
+  b += "ic sys name -- orv id: north\nic sys name -- ic type: VANTLE\n";
+  b += "ic sys name -- ic id: " + n + "\nic sys name -- flag: s\n";
+  b += "input list: 0\noutput list: 0\nsame ic: 0\n";
+  // The vantle record: its id, the description, names, counters, and the
+  // collected entries (none yet).
+  b += n + "\nnorth\ns\nArchives\ndoc-" + n + "\n" + i_am + "\n!\n!\n!\nlenses#!\n";
+  b += "notes on document " + n + " of the generated site, a line of ordinary length#!\n";
+  b += "vantle " + n + "\nundefined\n0\n0\n0\ns\n3\n";
+  b += "info_link: 0\nprofile_link: 0\nfusion: 0\n";
+  return b;
+}
+
+// A site of `n` vantles in `root`/html: the sample files, the store, and
+// naming files that hold every vantle (ids 1..n).
+void lay_out_site(const fs::path& root, int n) {
+  fs::path html = root / "html";
+  fs::create_directories(html / "BACKUP");
+  fs::create_directories(html / "inbox");
+  fs::create_directories(html / "outbox");
+  for (const char* f : {"VANTLE.in", "kb.txt", "site.config"}) {
+    fs::copy_file(samples + "/" + f, html / f, fs::copy_options::overwrite_existing);
+  }
+  fs::copy_file(samples + "/north/config.txt", html / "config.txt",
+                fs::copy_options::overwrite_existing);
+  std::string store, names, vantles;
+  store.reserve(static_cast<size_t>(n) * 520);
+  for (int id = 1; id <= n; ++id) {
+    store += vantle_block(id);
+    const std::string s = std::to_string(id);
+    names += s + "\n*** (no symbolic name)\nsrv1\nnorth\nVANTLE\n" + s + "\ns\n";
+    vantles += "vantle " + s + "\ndoc-" + s + "\n";
+  }
+  write_text(html / "file.ic", store);
+  write_text(html / "name_db", names);
+  write_text(html / "vantle_db", vantles);
+  write_text(html / "ic_id_counter", std::to_string(n + 1));
+}
+
+// An incoming message file: MSG_SHOW_ALL from a vantle of "east" to the
+// vantle `id` of this site.
+std::string incoming_message(int id) {
+  return "2\n0\n1\n0\n200\n\nVANTLE\n\nsrv2\neast\nVANTLE\n7\ns\nsrv1\nnorth\nVANTLE\n" +
+         std::to_string(id) + "\ns\n0\nshow\n";
+}
+
+// Fills the inbox of `root` with `count` message files to vantles 1..
+// (wrapping around `vantles`); the names begin with the orv id.
+void fill_inbox(const fs::path& root, int count, int vantles) {
+  fs::path inbox = root / "html/inbox";
+  for (const auto& e : fs::directory_iterator(inbox)) fs::remove_all(e.path());
+  for (int i = 0; i < count; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "north1700000000%06d", i);
+    write_text(inbox / name, incoming_message(1 + i % vantles));
+  }
+}
+
+// What one run of a program cost.
+struct cost {
+  double seconds = 0;
+  long max_rss_kib = 0;
+  int status = 0;
+};
+
+// Runs `argv` in `dir` with `env`, standard input from `input` (or
+// /dev/null) and standard output to /dev/null.
+cost run(const std::vector<std::string>& argv, const fs::path& dir,
+         const std::vector<std::string>& env, const std::string& input = "/dev/null") {
+  std::vector<char*> args, vars;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& v : env) vars.push_back(const_cast<char*>(v.c_str()));
+  vars.push_back(nullptr);
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int in = ::open(input.c_str(), O_RDONLY);
+    int out = ::open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::chdir(dir.c_str()) != 0) {
+      ::_exit(126);
+    }
+    ::execve(args[0], args.data(), vars.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage ru {};
+  ::wait4(pid, &status, 0, &ru);
+  cost c;
+  c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  c.max_rss_kib = ru.ru_maxrss;
+  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return c;
+}
+
+std::vector<std::string> get_env(const std::string& query) {
+  return {"REQUEST_METHOD=GET", "QUERY_STRING=" + query, "PATH=/usr/bin:/bin"};
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The samples of every case, by name.
+struct samples_by_case {
+  std::map<std::string, std::vector<double>> seconds;
+  std::map<std::string, long> peak_kib;
+
+  void add(const std::string& name, const cost& c) {
+    if (c.status != 0) {
+      std::fprintf(stderr, "%s: exit status %d\n", name.c_str(), c.status);
+      std::exit(1);
+    }
+    seconds[name].push_back(c.seconds);
+    peak_kib[name] = std::max(peak_kib[name], c.max_rss_kib);
+  }
+  double med(const std::string& name) { return median(seconds.at(name)); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 5;
+  std::string orv = std::string(PROGRAM_DIR) + "/orv";
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--rounds" && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--orv" && i + 1 < argc) {
+      orv = argv[++i];
+    } else if (a == "--keep" && i + 1 < argc) {
+      keep = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: scale_bench [--rounds N] [--orv PATH] [--keep DIR]\n");
+      return 2;
+    }
+  }
+  fs::path root;
+  if (keep.empty()) {
+    std::string templ = (fs::temp_directory_path() / "scale_bench.XXXXXX").string();
+    if (!::mkdtemp(templ.data())) return 1;
+    root = templ;
+  } else {
+    root = keep;
+    fs::remove_all(root);
+    fs::create_directories(root);
+  }
+
+  std::printf("orv: %s\nsites in %s, %d rounds\n", orv.c_str(), root.c_str(), rounds);
+  lay_out_site(root / "v1000", 1000);
+  lay_out_site(root / "v10000", 10000);
+  lay_out_site(root / "backups0", 1000);
+  lay_out_site(root / "backups10000", 1000);
+  lay_out_site(root / "pickup1000", 1000);
+  lay_out_site(root / "pickup2000", 1000);
+  lay_out_site(root / "form", 0);
+  {
+    // 10,000 numbered backups (links of one file: only the names count).
+    fs::path b = root / "backups10000/html/BACKUP";
+    write_text(b / "file.ic.b0", read_text(root / "backups10000/html/file.ic"));
+    for (int i = 1; i < 10000; ++i) {
+      fs::create_hard_link(b / "file.ic.b0", b / ("file.ic.b" + std::to_string(i)));
+    }
+  }
+  const uintmax_t store_bytes = fs::file_size(root / "v10000/html/file.ic");
+
+  // Form bodies of 50,000 and 100,000 repeated fields.
+  auto form_body = [&](int fields) {
+    std::string body = "flag=orv&message_type=MSG_SHOW_CONFIG";
+    for (int i = 0; i < fields; ++i) body += "&ic_sym_name=ab";
+    fs::path p = root / ("form" + std::to_string(fields) + ".body");
+    write_text(p, body);
+    return std::make_pair(p.string(), body.size());
+  };
+  auto form50 = form_body(50000), form100 = form_body(100000);
+  auto post_env = [](size_t length) {
+    return std::vector<std::string>{"REQUEST_METHOD=POST",
+                                    "CONTENT_TYPE=application/x-www-form-urlencoded",
+                                    "CONTENT_LENGTH=" + std::to_string(length),
+                                    "PATH=/usr/bin:/bin"};
+  };
+
+  // One request that reaches one vantle: it is loaded with all the others,
+  // fires (MSG_SHOW_ALL shows it) and all are saved.
+  auto request = [&](int n) {
+    return get_env("message_type=MSG_SHOW_ALL&flag=old&ic_type=VANTLE&ic_id_list=" +
+                   std::to_string(n / 2));
+  };
+  const std::vector<std::string> backup_query = get_env("message_type=SYS_BACKUP&flag=orv");
+  const std::vector<std::string> pick_up_query = get_env("message_type=SYS_PICK_UP_MSG&flag=orv");
+  // The I/O floor of the request at 10,000: the store copied, the other
+  // site files read, and one process started.
+  fs::path floor_site = root / "v10000/html";
+  std::vector<std::string> others;
+  for (const char* f : {"config.txt", "site.config", "kb.txt", "VANTLE.in", "name_db",
+                        "vantle_db", "ic_id_counter"}) {
+    others.push_back((floor_site / f).string());
+  }
+  std::vector<std::string> cat = {"/bin/cat"};
+  cat.insert(cat.end(), others.begin(), others.end());
+
+  // Removes the backups a request filed, so every round meets the same
+  // site (the site with 10,000 backups keeps exactly those).
+  auto drop_new_backups = [&](const fs::path& site, int keep_count) {
+    for (const auto& e : fs::directory_iterator(site / "html/BACKUP")) {
+      std::string name = e.path().filename().string();
+      if (name.rfind("file.ic.b", 0) != 0) continue;
+      if (std::atoi(name.c_str() + 9) >= keep_count) fs::remove(e.path());
+    }
+  };
+
+  samples_by_case s;
+  std::vector<std::string> env_none = {"PATH=/usr/bin:/bin"};
+  for (int r = 0; r <= rounds; ++r) {
+    const bool warm_up = r == 0;  // fills caches; not counted
+    samples_by_case& into = s;
+    samples_by_case discard;
+    samples_by_case& sink = warm_up ? discard : into;
+
+    cost f1 = run({"/bin/cp", (floor_site / "file.ic").string(), (root / "floor.copy").string()},
+                  root, env_none);
+    cost f2 = run(cat, root, env_none);
+    cost f3 = run({"/bin/true"}, root, env_none);
+    sink.add("floor", cost{f1.seconds + f2.seconds + f3.seconds, 0, 0});
+    fs::remove(root / "floor.copy");
+
+    sink.add("request 10000", run({orv}, root / "v10000", request(10000)));
+    drop_new_backups(root / "v10000", 0);
+    sink.add("request 1000", run({orv}, root / "v1000", request(1000)));
+    drop_new_backups(root / "v1000", 0);
+
+    sink.add("save, no backups", run({orv}, root / "backups0", backup_query));
+    drop_new_backups(root / "backups0", 0);
+    sink.add("save, 10000 backups", run({orv}, root / "backups10000", backup_query));
+
+    fill_inbox(root / "pickup1000", 1000, 1000);
+    sink.add("pick-up 1000", run({orv}, root / "pickup1000", pick_up_query));
+    drop_new_backups(root / "pickup1000", 0);
+    fill_inbox(root / "pickup2000", 2000, 1000);
+    sink.add("pick-up 2000", run({orv}, root / "pickup2000", pick_up_query));
+    drop_new_backups(root / "pickup2000", 0);
+
+    sink.add("form 50000", run({orv}, root / "form", post_env(form50.second), form50.first));
+    sink.add("form 100000", run({orv}, root / "form", post_env(form100.second), form100.first));
+  }
+
+  auto ms = [&](const std::string& name) { return s.med(name) * 1e3; };
+  std::printf("\nmedians of %d interleaved rounds (ms):\n", rounds);
+  for (const auto& [name, v] : s.seconds) std::printf("  %-22s %9.1f\n", name.c_str(), ms(name));
+
+  const double mib = 1024.0 * 1024.0;
+  const double peak = static_cast<double>(s.peak_kib["request 10000"]) * 1024.0;
+  std::printf("\n%-62s %8s %8s\n", "measure", "ratio", "goal");
+  auto row = [](const char* what, double ratio, const char* goal) {
+    std::printf("%-62s %8.2f %8s\n", what, ratio, goal);
+  };
+  row("request at 10,000 vantles / I/O floor", s.med("request 10000") / s.med("floor"), "<= 3");
+  row("request at 10,000 / at 1,000 vantles", s.med("request 10000") / s.med("request 1000"),
+      "<= 10");
+  std::printf("%-62s %8.2f %8s  (%.1f MiB peak, file.ic %.2f MiB, limit %.1f MiB)\n",
+              "peak memory of the request at 10,000 / file.ic", peak / static_cast<double>(store_bytes),
+              "<= 4x+10M", peak / mib, static_cast<double>(store_bytes) / mib,
+              (4.0 * static_cast<double>(store_bytes) + 10 * mib) / mib);
+  row("save with 10,000 backups / with none (1,000 vantles)",
+      s.med("save, 10000 backups") / s.med("save, no backups"), "<= 1.2");
+  row("pick-up of 2,000 / 1,000 inbox files", s.med("pick-up 2000") / s.med("pick-up 1000"),
+      "<= 2.2");
+  row("pick-up of 1,000 inbox files / one request (1,000 vantles)",
+      s.med("pick-up 1000") / s.med("request 1000"), "<= 10");
+  row("form of 100,000 / 50,000 repeated fields", s.med("form 100000") / s.med("form 50000"),
+      "~2");
+  std::printf("%-62s %8.3f %8s\n", "form of 100,000 repeated fields (s)", s.med("form 100000"),
+              "< 0.5");
+
+  if (keep.empty()) fs::remove_all(root);
+  return 0;
+}
