@@ -243,44 +243,4 @@ TEST_F(VexilTest, ALinkedPageIsReadAndParsedOncePerRun) {
   EXPECT_EQ(0u, mem.files.count("leaf.par"));
 }
 
-// Twelve pages that each show the next twice would show 4,094 pages.
-TEST_F(VexilTest, TheInclusionsOfOneRunAreBounded) {
-  memory_files mem;
-  for (int i = 0; i < 12; ++i) {
-    std::string n = "p" + std::to_string(i);
-    mem.files[n + ".zoaml"] = "<ZOA> <ZOA_NAME> \"" + n +
-                              "\" </ZOA_NAME> <ZOA_TYPE> mixed </ZOA_TYPE> <ZOA_TEMPLATE> \"" +
-                              n + "\" </ZOA_TEMPLATE> <ZOA_LINKS> name = \"r\", type = spatial, "
-                              "obj = \"p" + std::to_string(i + 1) + "\" </ZOA_LINKS> </ZOA>";
-    mem.files[n + ".tpl"] = i == 11 ? "x" : "<ZOA_REL>\"r\"</ZOA_REL><ZOA_REL>\"r\"</ZOA_REL>";
-  }
-  pages::vexil_run run{pg_, mem, {}, 0, {}, {}};
-  pages::show_page(run, "p0");
-  std::string out = take();
-
-  const std::string bound =
-      "<p>The page p11.zoaml is left out: a page shows at most 1000 other pages.<p>\n";
-  size_t at = out.find(bound);
-  ASSERT_NE(std::string::npos, at) << out.substr(0, 300);
-  EXPECT_EQ(std::string::npos, out.find("<p>", at + bound.size()));  // written once
-  EXPECT_EQ(1000, run.inclusions - 1);
-  // The pages shown before the bound are whole: p11 shows "x", and the
-  // first 1000 pages in showing order hold 498 of them.
-  size_t leaves = 0;
-  for (size_t i = 0; (i = out.find('x', i)) != std::string::npos; ++i) ++leaves;
-  EXPECT_EQ(498u, leaves);
-}
-
-// A page that shows itself is still cut where it comes round again.
-TEST_F(VexilTest, SelfInclusionIsShownOnce) {
-  memory_files mem;
-  mem.files["me.zoaml"] =
-      "<ZOA> <ZOA_NAME> \"me\" </ZOA_NAME> <ZOA_TYPE> mixed </ZOA_TYPE> <ZOA_TEMPLATE> \"me\" "
-      "</ZOA_TEMPLATE> <ZOA_LINKS> name = \"r\", type = spatial, obj = \"me\" </ZOA_LINKS> </ZOA>";
-  mem.files["me.tpl"] = "a<ZOA_REL>\"r\"</ZOA_REL>b";
-  pages::vexil_run run{pg_, mem, {}, 0, {}, {}};
-  pages::show_page(run, "me");
-  EXPECT_EQ("a<p>The page me.zoaml includes itself; it is shown only once.<p>\nb\n", take());
-}
-
 }  // namespace
