@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 
 #include "formdecode/field_store.h"
 #include "pages/zoa_lang.h"
@@ -159,26 +160,48 @@ double numeric_value(std::string_view line) {
   return std::strtod(std::string(line.substr(start, i - start)).c_str(), nullptr);
 }
 
+std::string drop_carriage_returns(std::string_view data) {
+  std::string text;
+  text.reserve(data.size());
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') continue;
+    text += data[i];
+  }
+  return text;
+}
+
 std::optional<std::string> read_page_file(const std::string& path) {
   std::optional<std::string> data = platform::read_file(path);
   if (!data) return data;
-  std::string text;
-  text.reserve(data->size());
-  for (size_t i = 0; i < data->size(); ++i) {
-    if ((*data)[i] == '\r' && i + 1 < data->size() && (*data)[i + 1] == '\n') continue;
-    text += (*data)[i];
-  }
-  return text;
+  return drop_carriage_returns(*data);
+}
+
+std::optional<std::string> directory_files::read(const std::string& path) {
+  return read_page_file(path);
+}
+
+bool directory_files::remove(const std::string& path) { return platform::remove_file(path); }
+
+const std::optional<std::string>& page_text(vexil_run& run, const std::string& path) {
+  auto it = run.texts.find(path);
+  if (it == run.texts.end()) it = run.texts.emplace(path, run.files.read(path)).first;
+  return it->second;
+}
+
+void remove_page_file(vexil_run& run, const std::string& path) {
+  run.files.remove(path);
+  run.texts.erase(path);
+  run.parsed.erase(path);
 }
 
 void write_image(formdecode::page& pg, const std::string& file) {
   pg.print("<center><img src=\"%s\" align=center></center>\n", image_url(file));
 }
 
-void copy_text_file(formdecode::page& pg, const std::string& path) {
-  std::optional<std::string> text = read_page_file(path);
-  if (!text) missing_file(pg, path);
-  pg.write(*text);
+void copy_text_file(vexil_run& run, const std::string& path) {
+  const std::optional<std::string>& text = page_text(run, path);
+  if (!text) missing_file(run.pg, path);
+  run.pg.write(*text);
 }
 
 void not_implemented(formdecode::page& pg, std::string_view what) {
@@ -252,14 +275,15 @@ void write_ic_form(formdecode::page& pg, const ic_form& form, const std::string&
 void run_template(vexil_run& run, zoa_page page) {
   formdecode::page& pg = run.pg;
   std::string template_name = with_extension(page.template_file.value_or(""), ".tpl");
-  std::optional<std::string> text = read_page_file(template_name);
+  // A copy: pages shown from this template may remove files of the run.
+  std::optional<std::string> text = page_text(run, template_name);
   if (!text) missing_file(pg, template_name);
 
   std::optional<std::string> par_name;
   std::optional<parameter_file> params;
   if (page.template_input) {
     par_name = with_extension(*page.template_input, ".par");
-    if (std::optional<std::string> par = read_page_file(*par_name)) params.emplace(*par);
+    if (const std::optional<std::string>& par = page_text(run, *par_name)) params.emplace(*par);
   }
   std::optional<ic_form> form = page.form;
 
@@ -359,7 +383,7 @@ void run_template(vexil_run& run, zoa_page page) {
     pg.write("</HTML>\n");
   }
   // The stored values serve one showing of the page.
-  if (params) platform::remove_file(*par_name);
+  if (params) remove_page_file(run, *par_name);
 }
 
 void show_page(vexil_run& run, const std::string& name) {
@@ -369,15 +393,35 @@ void show_page(vexil_run& run, const std::string& name) {
     pg.print("<p>The page %s includes itself; it is shown only once.<p>\n", file);
     return;
   }
-  std::optional<std::string> text = read_page_file(file);
-  if (!text) missing_file(pg, file);
-  showing_guard guard(run.showing, file);
-
-  zoa_page page;
-  {
-    zoa_scanner sc(*text);
-    parse_page(sc, page, pg);  // after an error, what was stored is used
+  if (!run.showing.empty()) {
+    if (run.inclusions == max_inclusions) {
+      pg.print("<p>The page %s is left out: a page shows at most %d other pages.<p>\n", file,
+               max_inclusions);
+    }
+    if (run.inclusions >= max_inclusions) {
+      run.inclusions = max_inclusions + 1;  // the line above is written once
+      return;
+    }
+    ++run.inclusions;
   }
+  auto known = run.parsed.find(file);
+  if (known == run.parsed.end()) {
+    const std::optional<std::string>& text = page_text(run, file);
+    if (!text) missing_file(pg, file);
+    std::ostringstream messages;
+    formdecode::page message_pg(messages);
+    parsed_page parsed;
+    {
+      zoa_scanner sc(*text);
+      parse_page(sc, parsed.page, message_pg);  // after an error, what was stored is used
+    }
+    parsed.messages = messages.str();
+    known = run.parsed.emplace(file, std::move(parsed)).first;
+  }
+  // A copy: pages shown from this one may remove files of the run.
+  zoa_page page = known->second.page;
+  pg.write(known->second.messages);
+  showing_guard guard(run.showing, file);
 
   if (!page.name) {
     pg.write("You should define ZOA name.\n");
@@ -389,7 +433,7 @@ void show_page(vexil_run& run, const std::string& name) {
         write_image(pg, *page.template_file);
         break;
       case media_text:
-        copy_text_file(pg, *page.template_file);
+        copy_text_file(run, *page.template_file);
         break;
       case media_mixed:
         run_template(run, page);
@@ -418,7 +462,8 @@ void run(const formdecode::request& rq, formdecode::page& pg) {
   // Requests read page files of the page directory only.
   if (leaves_page_dir(*name)) missing_file(pg, with_extension(*name, ".zoaml"));
 
-  vexil_run r{pg, {}};
+  directory_files files;
+  vexil_run r{pg, files, {}, 0, {}, {}};
   show_page(r, *name);
 }
 

@@ -2,6 +2,7 @@
 // index-cell form, written to a string.
 #include "pages/vexil.h"
 
+#include <map>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -192,6 +193,54 @@ TEST_F(VexilTest, FormWithoutUsableCgiEndsTheRun) {
     }
     EXPECT_EQ("\n\nYou should define the cgi for this ZOA.\n", take());
   }
+}
+
+// Page files in memory that count how often each is read.
+class memory_files : public pages::page_files {
+ public:
+  std::optional<std::string> read(const std::string& path) override {
+    ++reads[path];
+    auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
+  bool remove(const std::string& path) override { return files.erase(path) == 1; }
+
+  std::map<std::string, std::string> files;  // path, text
+  std::map<std::string, int> reads;          // path, times read
+};
+
+// A mixed page "leaf" with a parse error and stored values, and a page
+// "many" whose template shows it 500 times.
+TEST_F(VexilTest, ALinkedPageIsReadAndParsedOncePerRun) {
+  memory_files mem;
+  mem.files["leaf.zoaml"] =
+      "<ZOA> <ZOA_NAME> \"leaf\" </ZOA_NAME> <ZOA_TYPE> mixed </ZOA_TYPE>\n"
+      "<ZOA_TEMPLATE> \"leaf\" </ZOA_TEMPLATE> <ZOA_TEMPLATE_INPUT> \"leaf\" "
+      "</ZOA_TEMPLATE_INPUT> </ZOA> </ZOA>";
+  mem.files["leaf.tpl"] = "[<ZOA_INPBOX_PAR>]";
+  mem.files["leaf.par"] = "42\n";
+  std::string many_tpl;
+  for (int i = 0; i < 500; ++i) many_tpl += "<ZOA_REL>\"r\"</ZOA_REL>";
+  mem.files["many.tpl"] = many_tpl;
+  mem.files["many.zoaml"] =
+      "<ZOA> <ZOA_NAME> \"many\" </ZOA_NAME> <ZOA_TYPE> mixed </ZOA_TYPE>\n"
+      "<ZOA_TEMPLATE> \"many\" </ZOA_TEMPLATE>\n"
+      "<ZOA_LINKS> name = \"r\", type = spatial, obj = \"leaf\" </ZOA_LINKS> </ZOA>";
+
+  pages::vexil_run run{pg_, mem, {}, 0, {}, {}};
+  pages::show_page(run, "many");
+
+  // Each showing writes the parse error; the stored values serve the first.
+  const std::string error = "Syntax Error -- Line:1, Column:104 -- syntax error\n";
+  std::string want = error + "[42]\n";
+  for (int i = 1; i < 500; ++i) want += error + "[]\n";
+  want += "\n";
+  EXPECT_EQ(want, take());
+  EXPECT_EQ(1, mem.reads["leaf.zoaml"]);
+  EXPECT_EQ(1, mem.reads["leaf.tpl"]);
+  EXPECT_EQ(2, mem.reads["leaf.par"]);  // read, removed, found missing once
+  EXPECT_EQ(0u, mem.files.count("leaf.par"));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #                           curl and openssl (the exchange and access tests)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
+#   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
+#                           libFuzzer runtimes, and the symbolizer
 #   scripts/deps.sh browser the demo packages, Chromium and a font for the
 #                           browser tests, and Node.js with npm when no
 #                           `node` is installed
@@ -19,12 +21,13 @@ case "${1:-build}" in
   build) ;;
   test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;
   demo) want+=(lighttpd openssl) ;;
+  fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)
     want+=(lighttpd chromium fonts-dejavu-core)
     # A node installed some other way (with its own npm) is used as it is.
     command -v node >/dev/null 2>&1 || want+=(nodejs npm)
     ;;
-  *) echo "usage: $0 build|test|demo|browser" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test|demo|fuzz|browser" >&2; exit 2 ;;
 esac
 
 missing=()

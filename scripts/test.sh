@@ -3,7 +3,8 @@
 #   scripts/test.sh              the suite in build/
 #   scripts/test.sh --sanitize   the suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-sanitize/
-# The plain run then runs the browser tests (scripts/browser_test.sh): the
+# The plain run then runs the fuzz targets for a bounded time
+# (scripts/fuzz.sh) and the browser tests (scripts/browser_test.sh): the
 # demo sites behind lighttpd, driven in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,5 +28,7 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERROR
 cmake --build "$build_dir" -j "$jobs"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" --timeout 300
 if [ "$browser" = yes ]; then
+  # Every fuzz target for a bounded time (FUZZ_SECONDS each, 20 by default).
+  bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
   bash scripts/browser_test.sh "$build_dir"
 fi

@@ -110,7 +110,11 @@ site_config read_config(formdecode::output& out) {
     out.pg().print("Can't open the configuration file: %s.<p> to read", config_file);
     throw run_exit{0};
   }
-  std::vector<std::string> lines = split_lines(*text);
+  return parse_config(*text, out);
+}
+
+site_config parse_config(const std::string& text, formdecode::output& out) {
+  std::vector<std::string> lines = split_lines(text);
   lines.resize(std::max<size_t>(lines.size(), 6));
 
   site_config cfg;

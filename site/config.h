@@ -28,6 +28,10 @@ struct site_config {
 /// with a message (`run_exit{0}`); nothing is written then.
 site_config read_config(formdecode::output& out);
 
+/// Reads the settings from the text of a `config.txt`; lines that do not
+/// carry their labels end the run as for `read_config`.
+site_config parse_config(const std::string& text, formdecode::output& out);
+
 /// Rewrites `config.txt` from `cfg`; a failure ends the run (`run_exit{0}`).
 void write_config(const site_config& cfg, formdecode::output& out);
 

@@ -285,6 +285,25 @@ TEST_F(VexilCli, PageThatIncludesItselfIsShownOnce) {
   EXPECT_EQ(header + img + img + "\n", page("zoa_name=c"));
 }
 
+// Twelve pages that each show the next twice would make 4,094 showings;
+// a run shows at most 1000 linked pages and says so once.
+TEST_F(VexilCli, ThePagesShownByOneRunAreBounded) {
+  for (int i = 0; i < 12; ++i) {
+    std::string n = "p" + std::to_string(i);
+    file(n + ".zoaml", mixed_page(n, n, "<ZOA_LINKS> name = \"r\", type = spatial, obj = \"p" +
+                                            std::to_string(i + 1) + "\" </ZOA_LINKS>\n"));
+    file(n + ".tpl", i == 11 ? "x" : "(<ZOA_REL>\"r\" \"r\"</ZOA_REL>)");
+  }
+  std::string out = page("zoa_name=p0");
+  const std::string bound =
+      "<p>The page p11.zoaml is left out: a page shows at most 1000 other pages.<p>\n";
+  size_t at = out.find(bound);
+  ASSERT_NE(std::string::npos, at) << out.size() << " bytes without the bound";
+  EXPECT_EQ(std::string::npos, out.find("<p>", at + bound.size())) << "written once";
+  EXPECT_LT(out.size(), 20000u);
+  EXPECT_EQ('\n', out.back()) << "the outer templates are written to their end";
+}
+
 TEST_F(VexilCli, NestedPageLeavesTheOuterScanAlone) {
   // The inner description ends inside an open string: a syntax error, but
   // its name, type and template were stored. The inner template starts in
