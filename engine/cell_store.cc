@@ -378,6 +378,10 @@ std::string next_backup_name(const std::string& store_name) {
          std::to_string(lowest_free_number(store_name).lowest);
 }
 
+bool backups_unchanged(const std::string& store_name) {
+  return hinted_number(store_name).has_value();
+}
+
 bool file_backup_copy(const std::string& store_name, std::string_view contents) {
   // A hint is recorded only while the backups are numbered without a gap
   // from 0, so the number after the one taken is the next free one.

@@ -58,4 +58,9 @@ std::string next_backup_name(const std::string& store_name);
 /// name. False when no copy could be made.
 bool file_backup_copy(const std::string& store_name, std::string_view contents);
 
+/// True when nothing was added to or removed from `BACKUP` since the latest
+/// backup of `store_name` was filed (its hint still holds): then `BACKUP`
+/// holds no file of a killed write either, and need not be listed.
+bool backups_unchanged(const std::string& store_name);
+
 }  // namespace engine

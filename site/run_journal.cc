@@ -54,9 +54,13 @@ void write_journal(const std::string& text) {
 }  // namespace
 
 void run_journal::recover(formdecode::output& out) {
+  // `BACKUP` may hold thousands of copies: it is listed only when it
+  // changed since the latest save filed its copy.
   int parts = platform::remove_leftover_parts(".") +
-              platform::remove_leftover_parts(engine::backup_dir) +
               platform::remove_leftover_parts(exchange::staging_dir);
+  if (!engine::backups_unchanged(engine::store_file)) {
+    parts += platform::remove_leftover_parts(engine::backup_dir);
+  }
   if (parts > 0) out.tr().print("Removed %d temporary files of killed runs.\n", parts);
 
   std::optional<std::string> text = platform::read_file(journal_file);
