@@ -387,23 +387,11 @@ bool truncate_file(const std::string& path, std::int64_t size) {
   return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
 }
 
-std::optional<std::int64_t> file_size(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<std::int64_t>(st.st_size);
-}
-
 std::optional<std::string> file_identity(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
          std::to_string(static_cast<unsigned long long>(st.st_ino));
-}
-
-std::optional<std::int64_t> modification_time(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 bool move_file_exclusive(const std::string& from, const std::string& to) {

@@ -145,17 +145,10 @@ int remove_leftover_parts(const std::string& dir);
 /// Cuts the file `path` back to `size` bytes; false when that fails.
 bool truncate_file(const std::string& path, std::int64_t size);
 
-/// The size of the file `path`, or nothing when there is none.
-std::optional<std::int64_t> file_size(const std::string& path);
-
 /// A number that tells the file now named `path` from every other file of
 /// its file system (device and inode), or nothing when there is none.
 /// Replacing `path` by renaming gives it another identity.
 std::optional<std::string> file_identity(const std::string& path);
-
-/// The modification time of `path` in nanoseconds since 1970, or nothing
-/// when there is no such file.
-std::optional<std::int64_t> modification_time(const std::string& path);
 
 /// Moves the file `from` to `to` when `to` does not exist yet; false
 /// otherwise (then `from` stays where it is).

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/cell_store.h"
@@ -27,6 +28,13 @@ std::string size_text(const std::optional<std::int64_t>& size) {
 
 // Cuts a naming file back to its size before the run (removes it when it
 // did not exist).
+// The size of `file`, or nothing when there is none.
+std::optional<std::int64_t> size_of(const char* file) {
+  std::optional<platform::file_info> info = platform::stat_file(file);
+  if (!info) return std::nullopt;
+  return info->size;
+}
+
 void cut_back(const char* file, std::string_view size) {
   if (size == "-") {
     platform::remove_file(file);
@@ -35,8 +43,8 @@ void cut_back(const char* file, std::string_view size) {
   std::string digits(size);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return;
   long long n = std::strtoll(digits.c_str(), nullptr, 10);
-  std::optional<std::int64_t> now = platform::file_size(file);
-  if (now && *now > n) platform::truncate_file(file, n);
+  std::optional<platform::file_info> now = platform::stat_file(file);
+  if (now && now->size > n) platform::truncate_file(file, n);
 }
 
 // The journal text without the commit lines.
@@ -92,9 +100,11 @@ void run_journal::recover(formdecode::output& out) {
   bool saved = false;
   if (store_before) {
     std::optional<std::string> now = platform::file_identity(engine::store_file);
-    std::optional<std::int64_t> written = platform::modification_time(engine::store_file);
-    std::optional<std::int64_t> noted = platform::modification_time(journal_file);
-    saved = now && *now != *store_before && written && noted && *written >= *noted;
+    std::optional<platform::file_info> written = platform::stat_file(engine::store_file);
+    std::optional<platform::file_info> noted = platform::stat_file(journal_file);
+    saved = now && *now != *store_before && written && noted &&
+            std::pair(written->mtime_sec, written->mtime_nsec) >=
+                std::pair(noted->mtime_sec, noted->mtime_nsec);
   }
   if (saved) {
     exchange::publish_staged();
@@ -113,8 +123,8 @@ void run_journal::recover(formdecode::output& out) {
 void run_journal::before_naming_change() {
   if (noted_) return;
   noted_ = true;
-  name_db_size_ = platform::file_size(name_db_file);
-  vantle_db_size_ = platform::file_size(vantle_db_file);
+  name_db_size_ = size_of(name_db_file);
+  vantle_db_size_ = size_of(vantle_db_file);
   write_journal(sizes_text(noted_, name_db_size_, vantle_db_size_));
 }
 
