@@ -44,11 +44,12 @@ std::int32_t number_after(store_reader& r, std::string_view label) {
   return *n;
 }
 
-// The first word of `s` (empty when there is none).
+// The first word of `s` (empty when there is none). A carriage return
+// ends a word too: it is part of a line end, which a save would drop.
 std::string first_word(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
+  size_t b = s.find_first_not_of(" \t\r");
   if (b == std::string_view::npos) return {};
-  size_t e = s.find_first_of(" \t", b);
+  size_t e = s.find_first_of(" \t\r", b);
   return std::string(s.substr(b, e == std::string_view::npos ? e : e - b));
 }
 
@@ -176,7 +177,7 @@ ic_record read_cell(engine_state& st, store_reader& r) {
     cell.sys_name.ic_type = first_word(r.labelled(sys_type_label));
     cell.sys_name.ic_id = number_after(r, sys_id_label);
     std::string_view flag = r.labelled(sys_flag_label);
-    cell.sys_name.flag = flag.empty() ? '\0' : flag[0];
+    cell.sys_name.flag = flag.empty() || flag[0] == '\r' ? '\0' : flag[0];
   }
   cell.birth_time = st.clock;
 

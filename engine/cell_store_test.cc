@@ -390,4 +390,20 @@ TEST(StoreTextTest, Encoding) {
   EXPECT_EQ("50%zz", engine::decode_text("%%50%zz")) << "stray percent signs stay";
 }
 
+TEST(StoreTextTest, ALineEndIsNeverAMark) {
+  // A mark line "\r\r\n" once read as a carriage return, which the next
+  // save wrote as a line end and the load after it read as no mark.
+  engine::store_reader r("\r\r\ns\r\n\n");
+  EXPECT_EQ('\0', r.character("a mark"));
+  EXPECT_EQ('s', r.character("a mark"));
+  EXPECT_EQ('\0', r.character("a mark"));
+  for (char c : {'\r', '\n', '\0', 's'}) {
+    engine::store_writer w;
+    w.character(c);
+    engine::store_reader back(w.str());
+    EXPECT_EQ(c == 's' ? 's' : '\0', back.character("a mark")) << int{c};
+    EXPECT_TRUE(back.at_end()) << "one line for one mark";
+  }
+}
+
 }  // namespace

@@ -161,7 +161,9 @@ void store_writer::optional_text(const std::optional<std::string>& t) {
   }
 }
 
-void store_writer::character(char c) { line(c == '\0' ? std::string() : std::string(1, c)); }
+void store_writer::character(char c) {
+  line(c == '\0' || c == '\r' || c == '\n' ? std::string() : std::string(1, c));
+}
 
 void store_writer::fuzzy(float f) {
   char buf[64];
@@ -242,7 +244,9 @@ std::optional<std::string> store_reader::optional_text(std::string_view what, bo
 
 char store_reader::character(std::string_view what) {
   std::string_view l = line(what);
-  return l.empty() ? '\0' : l[0];
+  // A carriage return belongs to a line end and is never a mark: a line
+  // that begins with one reads as no mark, as the writer stores it.
+  return l.empty() || l[0] == '\r' ? '\0' : l[0];
 }
 
 float store_reader::fuzzy(std::string_view what) {

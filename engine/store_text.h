@@ -64,7 +64,8 @@ class store_writer {
   void text(std::string_view t);
   /// A text, or "NULL" when absent (the text "NULL" reads back absent).
   void optional_text(const std::optional<std::string>& t);
-  /// One character; a NUL character is written as an empty line.
+  /// One character; NUL, and a line break that one line cannot carry, are
+  /// written as an empty line (no mark).
   void character(char c);
   /// A float with six decimals.
   void fuzzy(float f);
@@ -100,7 +101,8 @@ class store_reader {
   /// A text line, without its trailing spaces when `trim` is set (decoded
   /// when encoded); "NULL" stands for an absent text.
   std::optional<std::string> optional_text(std::string_view what, bool trim = true);
-  /// The first character of a line; an empty line gives NUL.
+  /// The first character of a line; an empty line, or one that begins with
+  /// a carriage return, gives NUL.
   char character(std::string_view what);
   /// A line holding a decimal fraction.
   float fuzzy(std::string_view what);

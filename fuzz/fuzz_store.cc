@@ -2,7 +2,9 @@
 // vantle block of each cell) and the template manager's counter layout.
 // What reads is written again, and that text must read back: a saved store
 // that no later run could load would lose the site.
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "engine/cell_store.h"
 #include "engine/fg_reader.h"
@@ -20,6 +22,25 @@ std::string store_text(engine::engine_state& st, const engine::cell_list& cells)
   }
   for (const engine::ic_record& cell : cells) engine::write_cell(st, w, cell);
   return w.str();
+}
+
+// Names the first line where a store saved twice more differs from the
+// first save, so that a failing input tells what did not survive.
+void report_difference(std::string_view saved, std::string_view again) {
+  size_t a = 0;
+  size_t b = 0;
+  for (int line = 1;; ++line) {
+    std::optional<std::string_view> x = engine::next_line(saved, &a);
+    std::optional<std::string_view> y = engine::next_line(again, &b);
+    if (!x && !y) break;
+    if (x != y) {
+      std::fprintf(stderr, "the saved store reads back changed at line %d:\n  [%.*s]\n  [%.*s]\n",
+                   line, x ? static_cast<int>(x->size()) : 0, x ? x->data() : "",
+                   y ? static_cast<int>(y->size()) : 0, y ? y->data() : "");
+      return;
+    }
+  }
+  std::fprintf(stderr, "the saved store reads back with other line ends\n");
 }
 
 void read_and_write(engine::engine_state& st, std::string_view text) {
@@ -43,7 +64,11 @@ void read_and_write(engine::engine_state& st, std::string_view text) {
   // reverses the order of the cells and of their lists, so two more load
   // and save cycles give the saved text back.
   std::string second = store_text(st, engine::parse_store(st, saved));
-  if (store_text(st, engine::parse_store(st, second)) != saved) std::abort();
+  std::string third = store_text(st, engine::parse_store(st, second));
+  if (third != saved) {
+    report_difference(saved, third);
+    std::abort();
+  }
 }
 
 }  // namespace
