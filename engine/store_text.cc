@@ -22,8 +22,12 @@ int hex_value(char c) {
 }  // namespace
 
 bool needs_encoding(std::string_view text) {
-  return text.find_first_of("\n\r") != std::string_view::npos ||
-         text.substr(0, encoded_marker.size()) == encoded_marker;
+  if (text.substr(0, encoded_marker.size()) == encoded_marker) return true;
+  // Every stored text passes here on each save: one plain pass.
+  for (char c : text) {
+    if (c == '\n' || c == '\r') return true;
+  }
+  return false;
 }
 
 std::string force_encode_text(std::string_view text) {

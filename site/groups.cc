@@ -8,10 +8,14 @@ namespace {
 
 // The group of a vantle's `i_am` list; "Error: key word %s not found\n"
 // for a word that is not in the tree.
-std::optional<int> group_of(const keyword_tree& groups, const vantle_record& v,
+std::optional<int> group_of(keyword_tree& groups, const vantle_record& v,
                             formdecode::output& out) {
+  if (std::optional<int> known = groups.known_group(v.i_am)) return known;
+  // Only a list that has a group is remembered: one that has none says
+  // why on the page each time.
   std::optional<group_ref> g = group_of_list(groups, split_words(v.i_am), out);
   if (!g) return std::nullopt;
+  groups.remember_group(v.i_am, g->node);
   return g->node;
 }
 

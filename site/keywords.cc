@@ -6,15 +6,10 @@
 namespace site {
 namespace {
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+std::string lower_case(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
 }
 
 // True for the characters that a blank rule folds into one blank.
@@ -99,21 +94,30 @@ std::optional<keyword_tree> keyword_tree::parse(std::string_view text, blank_rul
     }
     prev = index;
   }
+  t.index_names();
   return t;
 }
 
-std::optional<int> keyword_tree::find(std::string_view word) const {
-  // Depth-first, parents before children, siblings in order.
+void keyword_tree::index_names() {
+  // Depth-first, parents before children, siblings in order; the first
+  // node of a name keeps it.
+  by_name_.clear();
   std::vector<int> stack;
   if (at(root).first_child >= 0) stack.push_back(at(root).first_child);
   while (!stack.empty()) {
     int i = stack.back();
     stack.pop_back();
-    if (equal_ignoring_case(at(i).name, word)) return i;
+    by_name_.emplace(lower_case(at(i).name), i);
     if (at(i).next_sibling >= 0) stack.push_back(at(i).next_sibling);
     if (at(i).first_child >= 0) stack.push_back(at(i).first_child);
   }
-  return std::nullopt;
+}
+
+std::optional<int> keyword_tree::find(std::string_view word) const {
+  if (word.size() > max_keyword_length) return std::nullopt;
+  auto i = by_name_.find(lower_case(word));
+  if (i == by_name_.end()) return std::nullopt;
+  return i->second;
 }
 
 int keyword_tree::common_ancestor(int a, int b) const {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -79,9 +80,24 @@ class keyword_tree {
   /// The nearest common ancestor of two nodes.
   int common_ancestor(int a, int b) const;
 
+  /// The group found before for the keyword list `list`, if any: a load
+  /// enters thousands of vantles, most of them with the same few lists.
+  std::optional<int> known_group(const std::string& list) const {
+    auto i = groups_of_lists_.find(list);
+    if (i == groups_of_lists_.end()) return std::nullopt;
+    return i->second;
+  }
+  void remember_group(const std::string& list, int group) { groups_of_lists_[list] = group; }
+
  private:
   keyword_tree() = default;
+  // Indexes every name, lower-cased, by its first node in depth-first
+  // order, the node `find` gives.
+  void index_names();
+
   std::vector<node> nodes_;  // the root first, then every keyword
+  std::unordered_map<std::string, int> by_name_;
+  std::unordered_map<std::string, int> groups_of_lists_;
 };
 
 /// The words of a keyword list: scanning stops at the first "!" or at the

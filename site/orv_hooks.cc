@@ -54,10 +54,13 @@ void orv_hooks::save_mm(engine::store_writer& w, const engine::ic_record& cell) 
 void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell) {
   vantle_record* v = vantle_of(cell);
   if (!v) return;
-  load_vantle(r, *v, [&] {
-    if (v->i_am == empty_list) return;
+  // Two captures keep the callback in std::function's own storage, with
+  // no allocation for each vantle of a load.
+  load_vantle(r, *v, [this, &cell] {
+    vantle_record& loaded = *vantle_of(cell);
+    if (loaded.i_am == empty_list) return;
     out_.pg().write("Calling VG updating funciton...<br>\n");
-    enter_virtual_group(cell, *v);
+    enter_virtual_group(cell, loaded);
   });
 }
 
