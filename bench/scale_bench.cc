@@ -20,12 +20,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "site/keywords.h"
 
 namespace {
 
@@ -101,6 +106,9 @@ void lay_out_site(const fs::path& root, int n) {
   write_text(html / "name_db", names);
   write_text(html / "vantle_db", vantles);
   write_text(html / "ic_id_counter", std::to_string(n + 1));
+  // Pick-up first runs the fetch script; here the files are in place.
+  write_text(html / "orv_ftp_get.cmd", "#!/bin/sh\nexit 0\n");
+  fs::permissions(html / "orv_ftp_get.cmd", fs::perms::owner_all, fs::perm_options::add);
 }
 
 // An incoming message file: MSG_SHOW_ALL from a vantle of "east" to the
@@ -120,6 +128,55 @@ void fill_inbox(const fs::path& root, int count, int vantles) {
     std::snprintf(name, sizeof name, "north1700000000%06d", i);
     write_text(inbox / name, incoming_message(1 + i % vantles));
   }
+}
+
+// Pages for vexil in `root`/html/zoaml: "same" shows one linked page 500
+// times, "spread" shows 500 linked pages once each. Each linked page is a
+// form with a template of ordinary size.
+void lay_out_pages(const fs::path& root, int links) {
+  fs::path dir = root / "html/zoaml";
+  fs::create_directories(dir);
+  auto leaf = [&](const std::string& name) {
+    write_text(dir / (name + ".zoaml"),
+               "<ZOA>\n  <ZOA_NAME> \"" + name + "\" </ZOA_NAME>\n  <ZOA_TYPE> mixed </ZOA_TYPE>\n"
+               "  <ZOA_TEMPLATE> \"" + name + ".tpl\" </ZOA_TEMPLATE>\n  <ZOA_IC>\n"
+               "    flag = ? \"old or new:\"\n    ic_type = \"VANTLE\"\n"
+               "    ic_id_list = ? \"Cell id:\"\n    message_type = \"MSG_SHOW_ALL\"\n"
+               "    cgi = \"orv.cgi\"\n  </ZOA_IC>\n</ZOA>\n");
+    write_text(dir / (name + ".tpl"),
+               "<H2>Page " + name + "</H2>\n<P>A paragraph of ordinary text.</P>\n"
+               "<ZOA_IC_INPUT>\n");
+  };
+  std::string same_links, same_tpl, spread_links, spread_tpl;
+  leaf("leaf");
+  same_links = "<ZOA_LINKS> name = \"r\", type = spatial, obj = \"leaf\" </ZOA_LINKS>\n";
+  for (int i = 0; i < links; ++i) {
+    const std::string n = std::to_string(i);
+    leaf("leaf" + n);
+    same_tpl += "<ZOA_REL>\"r\"</ZOA_REL>\n";
+    spread_links +=
+        "<ZOA_LINKS> name = \"r" + n + "\", type = spatial, obj = \"leaf" + n + "\" </ZOA_LINKS>\n";
+    spread_tpl += "<ZOA_REL>\"r" + n + "\"</ZOA_REL>\n";
+  }
+  for (const auto& [name, links_text, tpl] :
+       {std::tuple{"same", same_links, same_tpl}, std::tuple{"spread", spread_links, spread_tpl}}) {
+    write_text(dir / (std::string(name) + ".zoaml"),
+               std::string("<ZOA>\n  <ZOA_NAME> \"") + name +
+                   "\" </ZOA_NAME>\n  <ZOA_TYPE> mixed </ZOA_TYPE>\n  <ZOA_TEMPLATE> \"" + name +
+                   ".tpl\" </ZOA_TEMPLATE>\n" + links_text + "</ZOA>\n");
+    write_text(dir / (std::string(name) + ".tpl"), tpl);
+  }
+}
+
+// A keyword list of `n` words ("a#b#...#!") from one half of the keywords
+// above (`half` 0 or 1), so that lists of different halves never hold the
+// same word and matching must compare them all.
+std::string keyword_list(int n, int half) {
+  std::string list;
+  for (int i = 0; i < n; ++i) {
+    list += std::string(keywords[i % (keyword_count / 2) + half * (keyword_count / 2)]) + "#";
+  }
+  return list + "!";
 }
 
 // What one run of a program cost.
@@ -196,6 +253,7 @@ struct samples_by_case {
 int main(int argc, char** argv) {
   int rounds = 5;
   std::string orv = std::string(PROGRAM_DIR) + "/orv";
+  const std::string vexil = std::string(PROGRAM_DIR) + "/vexil";
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -229,6 +287,7 @@ int main(int argc, char** argv) {
   lay_out_site(root / "pickup1000", 1000);
   lay_out_site(root / "pickup2000", 1000);
   lay_out_site(root / "form", 0);
+  lay_out_pages(root / "pages", 500);
   {
     // 10,000 numbered backups (links of one file: only the names count).
     fs::path b = root / "backups10000/html/BACKUP";
@@ -284,6 +343,14 @@ int main(int argc, char** argv) {
     }
   };
 
+  std::string kb_error;
+  std::optional<site::knowledge_base> kb =
+      site::parse_knowledge_base(read_text(samples + "/kb.txt"), &kb_error);
+  if (!kb) {
+    std::fprintf(stderr, "the sample kb.txt: %s\n", kb_error.c_str());
+    return 1;
+  }
+
   samples_by_case s;
   std::vector<std::string> env_none = {"PATH=/usr/bin:/bin"};
   for (int r = 0; r <= rounds; ++r) {
@@ -298,6 +365,7 @@ int main(int argc, char** argv) {
     cost f3 = run({"/bin/true"}, root, env_none);
     sink.add("floor", cost{f1.seconds + f2.seconds + f3.seconds,
                            f1.cpu_seconds + f2.cpu_seconds + f3.cpu_seconds, 0, 0});
+    sink.add("floor copy", f1);
     fs::remove(root / "floor.copy");
 
     sink.add("request 10000", run({orv}, root / "v10000", request(10000)));
@@ -318,6 +386,27 @@ int main(int argc, char** argv) {
 
     sink.add("form 50000", run({orv}, root / "form", post_env(form50.second), form50.first));
     sink.add("form 100000", run({orv}, root / "form", post_env(form100.second), form100.first));
+
+    // The same copy made durable, as a save makes it (written and synced).
+    sink.add("durable copy", run({"/bin/dd", "if=" + (floor_site / "file.ic").string(),
+                                  "of=" + (root / "floor.copy").string(), "bs=4M",
+                                  "conv=fsync", "status=none"},
+                                 root, env_none));
+    fs::remove(root / "floor.copy");
+
+    sink.add("vexil, one page 500 times", run({vexil}, root / "pages", get_env("zoa_name=same")));
+    sink.add("vexil, 500 pages", run({vexil}, root / "pages", get_env("zoa_name=spread")));
+
+    // Keyword matching in this process: both lists come from outside.
+    for (int words : {4000, 8000}) {
+      const std::string a = keyword_list(words, 0), b = keyword_list(words, 1);
+      auto start = std::chrono::steady_clock::now();
+      std::clock_t c0 = std::clock();
+      int matched = site::keyword_match(kb->keywords, a, b, 0);
+      double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+      double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      sink.add("keywords " + std::to_string(words), cost{wall, cpu, 0, matched == 0 ? 0 : 1});
+    }
   }
 
   std::printf("\nmedians of %d interleaved rounds (ms):  %10s %10s\n", rounds, "wall", "cpu");
@@ -333,6 +422,13 @@ int main(int argc, char** argv) {
                 goal);
   };
   row("request at 10,000 vantles / I/O floor", "request 10000", "floor", "<= 3");
+  // A save syncs the store before it replaces the old one; the floor's
+  // copy does not, so the same floor with a synced copy is shown too.
+  std::printf("%-58s %7.2f %7.2f %9s\n", "request at 10,000 vantles / floor with a synced copy",
+              s.med("request 10000") / (s.med("floor") - s.med("floor copy") + s.med("durable copy")),
+              s.med_cpu("request 10000") /
+                  (s.med_cpu("floor") - s.med_cpu("floor copy") + s.med_cpu("durable copy")),
+              "");
   row("request at 10,000 / at 1,000 vantles", "request 10000", "request 1000", "<= 10");
   const double mib = 1024.0 * 1024.0;
   const double peak = static_cast<double>(s.peak_kib["request 10000"]) * 1024.0;
@@ -348,6 +444,10 @@ int main(int argc, char** argv) {
   row("form of 100,000 / 50,000 repeated fields", "form 100000", "form 50000", "~2");
   std::printf("%-58s %7.3f %7.3f %9s\n", "form of 100,000 repeated fields (s)",
               s.med("form 100000"), s.med_cpu("form 100000"), "< 0.5");
+  row("vexil: one linked page 500 times / 500 linked pages", "vexil, one page 500 times",
+      "vexil, 500 pages", "< 1");
+  row("keyword matching, 8,000 / 4,000 words on each side", "keywords 8000", "keywords 4000",
+      "~2");
 
   if (keep.empty()) fs::remove_all(root);
   return 0;
