@@ -312,6 +312,18 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
   }
 }
 
+void reject_message(const std::vector<std::string>& files, std::string_view why,
+                    formdecode::output& out) {
+  if (files.empty()) return;
+  // The message file goes first: a run killed in between leaves at most a
+  // content file nothing names, whereas the other order could let the next
+  // pick-up process the message without its content.
+  reject_incoming(files[0], why, out);
+  for (size_t i = 1; i < files.size(); ++i) {
+    reject_incoming(files[i], "it is the content file of " + files[0], out);
+  }
+}
+
 void remove_taken(exchange_state& ex) {
   for (const std::string& path : ex.taken) platform::remove_file(path);
   ex.taken.clear();

@@ -117,6 +117,14 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
 /// why it was set aside.
 void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out);
 
+/// Sets aside a picked-up message that cannot be processed: `files` are the
+/// files it was read from, its message file first and then the content file
+/// it took, if any. Each is moved to `rejected_dir` and reported as
+/// `reject_incoming` does; the content file's reason names the message file.
+/// Nothing of the message stays in `inbox`.
+void reject_message(const std::vector<std::string>& files, std::string_view why,
+                    formdecode::output& out);
+
 /// Removes the files taken in this run from `inbox`.
 void remove_taken(exchange_state& ex);
 

@@ -36,6 +36,25 @@ TEST_F(RunJournalTest, ARunKilledBeforeItsSaveIsUndone) {
   EXPECT_NE(std::string::npos, trace().find("its changes are undone"));
 }
 
+// A run killed after its save, before it published and removed its files:
+// the next run does both.
+TEST_F(RunJournalTest, ARunKilledAfterItsSaveIsCompleted) {
+  write_file("file.ic", "the store before the run");
+  write_file("inbox/north1", "a message");
+  platform::make_directory(exchange::outbox_dir);
+  write_file(std::string(exchange::staging_dir) + "/east1", "an outgoing message");
+  write_file(site::journal_file, "store " + platform::file_identity("file.ic").value_or("?") +
+                                     "\ntaken inbox/north1\n");
+  ASSERT_TRUE(platform::replace_file("file.ic", "the store after the run", nullptr));
+  // killed here
+  site::run_journal::recover(out_);
+  EXPECT_EQ("an outgoing message", read_file(std::string(exchange::outbox_dir) + "/east1"));
+  EXPECT_TRUE(test_util::list_dir(exchange::staging_dir).empty());
+  EXPECT_FALSE(read_file("inbox/north1"));
+  EXPECT_FALSE(read_file(site::journal_file));
+  EXPECT_NE(std::string::npos, trace().find("its messages are completed"));
+}
+
 // Staged files without a journal belong to a run killed before it noted
 // anything: they are dropped, and nothing else changes.
 TEST_F(RunJournalTest, StagedFilesWithoutAJournalAreDropped) {

@@ -3,8 +3,11 @@
 // stored cells or one of the system messages the manager handles itself.
 #include "programs/orv/driver.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/cell_store.h"
 #include "engine/engine.h"
@@ -57,12 +60,13 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
 }
 
 // SYS_PICK_UP_MSG: fetch incoming files, process each against the one
-// population loaded at the start, save once after the last. A file that
-// cannot be processed is moved aside and the batch goes on. Should the
-// processing of a message end the run all the same, its changes cannot be
-// told from the others': they are all undone, that message is moved aside
-// and the batch starts again without it. No incoming file leaves `inbox`
-// before the store that holds its effect is saved (see run_journal).
+// population loaded at the start, save once after the last. A message that
+// cannot be processed is moved aside with the content file it took, and
+// the batch goes on. Should the processing of a message end the run all
+// the same, its changes cannot be told from the others': they are all
+// undone, that message's files are moved aside and the batch starts again
+// without it. No incoming file leaves `inbox` before the store that holds
+// its effect is saved (see run_journal).
 void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
   for (bool fetched = false;; fetched = true) {
     site::orv_hooks hooks(out, cfg.orv_id);
@@ -75,26 +79,29 @@ void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
     ex.stage_outgoing = true;
     load_world(st, hooks);
     if (!fetched) platform::run_site_script(exchange::get_script);
-    std::string current;  // the file whose message is being processed
+    // The files of the message being processed: its message file and the
+    // content file it took, if any.
+    std::vector<std::string> current;
     try {
       for (;;) {
         size_t first = ex.taken.size();
         std::optional<engine::ext_message> m = exchange::pick_up_message(ex, st.site.orv_id, out);
         if (!m) break;
-        std::string path = ex.taken[first];
+        std::vector<std::string> files(ex.taken.begin() + static_cast<std::ptrdiff_t>(first),
+                                       ex.taken.end());
         if (std::optional<std::string> why = unprocessable(st, *m)) {
-          ex.taken.resize(first);  // its content file stays with the other files
-          exchange::reject_incoming(path, *why, out);
+          ex.taken.resize(first);  // set aside now, never removed by the save
+          exchange::reject_message(files, *why, out);
           continue;
         }
-        current = path;
+        current = std::move(files);
         engine::handle_ext_message(st, *m);
         current.clear();
       }
     } catch (const formdecode::run_exit&) {
       if (current.empty()) throw;
       journal.roll_back(ex);
-      exchange::reject_incoming(current, "its processing ended the run", out);
+      exchange::reject_message(current, "its processing ended the run", out);
       out.both("The pick-up starts again without it.\n<p>");
       continue;
     }

@@ -111,6 +111,36 @@ TEST_F(OrvFaultsCli, PickUpSetsAsideWhatItCannotProcessAndSavesTheRest) {
   EXPECT_NE(std::string::npos, names.find("\nb\n"));
 }
 
+TEST_F(OrvFaultsCli, ARejectedMessageTakesItsContentFileAlong) {
+  write_file(html("BROKEN.in"), broken_fg);
+  // The same messages with their content in a file of the inbox
+  // (content_flag -1, the content line naming the file).
+  auto with_content_file = [](std::string text, const std::string& file) {
+    const std::string tail = "\n0\nhi|NULL\n";
+    return text.replace(text.size() - tail.size(), tail.size(), "\n-1\n" + file + "\n");
+  };
+  deliver("north1", with_content_file(incoming("MSG_CREATE", "NOTE", "a"), "body1"), 50);
+  deliver("north2", with_content_file(incoming("MSG_NO_SUCH_TYPE", "NOTE", "x"), "body2"), 40);
+  deliver("north3", with_content_file(incoming("MSG_CREATE", "BROKEN", "z"), "body3"), 30);
+  for (const char* body : {"body1", "body2", "body3"}) deliver(body, "hi|NULL\n", 60);
+
+  run_result r = get("message_type=SYS_PICK_UP_MSG&flag=orv");
+  EXPECT_EQ(0, r.status);
+  for (const char* line :
+       {"Error: The incoming file inbox/body2 cannot be processed: it is the content file of "
+        "inbox/north2; it is moved to inbox/rejected.\n<p>",
+        "Error: The incoming file inbox/north3 cannot be processed: its processing ended the "
+        "run; it is moved to inbox/rejected.\n<p>Error: The incoming file inbox/body3 cannot be "
+        "processed: it is the content file of inbox/north3; it is moved to inbox/rejected.\n<p>"}) {
+    EXPECT_NE(std::string::npos, r.out.find(line)) << line << "\n" << r.out;
+  }
+  EXPECT_EQ((std::set<std::string>{"a"}), stored_names());
+  EXPECT_EQ((std::vector<std::string>{"rejected"}), test_util::list_dir(html("inbox")))
+      << "the accepted message's content file is removed with it";
+  EXPECT_EQ((std::vector<std::string>{"body2", "body3", "north2", "north3"}),
+            test_util::list_dir(html("inbox/rejected")));
+}
+
 TEST_F(OrvFaultsCli, ConfigurationValuesTheFileCannotHoldAreRefused) {
   std::string before = *read_file(html("config.txt"));
   const std::pair<const char*, const char*> refused[] = {
