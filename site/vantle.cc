@@ -29,6 +29,11 @@ std::vector<std::string_view> lines_of(std::string_view text) {
 // True when the comment, written as its lines, reads back unchanged.
 bool readable_as_lines(std::string_view comment) {
   if (comment.find('\r') != std::string_view::npos) return false;
+  if (comment.find('\n') == std::string_view::npos) {
+    // One line, as nearly every comment is: no list of lines to build.
+    if (comment.substr(0, engine::encoded_marker.size()) == engine::encoded_marker) return false;
+    return ends_comment(comment) || comment == default_text;
+  }
   std::vector<std::string_view> lines = lines_of(comment);
   if (lines.front().substr(0, engine::encoded_marker.size()) == engine::encoded_marker) return false;
   if (lines.size() == 1) return ends_comment(lines[0]) || lines[0] == default_text;
@@ -39,7 +44,10 @@ bool readable_as_lines(std::string_view comment) {
   return ends_comment(lines.back());
 }
 
-void write_texts(store_writer& w, const info_entry& e) {
+// The descriptive texts of an entry or of the vantle itself (the members
+// of the same names), written and read in place.
+template <class Texts>
+void write_texts(store_writer& w, const Texts& e) {
   w.text(e.vantle_type);
   w.text(e.doc_id);
   w.text(e.i_am);
@@ -50,7 +58,8 @@ void write_texts(store_writer& w, const info_entry& e) {
   write_comment(w, e.i_comment);
 }
 
-void read_texts(store_reader& r, info_entry& e) {
+template <class Texts>
+void read_texts(store_reader& r, Texts& e) {
   e.vantle_type = r.text("vantle_type");
   e.doc_id = r.text("doc_id");
   e.i_am = r.text("i_am");
@@ -123,8 +132,7 @@ void save_vantle(store_writer& w, const vantle_record& v, formdecode::page& pg) 
   w.number(v.ic_id);
   w.text(v.orv_id);
   w.character(v.copy_mark);
-  write_texts(w, info_entry{v.ic_id, v.orv_id, v.copy_mark, v.vantle_type, v.doc_id, v.i_am,
-                            v.i_love, v.i_hate, v.i_behave, v.i_keyword, v.i_comment});
+  write_texts(w, v);
   w.text(v.symbolic_name);
   w.text(v.owner_email);
   w.number(v.value_1);
@@ -172,16 +180,7 @@ void load_vantle(store_reader& r, vantle_record& v, const std::function<void()>&
   v.ic_id = r.number("the vantle's ic id");
   v.orv_id = r.text("the vantle's orv id");
   v.copy_mark = r.character("the vantle's copy mark");
-  info_entry texts;
-  read_texts(r, texts);
-  v.vantle_type = texts.vantle_type;
-  v.doc_id = texts.doc_id;
-  v.i_am = texts.i_am;
-  v.i_love = texts.i_love;
-  v.i_hate = texts.i_hate;
-  v.i_behave = texts.i_behave;
-  v.i_keyword = texts.i_keyword;
-  v.i_comment = texts.i_comment;
+  read_texts(r, v);
   v.symbolic_name = r.text("the vantle's symbolic name");
   v.owner_email = r.text("the owner's e-mail address");
   v.value_1 = r.number("value_1");
