@@ -47,10 +47,12 @@ std::int32_t number_after(store_reader& r, std::string_view label) {
 // The first word of `s` (empty when there is none). A carriage return
 // ends a word too: it is part of a line end, which a save would drop.
 std::string first_word(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_first_of(" \t\r", b);
-  return std::string(s.substr(b, e == std::string_view::npos ? e : e - b));
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  size_t b = 0;
+  while (b < s.size() && blank(s[b])) ++b;
+  size_t e = b;
+  while (e < s.size() && !blank(s[e])) ++e;
+  return std::string(s.substr(b, e - b));
 }
 
 void write_input(store_writer& w, const msg_node& n) {
