@@ -90,7 +90,7 @@ constexpr const char* prune_help =
     "request and the copy a request has just written is always kept.\n";
 
 constexpr const char* exchange_help =
-    "Usage: orvsite exchange DIR\n"
+    "Usage: orvsite exchange [--keep N] DIR\n"
     "One round of message exchange for the site DIR, for a scheduler (cron, a\n"
     "systemd timer). The site's manager program (DIR/orv.cgi, or the name its\n"
     "pages send their forms to) is run as a web server runs it for a GET\n"
@@ -104,7 +104,9 @@ constexpr const char* exchange_help =
     "Prints nothing when nothing was sent or picked up; otherwise one line\n"
     "\"DIR: sent N messages, picked up M messages\", followed by indented lines\n"
     "for messages left in outbox and errors the manager reported. Each pick-up\n"
-    "saves the cells and so files a backup copy (see orvsite prune).\n"
+    "saves the cells and so files a backup copy, a whole store: with --keep N\n"
+    "the backup copies beyond the newest N are then removed, as orvsite prune\n"
+    "--keep N does (silently, unless that fails).\n"
     "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
     "status and error lines go to standard error).\n";
 
@@ -153,8 +155,27 @@ struct command {
   int (*run)(const parsed_args& p, std::ostream& out, std::ostream& err);
 };
 
+// The number of `--keep`, or none (with the complaint on `err`) when it is
+// not a plain number.
+std::optional<int> keep_count(const std::string& text, const char* command, std::ostream& err) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    err << "orvsite " << command << ": --keep takes a number, not \"" << text << "\"\n";
+    return std::nullopt;
+  }
+  return std::stoi(text);
+}
+
 int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
-  return exchange_site(p.positional[0], out, err);
+  std::optional<int> keep;
+  if (auto it = p.options.find("--keep"); it != p.options.end()) {
+    keep = keep_count(it->second, "exchange", err);
+    if (!keep) return 2;
+    if (*keep < 1) {
+      err << "orvsite exchange: --keep must be at least 1 (the newest copy always stays)\n";
+      return 2;
+    }
+  }
+  return exchange_site(p.positional[0], out, err, keep);
 }
 
 int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -189,12 +210,9 @@ int run_state(const parsed_args& p, std::ostream& out, std::ostream& err) {
 }
 
 int run_prune(const parsed_args& p, std::ostream& out, std::ostream& err) {
-  const std::string& text = p.options.at("--keep");
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-    err << "orvsite prune: --keep takes a number, not \"" << text << "\"\n";
-    return 2;
-  }
-  return prune_command(p.positional[0], std::stoi(text), out, err);
+  std::optional<int> keep = keep_count(p.options.at("--keep"), "prune", err);
+  if (!keep) return 2;
+  return prune_command(p.positional[0], *keep, out, err);
 }
 
 const std::vector<command>& commands() {
@@ -204,7 +222,7 @@ const std::vector<command>& commands() {
       {"check", check_help, {}, {}, {}, run_check},
       {"state", state_help, {}, {}, {}, run_state},
       {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
-      {"exchange", exchange_help, {}, {}, {}, run_exchange},
+      {"exchange", exchange_help, {"--keep"}, {}, {}, run_exchange},
   };
   return list;
 }

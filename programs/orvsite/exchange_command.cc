@@ -2,9 +2,12 @@
 // its pages say was sent and picked up.
 #include "programs/orvsite/exchange_command.h"
 
+#include <sstream>
+
 #include "exchange/exchange.h"
 #include "platform/platform.h"
 #include "programs/orvsite/site_files.h"
+#include "programs/orvsite/state_command.h"
 
 namespace orvsite {
 namespace {
@@ -40,7 +43,10 @@ bool request(const std::string& dir, const std::string& program, const char* que
              std::string* page, std::ostream& err) {
   platform::program_result r;
   std::string why;
+  // The program starts in `dir`: a relative path to it would be taken from
+  // there, so it is made absolute first.
   std::string path = join(dir, program);
+  if (path.front() != '/') path = join(platform::current_directory(), path);
   if (!platform::run_program(path, dir, cgi_environment(program, query), &r, &why)) {
     err << "orvsite exchange: " << why << "\n";
     return false;
@@ -70,7 +76,8 @@ std::vector<std::string> cgi_environment(const std::string& program, const std::
   return env;
 }
 
-int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err) {
+int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
+                  std::optional<int> keep) {
   std::string html = join(dir, html_dir);
   if (!platform::exists(join(html, "config.txt"))) {
     err << "orvsite exchange: " << dir << " is not a site (no " << html << "/config.txt)\n";
@@ -102,11 +109,19 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err) 
   int picked = count_of(page, picked_line);
   for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
 
-  if (sent == 0 && picked == 0 && problems.empty()) return 0;
+  // Each pick-up files a backup copy, a whole store at the time: on a
+  // schedule they add up, so the oldest go beyond `keep`.
+  int status = 0;
+  if (keep) {
+    std::ostringstream pruned;
+    if (prune_command(dir, *keep, pruned, err) != 0) status = 1;
+  }
+
+  if (sent == 0 && picked == 0 && problems.empty()) return status;
   out << dir << ": sent " << plural(sent, "message") << ", picked up "
       << plural(picked, "message") << "\n";
   for (const std::string& p : problems) out << "  " << p << "\n";
-  return 0;
+  return status;
 }
 
 }  // namespace orvsite

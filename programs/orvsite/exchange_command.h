@@ -2,6 +2,7 @@
 // scheduler runs it: send what waits in `outbox`, then pick up.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,7 +23,10 @@ std::vector<std::string> cgi_environment(const std::string& program, const std::
 /// manager takes the site's run lock itself for each request. Writes
 /// nothing when nothing was sent or picked up, otherwise a short summary to
 /// `out`. Returns 0, or 1 (with the reason on `err`) when the site has no
-/// manager or configuration, or the manager fails.
-int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err);
+/// manager or configuration, or the manager fails. With `keep`, the
+/// backups beyond the newest `keep` are pruned afterwards (as
+/// `prune_command`, silently unless that fails).
+int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
+                  std::optional<int> keep = std::nullopt);
 
 }  // namespace orvsite

@@ -92,6 +92,19 @@ TEST_F(OrvsiteExchange, SendsThenPicksUpAndIsQuietWhenNothingMoves) {
   EXPECT_EQ("", quiet.err);
 }
 
+TEST_F(OrvsiteExchange, ARelativeSiteAndKeptBackupsOnASchedule) {
+  // The site named from its parent directory, as an operator types it; each
+  // round's pick-up files a backup, of which --keep leaves the newest two.
+  for (int round = 0; round < 4; ++round) {
+    run_result r = orvsite({"exchange", "--keep", "2", "north"}, root_.path());
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.out);
+  }
+  EXPECT_EQ(2u, test_util::list_dir(site_dir("north") + "/html/BACKUP").size());
+  run_result bad = orvsite({"exchange", "--keep", "0", "north"}, root_.path());
+  EXPECT_EQ(2, bad.status);
+}
+
 TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
   write_file(site_dir("east") + "/html/file.ic", "not a store\n");
   run_result r = orvsite({"exchange", site_dir("east")});
