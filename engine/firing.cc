@@ -25,7 +25,7 @@ void assign(message& spec, const message& input) {
 // wrong type or repeats an input is dropped with everything below it.
 // Calls `accept` for each full match until it says yes. Only a full match
 // writes into the function (its specs take the inputs), so only then does
-// the cell take its own copy of its functions.
+// the cell take its own copy of that function.
 class assignment_search {
  public:
   assignment_search(const std::vector<const msg_node*>& inputs, ic_record& cell, size_t index)
@@ -50,7 +50,7 @@ class assignment_search {
   // Chooses the digit of spec j - 1 (digits above it are fixed).
   bool level(size_t j) {
     if (j == 0) {
-      fg_function& f = cell_.fg.own()[index_];
+      fg_function& f = cell_.fg.own(index_);
       for (size_t s = 0; s < digits_.size(); ++s) assign(f.inputs[s], inputs_[digits_[s]]->msg);
       return (*accept_)();
     }
@@ -168,10 +168,10 @@ fg_function* select_function(engine_state& st, ic_record& cell) {
     if (f.inputs.size() > max_selection) continue;
     assignment_search search(inputs, cell, i);
     bool chosen = search.run([&] {
-      fg_function& own = cell.fg.own()[i];
+      fg_function& own = cell.fg.own(i);
       return !own.predicate || eval_predicate(st, own, cell);
     });
-    if (chosen) return &cell.fg.own()[i];
+    if (chosen) return &cell.fg.own(i);
   }
   return nullptr;
 }

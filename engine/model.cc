@@ -51,10 +51,12 @@ id_set cells_accepting(const engine_state& st, std::int32_t msg_type,
   id_set set;
   for (const ic_record& cell : st.active) {
     if (type_name != "NOT_SPEC" && cell.ic_type != type_name) continue;
-    bool accepts = std::any_of(cell.fg.begin(), cell.fg.end(), [&](const fg_function& f) {
-      return std::any_of(f.inputs.begin(), f.inputs.end(),
-                         [&](const message& spec) { return spec.msg_type == msg_type; });
-    });
+    bool accepts = false;
+    for (size_t i = 0; i < cell.fg.size() && !accepts; ++i) {
+      const std::vector<msg_link>& specs = cell.fg[i].inputs;
+      accepts = std::any_of(specs.begin(), specs.end(),
+                            [&](const message& spec) { return spec.msg_type == msg_type; });
+    }
     if (!accepts) continue;
     set.ids.push_back(cell.id);
     ++set.count;

@@ -152,21 +152,27 @@ struct fg_function {
 
 /// The transition functions of a cell. A cell reads the chain of its IC
 /// type, shared by every cell of that type, until something would change
-/// a function record (a selection assigns inputs to its specs, a firing
-/// resolves output fuzzy values): then the cell takes its own copy, which
-/// it keeps for the rest of the run. Copying a chain copies the cell's own
-/// functions, so two cells never share a changing record.
+/// one of its function records (a selection assigns inputs to the specs of
+/// a function, a firing resolves its output fuzzy values): then the cell
+/// takes its own copy of that function, which it keeps for the rest of the
+/// run, and reads the others from the shared chain still. Copying a chain
+/// copies the cell's own functions, so two cells never share a changing
+/// record.
 class fg_chain {
  public:
   using functions = std::vector<fg_function>;
 
   fg_chain() = default;
-  /// A chain of the cell's own.
-  fg_chain(functions own) : own_(std::make_unique<functions>(std::move(own))) {}
-  /// A chain that reads `shared` until the cell needs its own.
+  /// A chain of the given functions, read by this cell alone.
+  fg_chain(functions own) : shared_(std::make_shared<const functions>(std::move(own))) {}
+  /// A chain that reads `shared` until the cell needs its own functions.
   explicit fg_chain(std::shared_ptr<const functions> shared) : shared_(std::move(shared)) {}
-  fg_chain(const fg_chain& o)
-      : shared_(o.shared_), own_(o.own_ ? std::make_unique<functions>(*o.own_) : nullptr) {}
+  fg_chain(const fg_chain& o) : shared_(o.shared_) {
+    own_.reserve(o.own_.size());
+    for (const std::unique_ptr<fg_function>& f : o.own_) {
+      own_.push_back(f ? std::make_unique<fg_function>(*f) : nullptr);
+    }
+  }
   fg_chain(fg_chain&&) noexcept = default;
   fg_chain& operator=(const fg_chain& o) {
     if (this != &o) *this = fg_chain(o);
@@ -174,28 +180,40 @@ class fg_chain {
   }
   fg_chain& operator=(fg_chain&&) noexcept = default;
 
-  /// The functions as they stand, shared or own.
-  const functions& view() const {
-    if (own_) return *own_;
-    return shared_ ? *shared_ : empty_chain();
+  /// The chain as the cell's type has it, without the cell's own copies.
+  const functions& view() const { return shared_ ? *shared_ : empty_chain(); }
+
+  /// Function `i` as the cell has it: its own copy, or the shared one.
+  const fg_function& operator[](size_t i) const {
+    if (i < own_.size() && own_[i]) return *own_[i];
+    return view()[i];
   }
-  /// The cell's own functions, copied from the shared ones on first use.
-  functions& own() {
-    // The shared chain stays referenced: a reader that began on it may
-    // still hold its records.
-    if (!own_) own_ = std::make_unique<functions>(shared_ ? *shared_ : functions());
-    return *own_;
+  /// The cell's own copy of function `i`, taken from the shared chain on
+  /// first use. The shared chain stays referenced: a reader that began on
+  /// it may still hold its records.
+  fg_function& own(size_t i) {
+    if (own_.size() < view().size()) own_.resize(view().size());
+    std::unique_ptr<fg_function>& f = own_.at(i);
+    if (!f) f = std::make_unique<fg_function>(view()[i]);
+    return *f;
   }
-  /// True while the cell reads the chain of its type.
-  bool is_shared() const { return !own_; }
+  fg_function& operator[](size_t i) { return own(i); }
+  /// True while the cell reads every function from the chain of its type.
+  bool is_shared() const {
+    for (const std::unique_ptr<fg_function>& f : own_) {
+      if (f) return false;
+    }
+    return true;
+  }
 
   size_t size() const { return view().size(); }
   bool empty() const { return view().empty(); }
-  const fg_function& operator[](size_t i) const { return view()[i]; }
-  fg_function& operator[](size_t i) { return own()[i]; }
-  functions::const_iterator begin() const { return view().begin(); }
-  functions::const_iterator end() const { return view().end(); }
-  void push_back(fg_function f) { own().push_back(std::move(f)); }
+  /// Adds a function at the end (the chain is copied: for building one).
+  void push_back(fg_function f) {
+    functions more = view();
+    more.push_back(std::move(f));
+    shared_ = std::make_shared<const functions>(std::move(more));
+  }
 
  private:
   static const functions& empty_chain() {
@@ -203,8 +221,8 @@ class fg_chain {
     return none;
   }
 
-  std::shared_ptr<const functions> shared_;  // the type's chain
-  std::unique_ptr<functions> own_;           // the cell's own chain, or none
+  std::shared_ptr<const functions> shared_;           // the type's chain
+  std::vector<std::unique_ptr<fg_function>> own_;     // the cell's own copies, by place
 };
 
 /// A cell's application memory; the application derives its record from it.
