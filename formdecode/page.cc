@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -71,12 +72,38 @@ std::string format(std::string_view fmt, std::initializer_list<fmt_arg> args, bo
   const fmt_arg* next = args.begin();
   auto take = [&]() -> const fmt_arg* { return next != args.end() ? next++ : nullptr; };
   for (size_t i = 0; i < fmt.size(); ++i) {
-    char c = fmt[i];
-    if (c != '%') {
-      out += c;
+    if (fmt[i] != '%') {
+      // The text up to the next conversion, in one piece.
+      size_t e = fmt.find('%', i);
+      if (e == std::string_view::npos) e = fmt.size();
+      out.append(fmt.substr(i, e - i));
+      i = e - 1;
       continue;
     }
     size_t start = i++;
+    // The plain conversions, without flags or width, as most are: the
+    // same text as the printf pattern gives, without building one.
+    if (i < fmt.size() && (fmt[i] == 'd' || fmt[i] == 's' ||
+                           (fmt[i] == 'l' && i + 1 < fmt.size() && fmt[i + 1] == 'd'))) {
+      if (fmt[i] == 'l') ++i;
+      const fmt_arg* a = take();
+      if (fmt[i] == 's' && !a) continue;  // nothing to show
+      if (fmt[i] == 'd' || a->type() != fmt_arg::kind::text) {
+        char buf[24];
+        std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, a ? a->integer() : 0LL);
+        out.append(buf, static_cast<size_t>(r.ptr - buf));
+        continue;
+      }
+      // A zero byte inside a value ends it, as it ends a C string.
+      std::string_view value = a->text();
+      value = value.substr(0, value.find('\0'));
+      if (escape_text) {
+        out += html_escape(value);
+      } else {
+        out.append(value);
+      }
+      continue;
+    }
     while (i < fmt.size() && std::string_view("-+ #0").find(fmt[i]) != std::string_view::npos) ++i;
     while (i < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[i])) || fmt[i] == '.')) ++i;
     while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h')) ++i;

@@ -16,6 +16,18 @@ TEST(Format, Conversions) {
   EXPECT_EQ("100%", format("100%%", {}, false));
   EXPECT_EQ("[  7][ab  ]", format("[%3d][%-4s]", {7, "ab"}, false));
   EXPECT_EQ("n=0", format("n=%d", {}, false)) << "a missing value prints as 0";
+  // Plain conversions take a shorter way than those with a width; both
+  // give what the printf pattern gives.
+  std::string with_zero("a\0b", 3);
+  for (const char* plain_and_wide : {"%d|%1d", "%ld|%1ld", "%s|%1s"}) {
+    std::string_view f(plain_and_wide);
+    std::string_view plain = f.substr(0, f.find('|')), wide = f.substr(f.find('|') + 1);
+    for (formdecode::fmt_arg a : {formdecode::fmt_arg(-2147483647 - 1), formdecode::fmt_arg(0),
+                                  formdecode::fmt_arg(with_zero), formdecode::fmt_arg("<&>")}) {
+      EXPECT_EQ(format(wide, {a}, true), format(plain, {a}, true)) << plain;
+    }
+  }
+  EXPECT_EQ("[0][]", format("[%ld][%s]", {}, false)) << "no values";
 }
 
 TEST(Format, EscapesOnlyInsertedText) {
