@@ -286,6 +286,25 @@ std::string own_executable() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
+void restart_with_large_pages(char** argv) {
+  constexpr const char* name = "GLIBC_TUNABLES";
+  constexpr const char* large_pages = "glibc.malloc.hugetlb=1";
+  std::optional<std::string> mode = read_file("/sys/kernel/mm/transparent_hugepage/enabled");
+  if (!mode || mode->find("[madvise]") == std::string::npos) return;
+  const char* set = std::getenv(name);
+  std::string before = set ? set : "";
+  if (before.find("glibc.malloc.hugetlb") != std::string::npos) return;
+  std::string wanted = before.empty() ? large_pages : before + ":" + large_pages;
+  if (::setenv(name, wanted.c_str(), 1) != 0) return;
+  ::execv("/proc/self/exe", argv);
+  // Not restarted: the run goes on as it is, with the environment it had.
+  if (set) {
+    ::setenv(name, before.c_str(), 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
 bool run_program(const std::string& path, const std::string& dir,
                  const std::vector<std::string>& env, program_result* result, std::string* err) {
   std::vector<std::string> env_copy = env;

@@ -118,6 +118,16 @@ std::string current_directory();
 /// system does not tell it.
 std::string own_executable();
 
+/// Starts the running program again, once, with the C library asked to
+/// back its memory with large pages, where the system gives them only on
+/// request: a run that loads a large store then takes a small part of the
+/// page faults (and of their time) it would otherwise. Returns without a
+/// restart when large pages are given always or never, when the caller
+/// already chose (GLIBC_TUNABLES names glibc.malloc.hugetlb; set it to 0 to
+/// run as is, for example under a profiler), or when the restart fails.
+/// Call it first thing, before the program reads its input.
+void restart_with_large_pages(char** argv);
+
 /// What `run_program` saw of the program it ran.
 struct program_result {
   int status = -1;  // exit status 0..255, or -1 when it was ended by a signal

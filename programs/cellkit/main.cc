@@ -3,6 +3,7 @@
 
 #include "formdecode/console.h"
 #include "formdecode/page.h"
+#include "platform/platform.h"
 #include "programs/cellkit/driver.h"
 
 // What `cellkit --help` prints.
@@ -18,6 +19,7 @@ constexpr const char* usage =
 
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "cellkit", usage, std::cout)) return 0;
+  platform::restart_with_large_pages(argv);
   formdecode::output out(std::cout);
   int status = 0;
   try {

@@ -3,6 +3,7 @@
 
 #include "formdecode/console.h"
 #include "formdecode/page.h"
+#include "platform/platform.h"
 #include "programs/orv/driver.h"
 
 // What `orv --help` prints.
@@ -21,6 +22,7 @@ constexpr const char* usage =
 
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "orv", usage, std::cout)) return 0;
+  platform::restart_with_large_pages(argv);
   formdecode::output out(std::cout);
   int status = 0;
   try {

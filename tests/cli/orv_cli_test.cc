@@ -65,6 +65,28 @@ TEST_F(OrvCli, RequestWithoutQueryIsRefusedBeforeTouchingTheSite) {
   EXPECT_TRUE(test_util::list_dir(site_ / "html").empty());
 }
 
+TEST_F(OrvCli, RestartsOnceForLargePagesKeepingTheCallersTunables) {
+  // The fetch script tells the environment the run gave it.
+  configure();
+  write_file(html("site.config"), "2\n0 north\n1 east\n0 4\n4 0\n");
+  write_file(html("kb.txt"), "science (\n  physics\n)\n");
+  write_file(html("orv_ftp_get.cmd"), "#!/bin/sh\nprintenv GLIBC_TUNABLES >> tunables\n");
+  ::chmod(html("orv_ftp_get.cmd").c_str(), 0755);
+  std::optional<std::string> mode = read_file("/sys/kernel/mm/transparent_hugepage/enabled");
+  const bool on_request = mode && mode->find("[madvise]") != std::string::npos;
+  for (const char* given : {"glibc.malloc.perturb=0", "glibc.malloc.hugetlb=0"}) {
+    run_result r = test_util::run_program(
+        test_util::program_path("orv"), site_.path(),
+        {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "message_type=SYS_PICK_UP_MSG&flag=orv"},
+         {"GLIBC_TUNABLES", given}});
+    EXPECT_EQ(0, r.status) << r.out;
+  }
+  EXPECT_EQ(std::string(on_request ? "glibc.malloc.perturb=0:glibc.malloc.hugetlb=1\n"
+                                   : "glibc.malloc.perturb=0\n") +
+                "glibc.malloc.hugetlb=0\n",
+            read_file(html("tunables")));
+}
+
 TEST_F(OrvCli, PostRequest) {
   configure();
   std::string body = "message_type=MSG_SHOW_CONFIG&flag=orv";
