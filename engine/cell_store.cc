@@ -256,6 +256,7 @@ void load_all_cells(engine_state& st) {
                       e.what);
     throw run_exit{1};
   }
+  st.store_room = std::move(*data);
   st.hooks.cells_loaded();
   if (st.layout == store_layout::counter) {
     // A new cell never takes the id of a cell that exists, whatever the
@@ -272,9 +273,13 @@ void load_all_cells(engine_state& st) {
 void save_all_cells(engine_state& st) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   store_writer w;
-  // Room for the store as loaded and some growth, so the text is built in
-  // one piece rather than copied on each doubling.
-  w.reserve(st.loaded_store_size + st.loaded_store_size / 8 + 4096);
+  // The text is built in the room of the store as loaded (a save writes
+  // about as much as the load read); without it, in room for the store as
+  // loaded and some growth, so that it is built in one piece.
+  w.reuse(std::move(st.store_room));
+  if (w.capacity() < st.loaded_store_size) {
+    w.reserve(st.loaded_store_size + st.loaded_store_size / 8 + 4096);
+  }
   if (st.layout == store_layout::counter) {
     w.labelled(next_id_label, st.next_cell_id);
   }

@@ -81,6 +81,7 @@ struct engine_state {
   engine_rules rules;             // set by the program before the first request
 
   size_t loaded_store_size = 0;   // bytes of the store last loaded
+  std::string store_room;         // its text once read: the next save writes into its room
   cell_list active;               // awake cells, newest first
   cell_list sleeping;             // cells in SLEEP or DEAD, latest first
   std::deque<msg_link> pending;   // messages waiting for the IC manager

@@ -51,6 +51,13 @@ class store_writer {
  public:
   /// Makes room for a text of `bytes` in one piece.
   void reserve(size_t bytes);
+  /// Builds the text in the room of `spent`, a text no longer needed, so
+  /// that no fresh memory is taken for it.
+  void reuse(std::string&& spent) {
+    text_ = std::move(spent);
+    text_.clear();
+  }
+  size_t capacity() const { return text_.capacity(); }
   /// A line written as it is (a line feed is added).
   void line(std::string_view raw);
   /// A line of `label` followed by `value` as it is.
