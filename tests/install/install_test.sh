@@ -2,10 +2,13 @@
 # Install test: `cmake --install` into a temporary prefix, then lay out a
 # site with the installed orvsite alone (the build tree and the source tree
 # are not looked at) and send it a request as a web server would.
-#   install_test.sh BUILD_DIR CMAKE
+# Then the Debian package of the same build: the same files below /usr, its
+# dependencies declared, the service naming the packaged orvsite.
+#   install_test.sh BUILD_DIR CMAKE CPACK
 set -euo pipefail
 build=$1
 cmake=${2:-cmake}
+cpack=${3:-cpack}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -16,6 +19,10 @@ fail() {
 }
 
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
+installed=$(cd "$prefix" && find . -type f | sort)
+# Nothing is installed outside the prefix.
+outside=$(grep -v "^$prefix/" "$build/install_manifest.txt" || true)
+[ -z "$outside" ] || fail "installed outside the prefix: $outside"
 for f in bin/orvsite bin/tagwell libexec/index-cells/orv libexec/index-cells/vexil \
   libexec/index-cells/cellkit share/index-cells/samples/site/VANTLE.in \
   share/index-cells/samples/site/html/zoaml/orv_manager.zoaml \
@@ -60,4 +67,19 @@ case $page in
   *) fail "the manager page does not send to orv.cgi: $page" ;;
 esac
 "$prefix/bin/orvsite" check "$work/site" >"$work/check.out" || fail "check: $(cat "$work/check.out")"
+
+# The Debian package (dpkg-deb and dpkg-shlibdeps come with dpkg-dev, which
+# scripts/deps.sh installs).
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.out" 2>&1 ||
+  fail "cpack -G DEB failed: $(cat "$work/cpack.out")"
+deb=$(ls "$work"/package/*.deb)
+dpkg-deb -x "$deb" "$work/root"
+[ "$(cd "$work/root" && find . -type f | sort)" = "$(echo "$installed" | sed 's|^\./|./usr/|')" ] ||
+  fail "the package does not hold what cmake --install installs below /usr"
+dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>=' || fail "the package declares no dependency on libc6"
+grep -qx 'ExecStart=/usr/bin/orvsite exchange --keep 500 %f' \
+  "$work/root/usr/lib/systemd/system/orv-exchange@.service" || fail "the packaged service does not run /usr/bin/orvsite"
+"$work/root/usr/bin/orvsite" new "$work/deb-site" --server-id srv8 --orv-id east >/dev/null ||
+  fail "the packaged orvsite cannot lay out a site"
+cmp -s "$work/root/usr/libexec/index-cells/orv" "$work/deb-site/orv.cgi" || fail "the packaged site's orv.cgi"
 echo "install test: passed"
