@@ -54,7 +54,7 @@ fail() {
 }
 
 bin=$(cd "$build" 2>/dev/null && pwd)/bin || fail "no build directory $build"
-for program in orv vexil; do
+for program in orv vexil orvsite; do
   [ -x "$bin/$program" ] || fail "$bin/$program is not built"
 done
 case $port in '' | *[!0-9]*) fail "PORT must be a number, not '$port'" ;; esac
@@ -134,18 +134,14 @@ install_manager() {
   done
 }
 
-# Copies a data file into a site only when the site does not have it yet.
-keep_or_copy() {
-  [ -e "$2" ] || install -m 0644 "$1" "$2"
-}
 
 # The config.txt of every site: kept, or the sample one, or a new one with
 # the next server id srvN that no site uses.
 declare -A orv_id server_id threshold
 for site in "${sites[@]}"; do
   mkdir -p "$www/$site/html"
-  if [ -e "$samples/$site/config.txt" ]; then
-    keep_or_copy "$samples/$site/config.txt" "$www/$site/html/config.txt"
+  if [ -e "$samples/$site/config.txt" ] && [ ! -e "$www/$site/html/config.txt" ]; then
+    install -m 0644 "$samples/$site/config.txt" "$www/$site/html/config.txt"
   fi
 done
 for site in "${sites[@]}"; do
@@ -204,33 +200,25 @@ write_site_config() {
   done
 }
 
+# A site's release (programs, fg functions files, transfer scripts, pages
+# with the site's ids, images) comes from the operator's command, as for
+# any site; the demo adds its table of sites and its own map.
 lay_out_site() {
-  local name=$1 dir=$www/$1 file
-  local html=$dir/html
-  mkdir -p "$html/zoaml" "$dir/S-Event_Data/Images"
+  local name=$1 dir=$www/$1
+  local html=$dir/html kb=()
   if [ ! -e "$html/site.config" ] || [ "$(site_config_names "$html/site.config" | sort)" != "$ids" ]; then
     write_site_config >"$html/site.config"
     chmod 0644 "$html/site.config"
   fi
-  keep_or_copy "$samples/kb.txt" "$html/kb.txt"
-  # fg functions files (one per IC type) are part of the program's release.
-  for file in "$samples"/*.in; do
-    if [ -e "$file" ]; then install -m 0644 "$file" "$html/"; fi
-  done
   # The sample transfer scripts deliver to the sibling directories of the
   # site, $www/*/html, which are exactly the sites (the start page and the
   # click demo keep no config.txt, so they are never a target).
-  install -m 0755 "$samples/orv_ftp_get.cmd" "$samples/orv_ftp_put.cmd" "$html/"
-  # The sample pages, with the site's own ids; the demo's map replaces the
-  # sample one.
-  for file in "$samples"/html/zoaml/* "$pages/site_map.zoaml"; do
-    sed -e "s/@ORV_ID@/$(sed_text "${orv_id[$name]}")/g" \
-      -e "s/@SERVER_ID@/$(sed_text "${server_id[$name]}")/g" "$file" >"$html/zoaml/${file##*/}"
-    chmod 0644 "$html/zoaml/${file##*/}"
-  done
+  [ -e "$html/kb.txt" ] || kb=(--kb "$samples/kb.txt")
+  "$bin/orvsite" new "$dir" --update "${kb[@]}" >/dev/null
+  sed -e "s/@ORV_ID@/$(sed_text "${orv_id[$name]}")/g" \
+    -e "s/@SERVER_ID@/$(sed_text "${server_id[$name]}")/g" "$pages/site_map.zoaml" \
+    >"$html/zoaml/site_map.zoaml"
   install -m 0644 "$demo/site_map.svg" "$dir/S-Event_Data/Images/"
-  install -m 0755 "$bin/vexil" "$dir/vexil.cgi"
-  install_manager "$bin/orv" "$html/zoaml" orv.cgi
 }
 
 # The sites that `from` sends queries to: those closer than its virtual
