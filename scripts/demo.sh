@@ -30,8 +30,9 @@ fi
 
 bash scripts/deps.sh demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# Only the programs the demo serves (the tests are scripts/test.sh's).
-targets=(orv vexil)
+# Only the programs the demo serves, and the operator's command that lays
+# its sites out (the tests are scripts/test.sh's).
+targets=(orv vexil orvsite)
 if cmake --build "$build" --target help | grep -x '\.\.\. cellkit' >/dev/null; then targets+=(cellkit); fi
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
 

@@ -134,7 +134,6 @@ install_manager() {
   done
 }
 
-
 # The config.txt of every site: kept, or the sample one, or a new one with
 # the next server id srvN that no site uses.
 declare -A orv_id server_id threshold
