@@ -108,7 +108,7 @@ constexpr const char* exchange_help =
     "the backup copies beyond the newest N are then removed, as orvsite prune\n"
     "--keep N does (silently, unless that fails).\n"
     "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
-    "status and error lines go to standard error).\n";
+    "status and the last lines of its page go to standard error).\n";
 
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {

@@ -33,6 +33,32 @@ std::vector<std::string> error_lines(const std::string& page) {
   return lines;
 }
 
+// What a page says, as lines of plain text: the header and the markup left
+// out, blank lines dropped; the last `most` of them.
+std::vector<std::string> page_text(const std::string& page, size_t most) {
+  size_t body = page.find("\n\n");
+  body = body == std::string::npos ? 0 : body + 2;
+  std::vector<std::string> lines;
+  std::string line;
+  bool in_tag = false;
+  for (size_t i = body; i <= page.size(); ++i) {
+    char c = i < page.size() ? page[i] : '\n';
+    if (c == '\n') {
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+      if (!line.empty()) lines.push_back(std::move(line));
+      line.clear();
+    } else if (c == '<') {
+      in_tag = true;
+    } else if (c == '>' && in_tag) {
+      in_tag = false;
+    } else if (!in_tag) {
+      line += c;
+    }
+  }
+  if (lines.size() > most) lines.erase(lines.begin(), lines.end() - static_cast<long>(most));
+  return lines;
+}
+
 std::string plural(int n, const char* one) {
   return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
 }
@@ -53,9 +79,10 @@ bool request(const std::string& dir, const std::string& program, const char* que
   }
   *page = r.out;
   if (r.status != 0) {
+    // The page tells why (a damaged file, a failed save): its last lines.
     err << "orvsite exchange: " << path << " ended with status " << r.status << " on "
         << query << "\n";
-    for (const std::string& line : error_lines(r.out)) err << "  " << line << "\n";
+    for (const std::string& line : page_text(r.out, 10)) err << "  " << line << "\n";
     return false;
   }
   return true;

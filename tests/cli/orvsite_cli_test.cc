@@ -109,7 +109,10 @@ TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
   write_file(site_dir("east") + "/html/file.ic", "not a store\n");
   run_result r = orvsite({"exchange", site_dir("east")});
   EXPECT_EQ(1, r.status);
-  EXPECT_NE(std::string::npos, r.err.find("ended with status 1 on message_type=SYS_PICK_UP_MSG"))
+  // The manager's page says why, on standard error for the scheduler's log.
+  EXPECT_NE(std::string::npos,
+            r.err.find("ended with status 1 on message_type=SYS_PICK_UP_MSG&flag=orv\n"
+                       "  The cell store file.ic is damaged at line 1: "))
       << r.err;
 }
 
