@@ -23,23 +23,13 @@
 namespace orvsite {
 namespace {
 
-// The text a reader wrote on its page, as one plain line: markup dropped,
-// runs of white space made one blank.
+// The text a reader wrote on its page, as one plain line.
 std::string plain(const std::string& page) {
   std::string text;
-  bool in_tag = false;
-  for (char c : page) {
-    if (c == '<') in_tag = true;
-    if (in_tag) {
-      if (c == '>') in_tag = false;
-      if (!text.empty() && text.back() != ' ') text += ' ';
-      continue;
-    }
-    if (c == '\n' || c == '\t' || c == '\r') c = ' ';
-    if (c == ' ' && (text.empty() || text.back() == ' ')) continue;
-    text += c;
+  for (const std::string& line : page_lines(page)) {
+    if (!text.empty()) text += ' ';
+    text += line;
   }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
 

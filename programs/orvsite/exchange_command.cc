@@ -33,28 +33,11 @@ std::vector<std::string> error_lines(const std::string& page) {
   return lines;
 }
 
-// What a page says, as lines of plain text: the header and the markup left
-// out, blank lines dropped; the last `most` of them.
-std::vector<std::string> page_text(const std::string& page, size_t most) {
+// The last `most` lines of what a page says, after its header.
+std::vector<std::string> last_lines(const std::string& page, size_t most) {
   size_t body = page.find("\n\n");
-  body = body == std::string::npos ? 0 : body + 2;
-  std::vector<std::string> lines;
-  std::string line;
-  bool in_tag = false;
-  for (size_t i = body; i <= page.size(); ++i) {
-    char c = i < page.size() ? page[i] : '\n';
-    if (c == '\n') {
-      while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-      if (!line.empty()) lines.push_back(std::move(line));
-      line.clear();
-    } else if (c == '<') {
-      in_tag = true;
-    } else if (c == '>' && in_tag) {
-      in_tag = false;
-    } else if (!in_tag) {
-      line += c;
-    }
-  }
+  std::vector<std::string> lines =
+      page_lines(std::string_view(page).substr(body == std::string::npos ? 0 : body + 2));
   if (lines.size() > most) lines.erase(lines.begin(), lines.end() - static_cast<long>(most));
   return lines;
 }
@@ -82,7 +65,7 @@ bool request(const std::string& dir, const std::string& program, const char* que
     // The page tells why (a damaged file, a failed save): its last lines.
     err << "orvsite exchange: " << path << " ended with status " << r.status << " on "
         << query << "\n";
-    for (const std::string& line : page_text(r.out, 10)) err << "  " << line << "\n";
+    for (const std::string& line : last_lines(r.out, 10)) err << "  " << line << "\n";
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvsite {
@@ -53,6 +54,11 @@ class in_directory {
   std::string old_;       // the working directory to return to
   bool entered_ = false;  // whether the change took place
 };
+
+/// What a page the programs wrote says, as lines of plain text: markup
+/// left out (a tag stands for a blank), runs of white space made one blank,
+/// blank lines dropped.
+std::vector<std::string> page_lines(std::string_view page);
 
 /// `dir` as an absolute path (relative to the working directory).
 std::string absolute(const std::string& dir);
