@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs, with apt, the Debian packages a task needs and the machine lacks.
 #   scripts/deps.sh build   compilers (GCC and Clang), CMake, GoogleTest, flex,
-#                           bison, and dpkg-dev for `cpack -G DEB`
+#                           bison, dpkg-dev for `cpack -G DEB`, and help2man
+#                           for the manual pages
 #   scripts/deps.sh test    the build packages and what the CTest suite
 #                           runs: an SSH server and client, rsync, lighttpd,
-#                           curl and openssl (the exchange and access tests)
+#                           curl and openssl (the exchange and access tests),
+#                           man-db (the install test renders the manual pages)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -15,11 +17,12 @@
 set -euo pipefail
 
 want=(g++ make cmake libgtest-dev flex bison)
-# operator: Clang for the build matrix, dpkg-dev (dpkg-shlibdeps) for cpack.
-want+=(clang dpkg-dev)
+# operator: Clang for the build matrix, dpkg-dev (dpkg-shlibdeps) for cpack,
+# help2man for the manual pages (without it the build skips them).
+want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl man-db) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)

@@ -30,6 +30,34 @@ for f in bin/orvsite bin/tagwell libexec/index-cells/orv libexec/index-cells/vex
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 
+for f in operator.md formats.md developer.md; do
+  [ -e "$prefix/share/doc/index-cells/docs/$f" ] || fail "docs/$f is not installed"
+done
+
+# The manual pages (made when help2man was found at configure time): each
+# installed, rendered by man without a warning, with its sections; orvsite's
+# with the text of every command.
+if grep -q '^HELP2MAN:FILEPATH=.*help2man$' "$build/CMakeCache.txt"; then
+  for page in man8/orvsite.8 man1/orv.1 man1/cellkit.1 man1/vexil.1 man1/tagwell.1; do
+    file=$prefix/share/man/$page.gz
+    [ -e "$file" ] || fail "the manual page $page is not installed"
+    MANWIDTH=80 man --warnings -l "$file" >"$work/man.out" 2>"$work/man.err" ||
+      fail "man -l $page failed: $(cat "$work/man.err")"
+    [ ! -s "$work/man.err" ] || fail "man -l $page warns: $(cat "$work/man.err")"
+    zcat "$file" | groff -ww -z -man 2>"$work/man.err"
+    [ ! -s "$work/man.err" ] || fail "groff warns about $page: $(cat "$work/man.err")"
+    for section in NAME SYNOPSIS DESCRIPTION FILES 'EXIT STATUS' 'SEE ALSO'; do
+      grep -qx "$section" "$work/man.out" || fail "$page has no $section section"
+    done
+  done
+  MANWIDTH=80 man -l "$prefix/share/man/man8/orvsite.8.gz" >"$work/man.out" 2>/dev/null
+  for command in new check state prune exchange; do
+    grep -q "^   orvsite $command\$" "$work/man.out" || fail "orvsite(8) does not describe orvsite $command"
+  done
+  grep -qF 'Exit status: 0, or 1 when DIR is not a site' "$work/man.out" ||
+    fail "orvsite(8) lacks the text of orvsite exchange --help"
+fi
+
 # The installed programs may be moved as a whole: orvsite finds its
 # programs and samples relative to itself.
 mv "$prefix" "$work/moved"
