@@ -43,7 +43,7 @@ if port_taken "$port"; then
   echo "demo.sh: port $port on 127.0.0.1 was taken meanwhile; choose another with PORT=..." >&2
   exit 1
 fi
-echo "Serving the demo sites from $demo/www (server errors: $demo/error.log)"
+echo "Serving the demo sites from $demo/www (server errors: $demo/error.log, the programs' standard error: $demo/programs.log)"
 echo "Start page: http://127.0.0.1:$port/vexil.cgi?zoa_name=start (Ctrl-C stops the server)"
 if [ -n "${AUTH:-}" ]; then echo "The programs ask for the user ${AUTH%%:*} (password file: $demo/htpasswd)"; fi
 exec lighttpd -D -f "$demo/lighttpd.conf"

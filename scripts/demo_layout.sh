@@ -15,7 +15,7 @@
 #   AUTH       user:password switches on HTTP basic authentication for the
 #              programs that change a site (default: off)
 #
-#   DEMO_DIR/lighttpd.conf, error.log
+#   DEMO_DIR/lighttpd.conf, error.log, programs.log (the programs' standard error)
 #   DEMO_DIR/www/                   document root
 #     index.html                    sends the browser on to the start page
 #     vexil.cgi, html/zoaml/        the start page
@@ -365,6 +365,9 @@ server.document-root = "$www"
 server.bind = "127.0.0.1"
 server.port = $port
 server.errorlog = "$demo/error.log"
+# What the programs and their transfer scripts write to standard error
+# (lighttpd keeps it out of its own error log).
+server.breakagelog = "$demo/programs.log"
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html; charset=utf-8", ".gif" => "image/gif", ".svg" => "image/svg+xml")
 # Every .cgi file is a program; the server starts it in its own directory.
