@@ -19,11 +19,17 @@ if [ "$commands" = --commands ]; then
   {
     echo '[COMMANDS]'
     for command in $("$program" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p' | uniq); do
+      # A command without --help of its own is left out (and said so)
+      # rather than failing the build.
+      if ! text=$("$program" "$command" --help 2>/dev/null); then
+        echo "make_man_page.sh: $(basename "$program") $command --help failed: left out of the page" >&2
+        continue
+      fi
       echo ".SS \"$(basename "$program") $command\""
       echo '.nf'
       # The text as printed: backslashes and control characters at a line's
       # start are escaped, so roff shows them.
-      "$program" "$command" --help | sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\\&&/"
+      printf '%s\n' "$text" | sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\\&&/"
       echo '.fi'
     done
   } >"$work/commands.h2m"
