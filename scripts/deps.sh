@@ -6,7 +6,9 @@
 #   scripts/deps.sh test    the build packages and what the CTest suite
 #                           runs: an SSH server and client, rsync, lighttpd,
 #                           curl and openssl (the exchange and access tests),
-#                           man-db (the install test renders the manual pages)
+#                           lighttpd's TLS module (the operator guide's lines
+#                           are tried with it), man-db (the install test
+#                           renders the manual pages)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -22,7 +24,7 @@ want=(g++ make cmake libgtest-dev flex bison)
 want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl man-db) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd lighttpd-mod-openssl curl openssl man-db) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)
