@@ -166,19 +166,22 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
   return std::nullopt;
 }
 
+// A new cell's symbolic name goes into its name record, which holds 49
+// bytes, and must be free.
+std::optional<refusal> check_new_cell_name(const engine::ext_message& m, formdecode::page& pg) {
+  if (m.flag != engine::IC_TYPE || m.ic_sym_name.empty()) return std::nullopt;
+  if (m.ic_sym_name.size() > engine::max_name_length) {
+    return refusal{"value", m.ic_sym_name, "ic_sym_name",
+                   bytes_long(m.ic_sym_name.size(), engine::max_name_length)};
+  }
+  if (name_exists(m.ic_sym_name, pg)) {
+    return refusal{"value", m.ic_sym_name, "ic_sym_name", "another cell has this name in name_db"};
+  }
+  return std::nullopt;
+}
+
 std::optional<refusal> check_vantle_message(engine::ext_message& m, const keyword_tree* groups,
                                             formdecode::page& pg) {
-  // A new cell's symbolic name goes into its name record, which holds 49
-  // bytes, and must be free.
-  if (m.flag == engine::IC_TYPE && !m.ic_sym_name.empty()) {
-    if (m.ic_sym_name.size() > engine::max_name_length) {
-      return refusal{"value", m.ic_sym_name, "ic_sym_name",
-                     bytes_long(m.ic_sym_name.size(), engine::max_name_length)};
-    }
-    if (name_exists(m.ic_sym_name, pg)) {
-      return refusal{"value", m.ic_sym_name, "ic_sym_name", "another cell has this name in name_db"};
-    }
-  }
   const message_rules* rules = nullptr;
   for (const message_rules& r : vantle_messages) {
     if (r.msg_type == m.msg_type_name) rules = &r;
@@ -274,8 +277,9 @@ bool check_form(engine::ext_message& m, const keyword_tree* groups, formdecode::
   std::optional<refusal> r;
   if (m.flag == engine::ORV_MSG) {
     r = check_system_message(m);
-  } else if (m.ic_type == vantle_type_name) {
-    r = check_vantle_message(m, groups, pg);
+  } else {
+    r = check_new_cell_name(m, pg);
+    if (!r && m.ic_type == vantle_type_name) r = check_vantle_message(m, groups, pg);
   }
   if (!r) return true;
   write_refusal(pg, *r);
