@@ -64,7 +64,8 @@ struct value_rule {
 constexpr value_rule create_rules[] = {
     {"doc_id", role::doc_id},   {"i_am", role::known_list}, {"i_love", role::list},
     {"i_hate", role::list},     {"i_behave", role::list},   {"i_keyword", role::list},
-    {"i_comment", role::comment}, {"vantle_type", role::category}, {"sym_name", role::vantle_name},
+    {"i_comment", role::comment}, {"vantle_type", role::category},
+    {"sym_name", role::vantle_name},
 };
 constexpr value_rule description_rules[] = {
     {"doc_id", role::text},  {"i_am", role::list},     {"i_love", role::list},
@@ -117,7 +118,9 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
       return std::nullopt;
     case role::doc_id:
       if (!one_line(value)) return refuse("it must be one line");
-      if (value.size() > max_doc_id_length) return refuse(bytes_long(value.size(), max_doc_id_length));
+      if (value.size() > max_doc_id_length) {
+        return refuse(bytes_long(value.size(), max_doc_id_length));
+      }
       return std::nullopt;
     case role::list:
     case role::known_list: {

@@ -200,8 +200,11 @@ TEST_F(OrvInputCli, AnswersKeepCommentsWholeAndVisitorsKeepTheirWords) {
   get(create_form({{"doc_id", "doc-sur"}, {"i_am", "optics"}, {"i_comment", "%C3%93ptica+del+sur"},
                    {"sym_name", "sur"}}),
       "east");
-  get(create_form({{"doc_id", "q-1"}, {"i_am", "mechanics%23northern+lights"},
-                   {"i_comment", "query"}, {"vantle_type", "Info_Gathering"}, {"sym_name", "ask"}}));
+  get(create_form({{"doc_id", "q-1"},
+                   {"i_am", "mechanics%23northern+lights"},
+                   {"i_comment", "query"},
+                   {"vantle_type", "Info_Gathering"},
+                   {"sym_name", "ask"}}));
   carry("north", "east");
   run_result there = get("flag=orv&message_type=SYS_PICK_UP_MSG", "east");
   EXPECT_NE(std::string::npos, there.out.find("Vantle q-1 has been moved.")) << there.out;
