@@ -16,9 +16,11 @@ using formdecode::run_exit;
   throw run_exit{0};
 }
 
-// The first number of an id list: a decimal integer, sign allowed, at the
-// very start of the text. Nothing when the list does not begin with one or
-// the number does not fit.
+// The first number of an id list: a whole decimal integer, sign allowed,
+// at the very start of the text and ended by a space or the end. Nothing
+// when the list does not begin with one ("12abc" and "1.5" do not: read as
+// far as they are numbers they would name another cell), or the number
+// does not fit.
 std::optional<std::int32_t> first_id(const std::string& list) {
   if (list.empty()) return std::nullopt;
   size_t i = (list[0] == '-' || list[0] == '+') ? 1 : 0;
@@ -27,6 +29,7 @@ std::optional<std::int32_t> first_id(const std::string& list) {
   char* end = nullptr;
   long long v = std::strtoll(list.c_str(), &end, 10);
   if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  if (*end != '\0' && *end != ' ') return std::nullopt;
   return static_cast<std::int32_t>(v);
 }
 
@@ -94,7 +97,9 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     while (!list->empty() && list->back() == ' ') list->pop_back();
     std::optional<std::int32_t> id = first_id(*list);
     if (!id) {
-      pg.print("Unexpected ic_id_list value %s\n", *list);
+      pg.print("Unexpected ic_id_list value %s: the list must begin with a whole number, "
+               "for example 12 or -1.\n",
+               *list);
       throw run_exit{0};
     }
     m.receiver.ic_id = *id;

@@ -121,9 +121,15 @@ TEST(ExtMessage, ReceiverIdIsFirstNumberOfList) {
   EXPECT_EQ(12, id_of("12 15 ").msg->receiver.ic_id);
   EXPECT_EQ(-1, id_of("-1").msg->receiver.ic_id);
   EXPECT_EQ(5, id_of("+5").msg->receiver.ic_id);
-  expect_refused(id_of(" 12"), "Unexpected ic_id_list value  12\n");
-  expect_refused(id_of("x12"), "Unexpected ic_id_list value x12\n");
-  expect_refused(id_of("99999999999"), "Unexpected ic_id_list value 99999999999\n");
+  const std::string why = ": the list must begin with a whole number, for example 12 or -1.\n";
+  expect_refused(id_of(" 12"), "Unexpected ic_id_list value  12" + why);
+  expect_refused(id_of("x12"), "Unexpected ic_id_list value x12" + why);
+  expect_refused(id_of("99999999999"), "Unexpected ic_id_list value 99999999999" + why);
+  // A number followed by other characters would name another cell.
+  expect_refused(id_of("12abc"), "Unexpected ic_id_list value 12abc" + why);
+  expect_refused(id_of("1.5"), "Unexpected ic_id_list value 1.5" + why);
+  expect_refused(id_of("abc"), "Unexpected ic_id_list value abc" + why);
+  expect_refused(id_of("<b>1"), "Unexpected ic_id_list value &lt;b&gt;1" + why);
 }
 
 TEST(ExtMessage, ContentFromParameters) {

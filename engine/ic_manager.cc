@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/fg_reader.h"
 #include "engine/firing.h"
 #include "engine/model.h"
 #include "engine/params.h"
@@ -62,11 +63,40 @@ enum class delivery {
   done,    // every receiver has it
   create,  // it turned into a request to create a cell (`m.mflag` is IC_TYPE)
   stop,    // a receiver is missing and the IC manager run ends
+  stop_delivery,  // a receiver is missing; the message goes no further
 };
+
+// True when a new cell of `type` could fire on a message of `msg_type`:
+// a transition of the initial state consumes that type. "NOT_SPEC" names
+// no one type, and is taken as able.
+bool initial_state_consumes(engine_state& st, const std::string& type, std::int32_t msg_type) {
+  if (type == "NOT_SPEC") return true;
+  fg_chain chain = type_functions(st, type);
+  for (const fg_function& f : chain.view()) {
+    if (f.current_state != 0) continue;
+    for (const message& spec : f.inputs) {
+      if (spec.msg_type == msg_type) return true;
+    }
+  }
+  return false;
+}
 
 // A receiver `id` that is in neither list, under the program's rules.
 delivery missing(engine_state& st, message& m, std::int32_t id) {
   if (st.rules.on_missing == missing_receiver::create_cell) {
+    // A cell made for a message it can never consume would only sit in
+    // the store: none is made, and delivery ends as it would on creation.
+    const std::string type = itype_of(m);
+    if (!initial_state_consumes(st, type, m.msg_type)) {
+      std::string name = std::to_string(m.msg_type);
+      for (const message_type_name& t : st.msg_types) {
+        if (t.number == m.msg_type) name = t.name;
+      }
+      st.out.pg().print("No cell has id %d, and a new cell of type %s could not take the "
+                        "message %s: no cell is created.\n <br>",
+                        id, type, name);
+      return delivery::stop_delivery;
+    }
     m.mflag = IC_TYPE;
     return delivery::create;
   }

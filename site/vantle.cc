@@ -266,7 +266,15 @@ fusion_record fuse_info_gathering(const vantle_record& v) {
   for (const info_entry& e : v.info_link) {
     doc_ids += e.doc_id + "#";
     if (e.i_comment.size() != 2) {
-      comments += without_last(e.i_comment);
+      // A comment gives up its closing "!" only: one that does not end in
+      // one (written before comments were mended, or by another site) is
+      // kept whole and ends with "#", as the others do.
+      const std::string& c = e.i_comment;
+      if (!c.empty() && c.back() == '!') {
+        comments += without_last(c);
+      } else {
+        comments += c.empty() || c.back() != '#' ? c + "#" : c;
+      }
       any_comment = true;
     }
   }

@@ -210,6 +210,18 @@ TEST(VantleTest, FusionOfInfoGathering) {
   EXPECT_EQ("a#b#", merged) << "a final word without separator is not merged";
 }
 
+TEST(VantleTest, FusionKeepsEveryByteOfACommentWithoutItsEnd) {
+  vantle_record v = filled();
+  info_entry older, newer;
+  older.i_comment = "Linsen f\xC3\xBCr \xC3\x86r\xC3\xB8 \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC";
+  newer.i_comment = "\xC3\x93ptica del sur#!";
+  site::add_info_entry(v, older);
+  site::add_info_entry(v, newer);
+  EXPECT_EQ("\xC3\x93ptica del sur#Linsen f\xC3\xBCr \xC3\x86r\xC3\xB8 \xE2\x80\x93 "
+            "\xE6\x9D\xB1\xE4\xBA\xAC#!",
+            site::fuse_info_gathering(v).i_comment);
+}
+
 TEST(VantleTest, FusionOfProfile) {
   vantle_record v = filled();
   v.vantle_type = "Profile";

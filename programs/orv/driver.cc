@@ -17,6 +17,7 @@
 #include "exchange/exchange.h"
 #include "platform/platform.h"
 #include "site/config.h"
+#include "site/form_check.h"
 #include "site/orv_hooks.h"
 #include "site/run_journal.h"
 #include "site/world.h"
@@ -172,9 +173,15 @@ void run(const formdecode::request& rq, formdecode::output& out) {
     hooks.set_journal(&journal);
     hooks.exchange().stage_outgoing = true;
     load_world(st, hooks);
+    // The form's values are checked, and mended, before the engine sees
+    // them: a refused form changes nothing.
+    if (!site::check_form(m, &hooks.site_world()->kb.groups, out.pg())) {
+      throw formdecode::run_exit{0};
+    }
     engine::handle_ext_message(st, m);
     journal.save(st, hooks.exchange());
   } else {
+    if (!site::check_form(m, nullptr, out.pg())) throw formdecode::run_exit{0};
     system_message(st, cfg, m);
   }
   engine::release_at_exit(st);

@@ -1,0 +1,52 @@
+// Form check: the values of a message that a form sends to `orv`, checked
+// against the rules of its message type before the message reaches the
+// engine. A request whose values break a rule is refused with one line
+// naming the field and the value, and changes nothing; keyword lists and
+// comments whose end is missing are mended instead.
+//
+// Messages that arrive from other sites are not checked here: their words
+// come from another site's vocabulary.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ext_message.h"
+#include "formdecode/page.h"
+#include "site/keywords.h"
+
+namespace site {
+
+/// Most words of a keyword list.
+inline constexpr size_t max_list_words = 50;
+
+/// Longest document id that `vantle_db` holds.
+inline constexpr size_t max_doc_id_length = 255;
+
+/// The keyword list `list` with its end mended: "physics" and "physics#"
+/// become "physics#!", the empty text the empty list "!", and blanks
+/// around the words go. Nothing, with `*why` set, when a "!" stands
+/// before the end.
+std::optional<std::string> mend_keyword_list(std::string_view list, std::string* why);
+
+/// The comment `comment` with "#!" appended when its last line holds none.
+std::string mend_comment(std::string_view comment);
+
+/// The values of a form's content (what the form gave, without the
+/// db_access element that ends every content) and that last element.
+struct form_values {
+  std::vector<std::string> values;
+  std::string db_access;
+};
+form_values split_content(std::string_view content);
+std::string join_content(const form_values& v);
+
+/// Checks the message `m` built from a form, and mends its content in
+/// place. `groups` is the group tree of `kb.txt`, whose keywords the
+/// `i_am` of a new vantle must use (none for system messages). Writes one
+/// refusal line to the page and returns false when a value breaks a rule.
+bool check_form(engine::ext_message& m, const keyword_tree* groups, formdecode::page& pg);
+
+}  // namespace site
