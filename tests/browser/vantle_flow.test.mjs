@@ -57,7 +57,7 @@ test('a query made at north collects the matching document of east', async () =>
   assert.match(to_east, /^east\d+$/);
   assert.deepEqual(env.server.list_site_dir('north', 'outbox'), [to_east]);
   const moved = env.server.read_site_file('north', 'outbox', to_east);
-  assert.match(moved, /\nq-1\|optics#!\|!\|!\|!\|!\|query\|Info_Gathering\|north\|1\n?$/);
+  assert.match(moved, /\nq-1\|optics#!\|!\|!\|!\|!\|query#!\|Info_Gathering\|north\|1\n?$/);
 
   // Send at north: the file goes to east's inbox.
   await open_start(page, env.server);
