@@ -67,6 +67,46 @@ std::string by_site(const std::map<std::string, int>& counts) {
   return list.empty() ? list : list + ")";
 }
 
+// Where the SSH transfer's receiving half marks each delivery, by transfer
+// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
+constexpr const char* delivery_marks = ".inbox-staging/done";
+
+// The sender of the inbox file `name` by the delivery marks: the one
+// sender of a mark whose NAME is `name` (or `name` without the ".N" a taken
+// name gets); empty when no mark, or marks of several senders, match.
+std::string sender_by_marks(const std::string& name, const std::vector<std::string>& marks) {
+  std::string base = name;
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot + 1 < name.size() &&
+      name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
+    base = name.substr(0, dot);
+  }
+  std::string sender;
+  for (const std::string& mark : marks) {
+    size_t first = mark.find('.'), last = mark.rfind('.');
+    if (first == std::string::npos || first == last) continue;
+    std::string sent_as = mark.substr(first + 1, last - first - 1);
+    if (sent_as != name && sent_as != base) continue;
+    std::string from = mark.substr(0, first);
+    if (!sender.empty() && sender != from) return "";
+    sender = from;
+  }
+  return sender;
+}
+
+// The sender of the message file `path` by its sending cell: a source
+// cell lives at its site, so that site sent it; a copy of a cell may live
+// anywhere, so then the sender is not known (empty).
+std::string sender_by_message(const std::string& path, const std::string& self) {
+  std::optional<std::string> text = platform::read_file(path);
+  if (!text) return "";
+  std::optional<engine::ext_message> m = exchange::parse_message_file(*text);
+  if (!m || m->sender.flag != 's' || m->sender.orv_id.empty() || m->sender.orv_id == self) {
+    return "";
+  }
+  return m->sender.orv_id;
+}
+
 // True when `line` holds `id` as a word of its own (letter case aside).
 bool mentions(const std::string& line, const std::string& id) {
   auto lower = [](std::string t) {
@@ -242,16 +282,16 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
   }
 
-  // The senders of the files waiting in inbox, from their messages: the
-  // names only tell this site's own id.
+  // The senders of the files waiting in inbox: their names only tell this
+  // site's own id.
   std::string inbox = join(html, exchange::inbox_dir);
   std::map<std::string, std::string> sender_of;  // file name -> sender's orv id
+  std::vector<std::string> delivered = platform::list_file_names(join(html, delivery_marks));
+  std::string self = site_orv_id(dir);
   for (const std::string& name : platform::list_file_names(inbox)) {
-    std::optional<std::string> text = platform::read_file(join(inbox, name));
-    if (!text) continue;
-    if (std::optional<engine::ext_message> m = exchange::parse_message_file(*text)) {
-      sender_of[name] = m->sender.orv_id;
-    }
+    std::string sender = sender_by_marks(name, delivered);
+    if (sender.empty()) sender = sender_by_message(join(inbox, name), self);
+    if (!sender.empty()) sender_of[name] = sender;
   }
 
   std::string page;
