@@ -119,6 +119,7 @@ constexpr const char* exchange_help =
     "in inbox before the pick-up) and, when files for it stayed in outbox, the\n"
     "time and cause of the failure (the transfer script's last lines about it).\n"
     "A damaged record is reported and written anew from the lines that read.\n"
+    "Exchanges of one site take turns (html/exchange.lock).\n"
     "A run that moved something or failed, and each incoming file the manager\n"
     "refused (set aside in html/inbox/rejected), gets a line in the site's log:\n"
     "in the journal, with a priority, when run by systemd; otherwise appended\n"

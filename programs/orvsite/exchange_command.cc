@@ -214,6 +214,16 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     return 1;
   }
 
+  // One exchange of a site at a time (a timer's, a watcher's, the
+  // operator's): each reads the record first and writes it last, so two at
+  // once would lose what the first saw. The manager's requests still take
+  // the run lock each.
+  platform::run_lock one_at_a_time(join(html, "exchange.lock"));
+  if (!one_at_a_time.held()) {
+    err << "orvsite exchange: cannot lock " << join(html, "exchange.lock")
+        << "; going on without\n";
+  }
+
   // What this run sees goes into the site's record and log as well.
   std::int64_t now = platform::now_seconds();
   exchange_record record = read_exchange_record(dir);
