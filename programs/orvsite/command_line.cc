@@ -93,7 +93,7 @@ constexpr const char* prune_help =
     "request and the copy a request has just written is always kept.\n";
 
 constexpr const char* exchange_help =
-    "Usage: orvsite exchange [--keep N] DIR\n"
+    "Usage: orvsite exchange [--keep N] [--log FILE] [--prometheus FILE] DIR\n"
     "One round of message exchange for the site DIR, for a scheduler (cron, a\n"
     "systemd timer). The site's manager program (DIR/orv.cgi, or the name its\n"
     "pages send their forms to) is run as a web server runs it for a GET\n"
@@ -115,9 +115,10 @@ constexpr const char* exchange_help =
     "\n"
     "Each run updates the site's exchange record html/exchange.state (for\n"
     "orvsite status): per peer site the last send that delivered all its files,\n"
-    "the last message picked up from it (the sender is read from each message\n"
-    "in inbox before the pick-up) and, when files for it stayed in outbox, the\n"
-    "time and cause of the failure (the transfer script's last lines about it).\n"
+    "the last message picked up from it (the sender is known by the SSH\n"
+    "transfer's delivery marks, or by the message when a source cell sent it)\n"
+    "and, when files for it stayed in outbox, the time and cause of the failure\n"
+    "(the transfer script's last lines about it).\n"
     "A damaged record is reported and written anew from the lines that read.\n"
     "Exchanges of one site take turns (html/exchange.lock).\n"
     "A run that moved something or failed, and each incoming file the manager\n"

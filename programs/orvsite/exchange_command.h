@@ -35,8 +35,8 @@ struct exchange_extras {
 ///
 /// Each run also updates the site's exchange record (`exchange_record.h`):
 /// per peer the last send that delivered everything, the last message
-/// picked up from it (its sender, read from the message before the
-/// pick-up), and a failed send with the transfer script's last words about
+/// picked up from it (its sender known by the SSH transfer's delivery
+/// marks, or by the message when a source cell sent it), and a failed send with the transfer script's last words about
 /// it. Runs that moved something or failed, and each incoming file the
 /// manager refused, get a line in the site's log (`exchange_log.h`).
 int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
