@@ -306,7 +306,8 @@ void restart_with_large_pages(char** argv) {
 }
 
 bool run_program(const std::string& path, const std::string& dir,
-                 const std::vector<std::string>& env, program_result* result, std::string* err) {
+                 const std::vector<std::string>& env, program_result* result, std::string* err,
+                 std::string* err_text) {
   std::vector<std::string> env_copy = env;
   std::vector<char*> envp;
   for (std::string& e : env_copy) envp.push_back(e.data());
@@ -314,9 +315,25 @@ bool run_program(const std::string& path, const std::string& dir,
   std::string program = path;
   char* argv[] = {program.data(), nullptr};
 
+  // Standard error to collect goes to a temporary file without a name.
+  int err_fd = -1;
+  if (err_text) {
+    err_text->clear();
+    std::FILE* f = std::tmpfile();
+    if (f) {
+      err_fd = ::dup(::fileno(f));
+      std::fclose(f);
+    }
+    if (err_fd < 0) {
+      if (err) *err = std::string("temporary file: ") + std::strerror(errno);
+      return false;
+    }
+    ::fcntl(err_fd, F_SETFD, FD_CLOEXEC);
+  }
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     if (err) *err = std::string("pipe: ") + std::strerror(errno);
+    if (err_fd >= 0) ::close(err_fd);
     return false;
   }
   std::fflush(nullptr);  // nothing buffered may be written twice
@@ -325,12 +342,14 @@ bool run_program(const std::string& path, const std::string& dir,
     if (err) *err = std::string("fork: ") + std::strerror(errno);
     ::close(fds[0]);
     ::close(fds[1]);
+    if (err_fd >= 0) ::close(err_fd);
     return false;
   }
   if (pid == 0) {
     int null_in = ::open("/dev/null", O_RDONLY);
     if (null_in < 0 || ::dup2(null_in, STDIN_FILENO) < 0 ||
-        ::dup2(fds[1], STDOUT_FILENO) < 0 || ::chdir(dir.c_str()) != 0) {
+        ::dup2(fds[1], STDOUT_FILENO) < 0 || ::chdir(dir.c_str()) != 0 ||
+        (err_fd >= 0 && ::dup2(err_fd, STDERR_FILENO) < 0)) {
       ::_exit(126);
     }
     ::execve(program.c_str(), argv, envp.data());
@@ -350,16 +369,38 @@ bool run_program(const std::string& path, const std::string& dir,
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
       if (err) *err = std::string("waitpid: ") + std::strerror(errno);
+      if (err_fd >= 0) ::close(err_fd);
       return false;
     }
   }
   result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (err_fd >= 0) {
+    ::lseek(err_fd, 0, SEEK_SET);
+    for (;;) {
+      ssize_t n = ::read(err_fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      err_text->append(buf, static_cast<size_t>(n));
+    }
+    ::close(err_fd);
+  }
   if (result->status == 126 || result->status == 127) {
     // The shell's convention: the program could not be started at all.
     if (err) *err = path + ": cannot be run in " + dir;
     return false;
   }
   return true;
+}
+
+bool stderr_is_journal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (!stream) return false;
+  struct stat st;
+  if (::fstat(STDERR_FILENO, &st) != 0) return false;
+  unsigned long long dev = 0, ino = 0;
+  if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return false;
+  return dev == static_cast<unsigned long long>(st.st_dev) &&
+         ino == static_cast<unsigned long long>(st.st_ino);
 }
 
 std::optional<std::string> environment(const char* name) {

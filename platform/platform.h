@@ -139,9 +139,17 @@ struct program_result {
 /// inherited), standard input from /dev/null, standard output captured into
 /// `result->out` and standard error passed through. This is how a web
 /// server starts a CGI program. False, with `*err`, when it could not be
-/// started.
+/// started. With `err_text`, standard error is collected there instead
+/// (through an unnamed temporary file, so a chatty program never blocks on
+/// a full pipe) for the caller to pass on and read.
 bool run_program(const std::string& path, const std::string& dir,
-                 const std::vector<std::string>& env, program_result* result, std::string* err);
+                 const std::vector<std::string>& env, program_result* result, std::string* err,
+                 std::string* err_text = nullptr);
+
+/// True when standard error is the systemd journal's stream (the service
+/// manager names it in JOURNAL_STREAM as DEVICE:INODE), so lines written
+/// there may begin with a priority such as "<3>".
+bool stderr_is_journal();
 
 /// The value of the environment variable `name`, or nothing when unset.
 std::optional<std::string> environment(const char* name);

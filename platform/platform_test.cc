@@ -155,3 +155,39 @@ TEST(Platform, RunLockMakesSecondHolderWait) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Platform, RunProgramCollectsStandardErrorWhenAsked) {
+  scoped_temp_dir t;
+  // More than a pipe holds, so a collector that only read at the end of a
+  // pipe would hang here.
+  write_file(t.path() + "/talk", "#!/bin/sh\necho page\ni=0\nwhile [ $i -lt 5000 ]; do\n"
+                                 "  echo \"line $i of a long complaint\" >&2; i=$((i+1))\ndone\n"
+                                 "echo last words >&2\nexit 3\n");
+  ASSERT_EQ(0, ::chmod((t.path() + "/talk").c_str(), 0755));
+  platform::program_result r;
+  std::string err, said;
+  ASSERT_TRUE(platform::run_program(t.path() + "/talk", t.path(), {"PATH=/usr/bin:/bin"}, &r,
+                                    &err, &said))
+      << err;
+  EXPECT_EQ(3, r.status);
+  EXPECT_EQ("page\n", r.out);
+  EXPECT_EQ(0u, said.rfind("line 0 of a long complaint\n", 0));
+  EXPECT_EQ("last words\n", said.substr(said.size() - 11));
+}
+
+TEST(Platform, TheJournalIsKnownByItsStream) {
+  // Standard error of a test is no journal, whatever JOURNAL_STREAM says.
+  ::setenv("JOURNAL_STREAM", "1:1", 1);
+  EXPECT_FALSE(platform::stderr_is_journal());
+  struct stat st;
+  ASSERT_EQ(0, ::fstat(STDERR_FILENO, &st));
+  std::string own = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  ::setenv("JOURNAL_STREAM", own.c_str(), 1);
+  EXPECT_TRUE(platform::stderr_is_journal());
+  ::unsetenv("JOURNAL_STREAM");
+  EXPECT_FALSE(platform::stderr_is_journal());
+}
+
+}  // namespace

@@ -8,7 +8,10 @@
 #                           curl and openssl (the exchange and access tests),
 #                           lighttpd's TLS module (the operator guide's lines
 #                           are tried with it), man-db (the install test
-#                           renders the manual pages)
+#                           renders the manual pages), prometheus (promtool
+#                           checks the metrics of orvsite status), jq (reads
+#                           its JSON) and logrotate (checks the shipped
+#                           configuration)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -24,7 +27,8 @@ want=(g++ make cmake libgtest-dev flex bison)
 want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd lighttpd-mod-openssl curl openssl man-db) ;;
+  test) want+=(openssh-server openssh-client rsync lighttpd lighttpd-mod-openssl curl openssl man-db
+                prometheus jq logrotate) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)

@@ -10,6 +10,7 @@
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/new_command.h"
 #include "programs/orvsite/state_command.h"
+#include "programs/orvsite/status_command.h"
 
 namespace orvsite {
 namespace {
@@ -27,6 +28,8 @@ constexpr const char* usage_text =
     "  prune DIR --keep N\n"
     "                 remove all but the newest N backup copies\n"
     "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
+    "  status DIR...  the exchange at a glance; exit status 1 when the operator\n"
+    "                 is needed (--json, --prometheus FILE for monitors)\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
@@ -90,7 +93,7 @@ constexpr const char* prune_help =
     "request and the copy a request has just written is always kept.\n";
 
 constexpr const char* exchange_help =
-    "Usage: orvsite exchange [--keep N] DIR\n"
+    "Usage: orvsite exchange [--keep N] [--log FILE] [--prometheus FILE] DIR\n"
     "One round of message exchange for the site DIR, for a scheduler (cron, a\n"
     "systemd timer). The site's manager program (DIR/orv.cgi, or the name its\n"
     "pages send their forms to) is run as a web server runs it for a GET\n"
@@ -108,7 +111,50 @@ constexpr const char* exchange_help =
     "the backup copies beyond the newest N are then removed, as orvsite prune\n"
     "--keep N does (silently, unless that fails).\n"
     "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
-    "status and the last lines of its page go to standard error).\n";
+    "status and the last lines of its page go to standard error).\n"
+    "\n"
+    "Each run updates the site's exchange record html/exchange.state (for\n"
+    "orvsite status): per peer site the last send that delivered all its files,\n"
+    "the last message picked up from it (the sender is known by the SSH\n"
+    "transfer's delivery marks, or by the message when a source cell sent it)\n"
+    "and, when files for it stayed in outbox, the time and cause of the failure\n"
+    "(the transfer script's last lines about it).\n"
+    "A damaged record is reported and written anew from the lines that read.\n"
+    "Exchanges of one site take turns (html/exchange.lock).\n"
+    "A run that moved something or failed, and each incoming file the manager\n"
+    "refused (set aside in html/inbox/rejected), gets a line in the site's log:\n"
+    "in the journal, with a priority, when run by systemd; otherwise appended\n"
+    "to html/log/exchange.log with the time in front.\n"
+    "  --log FILE         append the log lines to FILE instead\n"
+    "  --prometheus FILE  afterwards write the site's metrics to FILE, as\n"
+    "                     orvsite status --prometheus does\n";
+
+constexpr const char* status_help =
+    "Usage: orvsite status [--json | --prometheus FILE] [--failing-for TIME]\n"
+    "                      [--waiting-for TIME] DIR...\n"
+    "Shows the state of the exchange of each site DIR: the files waiting in\n"
+    "html/outbox and html/inbox with the age of the oldest (from its modification\n"
+    "time), the files set aside in html/inbox/rejected, the backup copies (count\n"
+    "and bytes), the last request, the last exchange and pick-up, and for each\n"
+    "peer site its last send and receive, the files waiting for it, and a\n"
+    "failing transfer with the time it began, the last failure and its cause.\n"
+    "The peers are those of html/exchange.state (written by orvsite exchange)\n"
+    "and of the host map html/orv_hosts. It also reads the site as orvsite check\n"
+    "does and lists what that finds. Nothing is written to the site.\n"
+    "\n"
+    "A site needs the operator when sends to a peer have failed for longer than\n"
+    "--failing-for (default 1h), when a file has waited in outbox or inbox for\n"
+    "longer than --waiting-for (default 1h), when its last exchange failed as a\n"
+    "whole, or when orvsite check finds a damaged or missing file. TIME is a\n"
+    "number of seconds, or a number followed by s, m, h or d.\n"
+    "  --json             one JSON object for tools instead of the text (times\n"
+    "                     in seconds since 1970, null for never)\n"
+    "  --prometheus FILE  write the figures as metrics in the text format of the\n"
+    "                     node exporter's textfile collector to FILE (name it\n"
+    "                     *.prom in the collector's directory) instead of the\n"
+    "                     text; the file is written aside and renamed into place\n"
+    "Exit status: 0 when every site is in order, 1 when one needs the operator\n"
+    "or is no site, 2 on a wrong command line or when FILE cannot be written.\n";
 
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {
@@ -175,7 +221,12 @@ int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
       return 2;
     }
   }
-  return exchange_site(p.positional[0], out, err, keep);
+  exchange_extras extras;
+  if (auto it = p.options.find("--log"); it != p.options.end()) extras.log_file = it->second;
+  if (auto it = p.options.find("--prometheus"); it != p.options.end()) {
+    extras.prometheus_file = it->second;
+  }
+  return exchange_site(p.positional[0], out, err, keep, extras);
 }
 
 int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -209,6 +260,29 @@ int run_state(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return state_command(p.positional[0], out, err);
 }
 
+int run_status(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  status_options o;
+  o.json = p.flags.count("--json") > 0;
+  if (auto it = p.options.find("--prometheus"); it != p.options.end()) o.prometheus_file = it->second;
+  if (o.json && o.prometheus_file) {
+    err << "orvsite status: give --json or --prometheus, not both\n";
+    return 2;
+  }
+  for (auto [name, into] : {std::pair{"--failing-for", &o.limits.failing_for},
+                            std::pair{"--waiting-for", &o.limits.waiting_for}}) {
+    auto it = p.options.find(name);
+    if (it == p.options.end()) continue;
+    std::optional<std::int64_t> d = parse_duration(it->second);
+    if (!d) {
+      err << "orvsite status: " << name << " takes a time such as 90, 15m, 2h or 1d, not \""
+          << it->second << "\"\n";
+      return 2;
+    }
+    *into = *d;
+  }
+  return status_command(p.positional, o, out, err);
+}
+
 int run_prune(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::optional<int> keep = keep_count(p.options.at("--keep"), "prune", err);
   if (!keep) return 2;
@@ -222,7 +296,9 @@ const std::vector<command>& commands() {
       {"check", check_help, {}, {}, {}, run_check},
       {"state", state_help, {}, {}, {}, run_state},
       {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
-      {"exchange", exchange_help, {"--keep"}, {}, {}, run_exchange},
+      {"exchange", exchange_help, {"--keep", "--log", "--prometheus"}, {}, {}, run_exchange},
+      {"status", status_help, {"--prometheus", "--failing-for", "--waiting-for"}, {"--json"}, {},
+       run_status},
   };
   return list;
 }
@@ -253,8 +329,10 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
       out << c.help;
       return 0;
     }
-    if (p.positional.size() != 1) {
-      err << "orvsite " << c.name << ": give exactly one site directory\n"
+    // status takes any number of sites, the others one.
+    bool many = std::string_view(c.name) == "status";
+    if (many ? p.positional.empty() : p.positional.size() != 1) {
+      err << "orvsite " << c.name << ": give " << (many ? "at least" : "exactly") << " one site directory\n"
           << "Try: orvsite " << c.name << " --help\n";
       return 2;
     }

@@ -2,11 +2,16 @@
 // its pages say was sent and picked up.
 #include "programs/orvsite/exchange_command.h"
 
+#include <cctype>
+#include <map>
 #include <sstream>
 
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "programs/orvsite/exchange_log.h"
+#include "programs/orvsite/exchange_record.h"
 #include "programs/orvsite/site_files.h"
+#include "programs/orvsite/status_command.h"
 #include "programs/orvsite/state_command.h"
 
 namespace orvsite {
@@ -46,26 +51,136 @@ std::string plural(int n, const char* one) {
   return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
 }
 
+// The start of the page line of an incoming file set aside, and of every
+// error line.
+constexpr std::string_view refused_line = "Error: The incoming file ";
+constexpr std::string_view error_prefix = "Error: ";
+
+// " (east 2, south 1)": how many per site; "" stands for a sender that is
+// not known.
+std::string by_site(const std::map<std::string, int>& counts) {
+  std::string list;
+  for (const auto& [site, n] : counts) {
+    list += (list.empty() ? " (" : ", ") + (site.empty() ? "unknown sender" : site) + " " +
+            std::to_string(n);
+  }
+  return list.empty() ? list : list + ")";
+}
+
+// Where the SSH transfer's receiving half marks each delivery, by transfer
+// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
+constexpr const char* delivery_marks = ".inbox-staging/done";
+
+// The sender of the inbox file `name` by the delivery marks: the one
+// sender of a mark whose NAME is `name` (or `name` without the ".N" a taken
+// name gets); empty when no mark, or marks of several senders, match.
+std::string sender_by_marks(const std::string& name, const std::vector<std::string>& marks) {
+  std::string base = name;
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot + 1 < name.size() &&
+      name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
+    base = name.substr(0, dot);
+  }
+  std::string sender;
+  for (const std::string& mark : marks) {
+    size_t first = mark.find('.'), last = mark.rfind('.');
+    if (first == std::string::npos || first == last) continue;
+    std::string sent_as = mark.substr(first + 1, last - first - 1);
+    if (sent_as != name && sent_as != base) continue;
+    std::string from = mark.substr(0, first);
+    if (!sender.empty() && sender != from) return "";
+    sender = from;
+  }
+  return sender;
+}
+
+// The sender of the message file `path` by its sending cell: a source
+// cell lives at its site, so that site sent it; a copy of a cell may live
+// anywhere, so then the sender is not known (empty).
+std::string sender_by_message(const std::string& path, const std::string& self) {
+  std::optional<std::string> text = platform::read_file(path);
+  if (!text) return "";
+  std::optional<engine::ext_message> m = exchange::parse_message_file(*text);
+  if (!m || m->sender.flag != 's' || m->sender.orv_id.empty() || m->sender.orv_id == self) {
+    return "";
+  }
+  return m->sender.orv_id;
+}
+
+// True when `line` holds `id` as a word of its own (letter case aside).
+bool mentions(const std::string& line, const std::string& id) {
+  auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  std::string l = lower(line), w = lower(id);
+  auto word_char = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; };
+  for (size_t at = l.find(w); at != std::string::npos; at = l.find(w, at + 1)) {
+    if ((at == 0 || !word_char(l[at - 1])) &&
+        (at + w.size() == l.size() || !word_char(l[at + w.size()]))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Why the files of `peer` stayed: the last two lines the transfer script
+// wrote about it, else its last two lines at all.
+std::string failure_cause(const std::string& said, const std::string& peer) {
+  std::vector<std::string> all, about;
+  std::istringstream lines(said);
+  for (std::string line; std::getline(lines, line);) {
+    if (one_line(line).empty()) continue;
+    all.push_back(line);
+    if (mentions(line, peer)) about.push_back(line);
+  }
+  std::vector<std::string>& use = about.empty() ? all : about;
+  if (use.empty()) return "the transfer script said nothing; the files stay in outbox";
+  std::string cause;
+  for (size_t i = use.size() > 2 ? use.size() - 2 : 0; i < use.size(); ++i) {
+    cause += (cause.empty() ? "" : " / ") + one_line(use[i]);
+  }
+  return one_line(cause);
+}
+
+// What a request said besides its page, for the record and the log.
+struct run_notes {
+  std::string said;     // its standard error (the transfer scripts' reports)
+  std::string failure;  // why it failed, when it did
+};
+
 // One request to the manager; false (with the reason on `err`) when it
 // could not be run or ended with a failure status.
 bool request(const std::string& dir, const std::string& program, const char* query,
-             std::string* page, std::ostream& err) {
+             std::string* page, std::ostream& err, run_notes* notes = nullptr) {
   platform::program_result r;
   std::string why;
   // The program starts in `dir`: a relative path to it would be taken from
   // there, so it is made absolute first.
   std::string path = join(dir, program);
   if (path.front() != '/') path = join(platform::current_directory(), path);
-  if (!platform::run_program(path, dir, cgi_environment(program, query), &r, &why)) {
+  std::string said;
+  bool ran = platform::run_program(path, dir, cgi_environment(program, query), &r, &why,
+                                   notes ? &said : nullptr);
+  if (notes) {
+    // What the manager and its transfer scripts said goes on as ever.
+    err << said;
+    notes->said = said;
+  }
+  if (!ran) {
     err << "orvsite exchange: " << why << "\n";
+    if (notes) notes->failure = why;
     return false;
   }
   *page = r.out;
   if (r.status != 0) {
     // The page tells why (a damaged file, a failed save): its last lines.
-    err << "orvsite exchange: " << path << " ended with status " << r.status << " on "
-        << query << "\n";
-    for (const std::string& line : last_lines(r.out, 10)) err << "  " << line << "\n";
+    std::ostringstream text;
+    text << path << " ended with status " << r.status << " on " << query;
+    err << "orvsite exchange: " << text.str() << "\n";
+    std::vector<std::string> lines = last_lines(r.out, 10);
+    for (const std::string& line : lines) err << "  " << line << "\n";
+    if (notes) notes->failure = text.str() + (lines.empty() ? "" : ": " + lines.back());
     return false;
   }
   return true;
@@ -87,7 +202,7 @@ std::vector<std::string> cgi_environment(const std::string& program, const std::
 }
 
 int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
-                  std::optional<int> keep) {
+                  std::optional<int> keep, const exchange_extras& extras) {
   std::string html = join(dir, html_dir);
   if (!platform::exists(join(html, "config.txt"))) {
     err << "orvsite exchange: " << dir << " is not a site (no " << html << "/config.txt)\n";
@@ -99,25 +214,123 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     return 1;
   }
 
+  // One exchange of a site at a time (a timer's, a watcher's, the
+  // operator's): each reads the record first and writes it last, so two at
+  // once would lose what the first saw. The manager's requests still take
+  // the run lock each.
+  platform::run_lock one_at_a_time(join(html, "exchange.lock"));
+  if (!one_at_a_time.held()) {
+    err << "orvsite exchange: cannot lock " << join(html, "exchange.lock")
+        << "; going on without\n";
+  }
+
+  // What this run sees goes into the site's record and log as well.
+  std::int64_t now = platform::now_seconds();
+  exchange_record record = read_exchange_record(dir);
+  if (!record.damaged.empty()) {
+    err << "orvsite exchange: " << join(dir, exchange_record_file) << " is damaged ("
+        << record.damaged.front() << "); what reads is kept and it is written anew\n";
+  }
+  record.last_run = now;
+  exchange_log log(dir, extras.log_file, err);
+  std::vector<std::string> ids = known_peer_ids(dir);
+  // Ends the run: the record written (a failure to write it is only said),
+  // the metrics when asked for.
+  auto finish = [&](int status) {
+    std::string why;
+    if (!write_exchange_record(dir, record, &why)) {
+      err << "orvsite exchange: cannot write the exchange record: " << why << "\n";
+    }
+    if (extras.prometheus_file) {
+      std::vector<site_status> sites = {site_status_of(dir, status_limits{}, now)};
+      if (!write_prometheus(*extras.prometheus_file, sites, now, &why)) {
+        err << "orvsite exchange: cannot write the metrics: " << why << "\n";
+      }
+    }
+    return status;
+  };
+  auto manager_failed = [&](const run_notes& notes) {
+    record.last_failure = now;
+    record.failure_cause = one_line(notes.failure);
+    log.line(log_priority::error, dir + ": the exchange failed: " + record.failure_cause);
+    return finish(1);
+  };
+
   std::string outbox = join(html, exchange::outbox_dir);
   std::vector<std::string> waiting = platform::list_files_oldest_first(outbox);
   int sent = 0;
+  std::map<std::string, int> sent_to;  // peer -> files delivered
   std::vector<std::string> problems;
   if (!waiting.empty()) {
     std::string page;
-    if (!request(dir, program, send_query, &page, err)) return 1;
+    run_notes notes;
+    if (!request(dir, program, send_query, &page, err, &notes)) return manager_failed(notes);
+    std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
     for (const std::string& name : waiting) {
-      if (!platform::exists(join(outbox, name))) ++sent;
+      bool gone = !platform::exists(join(outbox, name));
+      if (gone) ++sent;
+      std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
+      (gone ? n.first : n.second) += 1;
+    }
+    for (const auto& [peer, n] : by_peer) {
+      peer_record& p = record.peer(peer);
+      if (n.first > 0) sent_to[p.peer] += n.first;
+      if (n.second == 0) {
+        p.last_send = now;
+        p.failing_since = 0;
+        continue;
+      }
+      if (p.failing_since == 0) p.failing_since = now;
+      p.last_failure = now;
+      p.failure_cause = failure_cause(notes.said, peer);
+      log.line(log_priority::error, dir + ": sending to " + p.peer + " failed (" +
+                                        plural(n.second, "file") +
+                                        " left in outbox): " + p.failure_cause);
     }
     int left = static_cast<int>(platform::list_files_oldest_first(outbox).size());
     if (left > 0) problems.push_back(plural(left, "message") + " still waiting in outbox");
     for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
   }
 
+  // The senders of the files waiting in inbox: their names only tell this
+  // site's own id.
+  std::string inbox = join(html, exchange::inbox_dir);
+  std::map<std::string, std::string> sender_of;  // file name -> sender's orv id
+  std::vector<std::string> delivered = platform::list_file_names(join(html, delivery_marks));
+  std::string self = site_orv_id(dir);
+  for (const std::string& name : platform::list_file_names(inbox)) {
+    std::string sender = sender_by_marks(name, delivered);
+    if (sender.empty()) sender = sender_by_message(join(inbox, name), self);
+    if (!sender.empty()) sender_of[name] = sender;
+  }
+
   std::string page;
-  if (!request(dir, program, pick_up_query, &page, err)) return 1;
+  run_notes notes;
+  if (!request(dir, program, pick_up_query, &page, err, &notes)) return manager_failed(notes);
   int picked = count_of(page, picked_line);
-  for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
+  std::map<std::string, int> received_from;  // sender -> messages; "" when not known
+  for (size_t at = page.find(picked_line); at != std::string::npos;
+       at = page.find(picked_line, at + 1)) {
+    size_t from = at + picked_line.size();
+    std::string path = page.substr(from, page.find_first_of("\n<", from) - from);
+    std::string name = path.substr(path.rfind('/') + 1);
+    auto it = sender_of.find(name);
+    std::string sender = it == sender_of.end() ? "" : it->second;
+    if (!sender.empty()) {
+      peer_record& p = record.peer(sender);
+      p.last_receive = now;
+      sender = p.peer;
+    }
+    ++received_from[sender];
+  }
+  if (picked > 0) record.last_receive = now;
+  for (std::string& line : error_lines(page)) {
+    // An incoming file set aside is a refusal of its own in the log.
+    if (line.rfind(refused_line, 0) == 0) {
+      log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
+    }
+    problems.push_back(std::move(line));
+  }
 
   // Each pick-up files a backup copy, a whole store at the time: on a
   // schedule they add up, so the oldest go beyond `keep`.
@@ -127,11 +340,16 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     if (prune_command(dir, *keep, pruned, err) != 0) status = 1;
   }
 
-  if (sent == 0 && picked == 0 && problems.empty()) return status;
+  if (sent > 0 || picked > 0) {
+    log.line(log_priority::info, dir + ": sent " + plural(sent, "message") + by_site(sent_to) +
+                                     ", picked up " + plural(picked, "message") +
+                                     by_site(received_from));
+  }
+  if (sent == 0 && picked == 0 && problems.empty()) return finish(status);
   out << dir << ": sent " << plural(sent, "message") << ", picked up "
       << plural(picked, "message") << "\n";
   for (const std::string& p : problems) out << "  " << p << "\n";
-  return status;
+  return finish(status);
 }
 
 }  // namespace orvsite

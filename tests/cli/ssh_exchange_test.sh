@@ -167,6 +167,15 @@ Doc id: doc-lens#!<br>
 I am: optics#!<br>"
 check "football is not an answer" not grep -q doc-ball "$t/page"
 
+# peer SITE_DIR PEER JQ_FILTER: what orvsite status says of a peer, as JSON.
+peer() {
+  "$bin/orvsite" status --json "$1" | jq -c ".sites[0].peers[] | select(.orv_id == \"$2\") | $3"
+}
+check "north's record: east took its query and answered it" \
+  [ "$(peer "$a" east '[.last_send > 0, .last_receive > 0, .failing_since]')" = "[true,true,null]" ]
+check "east's record: north's query came from north" \
+  [ "$(peer "$b" north '[.last_send > 0, .last_receive > 0]')" = "[true,true]" ]
+
 check "a run with nothing to do succeeds" exchange "$a"
 check "a run with nothing to do says nothing" [ -z "$(cat "$t/out" "$t/err")" ]
 
@@ -181,8 +190,14 @@ exchange "$a"
 check "the failure is reported" contains "$t/err" "orv_ftp_put.cmd: cannot reach east at $where"
 check "the waiting files are named" contains "$t/err" "waiting in outbox for east: "
 check "every file stays in outbox" [ "$(ls "$a/html/outbox")" = "$waiting" ]
+cause=$(peer "$a" east '[.failing_since > 0, .failure_cause]')
+case $cause in
+  '[true,"orv_ftp_put.cmd: cannot reach east at '"$where"*) ;;
+  *) fail "the status does not show east failing with its cause: $cause" ;;
+esac
 start_sshd
 check "exchange at north after the server is back" exchange "$a"
+check "east is no longer failing" [ "$(peer "$a" east '.failing_since')" = null ]
 check "the files are sent once east is back" [ "$(count "$a/html/outbox")" -eq 0 ]
 check "both arrive" [ "$(ls "$b/html/inbox")" = "$waiting" ]
 check "exchange at east" exchange "$b"

@@ -102,8 +102,12 @@ esac
   fail "cpack -G DEB failed: $(cat "$work/cpack.out")"
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb -x "$deb" "$work/root"
-[ "$(cd "$work/root" && find . -type f | sort)" = "$(echo "$installed" | sed 's|^\./|./usr/|')" ] ||
+# (the configuration below /etc, where /usr's belongs)
+[ "$(cd "$work/root" && find . -type f | sort)" = \
+  "$(echo "$installed" | sed -e 's|^\./|./usr/|' -e 's|^\./usr/etc/|./etc/|' | sort)" ] ||
   fail "the package does not hold what cmake --install installs below /usr"
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/logrotate.d/index-cells ||
+  fail "the package does not keep its logrotate configuration as a conffile"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>=' || fail "the package declares no dependency on libc6"
 grep -qx 'ExecStart=/usr/bin/orvsite exchange --keep 500 %f' \
   "$work/root/usr/lib/systemd/system/orv-exchange@.service" || fail "the packaged service does not run /usr/bin/orvsite"
