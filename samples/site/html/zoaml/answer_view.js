@@ -65,10 +65,13 @@ body { font-family: sans-serif; font-size: 0.95em; margin: 0.5em; line-height: 1
 .lines div { white-space: pre-wrap; }
 .lines .refusal { color: #7a4300; font-weight: bold; }
 .lines .failure { color: #8c1010; font-weight: bold; }
-table { border-collapse: collapse; margin: 0.4em 0 0.8em; max-width: 100%; }
+table { border-collapse: collapse; margin: 0.4em 0 0.8em; width: 100%; font-size: 0.95em; }
+.wide { overflow-x: auto; }
+caption { text-align: left; font-weight: bold; padding-bottom: 0.2em; }
+td.actions { white-space: nowrap; }
 th, td { border: 1px solid #b8c2d2; padding: 0.2em 0.4em; text-align: left; vertical-align: top; }
 th { background: #eef3fb; }
-td.keys { font-family: monospace; }
+td.keys { font-family: monospace; word-break: break-all; }
 button { margin: 0.1em 0.15em 0.1em 0; }
 details { margin: 0.5em 0; border: 1px solid #d4d9e2; border-radius: 4px; padding: 0.2em 0.5em; }
 details pre { white-space: pre-wrap; font-size: 0.9em; margin: 0.3em 0; }
@@ -265,7 +268,7 @@ summary { cursor: pointer; color: #333; }
     } else if (refusals.length) {
       status = 'refused';
       const nf = refusals[0].match(NOT_FOUND);
-      head = nf ? `Refused: there is no vantle ${nf[1]} at this site` : `Refused: ${refusals[0]}`;
+      head = nf ? `Refused: there is no vantle ${nf[1]} at this site` : `Refused: ${refusals[0].replace(/^refused:?\s*/i, '')}`;
       more = refusals.length > 1 ? `${plural(refusals.length, 'refusal', 'refusals')}, all shown below. Nothing was done for them.` : 'The site did not carry out this request. Correct the form and send it again.';
     } else if (errors.length) {
       status = 'error';
@@ -321,25 +324,25 @@ summary { cursor: pointer; color: #333; }
     parts.push(`<div class="status ${status}" role="status" id="answer-status">${esc(head)}${more ? `<small>${esc(more)}</small>` : ''}</div>`);
     parts.push('<div id="answer-next" class="next"></div>');
     if (vantles.length) {
-      parts.push('<table id="vantles"><caption>Vantles of this site</caption><thead><tr><th>Id</th><th>Name</th><th>Type</th><th>Document</th><th>Keywords</th><th>Actions</th></tr></thead><tbody>');
+      parts.push('<div class="wide"><table id="vantles"><caption>Vantles of this site</caption><thead><tr><th>Id</th><th>Name</th><th>Type</th><th>Document</th><th>Keywords</th><th>Actions</th></tr></thead><tbody>');
       for (const v of vantles) {
         const f = v.fields;
         const keys = [f.i_am, f.i_keyword].filter((k) => k && k !== '!').join(' ');
         parts.push(`<tr data-id="${esc(f['Vantle ic_id'] || '')}"><td>${esc(f['Vantle ic_id'] || '')}</td><td>${esc(f['Vantle symbolic name'] || '')}</td><td>${esc(f['Vantle type'] || '')}</td><td>${esc(f.doc_id || '')}</td><td class="keys">${esc(keys)}</td><td class="actions"></td></tr>`);
       }
-      parts.push('</tbody></table>');
+      parts.push('</tbody></table></div>');
     }
     if (query !== null && docs.length) {
-      parts.push(`<table id="results"><caption>Documents found for query ${esc(query)}</caption><thead><tr><th>Document</th><th>Keywords (I am)</th><th>Other keywords</th><th>Comment</th></tr></thead><tbody>`);
+      parts.push(`<div class="wide"><table id="results"><caption>Documents found for query ${esc(query)}</caption><thead><tr><th>Document</th><th>Keywords (I am)</th><th>Other keywords</th><th>Comment</th></tr></thead><tbody>`);
       for (const d of docs) {
         parts.push(`<tr><td>${esc(d['Doc id'] || '')}</td><td class="keys">${esc(d['I am'] || '')}</td><td class="keys">${esc(d['I keyword'] || '')}</td><td>${esc(d['I comment'] || '')}</td></tr>`);
       }
-      parts.push('</tbody></table>');
+      parts.push('</tbody></table></div>');
     }
     if (settings.length) {
-      parts.push('<table id="settings"><thead><tr><th>Setting</th><th>Key</th><th>Value</th></tr></thead><tbody>');
+      parts.push('<div class="wide"><table id="settings"><thead><tr><th>Setting</th><th>Key</th><th>Value</th></tr></thead><tbody>');
       for (const [name, key, value] of settings) parts.push(`<tr><td>${esc(name)}</td><td class="keys">${esc(key)}</td><td>${esc(value)}</td></tr>`);
-      parts.push('</tbody></table>');
+      parts.push('</tbody></table></div>');
     }
     if (rest.length) {
       parts.push('<div class="lines" id="answer-lines">');
