@@ -71,7 +71,7 @@ caption { text-align: left; font-weight: bold; padding-bottom: 0.2em; }
 td.actions { white-space: nowrap; }
 th, td { border: 1px solid #b8c2d2; padding: 0.2em 0.4em; text-align: left; vertical-align: top; }
 th { background: #eef3fb; }
-td.keys { font-family: monospace; word-break: break-all; }
+td.keys { font-family: monospace; overflow-wrap: break-word; }
 button { margin: 0.1em 0.15em 0.1em 0; }
 details { margin: 0.5em 0; border: 1px solid #d4d9e2; border-radius: 4px; padding: 0.2em 0.5em; }
 details pre { white-space: pre-wrap; font-size: 0.9em; margin: 0.3em 0; }

@@ -19,6 +19,7 @@ img { max-width: 100%; height: auto; }
 .auth { color: #5a3a00; background: #fff1db; padding: 0.4em 0.6em; border-radius: 4px; }
 .hint { font-size: 0.9em; color: #444; }
 code { overflow-wrap: anywhere; }
+.settings code { white-space: nowrap; }
 /* One column: the answer first, held at the top while the forms scroll
    under it. Narrow windows: the field tables become label-above-box lists. */
 @media (max-width: 60em) {
@@ -30,10 +31,13 @@ code { overflow-wrap: anywhere; }
 @media (max-width: 700px) {
   body { margin: 0.5em; }
   h1 { font-size: 1.4em; }
-  form table:not(.settings), form table:not(.settings) > tbody, form table:not(.settings) > tbody > tr,
-  form table:not(.settings) > tbody > tr > th, form table:not(.settings) > tbody > tr > td { display: block; width: auto; border: 0; padding: 0; }
-  form table:not(.settings) > tbody > tr > th { margin-top: 0.5em; }
-  form table:not(.settings) input[type="text"] { width: 100%; }
+  form table, form table > tbody, form table > tbody > tr,
+  form table > tbody > tr > th, form table > tbody > tr > td { display: block; width: auto; border: 0; padding: 0; }
+  form table > tbody > tr > th { margin-top: 0.5em; }
+  form table input[type="text"] { width: 100%; }
+  .settings tr:first-child { display: none; }
+  .settings tr { margin-bottom: 0.5em; }
+  .settings td:first-child { font-weight: bold; }
 }
 </STYLE>
 </HEAD>
