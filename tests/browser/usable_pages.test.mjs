@@ -8,6 +8,7 @@ import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
 import {
   answer,
+  answer_status,
   answer_text,
   manager_form,
   navigation,
@@ -139,9 +140,10 @@ test('each manager page names its site and shows the answer of every form beside
   for (const site of ['north', 'east', 'south']) {
     await open_manager(page, env.server, site);
     assert.equal(await page.getByRole('heading', { level: 1 }).innerText(), `Virtual site manager of ${site}`);
-    assert.match(await page.locator('.note').first().innerText(), /empty answer means the site had nothing to report/);
+    assert.match(await page.locator('.note').first().innerText(), /under a line that tells whether the site did it, refused it or failed/);
     await submit(page, manager_form(page, 'MSG_SHOW_CONFIG'), 'Show the configuration');
     assert.match(await answer_text(answer(page)), new RegExp(`ORV ID = ${site} `));
+    assert.equal(await answer_status(answer(page)), 'done');
   }
 
   // Every form of east's page, one after the other, without leaving it.
