@@ -204,6 +204,6 @@ test('the start page shows each site with what waits, and its answers with statu
   const frame = answer(page, 'south');
   assert.equal(await status_line(frame), 'Done: the configuration of this site');
   assert.deepEqual(await frame.locator('#settings tr', { hasText: 'VG_THRESHOLD' }).locator('td').allInnerTexts(), ['Virtual site distance threshold', 'VG_THRESHOLD', '9']);
-  await screenshot(page, 'start-page');
+  await screenshot(page, 'start-page-with-answer');
   await page.close();
 });

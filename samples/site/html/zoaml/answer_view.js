@@ -76,6 +76,14 @@ button { margin: 0.1em 0.15em 0.1em 0; }
 details { margin: 0.5em 0; border: 1px solid #d4d9e2; border-radius: 4px; padding: 0.2em 0.5em; }
 details pre { white-space: pre-wrap; font-size: 0.9em; margin: 0.3em 0; }
 summary { cursor: pointer; color: #333; }
+@media (max-width: 520px) {
+  #vantles thead, #results thead { display: none; }
+  #vantles, #vantles tbody, #vantles tr, #vantles td, #results, #results tbody, #results tr, #results td { display: block; border: 0; }
+  #vantles tr, #results tr { border: 1px solid #b8c2d2; border-radius: 4px; margin-bottom: 0.4em; padding: 0.2em 0.4em; }
+  #vantles td[data-label]::before, #results td[data-label]::before { content: attr(data-label) ": "; font-weight: bold; font-family: sans-serif; }
+  #vantles td, #results td { padding: 0.1em 0; }
+  #vantles caption, #results caption { display: block; }
+}
 .next { margin: 0.3em 0 0.8em; }
 `;
 
@@ -328,14 +336,14 @@ summary { cursor: pointer; color: #333; }
       for (const v of vantles) {
         const f = v.fields;
         const keys = [f.i_am, f.i_keyword].filter((k) => k && k !== '!').join(' ');
-        parts.push(`<tr data-id="${esc(f['Vantle ic_id'] || '')}"><td>${esc(f['Vantle ic_id'] || '')}</td><td>${esc(f['Vantle symbolic name'] || '')}</td><td>${esc(f['Vantle type'] || '')}</td><td>${esc(f.doc_id || '')}</td><td class="keys">${esc(keys)}</td><td class="actions"></td></tr>`);
+        parts.push(`<tr data-id="${esc(f['Vantle ic_id'] || '')}"><td data-label="Id">${esc(f['Vantle ic_id'] || '')}</td><td data-label="Name">${esc(f['Vantle symbolic name'] || '')}</td><td data-label="Type">${esc(f['Vantle type'] || '')}</td><td data-label="Document">${esc(f.doc_id || '')}</td><td class="keys" data-label="Keywords">${esc(keys)}</td><td class="actions"></td></tr>`);
       }
       parts.push('</tbody></table></div>');
     }
     if (query !== null && docs.length) {
       parts.push(`<div class="wide"><table id="results"><caption>Documents found for query ${esc(query)}</caption><thead><tr><th>Document</th><th>Keywords (I am)</th><th>Other keywords</th><th>Comment</th></tr></thead><tbody>`);
       for (const d of docs) {
-        parts.push(`<tr><td>${esc(d['Doc id'] || '')}</td><td class="keys">${esc(d['I am'] || '')}</td><td class="keys">${esc(d['I keyword'] || '')}</td><td>${esc(d['I comment'] || '')}</td></tr>`);
+        parts.push(`<tr><td data-label="Document">${esc(d['Doc id'] || '')}</td><td class="keys" data-label="Keywords (I am)">${esc(d['I am'] || '')}</td><td class="keys" data-label="Other keywords">${esc(d['I keyword'] || '')}</td><td data-label="Comment">${esc(d['I comment'] || '')}</td></tr>`);
       }
       parts.push('</tbody></table></div>');
     }
@@ -441,7 +449,8 @@ summary { cursor: pointer; color: #333; }
   function fit(frame) {
     const doc = frame.contentDocument;
     if (!doc || !doc.documentElement) return;
-    const want = doc.documentElement.scrollHeight + 8;
+    if (!doc.body) return;
+    const want = Math.ceil(doc.body.getBoundingClientRect().height) + 30;
     frame.style.height = `${Math.max(90, Math.min(want, Math.round(window.innerHeight * 0.7)))}px`;
     for (const d of doc.querySelectorAll('details')) d.addEventListener('toggle', () => fit(frame));
   }
