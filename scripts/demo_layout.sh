@@ -395,10 +395,11 @@ if [ -n "${AUTH:-}" ]; then
   auth_note_site="<P CLASS=\"auth\" ID=\"auth-note\">This site asks for its user name and password (user <CODE>${AUTH%%:*}</CODE>): the forms of this page change the site or read it through its program, so each needs the password. Your browser asks once and then remembers it.</P>"
 fi
 printf '%s\n' "$auth_note_start" >"$www/html/zoaml/auth_note.txt"
+chmod 0644 "$www/html/zoaml/auth_note.txt"
 for site in "${sites[@]}"; do
   printf '%s\n' "$auth_note_site" >"$www/$site/html/zoaml/auth_note.txt"
+  chmod 0644 "$www/$site/html/zoaml/auth_note.txt"
 done
-chmod 0644 "$www/html/zoaml/auth_note.txt" "${sites[@]/#/$www/}"/html/zoaml/auth_note.txt
 if [ -n "${AUTH:-}" ]; then
   case $AUTH in ?*:?*) ;; *) fail "AUTH must be user:password" ;; esac
   hash=$(printf '%s' "${AUTH#*:}" | openssl passwd -apr1 -stdin) || fail "openssl passwd failed"
