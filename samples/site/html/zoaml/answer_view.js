@@ -372,7 +372,7 @@ summary { cursor: pointer; color: #333; }
       parts.push('</details>');
     }
     if (vantles.length || docs.length || settings.length) {
-      parts.push(`<details id="answer-tables-text"><summary>The lines behind the table${vantles.length + (docs.length ? 1 : 0) + (settings.length ? 1 : 0) > 1 ? 's' : ''}</summary><pre>${esc(kept.filter((_, i) => in_vantles.has(i) || in_results.has(i) || in_config.has(i)).join('\n'))}</pre></details>`);
+      parts.push(`<details id="answer-tables-text"><summary>The lines behind the table${(vantles.length ? 1 : 0) + (docs.length ? 1 : 0) + (settings.length ? 1 : 0) > 1 ? 's' : ''}</summary><pre>${esc(kept.filter((_, i) => in_vantles.has(i) || in_results.has(i) || in_config.has(i)).join('\n'))}</pre></details>`);
     }
     parts.push(`<details id="answer-word-for-word"><summary>Word for word (${plural(all.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(all.join('\n'))}</pre></details>`);
 

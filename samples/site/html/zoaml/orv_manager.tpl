@@ -47,7 +47,7 @@ code { overflow-wrap: anywhere; }
 <DIV CLASS="forms">
 <P>This page belongs to the site <STRONG>@ORV_ID@</STRONG> (server id
 <CODE>@SERVER_ID@</CODE>). Every form of this page sends one message to
-the site manager of @ORV_ID@. What vantles, keywords and settings are is told in
+the site manager of @ORV_ID@. Vantles, keywords and settings are explained in
 <A HREF="vexil.cgi?zoa_name=about.zoaml" TARGET="_top">About this site: vantles, keywords and settings</A>.</P>
 <P CLASS="note">The answer of each form appears in the frame <EM>Answer of
 @ORV_ID@</EM> beside the forms (above them in a narrow window), under a
