@@ -353,6 +353,10 @@ for site in "${sites[@]}"; do
 done >"$www/html/zoaml/sites.txt"
 install -m 0644 "$pages/start.zoaml" "$pages/sites.zoaml" "$pages/cellkit_entry.zoaml" \
   "$pages/site_map.zoaml" "$www/html/zoaml/"
+# The start page shows the sites' answers with the sites' own script.
+install -m 0644 "$samples/html/zoaml/answer_view.zoaml" "$samples/html/zoaml/answer_view.js" \
+  "$samples/html/zoaml/auth_note.zoaml" "$www/html/zoaml/"
+install -m 0755 "$pages/waiting.cgi" "$www/waiting.cgi"
 chmod 0644 "$www/html/zoaml/start.tpl" "$www/html/zoaml/sites.txt" "$www/index.html"
 install -m 0644 "$demo/site_map.svg" "$www/S-Event_Data/Images/"
 install -m 0755 "$bin/vexil" "$www/vexil.cgi"
@@ -381,9 +385,24 @@ cgi.execute-x-only = "enable"
 CONF
 
 # --- access control (AUTH=user:password) ---
-# Every program but vexil.cgi changes a site, so each asks for a user; its
-# password file lies beside the configuration, outside the document root.
-# "(/|$)": a program is also reached by a longer path (/orv.cgi/x).
+# Every program but vexil.cgi and waiting.cgi (which only count files)
+# changes a site, so each asks for a user; its password file lies beside the
+# configuration, outside the document root. "(/|$)": a program is also
+# reached by a longer path (/orv.cgi/x). The pages say so (auth_note.txt),
+# and a refused login gets a page of the demo (status-401.html) instead of
+# the server's bare one.
+auth_note_start=""
+auth_note_site=""
+if [ -n "${AUTH:-}" ]; then
+  auth_note_start="<P CLASS=\"auth\" ID=\"auth-note\">The site programs ask for a user name and password (user <CODE>${AUTH%%:*}</CODE>): every button that sends to a site, and the carry button, needs it. Your browser asks once and then remembers it.</P>"
+  auth_note_site="<P CLASS=\"auth\" ID=\"auth-note\">This site asks for its user name and password (user <CODE>${AUTH%%:*}</CODE>): the forms of this page change the site or read it through its program, so each needs the password. Your browser asks once and then remembers it.</P>"
+fi
+printf '%s\n' "$auth_note_start" >"$www/html/zoaml/auth_note.txt"
+chmod 0644 "$www/html/zoaml/auth_note.txt"
+for site in "${sites[@]}"; do
+  printf '%s\n' "$auth_note_site" >"$www/$site/html/zoaml/auth_note.txt"
+  chmod 0644 "$www/$site/html/zoaml/auth_note.txt"
+done
 if [ -n "${AUTH:-}" ]; then
   case $AUTH in ?*:?*) ;; *) fail "AUTH must be user:password" ;; esac
   hash=$(printf '%s' "${AUTH#*:}" | openssl passwd -apr1 -stdin) || fail "openssl passwd failed"
@@ -392,16 +411,18 @@ if [ -n "${AUTH:-}" ]; then
   sed -i 's/^server\.modules = ("mod_access", /&"mod_auth", "mod_authn_file", /' "$demo/lighttpd.conf"
   grep -q '"mod_auth"' "$demo/lighttpd.conf" || fail "no server.modules line for mod_auth"
   cat >>"$demo/lighttpd.conf" <<CONF
+server.errorfile-prefix = "$demo/status-"
 auth.backend = "htpasswd"
 auth.backend.htpasswd.userfile = "$demo/htpasswd"
 \$HTTP["url"] =~ "\\.cgi(/|\$)" {
-  \$HTTP["url"] !~ "^/([^/]+/)?vexil\\.cgi(/|\$)" {
+  \$HTTP["url"] !~ "^/(([^/]+/)?vexil|waiting)\\.cgi(/|\$)" {
     auth.require = ("" => ("method" => "basic", "realm" => "orv demo", "require" => "valid-user"))
   }
 }
 CONF
+  install -m 0644 "$pages/status-401.html" "$demo/status-401.html"
 else
-  rm -f "$demo/htpasswd"
+  rm -f "$demo/htpasswd" "$demo/status-401.html"
 fi
 # --- end access control ---
 

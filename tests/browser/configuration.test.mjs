@@ -6,6 +6,7 @@ import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
 import {
   answer,
+  answer_text,
   manager_form,
   open_manager,
   open_start,
@@ -25,7 +26,7 @@ test('each site shows its own configuration', async () => {
     await open_start(page, env.server);
     await press(page, site, 'Show the configuration');
     assert.equal(
-      await shown_text(answer(page, site)),
+      await answer_text(answer(page, site)),
       `SERVER ID = ${sample_config[site].server_id} ORV ID = ${site} RETRIEVE THRESHOLD = 1. ` +
         'VIRTUAL SITE DISTANCE THRESHOLD = 9. MAXIMUM VANTLES THRESHOLD = 3.',
     );
@@ -42,7 +43,7 @@ test('a setting changed on the start page is stored at that site only', async ()
   await box.getByLabel('Setting').selectOption('RETRIEVE_THRESHOLD');
   await box.getByLabel('New value').fill('2');
   await press(page, 'east', 'Change the configuration');
-  assert.equal(await shown_text(answer(page, 'east')), '"RETRIEVE_THRESHOLD" is updated with the new value "2".');
+  assert.equal(await answer_text(answer(page, 'east')), '"RETRIEVE_THRESHOLD" is updated with the new value "2".');
 
   assert.equal(
     env.server.read_site_file('east', 'config.txt'),
@@ -54,9 +55,9 @@ test('a setting changed on the start page is stored at that site only', async ()
 
   await open_start(page, env.server);
   await press(page, 'east', 'Show the configuration');
-  assert.match(await shown_text(answer(page, 'east')), /RETRIEVE THRESHOLD = 2\./);
+  assert.match(await answer_text(answer(page, 'east')), /RETRIEVE THRESHOLD = 2\./);
   await press(page, 'north', 'Show the configuration');
-  assert.match(await shown_text(answer(page, 'north')), /RETRIEVE THRESHOLD = 1\./);
+  assert.match(await answer_text(answer(page, 'north')), /RETRIEVE THRESHOLD = 1\./);
   await page.close();
 });
 
@@ -66,13 +67,13 @@ test('a setting changed on the manager page is stored', async () => {
   const form = manager_form(page, 'MSG_UPDATE_CONFIG');
   await form.locator('input[name="content"]').fill('SET_EMAIL_ADDRESS|ops@south.example');
   await submit(page, form, 'Change Configuration');
-  assert.equal(await shown_text(answer(page)), '"SET_EMAIL_ADDRESS" is updated with the new value "ops@south.example".');
+  assert.equal(await answer_text(answer(page)), '"SET_EMAIL_ADDRESS" is updated with the new value "ops@south.example".');
   await screenshot(page, 'configuration-changed-south');
   assert.match(env.server.read_site_file('south', 'config.txt'), /^email address: ops@south\.example$/m);
 
   // The manager page's own show form shows the site's settings.
   await submit(page, manager_form(page, 'MSG_SHOW_CONFIG'), 'Show the configuration');
-  assert.match(await shown_text(answer(page)), /^SERVER ID = srv3 ORV ID = south RETRIEVE THRESHOLD = 1\./);
+  assert.match(await answer_text(answer(page)), /^SERVER ID = srv3 ORV ID = south RETRIEVE THRESHOLD = 1\./);
   await page.close();
 });
 
@@ -83,7 +84,7 @@ test('a change that names no known setting is refused and stores nothing', async
   const form = manager_form(page, 'MSG_UPDATE_CONFIG');
   await form.locator('input[name="content"]').fill('COLOUR|blue');
   await submit(page, form, 'Change Configuration');
-  assert.equal(await shown_text(answer(page)), 'Unknown Choice "COLOUR" with value blue.');
+  assert.equal(await answer_text(answer(page)), 'Unknown Choice "COLOUR" with value blue.');
   assert.equal(env.server.read_site_file('north', 'config.txt'), before);
   await page.close();
 });

@@ -5,7 +5,7 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { answer, navigation, open, open_start, press, set_input, shown_text, site_box } from './lib/pages.mjs';
+import { answer, navigation, open, open_start, press, set_input, shown_text, site_box, answer_text } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -13,7 +13,7 @@ const env = use_demo();
 async function still_serving(page) {
   await open_start(page, env.server);
   await press(page, 'north', 'Show the configuration');
-  assert.match(await shown_text(answer(page, 'north')), /^SERVER ID = srv1 ORV ID = north /);
+  assert.match(await answer_text(answer(page, 'north')), /^SERVER ID = srv1 ORV ID = north /);
 }
 
 test('a form the decoder cannot read gets its error page', async () => {
@@ -27,7 +27,7 @@ test('a form the decoder cannot read gets its error page', async () => {
   });
   const r = await navigation(page, () => form.getByRole('button').click(), 'answer-north');
   assert.equal(r.status(), 200);
-  assert.match(await shown_text(answer(page, 'north')), /No content type was passed to formpump\./);
+  assert.match(await answer_text(answer(page, 'north')), /No content type was passed to formpump\./);
   await screenshot(page, 'error-malformed-form');
   await still_serving(page);
   await page.close();
@@ -38,7 +38,7 @@ test('a wrong flag gets its error page', async () => {
   await open_start(page, env.server);
   await set_input(page, '#site-east form:first-of-type input[name="flag"]', 'bogus');
   await press(page, 'east', 'Show the configuration');
-  assert.equal(await shown_text(answer(page, 'east')), 'Unexpected flag value bogus');
+  assert.equal(await answer_text(answer(page, 'east')), 'Unexpected flag value bogus');
   await still_serving(page);
   await page.close();
 });
@@ -48,7 +48,7 @@ test('an unknown message type gets its error page', async () => {
   await open_start(page, env.server);
   await set_input(page, '#site-south form:first-of-type input[name="message_type"]', 'FOO');
   await press(page, 'south', 'Show the configuration');
-  assert.equal(await shown_text(answer(page, 'south')), 'Unknown message type: FOO');
+  assert.equal(await answer_text(answer(page, 'south')), 'Unknown message type: FOO');
   await still_serving(page);
   await page.close();
 });

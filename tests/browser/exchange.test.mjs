@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import { test } from 'node:test';
 
 import { use_demo } from './lib/fixture.mjs';
-import { answer, open_start, press, shown_text } from './lib/pages.mjs';
+import { answer, open_start, press, shown_text, answer_text } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -19,7 +19,7 @@ test('sending at north delivers its outgoing files to east and south', async () 
   }
   await open_start(page, env.server);
   await press(page, 'north', 'Send outgoing messages');
-  const shown = await shown_text(answer(page, 'north'));
+  const shown = await answer_text(answer(page, 'north'));
   for (const name of Object.keys(files)) {
     assert.match(shown, new RegExp(`Send the outgoing message: ${name}`));
   }
@@ -41,7 +41,7 @@ test('a file of the same name already in the receiving inbox is not replaced', a
   env.server.write_site_file('south', 'outbox', name, 'second\n');
   await open_start(page, env.server);
   await press(page, 'south', 'Send outgoing messages');
-  assert.match(await shown_text(answer(page, 'south')), new RegExp(`Send the outgoing message: ${name}`));
+  assert.match(await answer_text(answer(page, 'south')), new RegExp(`Send the outgoing message: ${name}`));
   assert.equal(env.server.read_site_file('east', 'inbox', name), 'first\n');
   assert.equal(env.server.read_site_file('east', 'inbox', `${name}.1`), 'second\n');
   assert.deepEqual(env.server.list_site_dir('south', 'outbox'), []);
@@ -54,7 +54,7 @@ test('picking up with an empty inbox processes nothing and saves the cells', asy
   assert.equal(fs.existsSync(env.server.site_file('north', 'file.ic')), false);
   await open_start(page, env.server);
   await press(page, 'north', 'Pick up incoming messages');
-  assert.equal(await shown_text(answer(page, 'north')), '');
+  assert.equal(await answer_text(answer(page, 'north')), '');
   assert.ok(fs.existsSync(env.server.site_file('north', 'file.ic')), 'north saved no cells');
   await page.close();
 });

@@ -8,7 +8,7 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { answer, manager_form, open_manager, open_start, press, shown_text, site_box, submit } from './lib/pages.mjs';
+import { answer, manager_form, open_manager, open_start, press, shown_text, site_box, submit, answer_text } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -40,7 +40,7 @@ test('a site laid out by hand joins the demo and a query from north reaches it',
     'west/vexil.cgi?zoa_name=orv_manager.zoaml',
   );
   await press(page, 'west', 'Show the configuration');
-  assert.match(await shown_text(answer(page, 'west')), /^SERVER ID = srv4 ORV ID = west /);
+  assert.match(await answer_text(answer(page, 'west')), /^SERVER ID = srv4 ORV ID = west /);
   assert.match(await shown_text(page), /north asks east and west; /);
   const map = fs.readFileSync(`${env.server.dir}/www/S-Event_Data/Images/site_map.svg`, 'utf8');
   assert.match(map, />west<\/text>/);
@@ -51,19 +51,19 @@ test('a site laid out by hand joins the demo and a query from north reaches it',
   const create = manager_form(page, 'MSG_CREATE');
   await create.locator('input[name="doc_id"]').fill('west-notes');
   await submit(page, create, 'Create the vantle');
-  assert.match(await shown_text(answer(page)), /Create a new Vantle 1 for Doc "west-notes"/);
+  assert.match(await answer_text(answer(page)), /Create a new Vantle 1 for Doc "west-notes"/);
 
   await open_manager(page, env.server, 'north');
   const query = page.locator('form').filter({ has: page.getByRole('button', { name: 'Send the query', exact: true }) });
   await submit(page, query, 'Send the query');
-  const shown = await shown_text(answer(page));
+  const shown = await answer_text(answer(page));
   assert.match(shown, /outgoing message in file west\d+/);
 
   await open_start(page, env.server, 'Four virtual sites');
   await press(page, 'north', 'Send outgoing messages');
   assert.equal(env.server.list_site_dir('west', 'inbox').length, 1);
   await press(page, 'west', 'Pick up incoming messages');
-  assert.match(await shown_text(answer(page, 'west')), /Doc west-notes Has been saved into info_list/);
+  assert.match(await answer_text(answer(page, 'west')), /Doc west-notes Has been saved into info_list/);
   await press(page, 'west', 'Send outgoing messages');
   await press(page, 'north', 'Pick up incoming messages');
 
@@ -73,6 +73,6 @@ test('a site laid out by hand joins the demo and a query from north reaches it',
     .filter({ has: page.getByRole('button', { name: 'Show the saved results', exact: true }) });
   await results.locator('input[name="ic_id_list"]').fill('1');
   await submit(page, results, 'Show the saved results');
-  assert.ok((await shown_text(answer(page))).includes('Doc id: west-notes#!'), await shown_text(answer(page)));
+  assert.ok((await answer_text(answer(page))).includes('Doc id: west-notes#!'), await answer_text(answer(page)));
   await page.close();
 });

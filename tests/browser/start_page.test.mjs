@@ -44,7 +44,16 @@ test('the start page shows the map and a box of forms for each site', async () =
       assert.ok(await box.getByRole('button', { name, exact: true }).isVisible(), `${site}: no button ${name}`);
     }
     const setting = box.getByLabel('Setting');
+    // Each setting by its one name, with the key it is sent as.
     assert.deepEqual(await setting.locator('option').allInnerTexts(), [
+      'Server id (SERVER_ID)',
+      'Orv id (ORV_ID)',
+      'Retrieval threshold (RETRIEVE_THRESHOLD)',
+      'Virtual site distance threshold (VG_THRESHOLD)',
+      'Maximum vantles threshold (MAX_VANTLE_THRESHOLD)',
+      'Email address (SET_EMAIL_ADDRESS)',
+    ]);
+    assert.deepEqual(await setting.locator('option').evaluateAll((os) => os.map((o) => o.value)), [
       'SERVER_ID',
       'ORV_ID',
       'RETRIEVE_THRESHOLD',

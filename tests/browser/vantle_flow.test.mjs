@@ -8,7 +8,7 @@ import { test } from 'node:test';
 
 import { screenshot } from './lib/browser.mjs';
 import { use_demo } from './lib/fixture.mjs';
-import { answer, manager_form, open_manager, open_start, press, shown_text, submit } from './lib/pages.mjs';
+import { answer, manager_form, open_manager, open_start, press, shown_text, submit, answer_text } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -32,7 +32,7 @@ test('a query made at north collects the matching document of east', async () =>
   assert.equal(await create.locator('input[name="i_comment"]').inputValue(),
                'Notes on lenses and mirrors#!');
   await submit(page, create, 'Create the vantle');
-  let shown = await shown_text(answer(page));
+  let shown = await answer_text(answer(page));
   assert.match(shown, /Create a new Vantle 1 for Doc "doc-001"/);
   assert.match(shown, /Vantle 1 has the symbolic name "lens_notes"/);
   assert.doesNotMatch(shown, /sends an outgoing message/, 'a document vantle stays at home');
@@ -47,7 +47,7 @@ test('a query made at north collects the matching document of east', async () =>
   await query.locator('input[name="i_am"]').fill('optics#!');
   await query.locator('input[name="sym_name"]').fill('ask');
   await submit(page, query, 'Send the query');
-  shown = await shown_text(answer(page));
+  shown = await answer_text(answer(page));
   assert.match(shown, /Create a new Vantle 1 for Doc "q-1"/);
   assert.match(shown, /Vantle 1 has the symbolic name "ask"/);
   // The query leaves for east (distance 4), not for south (12).
@@ -62,7 +62,7 @@ test('a query made at north collects the matching document of east', async () =>
   // Send at north: the file goes to east's inbox.
   await open_start(page, env.server);
   await press(page, 'north', 'Send outgoing messages');
-  assert.equal(await shown_text(answer(page, 'north')), `Send the outgoing message: ${to_east}`);
+  assert.equal(await answer_text(answer(page, 'north')), `Send the outgoing message: ${to_east}`);
   assert.deepEqual(env.server.list_site_dir('north', 'outbox'), []);
   assert.deepEqual(env.server.list_site_dir('east', 'inbox'), [to_east]);
   assert.deepEqual(env.server.list_site_dir('south', 'inbox'), []);
@@ -70,7 +70,7 @@ test('a query made at north collects the matching document of east', async () =>
   // Pick up at east: the copy of the query asks east's vantles, the
   // document vantle matches and its answer waits in east's outbox.
   await press(page, 'east', 'Pick up incoming messages');
-  shown = await shown_text(answer(page, 'east'));
+  shown = await answer_text(answer(page, 'east'));
   assert.match(shown, new RegExp(`Pick up an incoming message from file: inbox/${to_east}`));
   assert.match(shown, /Vantle q-1 has been moved\./);
   assert.match(shown, /query = optics#! Vantle 1 matches this query with i_am = physics#optics#!/);
@@ -84,13 +84,13 @@ test('a query made at north collects the matching document of east', async () =>
 
   // Send at east: the answer goes to north's inbox.
   await press(page, 'east', 'Send outgoing messages');
-  assert.equal(await shown_text(answer(page, 'east')), `Send the outgoing message: ${to_north}`);
+  assert.equal(await answer_text(answer(page, 'east')), `Send the outgoing message: ${to_north}`);
   assert.deepEqual(env.server.list_site_dir('east', 'outbox'), []);
   assert.deepEqual(env.server.list_site_dir('north', 'inbox'), [to_north]);
 
   // Pick up at north: the answer is saved, announced and shown.
   await press(page, 'north', 'Pick up incoming messages');
-  shown = await shown_text(answer(page, 'north'));
+  shown = await answer_text(answer(page, 'north'));
   assert.match(shown, new RegExp(`Pick up an incoming message from file: inbox/${to_north}`));
   assert.match(shown, /Doc doc-001#! Has been saved into info_list\. Total = 1\./);
   assert.match(
@@ -108,7 +108,7 @@ test('a query made at north collects the matching document of east', async () =>
     .filter({ has: page.getByRole('button', { name: 'Show the vantle', exact: true }) });
   await show.locator('input[name="ic_id_list"]').fill('1');
   await submit(page, show, 'Show the vantle');
-  shown = await shown_text(answer(page));
+  shown = await answer_text(answer(page));
   for (const line of [
     'Vantle symbolic name = ask',
     'Vantle ic_id = 1',
@@ -128,7 +128,7 @@ test('a query made at north collects the matching document of east', async () =>
   await results.locator('input[name="ic_id_list"]').fill('1');
   await submit(page, results, 'Show the saved results');
   assert.equal(new URL(answer(page).url()).searchParams.get('message_type'), 'MSG_SHOW_VANTLE_RESULT');
-  shown = await shown_text(answer(page));
+  shown = await answer_text(answer(page));
   assert.ok(shown.includes(saved_results), `no results shown: ${shown}`);
   await screenshot(page, 'vantle-results-north');
   await page.close();

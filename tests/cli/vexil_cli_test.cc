@@ -349,8 +349,10 @@ TEST_F(VexilCli, CarriageReturnsBeforeLineFeedsAreDropped) {
 class VexilSamples : public VexilCli {
  protected:
   VexilSamples() {
-    for (const char* name : {"orv_manager.zoaml", "orv_manager.tpl", "about.zoaml", "about.txt",
-                             "answer.zoaml", "answer.txt", "site_map.zoaml"}) {
+    for (const char* name :
+         {"orv_manager.zoaml", "orv_manager.tpl", "about.zoaml", "about.txt", "answer.zoaml",
+          "answer.txt", "answer_refused.zoaml", "answer_refused.txt", "answer_view.zoaml",
+          "answer_view.js", "auth_note.zoaml", "auth_note.txt", "site_map.zoaml"}) {
       std::optional<std::string> text =
           read_file(std::string(SAMPLES_DIR) + "/html/zoaml/" + name);
       EXPECT_TRUE(text) << name;
@@ -380,7 +382,7 @@ TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
   has("<FORM ACTION=\"orv.cgi\" METHOD=POST ACCEPT-CHARSET=\"UTF-8\" TARGET=\"answer\">");
   has("<IFRAME NAME=\"answer\" TITLE=\"Answer of @ORV_ID@\"");
   has("<TITLE>Virtual site manager of @ORV_ID@</TITLE>");
-  has("ORV_ID|@ORV_ID@ and SERVER_ID|@SERVER_ID@");
+  has("<CODE>ORV_ID|@ORV_ID@</CODE> and <CODE>SERVER_ID|@SERVER_ID@</CODE>");
   // Create a vantle, with sample values that the page itself holds.
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"MSG_CREATE\">");
   has("<INPUT TYPE=\"hidden\" NAME=\"ic_par_num\" VALUE=\"9\">");
@@ -400,9 +402,14 @@ TEST_F(VexilSamples, ManagerPageHoldsAFormForEachTask) {
   has("<INPUT TYPE=\"hidden\" NAME=\"message_type\" VALUE=\"SYS_SEND_MSG\">");
   // The page's own form, and the links to the other two pages.
   has("<INPUT TYPE=\"hidden\" NAME=\"zoa_name\" VALUE=\"orv_manager\">");
-  has("<a href=\"vexil.cgi?zoa_name=about.zoaml\"> link to about </a>");
-  has("<a href=\"vexil.cgi?zoa_name=site_map.zoaml\"> link to site_map </a>");
+  // Links that say where they lead, the map in place, and the script that
+  // shows the answers, copied in from its own file.
+  has("<A HREF=\"vexil.cgi?zoa_name=about.zoaml\" TARGET=\"_top\">About this site: vantles, "
+      "keywords and settings</A>");
+  has("<A HREF=\"vexil.cgi?zoa_name=site_map.zoaml\" TARGET=\"_top\">The map of the sites</A>");
   has("<img src=\"S-Event_Data/Images/site_map.gif\" align=center>");
+  has("<SCRIPT>" + *read_file(path("answer_view.js")));
+  EXPECT_EQ(std::string::npos, out.find("link to")) << "a link that does not say where it leads";
   // The second showing is the first one again.
   EXPECT_EQ(out, clean_page("orv_manager"));
 }
@@ -416,6 +423,7 @@ TEST_F(VexilSamples, TextAndImagePages) {
                      "</center>\n",
             clean_page("site_map"));
   EXPECT_EQ(header + *read_file(path("answer.txt")), clean_page("answer"));
+  EXPECT_EQ(header + *read_file(path("answer_refused.txt")), clean_page("answer_refused"));
 }
 
 }  // namespace

@@ -148,10 +148,12 @@ export class demo_server {
 
 // Runs scripts/demo_layout.sh for a demo directory and port, with the
 // sites named by `sites` (SITES) when given.
-function lay_out(dir, port, sites) {
+function lay_out(dir, port, sites, auth) {
   const env = { ...process.env, BUILD_DIR: build_dir(), DEMO_DIR: dir, PORT: String(port) };
   if (sites) env.SITES = sites;
   else delete env.SITES;
+  if (auth) env.AUTH = auth;
+  else delete env.AUTH;
   execFileSync('bash', [path.join(repo_root, 'scripts', 'demo_layout.sh')], {
     env,
     stdio: ['ignore', 'ignore', 'inherit'],
@@ -159,14 +161,15 @@ function lay_out(dir, port, sites) {
 }
 
 /// Lays out a fresh demo and serves it; a port taken between the pick and
-/// the start is given up for another. `sites` (SITES) names the sites.
-export async function start_demo(sites) {
+/// the start is given up for another. `sites` (SITES) names the sites;
+/// `auth` (AUTH, user:password) puts the site programs behind a password.
+export async function start_demo(sites, auth) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orv-demo-'));
   const lighttpd = lighttpd_path();
   let last_error = '';
   for (let attempt = 0; attempt < 5; ++attempt) {
     const port = await free_port();
-    lay_out(dir, port, sites);
+    lay_out(dir, port, sites, auth);
     const proc = spawn(lighttpd, ['-D', '-f', path.join(dir, 'lighttpd.conf')], {
       stdio: ['ignore', 'ignore', 'pipe'],
     });

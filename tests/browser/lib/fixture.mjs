@@ -7,11 +7,12 @@ import { after, afterEach, before } from 'node:test';
 import { open_browser } from './browser.mjs';
 import { start_demo } from './demo_server.mjs';
 
-/// `sites`: the SITES the demo is laid out with (default the three samples).
-export function use_demo(sites) {
+/// `sites`: the SITES the demo is laid out with (default the three samples);
+/// `auth`: the AUTH it is laid out with (default none).
+export function use_demo(sites, auth) {
   const env = { server: null, browser: null };
   before(async () => {
-    env.server = await start_demo(sites);
+    env.server = await start_demo(sites, auth);
     env.browser = await open_browser();
   });
   afterEach(() => {

@@ -110,3 +110,32 @@ export async function set_input(page, selector, value) {
     el.value = v;
   }, value);
 }
+
+/// Waits until the page has shown the answer in `frame` with its status
+/// line (the frame's body then carries data-answer-view); returns that
+/// status (done, refused, error, nothing or answered), '' when the frame
+/// shows no answer of a site.
+export async function answer_status(frame) {
+  try {
+    await frame.waitForSelector('body[data-answer-view]', { state: 'attached', timeout: 5000 });
+  } catch {
+    return '';
+  }
+  return frame.locator('body').getAttribute('data-answer-view');
+}
+
+/// The answer in `frame` as the site wrote it, every line (folded ones too),
+/// with runs of white space made single spaces; the text the frame shows
+/// when it holds no answer of a site.
+export async function answer_text(frame) {
+  await answer_status(frame);
+  const raw = frame.locator('#answer-raw');
+  if (await raw.count()) return (await raw.textContent()).replace(/\s+/g, ' ').trim();
+  return shown_text(frame);
+}
+
+/// The status line above the answer in `frame`.
+export async function status_line(frame) {
+  await answer_status(frame);
+  return (await frame.locator('#answer-status').innerText()).replace(/\s+/g, ' ').trim();
+}

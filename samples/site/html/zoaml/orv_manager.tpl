@@ -6,19 +6,38 @@
 <TITLE>Virtual site manager of @ORV_ID@</TITLE>
 <BASE TARGET="answer">
 <STYLE>
-body { font-family: sans-serif; margin: 1em; line-height: 1.35; overflow-wrap: anywhere; }
+body { font-family: sans-serif; margin: 1em; line-height: 1.35; overflow-wrap: break-word; }
 .manager { display: grid; grid-template-columns: minmax(0, 3fr) minmax(0, 2fr); gap: 1.5em; align-items: start; }
 .answer { position: sticky; top: 0.5em; }
 .answer iframe { width: 100%; height: 80vh; box-sizing: border-box; border: 2px solid #1c4f9c; border-radius: 6px; background: #fff; }
 .answer h2 { margin-top: 0.3em; }
 table { max-width: 100%; }
+th { text-align: left; }
 input, select { max-width: 100%; box-sizing: border-box; }
 img { max-width: 100%; height: auto; }
 .note { color: #333; background: #eef3fb; padding: 0.4em 0.6em; border-radius: 4px; }
+.auth { color: #5a3a00; background: #fff1db; padding: 0.4em 0.6em; border-radius: 4px; }
+.hint { font-size: 0.9em; color: #444; }
+code { overflow-wrap: anywhere; }
+.settings code { white-space: nowrap; }
+/* One column: the answer first, held at the top while the forms scroll
+   under it. Narrow windows: the field tables become label-above-box lists. */
 @media (max-width: 60em) {
-  .manager { grid-template-columns: minmax(0, 1fr); }
-  .answer { position: static; }
-  .answer iframe { height: 24em; }
+  .manager { grid-template-columns: minmax(0, 1fr); gap: 0.8em; }
+  .answer { order: -1; position: sticky; top: 0; z-index: 1; background: #fff; padding-bottom: 0.3em; box-shadow: 0 3px 5px rgba(0,0,0,0.15); }
+  .answer h2 { font-size: 1em; margin: 0.2em 0; }
+  .answer iframe { height: 40vh; }
+}
+@media (max-width: 700px) {
+  body { margin: 0.5em; }
+  h1 { font-size: 1.4em; }
+  form table, form table > tbody, form table > tbody > tr,
+  form table > tbody > tr > th, form table > tbody > tr > td { display: block; width: auto; border: 0; padding: 0; }
+  form table > tbody > tr > th { margin-top: 0.5em; }
+  form table input[type="text"] { width: 100%; }
+  .settings tr:first-child { display: none; }
+  .settings tr { margin-bottom: 0.5em; }
+  .settings td:first-child { font-weight: bold; }
 }
 </STYLE>
 </HEAD>
@@ -28,11 +47,13 @@ img { max-width: 100%; height: auto; }
 <DIV CLASS="forms">
 <P>This page belongs to the site <STRONG>@ORV_ID@</STRONG> (server id
 <CODE>@SERVER_ID@</CODE>). Every form of this page sends one message to
-the site manager of @ORV_ID@; what the fields mean is told on the
-<ZOA_REL> "help" </ZOA_REL></P>
+the site manager of @ORV_ID@. Vantles, keywords and settings are explained in
+<A HREF="vexil.cgi?zoa_name=about.zoaml" TARGET="_top">About this site: vantles, keywords and settings</A>.</P>
 <P CLASS="note">The answer of each form appears in the frame <EM>Answer of
-@ORV_ID@</EM> beside the forms (below them in a narrow window). An empty
-answer means the site had nothing to report.</P>
+@ORV_ID@</EM> beside the forms (above them in a narrow window), under a
+line that tells whether the site did it, refused it or failed.</P>
+<ZOA_REL> "auth_note" </ZOA_REL>
+<P><A HREF="vexil.cgi?zoa_name=site_map.zoaml" TARGET="_top">The map of the sites</A> (the sites and their distances):</P>
 <ZOA_REL> "map" </ZOA_REL>
 
 <HR>
@@ -52,13 +73,13 @@ answer means the site had nothing to report.</P>
 <INPUT TYPE="hidden" NAME="ic_par_8" VALUE="vantle_type">
 <INPUT TYPE="hidden" NAME="ic_par_9" VALUE="sym_name">
 <P>The boxes hold sample values: the form can be sent as it stands.</P>
-<TABLE BORDER=2 CELLPADDING=2>
+<TABLE CLASS="fields" BORDER=2 CELLPADDING=2>
 <TR><TH>Document id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="doc-001"></TD></TR>
-<TR><TH>I am (keywords)</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!"></TD></TR>
-<TR><TH>I love</TH><TD><INPUT TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
-<TR><TH>I hate</TH><TD><INPUT TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
-<TR><TH>I behave</TH><TD><INPUT TYPE="text" NAME="i_behave" SIZE=40 VALUE="!"></TD></TR>
-<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_keyword" SIZE=40 VALUE="lenses#mirrors#!"></TD></TR>
+<TR><TH>I am (keywords)</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!"><BR><SPAN CLASS="hint">Words of the site's keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>physics#optics#!</CODE>; a lone <CODE>!</CODE> is an empty list.</SPAN></TD></TR>
+<TR><TH>I love (keywords)</TH><TD><INPUT TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH>I hate (keywords)</TH><TD><INPUT TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH>I behave (keywords)</TH><TD><INPUT TYPE="text" NAME="i_behave" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_keyword" SIZE=40 VALUE="lenses#mirrors#!"><BR><SPAN CLASS="hint">Any words, in the same form: <CODE>lenses#mirrors#!</CODE>.</SPAN></TD></TR>
 <TR><TH>Comment</TH><TD><INPUT TYPE="text" NAME="i_comment" SIZE=40 VALUE="Notes on lenses and mirrors#!"></TD></TR>
 <TR><TH>Vantle type</TH><TD>
 <INPUT TYPE="radio" NAME="vantle_type" VALUE="Archives" CHECKED>Archives
@@ -98,9 +119,9 @@ sample values; each query needs a symbolic name of its own.</P>
 <INPUT TYPE="hidden" NAME="i_keyword" VALUE="!">
 <INPUT TYPE="hidden" NAME="i_comment" VALUE="query">
 <INPUT TYPE="hidden" NAME="vantle_type" VALUE="Info_Gathering">
-<TABLE BORDER=2 CELLPADDING=2>
+<TABLE CLASS="fields" BORDER=2 CELLPADDING=2>
 <TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="q-001"></TD></TR>
-<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!"><BR><SPAN CLASS="hint">Words of the keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>optics#!</CODE> also finds documents on physics or mechanics (near words).</SPAN></TD></TR>
 <TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="optics_query"></TD></TR>
 </TABLE>
 <INPUT TYPE="submit" NAME="button" VALUE="Send the query">
@@ -159,8 +180,20 @@ Document id: <INPUT TYPE="text" NAME="content" SIZE=40>
 <FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="orv">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_UPDATE_CONFIG">
-Change (KEY|value; this site's ids are ORV_ID|@ORV_ID@ and SERVER_ID|@SERVER_ID@):
-<INPUT TYPE="text" NAME="content" SIZE=40>
+<P>Change one setting: type its key, a <CODE>|</CODE> and the new value,
+for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
+<CODE>ORV_ID|@ORV_ID@</CODE> and <CODE>SERVER_ID|@SERVER_ID@</CODE>.</P>
+<TABLE CLASS="settings" BORDER=1 CELLPADDING=3>
+<TR><TH>Setting</TH><TH>Key</TH><TH>What it does</TH></TR>
+<TR><TD>Server id</TD><TD><CODE>SERVER_ID</CODE></TD><TD>the server's name</TD></TR>
+<TR><TD>Orv id</TD><TD><CODE>ORV_ID</CODE></TD><TD>the site's name among the sites</TD></TR>
+<TR><TD>Retrieval threshold</TD><TD><CODE>RETRIEVE_THRESHOLD</CODE></TD><TD>how far apart in the keyword list two words may be and still match (0: equal words only)</TD></TR>
+<TR><TD>Virtual site distance threshold</TD><TD><CODE>VG_THRESHOLD</CODE></TD><TD>queries go to the sites closer than this</TD></TR>
+<TR><TD>Maximum vantles threshold</TD><TD><CODE>MAX_VANTLE_THRESHOLD</CODE></TD><TD>how many results a query collects</TD></TR>
+<TR><TD>Email address</TD><TD><CODE>SET_EMAIL_ADDRESS</CODE></TD><TD>the owner address given to new vantles</TD></TR>
+</TABLE>
+<LABEL>Key|value:
+<INPUT TYPE="text" NAME="content" SIZE=40></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Change Configuration">
 </FORM>
 
@@ -188,6 +221,9 @@ SRCDOC="&lt;p style='font-family: sans-serif; color: #555'&gt;The answer of @ORV
 </DIV>
 </DIV>
 <SCRIPT>
+<ZOA_REL> "answer_view" </ZOA_REL>
+</SCRIPT>
+<SCRIPT>
 // The page's own message form changes cells too: it is sent as POST, in
 // UTF-8, to the answer frame like the other forms.
 for (const form of document.forms) {
@@ -196,21 +232,13 @@ for (const form of document.forms) {
     form.acceptCharset = 'UTF-8';
   }
 }
-// The site's answers are plain pages: in the frame they use the page's font
-// and break long words instead of running out of the frame. An answer to a
-// POST form (no query in its address) is recorded in the frame's history as
-// a note page, so reloading the frame never sends that form again.
+// Each answer of the site gets its status line, tables and folded details.
 const answer = document.querySelector('iframe[name="answer"]');
-answer.addEventListener('load', () => {
-  const doc = answer.contentDocument;
-  const where = answer.contentWindow.location;
-  if (!doc || !doc.head || where.protocol === 'about:') return;
-  const style = doc.createElement('style');
-  style.textContent = 'body { font-family: sans-serif; overflow-wrap: anywhere; }';
-  doc.head.append(style);
-  if (where.pathname.endsWith('.cgi') && !where.pathname.endsWith('/vexil.cgi') && !where.search) {
-    answer.contentWindow.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer.zoaml');
-  }
+answerView.watch(answer);
+// In a narrow window the answer stands above the forms: after a form is
+// sent, the page goes back up to it.
+document.addEventListener('submit', () => {
+  if (window.matchMedia('(max-width: 700px)').matches) answer.scrollIntoView({ block: 'start' });
 });
 </SCRIPT>
 </BODY>
