@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { use_demo } from './lib/fixture.mjs';
-import { answer, manager_form, open_manager, open_start, press, shown_text, submit } from './lib/pages.mjs';
+import { answer, manager_form, open_manager, open_start, press, shown_text, submit, answer_text } from './lib/pages.mjs';
 
 const env = use_demo();
 
@@ -26,7 +26,7 @@ async function send_id(page, button, id) {
   const form = form_with(page, button);
   await form.locator('input[name="ic_id_list"]').fill(id);
   await submit(page, form, button);
-  return shown_text(answer(page));
+  return answer_text(answer(page));
 }
 
 let query_id = '';
@@ -41,11 +41,11 @@ test('a comment and keywords typed without their end make one vantle, shown whol
   await create.locator('input[name="i_comment"]').fill(comment);
   await create.locator('input[name="sym_name"]').fill('sur');
   await submit(page, create, 'Create the vantle');
-  assert.match(await shown_text(answer(page)), /Create a new Vantle 1 for Doc "doc-sur"/);
+  assert.match(await answer_text(answer(page)), /Create a new Vantle 1 for Doc "doc-sur"/);
   assert.deepEqual(stored_ids('east'), ['1']);
   // Sent again, the form is refused for its name and makes no second vantle.
   await submit(page, create, 'Create the vantle');
-  assert.match(await shown_text(answer(page)), /The value "sur" of sym_name is refused/);
+  assert.match(await answer_text(answer(page)), /The value "sur" of sym_name is refused/);
   assert.deepEqual(stored_ids('east'), ['1']);
 
   // A query from north, its keyword also typed without "#!", finds it.
@@ -55,8 +55,8 @@ test('a comment and keywords typed without their end make one vantle, shown whol
   await query.locator('input[name="i_am"]').fill('optics');
   await query.locator('input[name="sym_name"]').fill('ask_sur');
   await submit(page, query, 'Send the query');
-  const made = (await shown_text(answer(page))).match(/Create a new Vantle (\d+) for Doc/);
-  assert.ok(made, await shown_text(answer(page)));
+  const made = (await answer_text(answer(page))).match(/Create a new Vantle (\d+) for Doc/);
+  assert.ok(made, await answer_text(answer(page)));
   query_id = made[1];
   await open_start(page, env.server);
   await press(page, 'north', 'Send outgoing messages');
