@@ -27,6 +27,9 @@ constexpr const char* usage_text =
     "  prune DIR --keep N\n"
     "                 remove all but the newest N backup copies\n"
     "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
+    "  watch DIR      exchange whenever a file arrives in inbox or outbox\n"
+    "  peer add|list|remove|rotate-key DIR ...\n"
+    "                 the sites on other machines this site sends to\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
@@ -98,17 +101,39 @@ constexpr const char* exchange_help =
     "message_type=SYS_SEND_MSG&flag=orv, which runs html/orv_ftp_put.cmd\n"
     "(skipped when html/outbox holds no file), then\n"
     "message_type=SYS_PICK_UP_MSG&flag=orv, which runs html/orv_ftp_get.cmd and\n"
-    "processes what arrived in html/inbox. The manager takes the site's run lock\n"
-    "for each request, so exchanges and users' requests take turns.\n"
+    "processes what arrived in html/inbox. The pick-up, which saves the cells\n"
+    "and files a backup copy, runs only when html/inbox holds a file for the\n"
+    "site (its name begins with the site's orv id), unless the get script may\n"
+    "fetch from elsewhere (it lacks the line \"orvsite: fetches nothing\" that\n"
+    "the shipped ones hold): an idle site does nothing. When files arrive\n"
+    "during the round, or the pick-up writes answers into outbox, another round\n"
+    "follows (at most 20). The manager takes the site's run lock for each\n"
+    "request, so exchanges and users' requests take turns.\n"
     "\n"
     "Prints nothing when nothing was sent or picked up; otherwise one line\n"
     "\"DIR: sent N messages, picked up M messages\", followed by indented lines\n"
     "for messages left in outbox and errors the manager reported. Each pick-up\n"
-    "saves the cells and so files a backup copy, a whole store: with --keep N\n"
-    "the backup copies beyond the newest N are then removed, as orvsite prune\n"
-    "--keep N does (silently, unless that fails).\n"
+    "files a backup copy, a whole store: with --keep N the backup copies\n"
+    "beyond the newest N are removed after a pick-up, as orvsite prune --keep N\n"
+    "does (silently, unless that fails).\n"
     "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
     "status and the last lines of its page go to standard error).\n";
+
+constexpr const char* watch_help =
+    "Usage: orvsite watch [--keep N] [--retry SECONDS] DIR\n"
+    "Exchanges for the site DIR as soon as there is something to do, for\n"
+    "machines without systemd's path units: runs as orvsite exchange does\n"
+    "(same requests, same run lock, same output) once at the start and then\n"
+    "each time a file arrives in html/inbox or is written into html/outbox.\n"
+    "The kernel tells of new files (inotify): nothing is polled, and an idle\n"
+    "site does nothing at all. A burst of files is taken in one round once it\n"
+    "pauses for a tenth of a second (or after a second); files that arrive\n"
+    "during a round lead to another round. When a round fails or leaves files\n"
+    "in outbox (a peer out of reach), it is tried again after --retry seconds\n"
+    "(60 by default) or at the next arrival. --keep N prunes the backup copies\n"
+    "after each pick-up, as orvsite exchange --keep N.\n"
+    "Runs until it is stopped (a signal: Ctrl-C, kill). Exit status 1 at once\n"
+    "when DIR is not a site or its boxes cannot be watched.\n";
 
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {
@@ -178,6 +203,29 @@ int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return exchange_site(p.positional[0], out, err, keep);
 }
 
+int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::optional<int> keep;
+  if (auto it = p.options.find("--keep"); it != p.options.end()) {
+    keep = keep_count(it->second, "watch", err);
+    if (!keep) return 2;
+    if (*keep < 1) {
+      err << "orvsite watch: --keep must be at least 1 (the newest copy always stays)\n";
+      return 2;
+    }
+  }
+  int retry = 60;
+  if (auto it = p.options.find("--retry"); it != p.options.end()) {
+    const std::string& t = it->second;
+    if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(t) < 1) {
+      err << "orvsite watch: --retry takes a number of seconds (at least 1), not \"" << t << "\"\n";
+      return 2;
+    }
+    retry = std::stoi(t);
+  }
+  return watch_site(p.positional[0], out, err, keep, retry);
+}
+
 int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::string why;
   std::optional<sources> src = find_sources(&why);
@@ -223,6 +271,7 @@ const std::vector<command>& commands() {
       {"state", state_help, {}, {}, {}, run_state},
       {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
       {"exchange", exchange_help, {"--keep"}, {}, {}, run_exchange},
+      {"watch", watch_help, {"--keep", "--retry"}, {}, {}, run_watch},
   };
   return list;
 }
