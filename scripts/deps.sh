@@ -3,8 +3,9 @@
 #   scripts/deps.sh build   compilers (GCC and Clang), CMake, GoogleTest, flex,
 #                           bison, and dpkg-dev for `cpack -G DEB`
 #   scripts/deps.sh test    the build packages and what the CTest suite
-#                           runs: an SSH server and client, rsync, lighttpd,
-#                           curl and openssl (the exchange and access tests)
+#                           runs: an SSH server and client, rsync (with
+#                           rrsync, a Python 3 script), lighttpd, curl and
+#                           openssl (the exchange and access tests)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -19,7 +20,7 @@ want=(g++ make cmake libgtest-dev flex bison)
 want+=(clang dpkg-dev)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd curl openssl) ;;
+  test) want+=(openssh-server openssh-client rsync python3 lighttpd curl openssl) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)
