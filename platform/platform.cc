@@ -1,8 +1,13 @@
 // Platform services on Linux (POSIX calls only).
 #include "platform/platform.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -485,6 +490,150 @@ run_lock::run_lock(const std::string& path) {
 
 run_lock::~run_lock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+bool run_command(const std::vector<std::string>& argv, program_result* result,
+                 std::string* error_text, std::string* err) {
+  if (argv.empty()) {
+    if (err) *err = "no program to run";
+    return false;
+  }
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  int out[2];
+  int errs[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    if (err) *err = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  if (::pipe2(errs, O_CLOEXEC) != 0) {
+    if (err) *err = std::string("pipe: ") + std::strerror(errno);
+    ::close(out[0]);
+    ::close(out[1]);
+    return false;
+  }
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    if (err) *err = std::string("fork: ") + std::strerror(errno);
+    for (int fd : {out[0], out[1], errs[0], errs[1]}) ::close(fd);
+    return false;
+  }
+  if (pid == 0) {
+    int null_in = ::open("/dev/null", O_RDONLY);
+    if (null_in < 0 || ::dup2(null_in, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 ||
+        ::dup2(errs[1], STDERR_FILENO) < 0) {
+      ::_exit(126);
+    }
+    ::execvp(argp[0], argp.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(errs[1]);
+  // The error text is small; reading it after the output cannot block the
+  // program for long, but both pipes are read so neither fills up.
+  result->out.clear();
+  std::string error;
+  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {errs[0], POLLIN, 0}};
+  int open_fds = 2;
+  char buf[65536];
+  while (open_fds > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+        continue;
+      }
+      (i == 0 ? result->out : error).append(buf, static_cast<size_t>(n));
+    }
+  }
+  for (const struct pollfd& p : fds) {
+    if (p.fd >= 0) ::close(p.fd);
+  }
+  if (error_text) *error_text = error;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      if (err) *err = std::string("waitpid: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (result->status == 126 || result->status == 127) {
+    if (err) *err = argv[0] + ": cannot be run (is it installed?)";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> local_address_towards(const std::string& host) {
+  struct addrinfo hints {};
+  hints.ai_socktype = SOCK_DGRAM;
+  struct addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), "22", &hints, &found) != 0 || !found) return std::nullopt;
+  std::optional<std::string> address;
+  for (struct addrinfo* a = found; a && !address; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    // Connecting a datagram socket only chooses the route: nothing is sent.
+    struct sockaddr_storage local {};
+    socklen_t len = sizeof local;
+    if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 &&
+        ::getsockname(fd, reinterpret_cast<struct sockaddr*>(&local), &len) == 0) {
+      char text[INET6_ADDRSTRLEN] = {};
+      const void* raw = local.ss_family == AF_INET6
+                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr)
+                            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&local)->sin_addr);
+      if (::inet_ntop(local.ss_family, raw, text, sizeof text)) address = text;
+    }
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  return address;
+}
+
+directory_watch::directory_watch() : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {}
+
+directory_watch::~directory_watch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool directory_watch::add(const std::string& dir, std::string* err) {
+  if (fd_ < 0) {
+    if (err) *err = std::string("inotify: ") + std::strerror(errno);
+    return false;
+  }
+  if (::inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+    if (err) *err = dir + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool directory_watch::wait(int timeout_ms) {
+  if (fd_ < 0) return false;
+  struct pollfd p = {fd_, POLLIN, 0};
+  int n = ::poll(&p, 1, timeout_ms);
+  if (n <= 0) return false;
+  bool any = false;
+  alignas(struct inotify_event) char buf[8192];
+  for (;;) {
+    ssize_t got = ::read(fd_, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // EAGAIN: the queue is empty
+    any = true;
+  }
+  return any;
 }
 
 }  // namespace platform

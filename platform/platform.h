@@ -178,6 +178,41 @@ std::int32_t process_id();
 /// Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();
 
+/// Runs the program `argv[0]` (looked up in PATH when it holds no "/")
+/// with the arguments `argv[1..]` and the caller's environment, standard
+/// input from /dev/null, standard output captured into `result->out` and
+/// standard error captured into `*error_text`. False, with `*err`, when it
+/// could not be started.
+bool run_command(const std::vector<std::string>& argv, program_result* result,
+                 std::string* error_text, std::string* err);
+
+/// The local address this machine uses to reach `host` (a name or an
+/// address), as text; nothing when the name does not resolve or no route
+/// leads there. Nothing is sent.
+std::optional<std::string> local_address_towards(const std::string& host);
+
+/// Tells when files appear in directories: a file created, linked or moved
+/// in, or written and closed. No polling: the kernel queues the events
+/// while the owner does something else, so nothing that happens between
+/// two waits is missed.
+class directory_watch {
+ public:
+  directory_watch();
+  ~directory_watch();
+  directory_watch(const directory_watch&) = delete;
+  directory_watch& operator=(const directory_watch&) = delete;
+
+  /// Starts watching `dir`. False, with `*err`, when it cannot be watched.
+  bool add(const std::string& dir, std::string* err);
+
+  /// Waits up to `timeout_ms` milliseconds (-1: without limit) for events
+  /// and takes every event queued. True when there was at least one.
+  bool wait(int timeout_ms);
+
+ private:
+  int fd_ = -1;  // the kernel's event queue, or -1
+};
+
 /// An exclusive lock held for the lifetime of the object: a second process
 /// asking for the same lock file waits until the first releases it (by
 /// destruction or by exit). The lock file is created (mode 0644) if needed.

@@ -4,8 +4,9 @@
 #                           bison, dpkg-dev for `cpack -G DEB`, and help2man
 #                           for the manual pages
 #   scripts/deps.sh test    the build packages and what the CTest suite
-#                           runs: an SSH server and client, rsync, lighttpd,
-#                           curl and openssl (the exchange and access tests),
+#                           runs: an SSH server and client, rsync (with
+#                           rrsync, a Python 3 script), lighttpd, curl and
+#                           openssl (the exchange and access tests),
 #                           lighttpd's TLS module (the operator guide's lines
 #                           are tried with it), man-db (the install test
 #                           renders the manual pages), prometheus (promtool
@@ -27,8 +28,8 @@ want=(g++ make cmake libgtest-dev flex bison)
 want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
-  test) want+=(openssh-server openssh-client rsync lighttpd lighttpd-mod-openssl curl openssl man-db
-                prometheus jq logrotate) ;;
+  test) want+=(openssh-server openssh-client rsync python3 lighttpd lighttpd-mod-openssl curl
+                openssl man-db prometheus jq logrotate) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)

@@ -1,6 +1,7 @@
 // The command line of `orvsite`: subcommands, their options and help texts.
 #include "programs/orvsite/command_line.h"
 
+#include <iostream>
 #include <map>
 #include <optional>
 #include <set>
@@ -9,6 +10,7 @@
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/new_command.h"
+#include "programs/orvsite/peer_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_command.h"
 
@@ -30,6 +32,9 @@ constexpr const char* usage_text =
     "  exchange DIR   send what waits in outbox, then pick up incoming messages\n"
     "  status DIR...  the exchange at a glance; exit status 1 when the operator\n"
     "                 is needed (--json, --prometheus FILE for monitors)\n"
+    "  watch DIR      exchange whenever a file arrives in inbox or outbox\n"
+    "  peer add|list|remove|rotate-key DIR ...\n"
+    "                 the sites on other machines this site sends to\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
@@ -101,15 +106,21 @@ constexpr const char* exchange_help =
     "message_type=SYS_SEND_MSG&flag=orv, which runs html/orv_ftp_put.cmd\n"
     "(skipped when html/outbox holds no file), then\n"
     "message_type=SYS_PICK_UP_MSG&flag=orv, which runs html/orv_ftp_get.cmd and\n"
-    "processes what arrived in html/inbox. The manager takes the site's run lock\n"
-    "for each request, so exchanges and users' requests take turns.\n"
+    "processes what arrived in html/inbox. The pick-up, which saves the cells\n"
+    "and files a backup copy, runs only when html/inbox holds a file for the\n"
+    "site (its name begins with the site's orv id), unless the get script may\n"
+    "fetch from elsewhere (it lacks the line \"orvsite: fetches nothing\" that\n"
+    "the shipped ones hold): an idle site does nothing. When files arrive\n"
+    "during the round, or the pick-up writes answers into outbox, another round\n"
+    "follows (at most 20). The manager takes the site's run lock for each\n"
+    "request, so exchanges and users' requests take turns.\n"
     "\n"
     "Prints nothing when nothing was sent or picked up; otherwise one line\n"
     "\"DIR: sent N messages, picked up M messages\", followed by indented lines\n"
     "for messages left in outbox and errors the manager reported. Each pick-up\n"
-    "saves the cells and so files a backup copy, a whole store: with --keep N\n"
-    "the backup copies beyond the newest N are then removed, as orvsite prune\n"
-    "--keep N does (silently, unless that fails).\n"
+    "files a backup copy, a whole store: with --keep N the backup copies\n"
+    "beyond the newest N are removed after a pick-up, as orvsite prune --keep N\n"
+    "does (silently, unless that fails).\n"
     "Exit status: 0, or 1 when DIR is not a site or the manager fails (its\n"
     "status and the last lines of its page go to standard error).\n"
     "\n"
@@ -155,6 +166,53 @@ constexpr const char* status_help =
     "                     text; the file is written aside and renamed into place\n"
     "Exit status: 0 when every site is in order, 1 when one needs the operator\n"
     "or is no site, 2 on a wrong command line or when FILE cannot be written.\n";
+
+constexpr const char* watch_help =
+    "Usage: orvsite watch [--keep N] [--retry SECONDS] DIR\n"
+    "Exchanges for the site DIR as soon as there is something to do, for\n"
+    "machines without systemd's path units: runs as orvsite exchange does\n"
+    "(same requests, same run lock, same output) once at the start and then\n"
+    "each time a file arrives in html/inbox or is written into html/outbox.\n"
+    "The kernel tells of new files (inotify): nothing is polled, and an idle\n"
+    "site does nothing at all. A burst of files is taken in one round once it\n"
+    "pauses for a tenth of a second (or after a second); files that arrive\n"
+    "during a round lead to another round. When a round fails or leaves files\n"
+    "in outbox (a peer out of reach), it is tried again after --retry seconds\n"
+    "(60 by default) or at the next arrival. --keep N prunes the backup copies\n"
+    "after each pick-up, as orvsite exchange --keep N.\n"
+    "Runs until it is stopped (a signal: Ctrl-C, kill). Exit status 1 at once\n"
+    "when DIR is not a site or its boxes cannot be watched.\n";
+
+constexpr const char* peer_help =
+    "Usage: orvsite peer add DIR NAME HOST [--port N] [--user U] [--site-dir PATH]\n"
+    "                        [--from ADDRESS] [--yes | --fingerprint SHA256:...]\n"
+    "       orvsite peer list DIR\n"
+    "       orvsite peer remove DIR NAME\n"
+    "       orvsite peer rotate-key DIR [--from ADDRESS]\n"
+    "The sites on other machines that the site DIR sends to over SSH (with the\n"
+    "SSH transfer scripts in its html directory).\n"
+    "\n"
+    "add: the peer NAME (its orv id) lives on HOST, reached on port N (22) as\n"
+    "user U (ssh's default), in the site directory PATH there (by default the\n"
+    "directory beside DIR named NAME). Makes the site's key html/ssh/id_ed25519\n"
+    "when it has none; fetches the peer's host key with ssh-keyscan and shows\n"
+    "its fingerprint, to compare with what the other machine shows for\n"
+    "ssh-keygen -lf /etc/ssh/ssh_host_ed25519_key.pub; asks for a \"y\" (or takes\n"
+    "--yes, or --fingerprint with the fingerprint expected; a different one is\n"
+    "refused). Then adds the key to html/ssh/known_hosts and the line\n"
+    "\"NAME [U@]HOST[:N] PATH\" to html/orv_hosts, and prints the line that the\n"
+    "other machine needs in the authorized_keys of the account that runs the\n"
+    "peer: this site's key, which may only run the forced command\n"
+    "PATH/html/orv_ssh_serve.sh (deliver messages into PATH), only from\n"
+    "ADDRESS (by default the address this machine uses to reach HOST).\n"
+    "list: one line per peer of html/orv_hosts: orv id, where, site directory,\n"
+    "and the fingerprint of its host key in html/ssh/known_hosts.\n"
+    "remove: takes NAME's line out of html/orv_hosts and its host key out of\n"
+    "html/ssh/known_hosts (unless another peer lives on the same host and port).\n"
+    "rotate-key: makes a new site key (the old one becomes id_ed25519.old) and\n"
+    "prints the authorized_keys line each peer's machine needs in place of the\n"
+    "old one; until then the files for that peer wait in outbox.\n"
+    "Exit status 0, or 1 with the reason on standard error.\n";
 
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {
@@ -229,6 +287,29 @@ int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return exchange_site(p.positional[0], out, err, keep, extras);
 }
 
+int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::optional<int> keep;
+  if (auto it = p.options.find("--keep"); it != p.options.end()) {
+    keep = keep_count(it->second, "watch", err);
+    if (!keep) return 2;
+    if (*keep < 1) {
+      err << "orvsite watch: --keep must be at least 1 (the newest copy always stays)\n";
+      return 2;
+    }
+  }
+  int retry = 60;
+  if (auto it = p.options.find("--retry"); it != p.options.end()) {
+    const std::string& t = it->second;
+    if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(t) < 1) {
+      err << "orvsite watch: --retry takes a number of seconds (at least 1), not \"" << t << "\"\n";
+      return 2;
+    }
+    retry = std::stoi(t);
+  }
+  return watch_site(p.positional[0], out, err, keep, retry);
+}
+
 int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::string why;
   std::optional<sources> src = find_sources(&why);
@@ -289,6 +370,54 @@ int run_prune(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return prune_command(p.positional[0], *keep, out, err);
 }
 
+int run_peer(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  parsed_args p;
+  if (!parse_args(args, 1, {"--port", "--user", "--site-dir", "--from", "--fingerprint"},
+                  {"--yes"}, &p, "peer", err)) {
+    err << "Try: orvsite peer --help\n";
+    return 2;
+  }
+  if (p.help) {
+    out << peer_help;
+    return 0;
+  }
+  const std::vector<std::string>& a = p.positional;
+  std::string what = a.empty() ? "" : a[0];
+  auto option = [&](const char* name) -> std::optional<std::string> {
+    auto it = p.options.find(name);
+    if (it == p.options.end()) return std::nullopt;
+    return it->second;
+  };
+  size_t wanted = what == "add" ? 4 : what == "remove" ? 3 : 2;
+  if ((what != "add" && what != "list" && what != "remove" && what != "rotate-key") ||
+      a.size() != wanted) {
+    err << "orvsite peer: give add DIR NAME HOST, list DIR, remove DIR NAME or rotate-key DIR\n"
+        << "Try: orvsite peer --help\n";
+    return 2;
+  }
+  if (what == "list") return peer_list(a[1], out, err);
+  if (what == "remove") return peer_remove(a[1], a[2], out, err);
+  if (what == "rotate-key") return peer_rotate_key(a[1], option("--from"), out, err);
+  peer_options o;
+  o.dir = a[1];
+  o.name = a[2];
+  o.host = a[3];
+  if (std::optional<std::string> port = option("--port")) {
+    if (port->empty() || port->size() > 5 || port->find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(*port) < 1 || std::stoi(*port) > 65535) {
+      err << "orvsite peer add: --port takes a port number, not \"" << *port << "\"\n";
+      return 2;
+    }
+    o.port = std::stoi(*port);
+  }
+  o.user = option("--user").value_or("");
+  o.site = option("--site-dir");
+  o.from = option("--from");
+  o.fingerprint = option("--fingerprint");
+  o.yes = p.flags.count("--yes") > 0;
+  return peer_add(o, std::cin, out, err);
+}
+
 const std::vector<command>& commands() {
   static const std::vector<command> list = {
       {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
@@ -299,6 +428,7 @@ const std::vector<command>& commands() {
       {"exchange", exchange_help, {"--keep", "--log", "--prometheus"}, {}, {}, run_exchange},
       {"status", status_help, {"--prometheus", "--failing-for", "--waiting-for"}, {"--json"}, {},
        run_status},
+      {"watch", watch_help, {"--keep", "--retry"}, {}, {}, run_watch},
   };
   return list;
 }
@@ -318,6 +448,7 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
     out << formdecode::version_line("orvsite");
     return 0;
   }
+  if (args[0] == "peer") return run_peer(args, out, err);
   for (const command& c : commands()) {
     if (args[0] != c.name) continue;
     parsed_args p;

@@ -2,8 +2,11 @@
 // its pages say was sent and picked up.
 #include "programs/orvsite/exchange_command.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "exchange/exchange.h"
@@ -186,7 +189,45 @@ bool request(const std::string& dir, const std::string& program, const char* que
   return true;
 }
 
+// The files of `dir` whose names begin with `prefix`, without regard to
+// case (all of them for an empty prefix).
+std::set<std::string> files_beginning_with(const std::string& dir, const std::string& prefix) {
+  std::set<std::string> names;
+  for (std::string& name : platform::list_files_oldest_first(dir)) {
+    if (name.size() < prefix.size()) continue;
+    bool same = std::equal(prefix.begin(), prefix.end(), name.begin(), [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) ==
+             std::tolower(static_cast<unsigned char>(b));
+    });
+    if (same) names.insert(std::move(name));
+  }
+  return names;
+}
+
+// The files of `now` that are not in `before`.
+bool any_new(const std::set<std::string>& now, const std::set<std::string>& before) {
+  return std::any_of(now.begin(), now.end(),
+                     [&](const std::string& name) { return !before.count(name); });
+}
+
 }  // namespace
+
+std::optional<std::string> configured_orv_id(const std::string& dir) {
+  std::string id = site_orv_id(dir);
+  if (id.empty()) return std::nullopt;
+  return id;
+}
+
+bool get_script_fetches(const std::string& dir) {
+  std::optional<std::string> script =
+      platform::read_file(join(join(dir, html_dir), exchange::get_script));
+  return !script || script->find(fetches_nothing_mark) == std::string::npos;
+}
+
+std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id) {
+  if (orv_id.empty()) return {};
+  return files_beginning_with(join(join(dir, html_dir), exchange::inbox_dir), orv_id);
+}
 
 std::vector<std::string> cgi_environment(const std::string& program, const std::string& query) {
   std::vector<std::string> env = {
@@ -257,85 +298,116 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   };
 
   std::string outbox = join(html, exchange::outbox_dir);
-  std::vector<std::string> waiting = platform::list_files_oldest_first(outbox);
-  int sent = 0;
-  std::map<std::string, int> sent_to;  // peer -> files delivered
-  std::vector<std::string> problems;
-  if (!waiting.empty()) {
-    std::string page;
-    run_notes notes;
-    if (!request(dir, program, send_query, &page, err, &notes)) return manager_failed(notes);
-    std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
-    for (const std::string& name : waiting) {
-      bool gone = !platform::exists(join(outbox, name));
-      if (gone) ++sent;
-      std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
-      (gone ? n.first : n.second) += 1;
-    }
-    for (const auto& [peer, n] : by_peer) {
-      peer_record& p = record.peer(peer);
-      if (n.first > 0) sent_to[p.peer] += n.first;
-      if (n.second == 0) {
-        p.last_send = now;
-        p.failing_since = 0;
-        continue;
-      }
-      if (p.failing_since == 0) p.failing_since = now;
-      p.last_failure = now;
-      p.failure_cause = failure_cause(notes.said, peer);
-      log.line(log_priority::error, dir + ": sending to " + p.peer + " failed (" +
-                                        plural(n.second, "file") +
-                                        " left in outbox): " + p.failure_cause);
-    }
-    int left = static_cast<int>(platform::list_files_oldest_first(outbox).size());
-    if (left > 0) problems.push_back(plural(left, "message") + " still waiting in outbox");
-    for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
-  }
-
-  // The senders of the files waiting in inbox: their names only tell this
-  // site's own id.
   std::string inbox = join(html, exchange::inbox_dir);
-  std::map<std::string, std::string> sender_of;  // file name -> sender's orv id
-  std::vector<std::string> delivered = platform::list_file_names(join(html, delivery_marks));
-  std::string self = site_orv_id(dir);
-  for (const std::string& name : platform::list_file_names(inbox)) {
-    std::string sender = sender_by_marks(name, delivered);
-    if (sender.empty()) sender = sender_by_message(join(inbox, name), self);
-    if (!sender.empty()) sender_of[name] = sender;
-  }
-
-  std::string page;
-  run_notes notes;
-  if (!request(dir, program, pick_up_query, &page, err, &notes)) return manager_failed(notes);
-  int picked = count_of(page, picked_line);
+  // A pick-up saves the store and files a backup copy: it runs only when
+  // inbox holds a file for this site, unless the get script fetches from
+  // elsewhere (then only the pick-up can tell).
+  std::optional<std::string> orv_id = configured_orv_id(dir);
+  bool always_pick_up = !orv_id || get_script_fetches(dir);
+  int sent = 0;
+  int picked = 0;
+  std::map<std::string, int> sent_to;        // peer -> files delivered
   std::map<std::string, int> received_from;  // sender -> messages; "" when not known
-  for (size_t at = page.find(picked_line); at != std::string::npos;
-       at = page.find(picked_line, at + 1)) {
-    size_t from = at + picked_line.size();
-    std::string path = page.substr(from, page.find_first_of("\n<", from) - from);
-    std::string name = path.substr(path.rfind('/') + 1);
-    auto it = sender_of.find(name);
-    std::string sender = it == sender_of.end() ? "" : it->second;
-    if (!sender.empty()) {
-      peer_record& p = record.peer(sender);
-      p.last_receive = now;
-      sender = p.peer;
+  std::vector<std::string> problems;
+  // Files may arrive while a round runs (and a pick-up writes answers into
+  // outbox): another round follows while a round leaves new files behind.
+  std::set<std::string> sent_before;
+  std::set<std::string> offered_before;
+  bool picked_up = false;  // a pick-up ran, and filed a backup copy
+  for (int round = 0; round < max_rounds; ++round) {
+    std::set<std::string> waiting = files_beginning_with(outbox, "");
+    bool send = any_new(waiting, sent_before);
+    if (send) {
+      std::string page;
+      run_notes notes;
+      if (!request(dir, program, send_query, &page, err, &notes)) return manager_failed(notes);
+      std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
+      for (const std::string& name : waiting) {
+        bool gone = !platform::exists(join(outbox, name));
+        if (gone) ++sent;
+        std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
+        (gone ? n.first : n.second) += 1;
+      }
+      for (const auto& [peer, n] : by_peer) {
+        peer_record& p = record.peer(peer);
+        if (n.first > 0) sent_to[p.peer] += n.first;
+        if (n.second == 0) {
+          p.last_send = now;
+          p.failing_since = 0;
+          continue;
+        }
+        if (p.failing_since == 0) p.failing_since = now;
+        p.last_failure = now;
+        p.failure_cause = failure_cause(notes.said, peer);
+        log.line(log_priority::error, dir + ": sending to " + p.peer + " failed (" +
+                                          plural(n.second, "file") +
+                                          " left in outbox): " + p.failure_cause);
+      }
+      for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
+      sent_before = files_beginning_with(outbox, "");
     }
-    ++received_from[sender];
+
+    std::set<std::string> offered =
+        always_pick_up ? std::set<std::string>{} : waiting_for_pick_up(dir, *orv_id);
+    bool pick_up = always_pick_up ? round == 0 : any_new(offered, offered_before);
+    if (pick_up) {
+      // The senders of the files waiting in inbox: their names only tell
+      // this site's own id.
+      std::map<std::string, std::string> sender_of;  // file name -> sender's orv id
+      std::vector<std::string> delivered = platform::list_file_names(join(html, delivery_marks));
+      std::string self = site_orv_id(dir);
+      for (const std::string& name : platform::list_file_names(inbox)) {
+        std::string sender = sender_by_marks(name, delivered);
+        if (sender.empty()) sender = sender_by_message(join(inbox, name), self);
+        if (!sender.empty()) sender_of[name] = sender;
+      }
+
+      std::string page;
+      run_notes notes;
+      if (!request(dir, program, pick_up_query, &page, err, &notes)) return manager_failed(notes);
+      picked_up = true;
+      int taken = count_of(page, picked_line);
+      picked += taken;
+      for (size_t at = page.find(picked_line); at != std::string::npos;
+           at = page.find(picked_line, at + 1)) {
+        size_t from = at + picked_line.size();
+        std::string path = page.substr(from, page.find_first_of("\n<", from) - from);
+        std::string name = path.substr(path.rfind('/') + 1);
+        auto it = sender_of.find(name);
+        std::string sender = it == sender_of.end() ? "" : it->second;
+        if (!sender.empty()) {
+          peer_record& p = record.peer(sender);
+          p.last_receive = now;
+          sender = p.peer;
+        }
+        ++received_from[sender];
+      }
+      if (taken > 0) record.last_receive = now;
+      for (std::string& line : error_lines(page)) {
+        // An incoming file set aside is a refusal of its own in the log.
+        if (line.rfind(refused_line, 0) == 0) {
+          log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
+        }
+        problems.push_back(std::move(line));
+      }
+      if (!always_pick_up) offered_before = waiting_for_pick_up(dir, *orv_id);
+    }
+    if (!send && !pick_up) break;
+    // What the pick-up left in outbox, or what came meanwhile, goes next.
+    bool more = any_new(files_beginning_with(outbox, ""), sent_before) ||
+                (!always_pick_up && any_new(waiting_for_pick_up(dir, *orv_id), offered_before));
+    if (!more) break;
   }
-  if (picked > 0) record.last_receive = now;
-  for (std::string& line : error_lines(page)) {
-    // An incoming file set aside is a refusal of its own in the log.
-    if (line.rfind(refused_line, 0) == 0) {
-      log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
-    }
-    problems.push_back(std::move(line));
+  size_t left = files_beginning_with(outbox, "").size();
+  if (left > 0 && !sent_before.empty()) {
+    problems.insert(problems.begin(), plural(static_cast<int>(left), "message") +
+                                          " still waiting in outbox");
   }
 
   // Each pick-up files a backup copy, a whole store at the time: on a
   // schedule they add up, so the oldest go beyond `keep`.
   int status = 0;
-  if (keep) {
+  if (keep && picked_up) {
     std::ostringstream pruned;
     if (prune_command(dir, *keep, pruned, err) != 0) status = 1;
   }
@@ -350,6 +422,42 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
       << plural(picked, "message") << "\n";
   for (const std::string& p : problems) out << "  " << p << "\n";
   return finish(status);
+}
+
+int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
+               std::optional<int> keep, int retry_seconds) {
+  std::string html = join(dir, html_dir);
+  if (!platform::exists(join(html, "config.txt"))) {
+    err << "orvsite watch: " << dir << " is not a site (no " << html << "/config.txt)\n";
+    return 1;
+  }
+  platform::directory_watch watch;
+  for (const char* box : {exchange::inbox_dir, exchange::outbox_dir}) {
+    std::string path = join(html, box);
+    if (!platform::is_directory(path)) platform::make_directory(path);
+    std::string why;
+    if (!watch.add(path, &why)) {
+      err << "orvsite watch: cannot watch " << why << "\n";
+      return 1;
+    }
+  }
+  // The watch is set before the first round: a file that arrives during it
+  // is seen afterwards.
+  for (;;) {
+    int status = exchange_site(dir, out, err, keep);
+    out.flush();
+    err.flush();
+    // A failed round, or files left in outbox (a peer out of reach), are
+    // tried again after `retry_seconds`, or at the next arrival.
+    bool again = status != 0 || !files_beginning_with(join(html, exchange::outbox_dir), "").empty();
+    if (!watch.wait(again ? retry_seconds * 1000 : -1)) continue;
+    // A burst of files comes as a burst of events: the round starts once
+    // they pause for a moment, or after a second at most.
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(debounce_limit_ms) &&
+           watch.wait(debounce_ms)) {
+    }
+  }
 }
 
 }  // namespace orvsite

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,25 @@ namespace orvsite {
 /// The query strings of the two requests.
 inline constexpr const char* send_query = "message_type=SYS_SEND_MSG&flag=orv";
 inline constexpr const char* pick_up_query = "message_type=SYS_PICK_UP_MSG&flag=orv";
+
+/// The line a get script holds when it fetches nothing: then a pick-up is
+/// needed only when inbox holds a file for the site.
+inline constexpr const char* fetches_nothing_mark = "orvsite: fetches nothing";
+
+/// The most rounds one exchange runs while files keep arriving.
+inline constexpr int max_rounds = 20;
+
+/// The orv id of the site `dir`, read from its config.txt; nothing when
+/// that does not read.
+std::optional<std::string> configured_orv_id(const std::string& dir);
+
+/// True when the get script of the site `dir` may fetch files from
+/// elsewhere: it does not hold `fetches_nothing_mark` (or is missing).
+bool get_script_fetches(const std::string& dir);
+
+/// The files of the inbox of the site `dir` that a pick-up takes: those
+/// whose names begin with the site's orv id, without regard to case.
+std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id);
 
 /// The environment a web server would give the manager for a GET request
 /// with `query`: nothing of the caller's but PATH (the transfer scripts run
@@ -41,5 +61,21 @@ struct exchange_extras {
 /// manager refused, get a line in the site's log (`exchange_log.h`).
 int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
                   std::optional<int> keep = std::nullopt, const exchange_extras& extras = {});
+
+/// How long a burst of arrivals must pause before `watch_site` starts a
+/// round, and how long a burst may delay it at most.
+inline constexpr int debounce_ms = 100;
+inline constexpr int debounce_limit_ms = 1000;
+
+/// Exchanges for the site `dir` whenever a file arrives in its inbox or
+/// waits in its outbox: one `exchange_site` round at the start and one
+/// after each burst of arrivals (the kernel tells of them; nothing is
+/// polled). Files that arrive during a round lead to another round.
+/// When a round fails or leaves files in outbox, the next round comes
+/// after `retry_seconds` at the latest. Runs until it is stopped; returns
+/// 1 (with the reason on `err`) only when `dir` is not a site or its boxes
+/// cannot be watched.
+int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
+               std::optional<int> keep, int retry_seconds);
 
 }  // namespace orvsite

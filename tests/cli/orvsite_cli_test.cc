@@ -93,20 +93,31 @@ TEST_F(OrvsiteExchange, SendsThenPicksUpAndIsQuietWhenNothingMoves) {
 }
 
 TEST_F(OrvsiteExchange, ARelativeSiteAndKeptBackupsOnASchedule) {
-  // The site named from its parent directory, as an operator types it; each
-  // round's pick-up files a backup, of which --keep leaves the newest two.
-  for (int round = 0; round < 4; ++round) {
-    run_result r = orvsite({"exchange", "--keep", "2", "north"}, root_.path());
+  // An idle site picks nothing up: no save, no backup copy.
+  for (int round = 0; round < 2; ++round) {
+    run_result r = orvsite({"exchange", "--keep", "2", "east"}, root_.path());
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_EQ("", r.out);
   }
-  EXPECT_EQ(2u, test_util::list_dir(site_dir("north") + "/html/BACKUP").size());
+  EXPECT_TRUE(test_util::list_dir(site_dir("east") + "/html/BACKUP").empty());
+  // The site named from its parent directory, as an operator types it; each
+  // round that picks up files a backup, of which --keep leaves the newest two.
+  for (int round = 0; round < 4; ++round) {
+    std::string doc = "q-" + std::to_string(round);
+    ASSERT_EQ(0, get("north", create_form(doc, "mechanics%23%21", "Info_Gathering", "ask-" + doc)).status);
+    ASSERT_EQ(0, orvsite({"exchange", "north"}, root_.path()).status);
+    run_result r = orvsite({"exchange", "--keep", "2", "east"}, root_.path());
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("picked up 1 message")) << r.out;
+  }
+  EXPECT_EQ(2u, test_util::list_dir(site_dir("east") + "/html/BACKUP").size());
   run_result bad = orvsite({"exchange", "--keep", "0", "north"}, root_.path());
   EXPECT_EQ(2, bad.status);
 }
 
 TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
   write_file(site_dir("east") + "/html/file.ic", "not a store\n");
+  write_file(site_dir("east") + "/html/inbox/east17000000000", "a message\n");
   run_result r = orvsite({"exchange", site_dir("east")});
   EXPECT_EQ(1, r.status);
   // The manager's page says why, on standard error for the scheduler's log.

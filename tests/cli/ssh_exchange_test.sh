@@ -51,8 +51,12 @@ done
 # --- The SSH server -------------------------------------------------------
 ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$t/client_key"
-# Limited as the README advises (no forwarding, no terminal).
-echo "restrict $(cat "$t/client_key.pub")" >"$t/authorized_keys"
+a=$t/machine-a/north
+b=$t/machine-b/east
+c=$t/machine-c/south
+# The sites' key may only deliver: its forced command serves the copy into
+# a staging directory and the link-in of the three sites, nothing else.
+echo "command=\"$b/html/orv_ssh_serve.sh $a $b $c\",restrict $(cat "$t/client_key.pub")" >"$t/authorized_keys"
 # As root, sshd separates privileges into this directory (Debian creates it
 # when its service starts).
 if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
@@ -111,7 +115,7 @@ site() {
   for f in VANTLE.in kb.txt site.config; do cp "$samples/$f" "$dir/html/"; done
   cp "$samples/$2/config.txt" "$dir/html/"
   install -m 0755 "$samples"/ssh/orv_ftp_put.cmd "$samples"/ssh/orv_ftp_get.cmd \
-    "$samples"/ssh/orv_ssh_link.sh "$dir/html/"
+    "$samples"/ssh/orv_ssh_link.sh "$samples"/ssh/orv_ssh_serve.sh "$dir/html/"
   install -m 0600 "$t/client_key" "$dir/html/ssh/id_ed25519"
   echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$t/host_key.pub")" >"$dir/html/ssh/known_hosts"
   {
@@ -119,9 +123,6 @@ site() {
     for peer in "${@:3}"; do echo "$peer"; done
   } >"$dir/html/orv_hosts"
 }
-a=$t/machine-a/north
-b=$t/machine-b/east
-c=$t/machine-c/south
 where="$(id -un)@127.0.0.1:$port"
 site "$t/machine-a" north "east  $where  $b"
 site "$t/machine-b" east "north $where  $a" "South $where $c   # a comment"
@@ -153,9 +154,8 @@ check "nothing is left staged at east" [ "$(count "$b/html/.inbox-staging")" -eq
 
 check "exchange at east succeeds" exchange "$b"
 check "east's inbox is picked up" [ "$(count "$b/html/inbox")" -eq 0 ]
-check "east answers north" [ "$(count "$b/html/outbox")" -eq 1 ]
-check "second exchange at east succeeds" exchange "$b"
-check "east's answer is sent" [ "$(count "$b/html/outbox")" -eq 0 ]
+check "east sends its answer in the same run" [ "$(count "$b/html/outbox")" -eq 0 ]
+check "east's run reports both" contains "$t/out" "sent 1 message, picked up 1 message"
 check "the answer is in north's inbox" [ "$(count "$a/html/inbox")" -eq 1 ]
 
 check "exchange at north picks up" exchange "$a"
@@ -276,6 +276,40 @@ echo "for west" >"$a/html/outbox/west17000000000"
 check "a file without a peer fails the send" not put "$a"
 check "it is reported" contains "$t/err" "no site in orv_hosts for west17000000000: it stays in outbox"
 check "it stays" [ -f "$a/html/outbox/west17000000000" ]
+
+# --- 3. What the sites' key cannot do --------------------------------------
+key_ssh="ssh -F /dev/null -p $port -i $t/client_key -o IdentitiesOnly=yes -o BatchMode=yes"
+key_ssh="$key_ssh -o UserKnownHostsFile=$a/html/ssh/known_hosts -o LogLevel=ERROR"
+login=$(id -un)@127.0.0.1
+as_peer() { $key_ssh "$login" "$@" >"$t/out" 2>"$t/err" </dev/null; }
+check "the key may check its login" as_peer true
+check "the key cannot run id" not as_peer id
+check "id printed nothing" not grep -q uid= "$t/out"
+check "the refusal is told" contains "$t/err" "orv_ssh_serve.sh: refused: this key only delivers messages"
+check "nor a shell command line" not as_peer "touch $t/pwned; id"
+echo "touch $t/pwned" >"$t/script"
+$key_ssh "$login" "sh -s -- $b/html" <"$t/script" >/dev/null 2>&1
+check "the link-in runs its own script, not the one sent" [ ! -e "$t/pwned" ]
+check "nor the link-in of a site outside the forced command" not as_peer "sh -s -- $t/html"
+echo outside >"$t/letter"
+mkdir -p "$t/elsewhere"
+rsync_as_peer() { rsync -t -e "$key_ssh" "$@" >/dev/null 2>"$t/err"; }
+check "rsync cannot write outside a staging directory" not rsync_as_peer "$t/letter" "$login:$t/elsewhere/"
+check "rsync cannot climb out of staging" not rsync_as_peer "$t/letter" "$login:$b/html/.inbox-staging/../"
+check "rsync cannot write into inbox" not rsync_as_peer "$t/letter" "$login:$b/html/inbox/"
+check "nothing was written" [ -z "$(find "$t/elsewhere" "$b/html/inbox" "$b/html" -maxdepth 1 -type f -name letter)" ]
+check "rsync cannot read staging" not rsync_as_peer "$login:$b/html/.inbox-staging/" "$t/elsewhere/"
+# A staged name that would leave inbox is refused, over ssh and at the pick-up.
+hash=$(sha256sum <"$t/letter" | cut -c1-32)
+cp "$t/letter" "$t/elsewhere/north....$hash"
+check "a copy can be staged" rsync_as_peer "$t/elsewhere/north....$hash" "$login:$b/html/.inbox-staging/"
+check "the link-in over ssh succeeds" as_peer "sh -s -- $b/html north....$hash"
+check "and refuses the name .." contains "$t/out" "bad north....$hash"
+cp "$t/letter" "$b/html/.inbox-staging/north.....$hash"
+get "$b"
+check "nothing was linked beside inbox" [ -z "$(find "$b/html" -maxdepth 1 -name 'north*')" ]
+check "nor into inbox" [ -z "$(find "$b/html/inbox" -maxdepth 1 -name '.*' -type f)" ]
+check "and the staged copies are dropped" [ -z "$(ls -A "$b/html/.inbox-staging" | grep north)" ]
 
 if [ "$failures" -ne 0 ]; then
   echo "ssh_exchange_test.sh: $failures check(s) failed" >&2

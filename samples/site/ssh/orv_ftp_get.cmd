@@ -10,6 +10,9 @@
 # from a sender that is not in the map is reported and left where it is.
 # It reports on standard error only, and says nothing when nothing is
 # staged.
+# orvsite: fetches nothing. (A staged copy left here is also linked in by
+# the sender's next send, which repeats until it is confirmed; so orvsite
+# exchange and watch pick up only when inbox holds a file for the site.)
 
 set -u
 me=orv_ftp_get.cmd

@@ -87,7 +87,10 @@ for old in "$html"/.outbox-sending.*; do
   kill -0 "${old##*.}" 2>/dev/null || rm -rf "$old"
 done
 work=$html/.outbox-sending.$$
-trap 'rm -rf "$work"' EXIT
+# The sockets of this run's ssh connections (short paths: a socket path has
+# a limit of about 100 characters).
+control=$(mktemp -d "${TMPDIR:-/tmp}/orv-ssh.XXXXXX") || exit 1
+trap 'rm -rf "$work" "$control"' EXIT
 trap 'exit 1' HUP INT TERM
 mkdir "$work" || exit 1
 
@@ -152,6 +155,10 @@ send_to() {
   ssh="$ssh -o StrictHostKeyChecking=yes -o UserKnownHostsFile=$html/ssh/known_hosts"
   ssh="$ssh -o GlobalKnownHostsFile=/dev/null -o UpdateHostKeys=no -o ConnectTimeout=20"
   ssh="$ssh -o ServerAliveInterval=15 -o ServerAliveCountMax=4 -o LogLevel=ERROR"
+  # The copy and the link-in share one connection (one login instead of
+  # two): the copy's ssh stays in the background as its master, ended after
+  # the link-in (or by itself 10 seconds after a killed run).
+  ssh="$ssh -o ControlMaster=auto -o ControlPath=$control/%C -o ControlPersist=10"
 
   # 1. The whole files into the staging directory beside the peer's inbox
   # (rsync writes each to a hidden name there and renames it when complete).
@@ -165,6 +172,7 @@ send_to() {
   # 2. The link-in, which answers one line per transfer id.
   ids=$(ls "$work/$peer" | tr '\n' ' ')
   answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error")
+  $ssh -O exit "$host" >/dev/null 2>&1
   while read -r what tid dest; do
     [ -f "$work/$peer/$tid" ] || continue
     name=${tid#"$self".}

@@ -53,9 +53,26 @@ for id in "$@"; do
     .* | */* | '') echo "bad $id"; continue ;;
   esac
   staged=$staging/$id
+  # The name must stay a message file name in inbox: not "." or "..", not
+  # hidden, no other characters than the senders write (a staged
+  # "north.....HASH" would otherwise be linked beside inbox, not into it).
+  name=${id#*.}
+  name=${name%.*}
+  case $name in
+    '' | .* | *[!A-Za-z0-9_.-]*)
+      rm -f "$staged"
+      echo "bad $id"
+      continue
+      ;;
+  esac
   if [ -e "$staging/done/$id" ]; then
     rm -f "$staged"
     echo "known $id"
+    continue
+  fi
+  if [ -L "$staged" ]; then # rsync may write links: only files are taken
+    rm -f "$staged"
+    echo "bad $id"
     continue
   fi
   if [ ! -f "$staged" ]; then
@@ -73,8 +90,10 @@ for id in "$@"; do
   fi
   dest=$name
   n=0
-  while ! ln "$staged" "$inbox/$dest" 2>/dev/null; do
-    if [ ! -e "$inbox/$dest" ]; then # not a taken name: inbox cannot be written
+  # A name that is taken, even by a directory (ln would link into it), is
+  # skipped.
+  while [ -e "$inbox/$dest" ] || [ -L "$inbox/$dest" ] || ! ln "$staged" "$inbox/$dest" 2>/dev/null; do
+    if [ ! -e "$inbox/$dest" ] && [ ! -L "$inbox/$dest" ]; then # not taken: inbox cannot be written
       echo "orv_ssh_link.sh: cannot link $id into $inbox" >&2
       exit 1
     fi

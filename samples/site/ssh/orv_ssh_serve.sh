@@ -1,0 +1,83 @@
+#!/bin/sh
+# orv_ssh_serve.sh: the only thing a peer site's key may run on this
+# machine. It is the forced command of the peer's line in the sites' user's
+# ~/.ssh/authorized_keys, naming the site directories the peer may deliver
+# to (each holds a site's programs and its html directory):
+#
+#   command="/srv/orv/east/html/orv_ssh_serve.sh /srv/orv/east",restrict,from="192.0.2.1" ssh-ed25519 AAAA... north
+#
+# sshd runs it for every login with that key, whatever the peer asked for,
+# and passes the peer's command line in SSH_ORIGINAL_COMMAND. Exactly the
+# two commands of the sender's put script (orv_ftp_put.cmd) are served:
+#
+#   rsync --server OPTIONS . SITE/html/.inbox-staging/
+#       the copy of the message files into the site's staging directory,
+#       run by rrsync, which keeps rsync inside that directory and lets it
+#       only write there (no reading, no deleting);
+#   sh -s -- SITE/html TRANSFER_ID...
+#       the link-in: orv_ssh_link.sh beside this script (never a script the
+#       peer sends; what it sends on standard input is ignored) links the
+#       named staged files into SITE/html/inbox.
+#
+# and `true`, which only tells that the login works. SITE must be one of the
+# site directories of the forced command. Anything else is refused with one
+# line on standard error and status 1.
+
+set -u
+me=orv_ssh_serve.sh
+refuse() {
+  echo "$me: refused: $*" >&2
+  exit 1
+}
+here=$(cd "$(dirname "$0")" && pwd) || exit 1
+[ $# -ge 1 ] || refuse "the forced command names no site directory"
+sites=" $* "
+command=${SSH_ORIGINAL_COMMAND-}
+
+# The site directory of SITE/html (false when SITE is not one of ours).
+site_of() {
+  dir=${1%/html}
+  [ "$dir/html" = "$1" ] || return 1
+  case $dir in *[!A-Za-z0-9_.@/+~-]* | *//* | */./* | */../* | */. | */..) return 1 ;; esac
+  case $sites in *" $dir "*) [ -d "$dir/html" ] ;; *) return 1 ;; esac
+}
+
+case $command in
+  true)
+    exit 0
+    ;;
+  "rsync --server "*)
+    case $command in *" --sender"* | *"	"*) refuse "rsync may only write: $command" ;; esac
+    dest=${command##* }
+    options=${command% *}
+    [ "${options##* }" = . ] || refuse "not the copy into a staging directory: $command"
+    staging=${dest%/}
+    html=${staging%/.inbox-staging}
+    [ "$html" != "$staging" ] || refuse "rsync may only write into a site's .inbox-staging: $dest"
+    site_of "$html" || refuse "$dest is not the staging directory of a site of this key"
+    [ -d "$staging" ] || mkdir "$staging" || exit 1
+    command -v rrsync >/dev/null 2>&1 || refuse "rrsync is not installed (Debian: package rsync)"
+    # rrsync takes the destination relative to the directory it is kept in.
+    SSH_ORIGINAL_COMMAND="$options ."
+    export SSH_ORIGINAL_COMMAND
+    exec rrsync -wo -no-del -no-lock "$staging"
+    ;;
+  "sh -s -- "*)
+    set -f
+    # shellcheck disable=SC2086 # split into words on purpose (no globbing)
+    set -- ${command#"sh -s -- "}
+    [ $# -ge 1 ] || refuse "no site directory: $command"
+    html=$1
+    shift
+    site_of "$html" || refuse "$html is not the html directory of a site of this key"
+    for id in "$@"; do
+      case $id in
+        *[!A-Za-z0-9_.-]* | .*) refuse "no transfer id: $id" ;;
+      esac
+    done
+    exec sh "$here/orv_ssh_link.sh" "$html" "$@" </dev/null
+    ;;
+  *)
+    refuse "this key only delivers messages, it does not run: $command"
+    ;;
+esac
