@@ -201,8 +201,10 @@ int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return new_site(o, *src, out, err);
 }
 
-int run_check(const parsed_args& p, std::ostream& out, std::ostream&) {
-  return check_command(p.positional[0], out);
+int run_check(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::optional<std::string> user;
+  if (auto it = p.options.find("--user"); it != p.options.end()) user = it->second;
+  return check_command(p.positional[0], out, err, user);
 }
 
 int run_state(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -219,7 +221,7 @@ const std::vector<command>& commands() {
   static const std::vector<command> list = {
       {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
        {"--update"}, {}, run_new},
-      {"check", check_help, {}, {}, {}, run_check},
+      {"check", check_help, {"--user"}, {}, {}, run_check},
       {"state", state_help, {}, {}, {}, run_state},
       {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
       {"exchange", exchange_help, {"--keep"}, {}, {}, run_exchange},

@@ -1,11 +1,14 @@
 // Black-box tests of orvsite, the operator's command, on sites laid out in
 // fresh temporary directories.
 #include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -140,6 +143,22 @@ class OrvsiteSite : public ::testing::Test {
   }
 
   std::string dir() const { return root_ / "north"; }
+
+  // A private key and known hosts in html/ssh, as a site that sends over
+  // SSH holds them.
+  // The store as a file of its own, not a second name of its backup copy
+  // (as sites saved by older programs hold it).
+  void own_store() {
+    write_file(html("file.ic.own"), read_file(html("file.ic")).value_or(""));
+    std::filesystem::rename(html("file.ic.own"), html("file.ic"));
+  }
+
+  void install_key() {
+    std::filesystem::create_directories(html("ssh"));
+    write_file(html("ssh/id_ed25519"), "key\n");
+    ::chmod(html("ssh/id_ed25519").c_str(), 0600);
+    write_file(html("ssh/known_hosts"), "host\n");
+  }
   std::string html(const std::string& rel) const { return dir() + "/html/" + rel; }
 
   run_result get(const std::string& program, const std::string& query) {
@@ -214,6 +233,7 @@ TEST_F(OrvsiteSite, PagesNameTheSiteAndTheirManager) {
 
 TEST_F(OrvsiteSite, CheckNamesTheDamagedLineOfEachKindOfFile) {
   make_vantle();
+  own_store();
   run_result clean = orvsite({"check", dir()});
   EXPECT_EQ(0, clean.status);
   EXPECT_EQ(dir() + ": in order (", clean.out.substr(0, dir().size() + 12)) << clean.out;
@@ -257,6 +277,72 @@ TEST_F(OrvsiteSite, CheckNamesTheDamagedLineOfEachKindOfFile) {
   ASSERT_EQ(want.size(), got.size()) << r.out;
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(want[i], got[i].substr(0, want[i].size())) << got[i];
+  }
+}
+
+// Every entry below `dir` owned by `uid`, as `chown -R` does.
+void chown_all(const std::string& dir, uid_t uid, gid_t gid) {
+  ASSERT_EQ(0, ::lchown(dir.c_str(), uid, gid));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    ASSERT_EQ(0, ::lchown(e.path().c_str(), uid, gid)) << e.path();
+  }
+}
+
+TEST_F(OrvsiteSite, CheckFindsEachOperatorMistakeWithItsMend) {
+  // The site as the web server's user www-data runs it; the check runs as
+  // whoever calls it (root here) and judges by www-data's rights.
+  struct passwd* www = ::getpwnam("www-data");
+  if (!www || ::geteuid() != 0) GTEST_SKIP() << "needs root and the user www-data";
+  make_vantle();
+  own_store();
+  install_key();
+  ::chmod(root_.path().c_str(), 0755);
+  chown_all(dir(), www->pw_uid, www->pw_gid);
+  run_result good = orvsite({"check", dir()});
+  EXPECT_EQ(0, good.status) << good.out;
+  EXPECT_EQ(0u, good.out.find(dir() + ": in order (")) << good.out;
+
+  const std::string h = dir() + "/html/";
+  const struct {
+    std::function<void()> make;
+    std::string line;  // what `check` must say (the start of its line)
+  } mistakes[] = {
+      // (first: the next one changes the owner of both names)
+      {[&] { std::filesystem::remove(html("file.ic"));
+             ::link(html("BACKUP/file.ic.b0").c_str(), html("file.ic").c_str()); },
+       h + "file.ic: shares its storage with the backup copy html/BACKUP/file.ic.b0"},
+      {[&] { ::chown(html("file.ic").c_str(), 0, 0); ::chmod(html("file.ic").c_str(), 0600); },
+       h + "file.ic: the web server's user www-data cannot read and write it (owner root, mode "
+           "0600); to mend: chown www-data: " + h + "file.ic"},
+      {[&] { ::chown(html("inbox").c_str(), 0, 0); },
+       h + "inbox: the web server's user www-data cannot list, write in and enter it (owner "
+           "root, mode 0755); to mend: chown -R www-data: " + h + "inbox"},
+      {[&] { ::chmod(html("BACKUP").c_str(), 0555); },
+       h + "BACKUP: the web server's user www-data cannot list, write in and enter it (owner "
+           "www-data, mode 0555); to mend: chmod u+rwx " + h + "BACKUP"},
+      {[&] { ::chmod(html("orv_ftp_put.cmd").c_str(), 0644); },
+       h + "orv_ftp_put.cmd: the web server's user www-data cannot read and run it"},
+      {[&] { ::chmod(html("ssh/id_ed25519").c_str(), 0644); },
+       h + "ssh/id_ed25519: a private key that others may read (mode 0644; ssh refuses it); "
+           "to mend: chmod 600 " + h + "ssh/id_ed25519"},
+      {[&] { write_file(html("ic_id_counter"), "1\n"); },
+       h + "ic_id_counter: the next id 1 is not above the highest id in use 1"},
+      {[&] { write_file(html("name_db"), ""); },
+       h + "name_db: has no record of the stored cell(s) 1 "},
+      {[&] { write_file(html("vantle_db"), ""); },
+       h + "vantle_db: lacks the name \"v1\" of a stored vantle"},
+      {[&] { write_file(html("inbox/east17000000000"), "x"); },
+       h + "inbox/east17000000000: not addressed to this site"},
+      {[&] { write_file(html("BACKUP.file.ic.next"), "0\n1 2\n"); },
+       h + "BACKUP.file.ic.next: names the backup number 0, which BACKUP/file.ic.b0 holds"},
+      {[&] { std::filesystem::create_directory(html("run.journal")); },
+       h + "run.journal: is not a regular file"},
+  };
+  for (const auto& m : mistakes) m.make();
+  run_result r = orvsite({"check", dir(), "--user", "www-data"});
+  EXPECT_EQ(1, r.status);
+  for (const auto& m : mistakes) {
+    EXPECT_NE(std::string::npos, ("\n" + r.out).find("\n" + m.line)) << m.line << "\n--- got:\n" << r.out;
   }
 }
 
