@@ -449,6 +449,10 @@ std::optional<user_account> find_user(const std::string& name) {
   return u;
 }
 
+bool set_owner(const std::string& path, std::uint32_t uid, std::uint32_t gid) {
+  return ::lchown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) == 0;
+}
+
 std::string user_name(std::uint32_t uid) {
   struct passwd pw;
   struct passwd* found = nullptr;

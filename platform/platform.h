@@ -197,6 +197,10 @@ struct user_account {
 /// nothing when there is no such user.
 std::optional<user_account> find_user(const std::string& name);
 
+/// Gives `path` (not followed when a link) the owner `uid` and group `gid`;
+/// false when that is not possible.
+bool set_owner(const std::string& path, std::uint32_t uid, std::uint32_t gid);
+
 /// The name of the user with id `uid`, or the number as text.
 std::string user_name(std::uint32_t uid);
 
