@@ -2,6 +2,8 @@
 // its pages say was sent and picked up.
 #include "programs/orvsite/exchange_command.h"
 
+#include <ctime>
+#include <set>
 #include <sstream>
 
 #include "exchange/exchange.h"
@@ -40,6 +42,44 @@ std::vector<std::string> last_lines(const std::string& page, size_t most) {
       page_lines(std::string_view(page).substr(body == std::string::npos ? 0 : body + 2));
   if (lines.size() > most) lines.erase(lines.begin(), lines.end() - static_cast<long>(most));
   return lines;
+}
+
+// Today's date (UTC), as the reported-warnings file notes it.
+std::string today() {
+  std::time_t now = static_cast<std::time_t>(platform::now_seconds());
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char day[16];
+  std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
+  return day;
+}
+
+// The warnings already reported today, from `file`: lines "DATE<TAB>TEXT".
+// Lines of other days, lines that do not read and a file that does not read
+// count as nothing reported (the warning then goes out once more).
+std::set<std::string> reported_today(const std::string& file, const std::string& day) {
+  std::set<std::string> texts;
+  std::optional<std::string> text = platform::read_file(file);
+  if (!text) return texts;
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);) {
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos || line.compare(0, tab, day) != 0) continue;
+    texts.insert(line.substr(tab + 1));
+  }
+  return texts;
+}
+
+// Notes `texts` as reported on `day` (only today's are kept; at most 500).
+void note_reported(const std::string& file, const std::string& day,
+                   const std::set<std::string>& texts) {
+  std::string text;
+  int n = 0;
+  for (const std::string& t : texts) {
+    if (++n > 500) break;
+    text += day + "\t" + t + "\n";
+  }
+  platform::replace_file(file, text, nullptr, false);
 }
 
 std::string plural(int n, const char* one) {
@@ -117,7 +157,29 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   std::string page;
   if (!request(dir, program, pick_up_query, &page, err)) return 1;
   int picked = count_of(page, picked_line);
-  for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
+  // What the manager says before it takes the first message is what
+  // loading the stored cells and the site's files says (a vantle's keyword
+  // that kb.txt lacks, ...): the same on every run until the operator acts,
+  // so each text goes out once a day. What it says about the messages of
+  // this round always goes out.
+  size_t first_taken = page.find(picked_line);
+  std::vector<std::string> warnings =
+      error_lines(first_taken == std::string::npos ? page : page.substr(0, first_taken));
+  if (first_taken != std::string::npos) {
+    for (std::string& line : error_lines(page.substr(first_taken))) problems.push_back(std::move(line));
+  }
+  if (!warnings.empty()) {
+    const std::string file = join(html, reported_file);
+    const std::string day = today();
+    std::set<std::string> known = reported_today(file, day);
+    bool added = false;
+    for (std::string& line : warnings) {
+      if (!known.insert(line).second) continue;
+      added = true;
+      problems.push_back(std::move(line));
+    }
+    if (added) note_reported(file, day, known);
+  }
 
   // Each pick-up files a backup copy, a whole store at the time: on a
   // schedule they add up, so the oldest go beyond `keep`.
@@ -127,10 +189,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     if (prune_command(dir, *keep, pruned, err) != 0) status = 1;
   }
 
-  if (sent == 0 && picked == 0 && problems.empty()) return status;
-  out << dir << ": sent " << plural(sent, "message") << ", picked up "
-      << plural(picked, "message") << "\n";
-  for (const std::string& p : problems) out << "  " << p << "\n";
+  if (sent > 0 || picked > 0) {
+    out << dir << ": sent " << plural(sent, "message") << ", picked up "
+        << plural(picked, "message") << "\n";
+  }
+  for (const std::string& p : problems) err << dir << ": " << p << "\n";
   return status;
 }
 

@@ -109,6 +109,35 @@ TEST_F(OrvsiteExchange, ARelativeSiteAndKeptBackupsOnASchedule) {
   EXPECT_EQ(2, bad.status);
 }
 
+TEST_F(OrvsiteExchange, AKnownWarningAboutStoredCellsGoesOutOnceADay) {
+  // A vantle whose keyword kb.txt no longer has: every load warns.
+  ASSERT_EQ(0, get("east", create_form("d1", "optics%23%21", "Archives", "v1")).status);
+  std::string kb = site_dir("east") + "/html/kb.txt";
+  std::string text = read_file(kb).value_or("");
+  size_t at = text.find("optics");
+  ASSERT_NE(std::string::npos, at);
+  write_file(kb, text.replace(at, 6, "lenses"));
+  const std::string warning = site_dir("east") + ": Error: key word optics not found\n";
+
+  run_result first = orvsite({"exchange", site_dir("east")});
+  EXPECT_EQ(0, first.status);
+  EXPECT_EQ("", first.out);
+  EXPECT_NE(std::string::npos, first.err.find(warning)) << first.err;
+  run_result second = orvsite({"exchange", site_dir("east")});
+  EXPECT_EQ("", second.out + second.err) << "the same warning again the same day";
+
+  // A damaged note, or one of another day, lets it out once more.
+  const std::string note = site_dir("east") + "/html/exchange.reported";
+  for (const std::string& damaged : {std::string("\0\t\n\n", 4), std::string("2001-01-01\t") +
+                                         "Error: key word optics not found\n"}) {
+    write_file(note, damaged);
+    run_result again = orvsite({"exchange", site_dir("east")});
+    EXPECT_EQ(0, again.status);
+    EXPECT_NE(std::string::npos, again.err.find(warning)) << again.err;
+    EXPECT_EQ("", orvsite({"exchange", site_dir("east")}).err);
+  }
+}
+
 TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
   write_file(site_dir("east") + "/html/file.ic", "not a store\n");
   run_result r = orvsite({"exchange", site_dir("east")});
