@@ -119,7 +119,8 @@ class access_audit {
     for (const char* d : {"zoaml", "ssh"}) need(in_html(d), 4 | 1);
     for (const char* f : {"config.txt", engine::store_file, site::name_db_file,
                           site::vantle_db_file, site::ic_id_counter_file, site::name_counter_file,
-                          "dump_file", "run.lock", site::journal_file}) {
+                          "dump_file", "run.lock", site::journal_file, "exchange.reported",
+                          "BACKUP.file.ic.next"}) {
       need(in_html(f), 4 | 2);
     }
     for (const char* f : {"site.config", "kb.txt", "orv_hosts", "ssh/known_hosts"}) {
