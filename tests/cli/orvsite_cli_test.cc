@@ -397,7 +397,9 @@ TEST_F(OrvsiteSite, BackupAndRestoreRoundTripWhileRequestsRun) {
   // An owner (only root may give one) and a mode of their own, which the
   // restore keeps.
   const bool root = ::geteuid() == 0;
-  if (root) ASSERT_EQ(0, ::chown(html("kb.txt").c_str(), 33, 44));
+  if (root) {
+    ASSERT_EQ(0, ::chown(html("kb.txt").c_str(), 33, 44));
+  }
   ASSERT_EQ(0, ::chmod(html("kb.txt").c_str(), 0640));
   // Requests beside the backup and the restore: each makes a vantle.
   std::atomic<bool> stop{false};
@@ -429,8 +431,10 @@ TEST_F(OrvsiteSite, BackupAndRestoreRoundTripWhileRequestsRun) {
   EXPECT_EQ(read_file(html("config.txt")), read_file(root_ / "copy/html/config.txt"));
   struct stat kb;
   ASSERT_EQ(0, ::stat((root_ / "copy/html/kb.txt").c_str(), &kb));
-  if (root) EXPECT_EQ(33u, kb.st_uid);
-  if (root) EXPECT_EQ(44u, kb.st_gid);
+  if (root) {
+    EXPECT_EQ(33u, kb.st_uid);
+    EXPECT_EQ(44u, kb.st_gid);
+  }
   EXPECT_EQ(0640u, kb.st_mode & 0777);
   std::string backed_up = read_file(root_ / "copy/html/vantle_db").value_or("");
   EXPECT_NE(std::string::npos, backed_up.find("r1\n")) << "requests ran before the backup";
