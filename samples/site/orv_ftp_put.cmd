@@ -52,6 +52,13 @@ case $self in
     ;;
 esac
 
+# The sibling sites: one line "ORV_ID HTML_DIR" each, the id in lower case.
+sites=$(for dir in "$root"/*/html; do
+  [ -f "$dir/config.txt" ] || continue
+  id=$(orv_id_of "$dir")
+  [ -n "$id" ] && printf '%s %s\n' "$(lower "$id")" "$dir"
+done)
+
 # The html directory of the sibling site a message file is for, or nothing:
 # the site whose orv id begins the name, followed by digits (and a suffix
 # .N) only; the longest id wins when one id begins another.
@@ -60,11 +67,8 @@ target_of() {
   lname=${lname%%.*}
   target=""
   best=0
-  for dir in "$root"/*/html; do
-    [ -f "$dir/config.txt" ] || continue
-    id=$(orv_id_of "$dir")
-    [ -n "$id" ] || continue
-    lid=$(lower "$id")
+  while read -r lid dir; do
+    [ -n "$lid" ] || continue
     rest=${lname#"$lid"}
     [ "$rest" != "$lname" ] || continue
     case $rest in '' | *[!0-9]*) continue ;; esac
@@ -72,7 +76,9 @@ target_of() {
       best=${#lid}
       target=$dir
     fi
-  done
+  done <<EOF
+$sites
+EOF
   printf '%s' "$target"
 }
 

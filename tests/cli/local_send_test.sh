@@ -32,6 +32,7 @@ rc=$?
 exit $rc
 SHIM
 chmod +x "$t/shim/op"
+real_path=$PATH
 for op in cp mv rm ln mkdir; do ln -s op "$t/shim/$op"; done
 
 # A fresh root with north (the sender), east and south; east's inbox
@@ -57,7 +58,7 @@ send() {
   echo 0 >"$t/count"
   # (bash's own note on the killed subshell is not wanted)
   { (cd "$t/root/north/html" &&
-    OP_COUNT=$t/count KILL_AT=$1 REAL_PATH=$PATH PATH=$t/shim:$PATH exec setsid ./orv_ftp_put.cmd) \
+    OP_COUNT=$t/count KILL_AT=$1 REAL_PATH=$real_path PATH=$t/shim:$real_path exec setsid ./orv_ftp_put.cmd) \
     2>>"$t/err"; } 2>/dev/null
 }
 
