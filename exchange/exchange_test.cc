@@ -448,7 +448,7 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   send("east", "south", 1700000000);
   EXPECT_EQ(0, platform::run_site_script(exchange::put_script));  // at east
   at("north");
-  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+  EXPECT_EQ(1, platform::run_site_script(exchange::put_script)) << "a file stays";
 
   EXPECT_EQ((std::vector<std::string>{"SOUTH17000000000", "south17000000000"}),
             files("south/html/inbox"));
@@ -464,9 +464,10 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   EXPECT_EQ(
       (std::vector<std::string>{"SOUTH17000000000", "south17000000000", "south17000000000.1"}),
       files("south/html/inbox"));
-  EXPECT_EQ((std::vector<std::string>{"config.txt", "inbox", "orv_ftp_get.cmd",
+  EXPECT_EQ((std::vector<std::string>{".incoming", "config.txt", "inbox", "orv_ftp_get.cmd",
                                       "orv_ftp_put.cmd", "outbox"}),
-            files("south/html"))
+            files("south/html"));
+  EXPECT_EQ((std::vector<std::string>{".lock"}), files("south/html/.incoming"))
       << "nothing is left beside the inbox";
 
   // south picks all three up; the get script has nothing to fetch.

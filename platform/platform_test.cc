@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -188,6 +189,44 @@ TEST(Platform, TheJournalIsKnownByItsStream) {
   EXPECT_TRUE(platform::stderr_is_journal());
   ::unsetenv("JOURNAL_STREAM");
   EXPECT_FALSE(platform::stderr_is_journal());
+}
+
+TEST(Platform, AccessOfTellsOwnerModeAndKind) {
+  scoped_temp_dir dir;
+  std::string file = dir / "f";
+  write_file(file, "x");
+  ASSERT_EQ(0, ::chmod(file.c_str(), 0640));
+  std::optional<platform::entry_access> a = platform::access_of(file);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(::geteuid(), a->owner);
+  EXPECT_EQ(0640u, a->mode);
+  EXPECT_TRUE(a->regular);
+  EXPECT_FALSE(a->directory);
+  EXPECT_EQ(1u, a->links);
+  ASSERT_EQ(0, ::link(file.c_str(), (dir / "g").c_str()));
+  EXPECT_EQ(2u, platform::access_of(file)->links);
+  EXPECT_TRUE(platform::access_of(dir.path())->directory);
+  EXPECT_FALSE(platform::access_of(dir / "missing"));
+}
+
+TEST(Platform, FindUserByNameAndNumber) {
+  std::optional<platform::user_account> root = platform::find_user("root");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(0u, root->uid);
+  EXPECT_NE(root->groups.end(), std::find(root->groups.begin(), root->groups.end(), root->gid));
+  std::optional<platform::user_account> zero = platform::find_user("0");
+  ASSERT_TRUE(zero);
+  EXPECT_EQ("root", zero->name);
+  EXPECT_FALSE(platform::find_user("no-such-user-here"));
+  EXPECT_EQ("root", platform::user_name(0));
+}
+
+TEST(Platform, RunToolGivesTheExitStatus) {
+  scoped_temp_dir dir;
+  EXPECT_EQ(0, platform::run_tool("sh", {"-c", "pwd > here"}, dir.path()));
+  EXPECT_EQ(dir.path() + "\n", read_file(dir / "here"));
+  EXPECT_EQ(3, platform::run_tool("sh", {"-c", "exit 3"}, dir.path()));
+  EXPECT_EQ(127, platform::run_tool("no-such-program-here", {}, dir.path()));
 }
 
 }  // namespace

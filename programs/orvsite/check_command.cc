@@ -10,6 +10,7 @@
 #include "formdecode/page.h"
 #include "pages/zoa_lang.h"
 #include "platform/platform.h"
+#include "programs/orvsite/site_audit.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
 #include "site/keywords.h"
@@ -57,6 +58,7 @@ class checker {
     }
     for (const std::string& f : files_ending_with("zoaml", ".zoaml")) check_page(f);
     check_managers();
+    audit_consistency(dir_, orv_id_, ids_, &problems_);
     return problems_;
   }
 
@@ -145,16 +147,33 @@ class checker {
       engine::load_all_cells(st);
     } catch (const formdecode::run_exit&) {
       add_html(engine::store_file, plain(page.str()));
+      return;
     }
+    for (const engine::cell_list* list : {&st.active, &st.sleeping}) {
+      for (const engine::ic_record& cell : *list) {
+        ids_.cells.push_back(cell.id);
+        if (auto* v = dynamic_cast<const site::vantle_record*>(cell.mm.get())) {
+          ids_.vantle_names.push_back(v->symbolic_name);
+        }
+      }
+    }
+    ids_.store_read = true;
   }
 
   void check_name_db() {
     std::optional<std::string> text = read(site::name_db_file, nullptr);
     if (!text) return;
     std::string err;
-    if (site::read_name_records(*text, [](const site::name_record&) { return false; }, &err) !=
-        site::name_db_read::whole) {
+    if (site::read_name_records(
+            *text,
+            [this](const site::name_record& r) {
+              ids_.named.push_back(r.ic_id);
+              return false;
+            },
+            &err) != site::name_db_read::whole) {
       add_html(site::name_db_file, err);
+    } else {
+      ids_.name_db_read = true;
     }
   }
 
@@ -163,8 +182,15 @@ class checker {
     if (!text) return;
     std::string err;
     if (!site::read_vantle_records(
-            *text, [](std::string_view, std::string_view) { return false; }, &err)) {
+            *text,
+            [this](std::string_view name, std::string_view) {
+              ids_.registered_vantles.emplace_back(name);
+              return false;
+            },
+            &err)) {
       add_html(site::vantle_db_file, err);
+    } else {
+      ids_.vantle_db_read = true;
     }
   }
 
@@ -206,22 +232,52 @@ class checker {
   std::string dir_;
   std::string orv_id_, server_id_;  // from config.txt, when it reads
   std::vector<site_problem> problems_;
+  stored_ids ids_;  // what the files that read hold, for their agreement
   int files_read_ = 0;
 };
 
 }  // namespace
 
-std::vector<site_problem> check_site(const std::string& dir, int* files_read) {
+std::vector<site_problem> check_site(const std::string& dir, int* files_read,
+                                     const platform::user_account* user) {
+  std::vector<site_problem> problems;
+  if (user) audit_access(dir, *user, &problems);
   checker c(dir);
-  std::vector<site_problem> problems = c.run();
+  for (site_problem& p : c.run()) problems.push_back(std::move(p));
   if (files_read) *files_read = c.files_read();
   return problems;
 }
 
-int check_command(const std::string& dir, std::ostream& out) {
+std::optional<platform::user_account> site_user(const std::string& dir,
+                                                const std::optional<std::string>& name,
+                                                std::string* why) {
+  std::string who = name.value_or("");
+  if (!name) {
+    std::optional<platform::entry_access> html = platform::access_of(join(dir, html_dir));
+    if (!html) {
+      *why = join(dir, html_dir) + " is missing: this is not a site directory";
+      return std::nullopt;
+    }
+    who = std::to_string(html->owner);
+  }
+  std::optional<platform::user_account> user = platform::find_user(who);
+  if (!user) *why = "there is no user " + who;
+  return user;
+}
+
+int check_command(const std::string& dir, std::ostream& out, std::ostream& err,
+                  const std::optional<std::string>& user_name) {
+  std::string why;
+  std::optional<platform::user_account> user = site_user(dir, user_name, &why);
+  if (!user && user_name) {
+    err << "orvsite check: " << why << "\n";
+    return 2;
+  }
   int files = 0;
-  std::vector<site_problem> problems = check_site(dir, &files);
-  for (const site_problem& p : problems) out << join(dir, p.file) << ": " << p.what << "\n";
+  std::vector<site_problem> problems = check_site(dir, &files, user ? &*user : nullptr);
+  for (const site_problem& p : problems) {
+    out << (p.file.front() == '/' ? p.file : join(dir, p.file)) << ": " << p.what << "\n";
+  }
   if (!problems.empty()) return 1;
   out << dir << ": in order (" << files << " files read)\n";
   return 0;

@@ -1,12 +1,14 @@
 // The command line of `orvsite`: subcommands, their options and help texts.
 #include "programs/orvsite/command_line.h"
 
+#include <cstdint>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "formdecode/console.h"
+#include "programs/orvsite/backup_command.h"
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/new_command.h"
@@ -35,6 +37,10 @@ constexpr const char* usage_text =
     "  watch DIR      exchange whenever a file arrives in inbox or outbox\n"
     "  peer add|list|remove|rotate-key DIR ...\n"
     "                 the sites on other machines this site sends to\n"
+    "  backup DIR [FILE]\n"
+    "                 the site's html directory into an archive, under its run lock\n"
+    "  restore DIR FILE\n"
+    "                 put an archive back into the site under its run lock, then check\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
@@ -68,16 +74,55 @@ constexpr const char* new_help =
     "Both run under the site's run lock (html/run.lock).\n";
 
 constexpr const char* check_help =
-    "Usage: orvsite check DIR\n"
+    "Usage: orvsite check DIR [--user NAME]\n"
     "Reads every file of the site DIR with the programs' own readers:\n"
     "html/config.txt, site.config (which must list the site's orv id), kb.txt,\n"
     "every TYPE.in, file.ic, name_db, vantle_db, ic_id_counter, name_counter,\n"
     "every file waiting in html/inbox and every page description in\n"
     "html/zoaml, and that the manager programs the pages name are there.\n"
-    "Writes one line per damaged or missing file, \"FILE: what is wrong\" (with\n"
-    "the line where the reader tells it), and exits with status 1; a clean\n"
-    "site gives one line \"DIR: in order (N files read)\" and status 0.\n"
+    "\n"
+    "Then whether the user the web server runs the programs as (NAME, or the\n"
+    "owner of DIR/html) may do what the programs need, judged from that\n"
+    "user's ids and groups and the modes, whoever runs the check: pass\n"
+    "through the directories above the site, read and run the programs and\n"
+    "the transfer scripts, read and write html, inbox, outbox, BACKUP and the\n"
+    "files the programs write, read the other files; and that no private key\n"
+    "in html/ssh may be read by others. And whether the files agree: the id\n"
+    "counter above every id in file.ic and name_db, a name_db record for\n"
+    "every stored cell, a vantle_db name for every named vantle, no file in\n"
+    "inbox that pick-up never takes, no file.ic that is a second name of a\n"
+    "backup copy, no backup hint (BACKUP.file.ic.next) that names a taken\n"
+    "number, a run.journal that is a file.\n"
+    "\n"
+    "Writes one line per problem, \"FILE: what is wrong\" (with the line where\n"
+    "the reader tells it, and \"; to mend: COMMAND\" where a command mends it),\n"
+    "and exits with status 1; a clean site gives one line\n"
+    "\"DIR: in order (N files read)\" and status 0 (2 for an unknown user).\n"
     "Nothing is written to the site.\n";
+
+constexpr const char* backup_help =
+    "Usage: orvsite backup DIR [FILE]\n"
+    "Writes the html directory of the site DIR (everything the site keeps:\n"
+    "settings, cells, naming files, inbox, outbox, backups, SSH keys) into the\n"
+    "gzip-compressed tar archive FILE, by default SITE-YYYYMMDD-HHMMSS.tar.gz\n"
+    "(UTC) in the current directory. The archive is made with mode 600 (it\n"
+    "holds the site's private key) and owners as numbers. It holds the site's\n"
+    "run lock (html/run.lock, the lock every request takes) for the whole\n"
+    "copy, so requests wait and the archive is one consistent state. Runs\n"
+    "tar. Exit status 0, or 1 with the reason on standard error.\n";
+
+constexpr const char* restore_help =
+    "Usage: orvsite restore DIR FILE\n"
+    "Puts the html directory of the archive FILE (made by orvsite backup)\n"
+    "back into the site DIR, under the site's run lock: the archive is\n"
+    "unpacked beside html with its owners and modes (run it as root to keep\n"
+    "owners), then everything in html but the lock file html/run.lock is\n"
+    "replaced by it. html itself and its lock file stay, so requests that\n"
+    "wait for the lock go on with the restored site, never beside it.\n"
+    "Then checks the site as orvsite check does (its lines follow) and exits\n"
+    "with its status: 0 when the restored site is in order, 1 otherwise or\n"
+    "when the restore fails (the reason on standard error). The programs and\n"
+    "pages outside html come back with orvsite new --update.\n";
 
 constexpr const char* state_help =
     "Usage: orvsite state DIR\n"
@@ -115,9 +160,14 @@ constexpr const char* exchange_help =
     "follows (at most 20). The manager takes the site's run lock for each\n"
     "request, so exchanges and users' requests take turns.\n"
     "\n"
-    "Prints nothing when nothing was sent or picked up; otherwise one line\n"
-    "\"DIR: sent N messages, picked up M messages\", followed by indented lines\n"
-    "for messages left in outbox and errors the manager reported. Each pick-up\n"
+    "Prints one line \"DIR: sent N messages, picked up M messages\" when\n"
+    "something moved. On standard error, each line beginning with \"DIR: \",\n"
+    "only what needs the operator: messages left in outbox and errors about\n"
+    "the messages of this round, every time; the errors the manager reports\n"
+    "before it takes a message (warnings about the stored cells, such as a\n"
+    "vantle's keyword that kb.txt lacks) once a day per text, noted in\n"
+    "html/exchange.reported (remove it to hear them again). What the transfer\n"
+    "scripts write on standard error passes through. Each pick-up\n"
     "files a backup copy, a whole store: with --keep N the backup copies\n"
     "beyond the newest N are removed after a pick-up, as orvsite prune --keep N\n"
     "does (silently, unless that fails).\n"
@@ -257,6 +307,8 @@ struct command {
   std::set<std::string> flags;
   std::vector<std::string> required;  // options that must be given
   int (*run)(const parsed_args& p, std::ostream& out, std::ostream& err);
+  size_t least = 1, most = 1;  // how many positional arguments it takes
+  const char* positional_text = "exactly one site directory";
 };
 
 // The number of `--keep`, or none (with the complaint on `err`) when it is
@@ -333,8 +385,10 @@ int run_new(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return new_site(o, *src, out, err);
 }
 
-int run_check(const parsed_args& p, std::ostream& out, std::ostream&) {
-  return check_command(p.positional[0], out);
+int run_check(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::optional<std::string> user;
+  if (auto it = p.options.find("--user"); it != p.options.end()) user = it->second;
+  return check_command(p.positional[0], out, err, user);
 }
 
 int run_state(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -418,17 +472,31 @@ int run_peer(const std::vector<std::string>& args, std::ostream& out, std::ostre
   return peer_add(o, std::cin, out, err);
 }
 
+int run_backup(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::optional<std::string> file;
+  if (p.positional.size() > 1) file = p.positional[1];
+  return backup_command(p.positional[0], file, out, err);
+}
+
+int run_restore(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  return restore_command(p.positional[0], p.positional[1], out, err);
+}
+
 const std::vector<command>& commands() {
   static const std::vector<command> list = {
       {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
        {"--update"}, {}, run_new},
-      {"check", check_help, {}, {}, {}, run_check},
+      {"check", check_help, {"--user"}, {}, {}, run_check},
       {"state", state_help, {}, {}, {}, run_state},
       {"prune", prune_help, {"--keep"}, {}, {"--keep"}, run_prune},
       {"exchange", exchange_help, {"--keep", "--log", "--prometheus"}, {}, {}, run_exchange},
       {"status", status_help, {"--prometheus", "--failing-for", "--waiting-for"}, {"--json"}, {},
-       run_status},
+       run_status, 1, SIZE_MAX, "at least one site directory"},
       {"watch", watch_help, {"--keep", "--retry"}, {}, {}, run_watch},
+      {"backup", backup_help, {}, {}, {}, run_backup, 1, 2,
+       "the site directory and, if you like, the archive"},
+      {"restore", restore_help, {}, {}, {}, run_restore, 2, 2,
+       "the site directory and the archive"},
   };
   return list;
 }
@@ -460,10 +528,8 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
       out << c.help;
       return 0;
     }
-    // status takes any number of sites, the others one.
-    bool many = std::string_view(c.name) == "status";
-    if (many ? p.positional.empty() : p.positional.size() != 1) {
-      err << "orvsite " << c.name << ": give " << (many ? "at least" : "exactly") << " one site directory\n"
+    if (p.positional.size() < c.least || p.positional.size() > c.most) {
+      err << "orvsite " << c.name << ": give " << c.positional_text << "\n"
           << "Try: orvsite " << c.name << " --help\n";
       return 2;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <set>
 #include <sstream>
@@ -48,6 +49,44 @@ std::vector<std::string> last_lines(const std::string& page, size_t most) {
       page_lines(std::string_view(page).substr(body == std::string::npos ? 0 : body + 2));
   if (lines.size() > most) lines.erase(lines.begin(), lines.end() - static_cast<long>(most));
   return lines;
+}
+
+// Today's date (UTC), as the reported-warnings file notes it.
+std::string today() {
+  std::time_t now = static_cast<std::time_t>(platform::now_seconds());
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char day[16];
+  std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
+  return day;
+}
+
+// The warnings already reported today, from `file`: lines "DATE<TAB>TEXT".
+// Lines of other days, lines that do not read and a file that does not read
+// count as nothing reported (the warning then goes out once more).
+std::set<std::string> reported_today(const std::string& file, const std::string& day) {
+  std::set<std::string> texts;
+  std::optional<std::string> text = platform::read_file(file);
+  if (!text) return texts;
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);) {
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos || line.compare(0, tab, day) != 0) continue;
+    texts.insert(line.substr(tab + 1));
+  }
+  return texts;
+}
+
+// Notes `texts` as reported on `day` (only today's are kept; at most 500).
+void note_reported(const std::string& file, const std::string& day,
+                   const std::set<std::string>& texts) {
+  std::string text;
+  int n = 0;
+  for (const std::string& t : texts) {
+    if (++n > 500) break;
+    text += day + "\t" + t + "\n";
+  }
+  platform::replace_file(file, text, nullptr, false);
 }
 
 std::string plural(int n, const char* one) {
@@ -383,12 +422,34 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
         ++received_from[sender];
       }
       if (taken > 0) record.last_receive = now;
-      for (std::string& line : error_lines(page)) {
-        // An incoming file set aside is a refusal of its own in the log.
-        if (line.rfind(refused_line, 0) == 0) {
-          log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
+      // What the manager says before it takes the first message is what
+      // loading the stored cells and the site's files says (a vantle's
+      // keyword that kb.txt lacks, ...): the same on every run until the
+      // operator acts, so each text goes out once a day. What it says about
+      // the messages of this round always goes out.
+      size_t first_taken = page.find(picked_line);
+      std::vector<std::string> warnings =
+          error_lines(first_taken == std::string::npos ? page : page.substr(0, first_taken));
+      if (first_taken != std::string::npos) {
+        for (std::string& line : error_lines(page.substr(first_taken))) {
+          // An incoming file set aside is a refusal of its own in the log.
+          if (line.rfind(refused_line, 0) == 0) {
+            log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
+          }
+          problems.push_back(std::move(line));
         }
-        problems.push_back(std::move(line));
+      }
+      if (!warnings.empty()) {
+        const std::string file = join(html, reported_file);
+        const std::string day = today();
+        std::set<std::string> known = reported_today(file, day);
+        bool added = false;
+        for (std::string& line : warnings) {
+          if (!known.insert(line).second) continue;
+          added = true;
+          problems.push_back(std::move(line));
+        }
+        if (added) note_reported(file, day, known);
       }
       if (!always_pick_up) offered_before = waiting_for_pick_up(dir, *orv_id);
     }
@@ -416,11 +477,10 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     log.line(log_priority::info, dir + ": sent " + plural(sent, "message") + by_site(sent_to) +
                                      ", picked up " + plural(picked, "message") +
                                      by_site(received_from));
+    out << dir << ": sent " << plural(sent, "message") << ", picked up "
+        << plural(picked, "message") << "\n";
   }
-  if (sent == 0 && picked == 0 && problems.empty()) return finish(status);
-  out << dir << ": sent " << plural(sent, "message") << ", picked up "
-      << plural(picked, "message") << "\n";
-  for (const std::string& p : problems) out << "  " << p << "\n";
+  for (const std::string& p : problems) err << dir << ": " << p << "\n";
   return finish(status);
 }
 

@@ -1,11 +1,15 @@
 // Black-box tests of orvsite, the operator's command, on sites laid out in
 // fresh temporary directories.
 #include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -115,6 +119,38 @@ TEST_F(OrvsiteExchange, ARelativeSiteAndKeptBackupsOnASchedule) {
   EXPECT_EQ(2, bad.status);
 }
 
+TEST_F(OrvsiteExchange, AKnownWarningAboutStoredCellsGoesOutOnceADay) {
+  // A vantle whose keyword kb.txt no longer has: every load warns.
+  ASSERT_EQ(0, get("east", create_form("d1", "optics%23%21", "Archives", "v1")).status);
+  std::string kb = site_dir("east") + "/html/kb.txt";
+  std::string text = read_file(kb).value_or("");
+  size_t at = text.find("optics");
+  ASSERT_NE(std::string::npos, at);
+  write_file(kb, text.replace(at, 6, "lenses"));
+  const std::string warning = site_dir("east") + ": Error: key word optics not found\n";
+  // A get script of the operator's own, which may fetch: every exchange
+  // picks up, and so loads the cells.
+  write_file(site_dir("east") + "/html/orv_ftp_get.cmd", "#!/bin/sh\nexit 0\n");
+
+  run_result first = orvsite({"exchange", site_dir("east")});
+  EXPECT_EQ(0, first.status);
+  EXPECT_EQ("", first.out);
+  EXPECT_NE(std::string::npos, first.err.find(warning)) << first.err;
+  run_result second = orvsite({"exchange", site_dir("east")});
+  EXPECT_EQ("", second.out + second.err) << "the same warning again the same day";
+
+  // A damaged note, or one of another day, lets it out once more.
+  const std::string note = site_dir("east") + "/html/exchange.reported";
+  for (const std::string& damaged : {std::string("\0\t\n\n", 4), std::string("2001-01-01\t") +
+                                         "Error: key word optics not found\n"}) {
+    write_file(note, damaged);
+    run_result again = orvsite({"exchange", site_dir("east")});
+    EXPECT_EQ(0, again.status);
+    EXPECT_NE(std::string::npos, again.err.find(warning)) << again.err;
+    EXPECT_EQ("", orvsite({"exchange", site_dir("east")}).err);
+  }
+}
+
 TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
   write_file(site_dir("east") + "/html/file.ic", "not a store\n");
   write_file(site_dir("east") + "/html/inbox/east17000000000", "a message\n");
@@ -151,6 +187,22 @@ class OrvsiteSite : public ::testing::Test {
   }
 
   std::string dir() const { return root_ / "north"; }
+
+  // A private key and known hosts in html/ssh, as a site that sends over
+  // SSH holds them.
+  // The store as a file of its own, not a second name of its backup copy
+  // (as sites saved by older programs hold it).
+  void own_store() {
+    write_file(html("file.ic.own"), read_file(html("file.ic")).value_or(""));
+    std::filesystem::rename(html("file.ic.own"), html("file.ic"));
+  }
+
+  void install_key() {
+    std::filesystem::create_directories(html("ssh"));
+    write_file(html("ssh/id_ed25519"), "key\n");
+    ::chmod(html("ssh/id_ed25519").c_str(), 0600);
+    write_file(html("ssh/known_hosts"), "host\n");
+  }
   std::string html(const std::string& rel) const { return dir() + "/html/" + rel; }
 
   run_result get(const std::string& program, const std::string& query) {
@@ -225,6 +277,7 @@ TEST_F(OrvsiteSite, PagesNameTheSiteAndTheirManager) {
 
 TEST_F(OrvsiteSite, CheckNamesTheDamagedLineOfEachKindOfFile) {
   make_vantle();
+  own_store();
   run_result clean = orvsite({"check", dir()});
   EXPECT_EQ(0, clean.status);
   EXPECT_EQ(dir() + ": in order (", clean.out.substr(0, dir().size() + 12)) << clean.out;
@@ -269,6 +322,158 @@ TEST_F(OrvsiteSite, CheckNamesTheDamagedLineOfEachKindOfFile) {
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(want[i], got[i].substr(0, want[i].size())) << got[i];
   }
+}
+
+// Every entry below `dir` owned by `uid`, as `chown -R` does.
+void chown_all(const std::string& dir, uid_t uid, gid_t gid) {
+  ASSERT_EQ(0, ::lchown(dir.c_str(), uid, gid));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    ASSERT_EQ(0, ::lchown(e.path().c_str(), uid, gid)) << e.path();
+  }
+}
+
+TEST_F(OrvsiteSite, CheckFindsEachOperatorMistakeWithItsMend) {
+  // The site as the web server's user www-data runs it; the check runs as
+  // whoever calls it (root here) and judges by www-data's rights.
+  struct passwd* www = ::getpwnam("www-data");
+  if (!www || ::geteuid() != 0) GTEST_SKIP() << "needs root and the user www-data";
+  make_vantle();
+  own_store();
+  install_key();
+  ::chmod(root_.path().c_str(), 0755);
+  chown_all(dir(), www->pw_uid, www->pw_gid);
+  run_result good = orvsite({"check", dir()});
+  EXPECT_EQ(0, good.status) << good.out;
+  EXPECT_EQ(0u, good.out.find(dir() + ": in order (")) << good.out;
+
+  const std::string h = dir() + "/html/";
+  const struct {
+    std::function<void()> make;
+    std::string line;  // what `check` must say (the start of its line)
+  } mistakes[] = {
+      // (first: the next one changes the owner of both names)
+      {[&] { std::filesystem::remove(html("file.ic"));
+             ::link(html("BACKUP/file.ic.b0").c_str(), html("file.ic").c_str()); },
+       h + "file.ic: shares its storage with the backup copy html/BACKUP/file.ic.b0"},
+      {[&] { ::chown(html("file.ic").c_str(), 0, 0); ::chmod(html("file.ic").c_str(), 0600); },
+       h + "file.ic: the web server's user www-data cannot read and write it (owner root, mode "
+           "0600); to mend: chown www-data: " + h + "file.ic"},
+      {[&] { ::chown(html("inbox").c_str(), 0, 0); },
+       h + "inbox: the web server's user www-data cannot list, write in and enter it (owner "
+           "root, mode 0755); to mend: chown -R www-data: " + h + "inbox"},
+      {[&] { ::chmod(html("BACKUP").c_str(), 0555); },
+       h + "BACKUP: the web server's user www-data cannot list, write in and enter it (owner "
+           "www-data, mode 0555); to mend: chmod u+rwx " + h + "BACKUP"},
+      {[&] { ::chmod(html("orv_ftp_put.cmd").c_str(), 0644); },
+       h + "orv_ftp_put.cmd: the web server's user www-data cannot read and run it"},
+      {[&] { ::chmod(html("ssh/id_ed25519").c_str(), 0644); },
+       h + "ssh/id_ed25519: a private key that others may read (mode 0644; ssh refuses it); "
+           "to mend: chmod 600 " + h + "ssh/id_ed25519"},
+      {[&] { write_file(html("ic_id_counter"), "1\n"); },
+       h + "ic_id_counter: the next id 1 is not above the highest id in use 1"},
+      {[&] { write_file(html("name_db"), ""); },
+       h + "name_db: has no record of the stored cell(s) 1 "},
+      {[&] { write_file(html("vantle_db"), ""); },
+       h + "vantle_db: lacks the name \"v1\" of a stored vantle"},
+      {[&] { write_file(html("inbox/east17000000000"), "x"); },
+       h + "inbox/east17000000000: not addressed to this site"},
+      {[&] { write_file(html("BACKUP.file.ic.next"), "0\n1 2\n"); },
+       h + "BACKUP.file.ic.next: names the backup number 0, which BACKUP/file.ic.b0 holds"},
+      {[&] { std::filesystem::create_directory(html("run.journal")); },
+       h + "run.journal: is not a regular file"},
+  };
+  for (const auto& m : mistakes) m.make();
+  run_result r = orvsite({"check", dir(), "--user", "www-data"});
+  EXPECT_EQ(1, r.status);
+  for (const auto& m : mistakes) {
+    EXPECT_NE(std::string::npos, ("\n" + r.out).find("\n" + m.line)) << m.line << "\n--- got:\n" << r.out;
+  }
+}
+
+// The problems a check reports, but a store that is a second name of its
+// newest backup copy (how orv filed its copies before they became copies
+// of their own).
+std::string problems(const std::string& text) {
+  std::istringstream lines(text);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("file.ic: shares its storage with the backup copy") == std::string::npos &&
+        line.find(": in order (") == std::string::npos && line.rfind("restored ", 0) != 0) {
+      kept += line + "\n";
+    }
+  }
+  return kept;
+}
+
+TEST_F(OrvsiteSite, BackupAndRestoreRoundTripWhileRequestsRun) {
+  make_vantle();
+  own_store();
+  // An owner (only root may give one) and a mode of their own, which the
+  // restore keeps.
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, ::chown(html("kb.txt").c_str(), 33, 44));
+  }
+  ASSERT_EQ(0, ::chmod(html("kb.txt").c_str(), 0640));
+  // Requests beside the backup and the restore: each makes a vantle.
+  std::atomic<bool> stop{false};
+  std::atomic<int> made{0};
+  std::thread requests([&] {
+    for (int k = 0; !stop; ++k) {
+      std::string n = std::to_string(k);
+      get("orv.cgi", create_form("r" + n, "physics%23%21", "Archives", "r" + n));
+      ++made;
+    }
+  });
+  auto wait_for = [&](int count) {
+    while (made < count) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  };
+  wait_for(2);
+  std::string archive = root_ / "north.tar.gz";
+  run_result backup = orvsite({"backup", dir(), archive});
+  EXPECT_EQ(0, backup.status) << backup.err;
+  struct stat st;
+  ASSERT_EQ(0, ::stat(archive.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777) << "the archive holds the site's private key";
+
+  // A second site from the archive, where nothing runs: the backed-up data.
+  ASSERT_EQ(0, orvsite({"new", root_ / "copy", "--server-id", "s", "--orv-id", "south"}).status);
+  run_result copy = orvsite({"restore", root_ / "copy", archive});
+  EXPECT_EQ(0u, copy.out.find("restored " + (root_ / "copy/html") + " from " + archive + "\n"))
+      << copy.out << copy.err;
+  EXPECT_EQ("", problems(copy.out));
+  EXPECT_EQ(read_file(html("config.txt")), read_file(root_ / "copy/html/config.txt"));
+  struct stat kb;
+  ASSERT_EQ(0, ::stat((root_ / "copy/html/kb.txt").c_str(), &kb));
+  if (root) {
+    EXPECT_EQ(33u, kb.st_uid);
+    EXPECT_EQ(44u, kb.st_gid);
+  }
+  EXPECT_EQ(0640u, kb.st_mode & 0777);
+  std::string backed_up = read_file(root_ / "copy/html/vantle_db").value_or("");
+  EXPECT_NE(std::string::npos, backed_up.find("r1\n")) << "requests ran before the backup";
+
+  wait_for(made + 2);
+  // Names made after the backup: the restore takes them back.
+  std::string later = read_file(html("vantle_db")).value_or("").substr(backed_up.size());
+  ASSERT_FALSE(later.empty());
+  later = later.substr(0, later.find('\n') + 1);
+  run_result restore = orvsite({"restore", dir(), archive});
+  EXPECT_EQ(0u, restore.out.find("restored ")) << restore.out << restore.err;
+  EXPECT_EQ("", problems(restore.out));
+  int at_restore = made;
+  wait_for(at_restore + 2);
+  stop = true;
+  requests.join();
+
+  // The site went on from exactly the backed-up data: its names begin with
+  // those of the archive, and the requests since then left it in order.
+  std::string now = read_file(html("vantle_db")).value_or("");
+  EXPECT_EQ(backed_up, now.substr(0, backed_up.size()));
+  EXPECT_GT(now.size(), backed_up.size());
+  EXPECT_EQ(std::string::npos, now.find("\n" + later)) << later << " came back";
+  run_result after = orvsite({"check", dir()});
+  EXPECT_EQ("", problems(after.out));
 }
 
 TEST_F(OrvsiteSite, StateLinesMatchTheSite) {

@@ -9,7 +9,8 @@
 #
 # 1. A query from north to east and its answer back, every send and
 #    pick-up run by `orvsite exchange`.
-# 2. Faults: east unreachable (the server stopped); a copy killed half-way
+# 2. Faults: east unreachable (the server stopped), a changed host key and
+#    a refused key, each told in ssh's words; a copy killed half-way
 #    and sent again; a confirmation lost after the link-in; two senders
 #    that write the same file name to east in the same second.
 set -uo pipefail
@@ -195,7 +196,21 @@ case $cause in
   '[true,"orv_ftp_put.cmd: cannot reach east at '"$where"*) ;;
   *) fail "the status does not show east failing with its cause: $cause" ;;
 esac
+check "with ssh's own words" contains "$t/err" "Connection refused"
 start_sshd
+# A host key that is not the known one, and a key the server does not
+# accept: ssh's own words reach the exchange's standard error.
+ssh-keygen -q -t ed25519 -N '' -f "$t/other_key"
+cp "$a/html/ssh/known_hosts" "$a/html/ssh/id_ed25519" "$t/"
+echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$t/other_key.pub")" >"$a/html/ssh/known_hosts"
+exchange "$a"
+check "a changed host key is told" contains "$t/err" "Host key verification failed"
+cp "$t/known_hosts" "$a/html/ssh/known_hosts"
+install -m 0600 "$t/other_key" "$a/html/ssh/id_ed25519"
+exchange "$a"
+check "a refused key is told" contains "$t/err" "Permission denied (publickey"
+install -m 0600 "$t/id_ed25519" "$a/html/ssh/id_ed25519"
+check "the files still wait" [ "$(ls "$a/html/outbox")" = "$waiting" ]
 check "exchange at north after the server is back" exchange "$a"
 check "east is no longer failing" [ "$(peer "$a" east '.failing_since')" = null ]
 check "the files are sent once east is back" [ "$(count "$a/html/outbox")" -eq 0 ]

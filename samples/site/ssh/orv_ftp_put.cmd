@@ -34,8 +34,9 @@
 # --bwlimit=500 on a slow line).
 #
 # Everything it reports goes to standard error (the web server's log):
-# each file sent, a peer that is missing from the map or cannot be reached,
-# and every file that stays in outbox. It exits 1 when a file stays.
+# each file sent, a peer that is missing from the map or cannot be reached
+# (with the last lines ssh and rsync wrote, which tell why), and every file
+# that stays in outbox. It exits 1 when a file stays.
 
 set -u
 me=orv_ftp_put.cmd
@@ -116,6 +117,14 @@ for file in "$html"/outbox/*; do
     status=1
 done
 
+# What ssh and rsync wrote on standard error for the last step, each line
+# as it came (the cause of a failure: "Host key verification failed",
+# "Connection refused", "Permission denied (publickey)", ...), up to the last
+# 20 lines of at most 300 characters.
+errors() {
+  tr -d '\r' <"$work/error" | awk 'NF > 0' | tail -n 20 | cut -c1-300 | sed "s/^/$me:   /" >&2
+}
+
 # The inode number of a file (the outbox file and its link in $work share it).
 inode() { ls -di "$1" 2>/dev/null | awk '{ print $1 }'; }
 
@@ -165,7 +174,8 @@ send_to() {
   # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
   if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
     </dev/null >/dev/null 2>"$work/error"; then
-    say "cannot reach $peer at $where: $(tail -n 2 "$work/error" | tr '\n' ' ')"
+    say "cannot reach $peer at $where:"
+    errors
     say "waiting in outbox for $peer: $(waiting "$peer")"
     return 1
   fi
@@ -193,7 +203,8 @@ send_to() {
 $answer
 EOF
   if [ -n "$(ls "$work/$peer")" ]; then
-    say "no confirmation from $peer: $(tail -n 2 "$work/error" | tr '\n' ' ')"
+    say "no confirmation from $peer:"
+    errors
     say "waiting in outbox for $peer: $(waiting "$peer")"
     return 1
   fi
