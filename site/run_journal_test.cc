@@ -20,7 +20,7 @@ TEST_F(RunJournalTest, ARunKilledBeforeItsSaveIsUndone) {
   write_file("name_db", "1\na\nsrv1\nnorth\nNOTE\n1\ns\n");
   write_file("inbox/north1", "a message");
   {
-    site::run_journal journal;
+    site::run_journal journal(out_);
     journal.before_naming_change();
     journal.before_naming_change();  // noted once
     ASSERT_TRUE(platform::append_file("name_db", "2\nb\nsrv1\nnorth\nNOTE\n2\ns\n", nullptr));
