@@ -320,6 +320,20 @@ TEST_F(CellStoreTest, AWrongHintNeverStopsBackups) {
   EXPECT_EQ("", page.str());
 }
 
+TEST_F(CellStoreTest, ASaveThatCannotFileItsBackupFailsAndChangesNothing) {
+  add(1);
+  engine::save_all_cells(st);
+  std::string old = *read_file(dir_ / "file.ic");
+  ASSERT_EQ(0, ::rename((dir_ / "BACKUP").c_str(), (dir_ / "old").c_str()));
+  write_file(dir_ / "BACKUP", "not a directory");
+  st.active.front().current_state = 4;
+  EXPECT_THROW(engine::save_all_cells(st), run_exit);
+  EXPECT_EQ("Can't file a backup copy of file.ic in BACKUP: BACKUP/file.ic.b0: Not a "
+            "directory<p>\n",
+            page.str());
+  EXPECT_EQ(old, read_file(dir_ / "file.ic"));
+}
+
 TEST_F(CellStoreTest, StoreTextReadsInMemory) {
   std::string text = header(7) + empty_lists() + "note 7\n" + header(8) + empty_lists() + "n8\n";
   engine::cell_list cells = engine::parse_store(st, text);
