@@ -371,9 +371,10 @@ void return_held() {
   for (const std::string& name : platform::list_file_names(held_dir)) {
     std::string from = std::string(held_dir) + "/" + name;
     std::string to = std::string(inbox_dir) + "/" + name;
-    // The get script may have fetched a file of the same name meanwhile.
+    // The get script may have fetched a file of the same name meanwhile;
+    // only a taken name is worth another try.
     for (int n = 1; !platform::move_file_exclusive(from, to) && n <= max_sequence_tries; ++n) {
-      if (!platform::exists(from)) break;
+      if (!platform::exists(from) || !platform::exists(to)) break;
       to = std::string(inbox_dir) + "/" + name + "." + std::to_string(n);
     }
   }

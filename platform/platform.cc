@@ -205,10 +205,11 @@ bool create_file_exclusive(const std::string& path, std::string_view contents, s
   return link_into_place(aside_name(path), path, contents, err);
 }
 
-int create_file_exclusive_errno(const std::string& path, std::string_view contents) {
+int create_file_exclusive_errno(const std::string& path, std::string_view contents,
+                                bool durable) {
   std::string aside = aside_name(path);
   std::string err;
-  if (!write_aside(aside, contents, &err)) return errno != 0 ? errno : EIO;
+  if (!write_aside(aside, contents, &err, durable)) return errno != 0 ? errno : EIO;
   int result = ::link(aside.c_str(), path.c_str()) == 0 ? 0 : errno;
   ::unlink(aside.c_str());
   return result;

@@ -81,8 +81,10 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err);
 
 /// The same, giving 0 on success and otherwise the error number (EEXIST
-/// when the name is taken).
-int create_file_exclusive_errno(const std::string& path, std::string_view contents);
+/// when the name is taken). With `durable` the text is on the disk before
+/// the name shows it; without, the system writes it out in its own time.
+int create_file_exclusive_errno(const std::string& path, std::string_view contents,
+                                bool durable = true);
 
 /// Like `create_file_exclusive`, but the text is written in `aside_dir`
 /// (same file system) before it is linked to `path`, so a program that
