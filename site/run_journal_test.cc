@@ -122,6 +122,14 @@ TEST_F(RunJournalTest, AJournalThatIsADirectoryStopsTheRun) {
       << page();
   EXPECT_EQ("a message", read_file(std::string(exchange::held_dir) + "/north1"))
       << "nothing is undone or completed";
+
+  // A run that cannot note its changes makes none.
+  write_file("name_db", "1\na\nsrv1\nnorth\nNOTE\n1\ns\n");
+  page_.str("");
+  site::run_journal journal(out_);
+  EXPECT_EQ(1, test_util::exit_status_of([&] { journal.before_naming_change(); }));
+  EXPECT_NE(std::string::npos, page().find("Error: can't write the run journal run.journal"))
+      << page();
 }
 
 // A pick-up killed before its save, whose store is then put back by hand
