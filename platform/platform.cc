@@ -249,7 +249,7 @@ std::optional<std::string> read_file(const std::string& path, std::string* err) 
   };
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return failed(errno);
-  struct stat st;
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd);
@@ -284,7 +284,7 @@ bool readable_or_absent(const std::string& path, std::string* err) {
     *err = path + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st;
+  struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
   if (!ok) *err = path + ": " + std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
   ::close(fd);
