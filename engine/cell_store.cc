@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -239,7 +241,14 @@ cell_list parse_store(engine_state& st, std::string_view text) {
 
 void load_all_cells(engine_state& st) {
   st.active.clear();
-  std::optional<std::string> data = platform::read_file(store_file);
+  std::string err;
+  std::optional<std::string> data = platform::read_file(store_file, &err);
+  if (!data && !err.empty()) {
+    // Only a missing store is an empty one: a store that exists but cannot
+    // be read is never saved over.
+    st.out.both("Error: can't read %s; nothing is changed.\n<p>", err);
+    throw run_exit{1};
+  }
   if (!data) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
     return;
@@ -270,7 +279,7 @@ void load_all_cells(engine_state& st) {
   st.active = std::move(loaded);
 }
 
-void save_all_cells(engine_state& st) {
+void save_all_cells(engine_state& st, const std::function<void(std::string_view)>& before_write) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   store_writer w;
   // The text is built in the room of the store as loaded (a save writes
@@ -284,14 +293,24 @@ void save_all_cells(engine_state& st) {
     w.labelled(next_id_label, st.next_cell_id);
   }
   for (const ic_record& cell : st.active) write_cell(st, w, cell);
+  if (before_write) before_write(w.str());
   std::string err;
+  // The backup copy is filed first, from the text in memory: a save that
+  // cannot file it changes nothing. It is a file of its own, so writing
+  // over `file.ic` (a copy put back by hand) never changes a backup.
+  std::string backup;
+  if (st.layout == store_layout::site) {
+    std::optional<std::string> filed = file_backup_copy(store_file, w.str(), &err);
+    if (!filed) {
+      st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
+      throw run_exit{1};
+    }
+    backup = *filed;
+  }
   if (!platform::replace_file(store_file, w.str(), &err)) {
+    if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
-  }
-  if (st.layout == store_layout::counter) return;  // this layout keeps no copies
-  if (!file_backup_copy(store_file, w.str())) {
-    st.out.both("Can't file a backup copy of %s in %s.<p>\n", store_file, backup_dir);
   }
 }
 
@@ -390,11 +409,13 @@ bool backups_unchanged(const std::string& store_name) {
   return hinted_number(store_name).has_value();
 }
 
-bool file_backup_copy(const std::string& store_name, std::string_view contents) {
+std::optional<std::string> file_backup_copy(const std::string& store_name,
+                                            std::string_view contents, std::string* err) {
   // A hint is recorded only while the backups are numbered without a gap
   // from 0, so the number after the one taken is the next free one.
   free_number free;
-  if (std::optional<long long> hinted = hinted_number(store_name)) {
+  std::optional<long long> hinted = hinted_number(store_name);
+  if (hinted) {
     free = {*hinted, true};
   } else {
     free = lowest_free_number(store_name);
@@ -402,29 +423,33 @@ bool file_backup_copy(const std::string& store_name, std::string_view contents) 
   long long n = free.lowest;
   const std::string prefix = std::string(backup_dir) + "/" + store_name + ".b";
   // The name is free unless something other than a regular file holds it,
-  // or another process took it meanwhile: then the next number is tried.
-  // The backup is a second name of the store just written, which holds
-  // exactly its text; where links fail, it is a copy.
-  for (int attempt = 0; attempt < 3; ++attempt, ++n) {
+  // or another process took it meanwhile: then the next number is tried. A
+  // hint that names a taken number is wrong: the folder is listed again.
+  for (int attempt = 0; attempt < 1000; ++attempt, ++n) {
     const std::string name = prefix + std::to_string(n);
-    int err = platform::link_file(store_name, name);
-    if (err == EEXIST) {
+    int e = platform::create_file_exclusive_errno(name, contents);
+    if (e == EEXIST) {
+      if (hinted) {
+        hinted.reset();
+        free = lowest_free_number(store_name);
+        n = free.lowest - 1;
+      }
       free.none_above = false;
       continue;
     }
-    if (err != 0 && !platform::create_file_exclusive(name, contents, nullptr)) {
-      if (!platform::exists(name)) return false;
-      free.none_above = false;
-      continue;
+    if (e != 0) {
+      *err = name + ": " + std::strerror(e);
+      return std::nullopt;
     }
     if (free.none_above) {
       record_hint(store_name, n + 1);
     } else {
       platform::remove_file(hint_file(store_name));  // the next save lists the folder
     }
-    return true;
+    return name;
   }
-  return false;
+  *err = "no free backup number from " + std::to_string(free.lowest);
+  return std::nullopt;
 }
 
 }  // namespace engine

@@ -2,6 +2,8 @@
 // with numbered copies in `BACKUP`.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,7 +28,8 @@ inline constexpr const char* backup_dir = "BACKUP";
 cell_list parse_store(engine_state& st, std::string_view text);
 
 /// Loads every cell of `file.ic` into the active list. A missing file is
-/// noted in the trace and leaves no cells. A store that does not read as
+/// noted in the trace and leaves no cells; one that exists but cannot be
+/// read is reported with the system's reason and ends the run (status 1). A store that does not read as
 /// the format says is reported with its line number and ends the run
 /// (status 1) before anything is replaced, so it is never saved over. In
 /// the counter layout the next cell id is read from the first line and
@@ -35,9 +38,14 @@ void load_all_cells(engine_state& st);
 
 /// Writes the active list to `file.ic` (written aside and renamed into
 /// place, so a run that dies meanwhile leaves the old store whole) and, in
-/// the site layout, files a numbered copy of the new store in `BACKUP`. A
-/// store that cannot be written is reported and ends the run (status 1).
-void save_all_cells(engine_state& st);
+/// the site layout, first files a numbered copy of the new store in
+/// `BACKUP` (a file of its own, never a second name of `file.ic`). A copy
+/// that cannot be filed, or a store that cannot be written, is reported
+/// with the reason and ends the run (status 1); `file.ic` is then as it
+/// was. `before_write`, when given, sees the new text before anything is
+/// written.
+void save_all_cells(engine_state& st,
+                    const std::function<void(std::string_view)>& before_write = {});
 
 /// Hands the cells of `st` to the end of the process: the lists are
 /// emptied without freeing each cell, which a run that has saved them and
@@ -54,9 +62,12 @@ ic_record read_cell(engine_state& st, store_reader& r);
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.
 std::string next_backup_name(const std::string& store_name);
 
-/// Files `contents` (the store just written) under the next free backup
-/// name. False when no copy could be made.
-bool file_backup_copy(const std::string& store_name, std::string_view contents);
+/// Files `contents` (the new store) under the next free backup name and
+/// returns that name. A hint that names a taken number is set right from a
+/// listing of the folder, so backups never stop for a wrong hint. Nothing,
+/// with `*err` saying why, when no copy could be made.
+std::optional<std::string> file_backup_copy(const std::string& store_name,
+                                            std::string_view contents, std::string* err);
 
 /// True when nothing was added to or removed from `BACKUP` since the latest
 /// backup of `store_name` was filed (its hint still holds): then `BACKUP`

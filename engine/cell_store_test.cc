@@ -1,6 +1,10 @@
 #include "engine/cell_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "engine/fg_reader.h"
 #include "engine/model.h"
@@ -260,17 +264,23 @@ TEST_F(CellStoreTest, BackupTakesTheLowestFreeNumber) {
   EXPECT_EQ(0644u, sb.st_mode & 0777u);
 }
 
-TEST_F(CellStoreTest, BackupIsASecondNameOfTheSavedStore) {
+TEST_F(CellStoreTest, BackupIsACopyOfItsOwn) {
   add(1);
   engine::save_all_cells(st);
   engine::save_all_cells(st);
-  struct stat store, b0, b1;
+  struct stat store, b1;
   ASSERT_EQ(0, ::stat((dir_ / "file.ic").c_str(), &store));
-  ASSERT_EQ(0, ::stat((dir_ / "BACKUP/file.ic.b0").c_str(), &b0));
   ASSERT_EQ(0, ::stat((dir_ / "BACKUP/file.ic.b1").c_str(), &b1));
-  EXPECT_EQ(store.st_ino, b1.st_ino) << "the latest backup is the store itself";
-  EXPECT_NE(b0.st_ino, b1.st_ino) << "a save writes a new store; the backup keeps the old";
-  EXPECT_EQ(read_file(dir_ / "file.ic"), read_file(dir_ / "BACKUP/file.ic.b0"));
+  EXPECT_NE(store.st_ino, b1.st_ino) << "the latest backup shares nothing with the store";
+  EXPECT_EQ(read_file(dir_ / "file.ic"), read_file(dir_ / "BACKUP/file.ic.b1"));
+  // An older copy put back by writing over file.ic, as cp does, leaves
+  // every backup as it was.
+  std::string b1_text = *read_file(dir_ / "BACKUP/file.ic.b1");
+  {
+    std::ofstream over(dir_ / "file.ic", std::ios::binary | std::ios::trunc);
+    over << "an older store";
+  }
+  EXPECT_EQ(b1_text, read_file(dir_ / "BACKUP/file.ic.b1"));
 
   // A backup that disappears is found again by the next save, however soon
   // after the previous one; a damaged hint is not trusted either.
@@ -281,6 +291,47 @@ TEST_F(CellStoreTest, BackupIsASecondNameOfTheSavedStore) {
   engine::save_all_cells(st);
   EXPECT_EQ((std::vector<std::string>{"file.ic.b0", "file.ic.b1", "file.ic.b2"}),
             test_util::list_dir(dir_ / "BACKUP"));
+}
+
+// A hint that holds (its stamp matches the folder) but names a taken
+// number, with the next ones taken too: the folder is listed again and the
+// copy filed under the lowest free number, every time.
+TEST_F(CellStoreTest, AWrongHintNeverStopsBackups) {
+  add(1);
+  engine::save_all_cells(st);  // b0, hint 1
+  for (int n = 1; n <= 5; ++n) {
+    write_file(dir_ / ("BACKUP/file.ic.b" + std::to_string(n)), "put back");
+  }
+  // The copies were put back with the folder's time kept, as rsync -a and
+  // tar do: the hint still holds, and names b1.
+  std::string hint = *read_file(dir_ / "BACKUP.file.ic.next");
+  std::string stamp = hint.substr(hint.find('\n') + 1);
+  std::istringstream fields(stamp);
+  std::string dev, ino;
+  struct timespec times[2];
+  fields >> dev >> ino >> times[1].tv_sec >> times[1].tv_nsec;
+  times[0] = times[1];
+  ASSERT_EQ(0, ::utimensat(AT_FDCWD, (dir_ / "BACKUP").c_str(), times, 0));
+  ASSERT_TRUE(engine::backups_unchanged("file.ic"));
+  engine::save_all_cells(st);
+  EXPECT_TRUE(read_file(dir_ / "BACKUP/file.ic.b6"));
+  engine::save_all_cells(st);
+  EXPECT_TRUE(read_file(dir_ / "BACKUP/file.ic.b7"));
+  EXPECT_EQ("", page.str());
+}
+
+TEST_F(CellStoreTest, ASaveThatCannotFileItsBackupFailsAndChangesNothing) {
+  add(1);
+  engine::save_all_cells(st);
+  std::string old = *read_file(dir_ / "file.ic");
+  ASSERT_EQ(0, ::rename((dir_ / "BACKUP").c_str(), (dir_ / "old").c_str()));
+  write_file(dir_ / "BACKUP", "not a directory");
+  st.active.front().current_state = 4;
+  EXPECT_THROW(engine::save_all_cells(st), run_exit);
+  EXPECT_EQ("Can't file a backup copy of file.ic in BACKUP: BACKUP/file.ic.b0: Not a "
+            "directory<p>\n",
+            page.str());
+  EXPECT_EQ(old, read_file(dir_ / "file.ic"));
 }
 
 TEST_F(CellStoreTest, StoreTextReadsInMemory) {

@@ -66,10 +66,24 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+// Moves the incoming file `path` out of `inbox` into `held_dir`, so it is
+// certain that it can be removed once its message has taken effect. False,
+// with a line on the page, when it cannot be moved: then it is not processed.
+bool take_out(const std::string& path, formdecode::output& out) {
+  std::string err;
+  platform::make_directory(held_dir);
+  if (platform::rename_file(path, held_path(path), &err)) return true;
+  out.both("Error: The incoming file %s cannot be taken out of inbox (%s); it is not "
+           "processed.\n<p>",
+           path, err);
+  return false;
+}
+
 // Replaces the content file that a picked-up message names (content_flag
 // -1) by its text. Only a plain file of `inbox` may be named: a remote site
-// must never make this site read or remove one of its own files.
-void take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::output& out) {
+// must never make this site read or remove one of its own files. False when
+// the content file cannot be taken out of `inbox`.
+bool take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::output& out) {
   std::string name = m.content.value_or("");
   m.content_flag = 0;
   m.content.reset();
@@ -78,7 +92,7 @@ void take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::o
         "Error: The content file %s of the message is not a file in the directory inbox; "
         "the message has no content.\n<p>",
         name);
-    return;
+    return true;
   }
   std::string path = std::string(inbox_dir) + "/" + name;
   std::optional<std::string> text = platform::read_file(path);
@@ -87,11 +101,15 @@ void take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::o
         "Error: Can't open the content file \"%s\" in the directory inbox; the message has "
         "no content.\n<p>",
         path);
-    return;
+    return true;
   }
   // Removed with the message file, once the store holding the effect is saved.
-  if (ex.seen.insert(path).second) ex.taken.push_back(path);
+  if (ex.seen.insert(path).second) {
+    if (!take_out(path, out)) return false;
+    ex.taken.push_back(path);
+  }
   if (!text->empty()) m.content = std::move(*text);
+  return true;
 }
 
 }  // namespace
@@ -284,23 +302,43 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
       reject_incoming(path, "it does not hold a message", out);
       continue;
     }
+    if (!take_out(path, out)) {
+      ++ex.refused;
+      continue;
+    }
     out.pg().print("<p>\nPick up an incoming message from file: %s\n<p>", path);
     ex.taken.push_back(path);
-    if (m->content_flag == -1) take_content_file(ex, *m, out);
+    if (m->content_flag == -1 && !take_content_file(ex, *m, out)) {
+      // Without its content file the message is not processed either.
+      ex.taken.pop_back();
+      std::string err;
+      if (!platform::rename_file(held_path(path), path, &err)) {
+        out.both("Error: The incoming file %s cannot be put back into inbox (%s).\n<p>", path,
+                 err);
+      }
+      ++ex.refused;
+      continue;
+    }
     return m;
   }
+}
+
+std::string held_path(const std::string& path) {
+  return std::string(held_dir) + "/" + path.substr(path.rfind('/') + 1);
 }
 
 void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out) {
   platform::make_directory(rejected_dir);
   std::string name = path.substr(path.rfind('/') + 1);
   std::string target = std::string(rejected_dir) + "/" + name;
+  // A taken file is set aside from where it waits.
+  std::string from = platform::exists(held_path(path)) ? held_path(path) : path;
   // An earlier file of the same name keeps its place.
   bool moved = false;
   for (int n = 1; n <= max_sequence_tries; ++n) {
-    moved = platform::move_file_exclusive(path, target);
+    moved = platform::move_file_exclusive(from, target);
     // Only a taken name is worth another try.
-    if (moved || !platform::exists(path) || !platform::exists(target)) break;
+    if (moved || !platform::exists(from) || !platform::exists(target)) break;
     target = std::string(rejected_dir) + "/" + name + "." + std::to_string(n);
   }
   if (moved) {
@@ -325,8 +363,27 @@ void reject_message(const std::vector<std::string>& files, std::string_view why,
 }
 
 void remove_taken(exchange_state& ex) {
-  for (const std::string& path : ex.taken) platform::remove_file(path);
+  for (const std::string& path : ex.taken) platform::remove_file(held_path(path));
   ex.taken.clear();
+}
+
+void return_held() {
+  for (const std::string& name : platform::list_file_names(held_dir)) {
+    std::string from = std::string(held_dir) + "/" + name;
+    std::string to = std::string(inbox_dir) + "/" + name;
+    // The get script may have fetched a file of the same name meanwhile;
+    // only a taken name is worth another try.
+    for (int n = 1; !platform::move_file_exclusive(from, to) && n <= max_sequence_tries; ++n) {
+      if (!platform::exists(from) || !platform::exists(to)) break;
+      to = std::string(inbox_dir) + "/" + name + "." + std::to_string(n);
+    }
+  }
+}
+
+void remove_held() {
+  for (const std::string& name : platform::list_file_names(held_dir)) {
+    platform::remove_file(std::string(held_dir) + "/" + name);
+  }
 }
 
 void publish_staged() {

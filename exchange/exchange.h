@@ -32,6 +32,12 @@ inline constexpr const char* put_script = "orv_ftp_put.cmd";
 /// reads it.
 inline constexpr const char* rejected_dir = "inbox/rejected";
 
+/// Where picked-up files wait, out of `inbox`, while their messages are
+/// processed: removed once the store that holds their effect is saved, put
+/// back into `inbox` when the run is undone. A file that cannot be moved
+/// here is never processed.
+inline constexpr const char* held_dir = "inbox.taken";
+
 /// Where the outgoing files of a run wait until the store that holds the
 /// run's effect is saved; then they are moved into `outbox`.
 inline constexpr const char* staging_dir = "outbox.pending";
@@ -43,7 +49,9 @@ inline constexpr const char* aside_dir = ".";
 
 /// What the exchange remembers during one run.
 struct exchange_state {
-  std::vector<std::string> taken;  // incoming files (and content files) taken this run
+  std::vector<std::string> taken;  // incoming files (and content files) taken this run,
+                                   // by their paths in `inbox`; they wait in `held_dir`
+  int refused = 0;                 // files left in `inbox` as they could not be taken out
   std::set<std::string> seen;      // inbox paths looked at this run
   std::vector<std::string> pass;   // the inbox files of this pass, in pick-up order
   size_t pass_at = 0;              // the next of them to look at
@@ -98,9 +106,10 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
 
 /// Takes the oldest incoming message file addressed to `orv_id` (its name
 /// begins with the orv id, without regard to case) from `inbox` and returns
-/// its message; nothing when none is left. The file stays in `inbox` and is
-/// noted in `ex.taken`: `remove_taken` removes it once the store that holds
-/// its effect is saved. The inbox is listed once per pass: the files of a
+/// its message; nothing when none is left. The file is moved to `held_dir`
+/// and noted in `ex.taken`: `remove_taken` removes it once the store that
+/// holds its effect is saved. A file that cannot be moved out of `inbox` is
+/// reported, counted in `ex.refused` and not processed. The inbox is listed once per pass: the files of a
 /// listing are taken in order (oldest modification time first, ties by
 /// name), and only when they are used up is it listed again for files that
 /// came meanwhile. A message whose content_flag is -1 names a content file:
@@ -125,8 +134,19 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
 void reject_message(const std::vector<std::string>& files, std::string_view why,
                     formdecode::output& out);
 
-/// Removes the files taken in this run from `inbox`.
+/// Removes the files taken in this run (from `held_dir`).
 void remove_taken(exchange_state& ex);
+
+/// Puts the files waiting in `held_dir` back into `inbox` (a name taken
+/// there meanwhile gets a suffix), with their modification times, so the
+/// next pick-up takes them in the same order: their run did not save.
+void return_held();
+
+/// Removes the files waiting in `held_dir`: their run saved.
+void remove_held();
+
+/// Where the taken file `path` (a path in `inbox`) waits now.
+std::string held_path(const std::string& path);
 
 /// Moves the files waiting in `staging_dir` into `outbox`.
 void publish_staged();

@@ -264,8 +264,11 @@ TEST_F(ExchangeTest, PicksUpMatchingFilesOldestFirst) {
       "<p>\nPick up an incoming message from file: inbox/East17000000010\n<p>"
       "<p>\nPick up an incoming message from file: inbox/EAST17000000020\n<p>",
       take_page());
-  EXPECT_EQ(5u, list_dir("inbox").size()) << "nothing leaves inbox before the save";
+  EXPECT_EQ((std::vector<std::string>{"EAST17000000020", "East17000000010", "east17000000000"}),
+            list_dir(exchange::held_dir))
+      << "taken out of inbox, kept until the save";
   exchange::remove_taken(ex_);
+  EXPECT_TRUE(list_dir(exchange::held_dir).empty());
   EXPECT_EQ((std::vector<std::string>{"my_east_file", "south17000000000"}), list_dir("inbox"))
       << "files not addressed to this site stay";
 }
@@ -334,16 +337,27 @@ TEST_F(ExchangeTest, MissingDirectoriesGiveTheListingErrors) {
   EXPECT_FALSE(read_file("put_ran"));
 }
 
-TEST_F(ExchangeTest, TakenFileStaysUntilRemovedAndIsTakenOnce) {
+TEST_F(ExchangeTest, TakenFileWaitsUntilRemovedAndIsTakenOnce) {
   incoming("east1", sample_message(), 100);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));
   take_page();
   EXPECT_FALSE(exchange::pick_up_message(ex_, "east", out_));
   EXPECT_EQ("", take_page());
-  EXPECT_EQ((std::vector<std::string>{"east1"}), list_dir("inbox"));
-  EXPECT_EQ((std::vector<std::string>{"inbox/east1"}), ex_.taken);
-  exchange::remove_taken(ex_);
   EXPECT_TRUE(list_dir("inbox").empty());
+  EXPECT_EQ((std::vector<std::string>{"east1"}), list_dir(exchange::held_dir));
+  EXPECT_EQ((std::vector<std::string>{"inbox/east1"}), ex_.taken);
+  // Undone, it goes back with its time, to be taken again in its turn.
+  struct stat before;
+  ASSERT_EQ(0, ::stat((std::string(exchange::held_dir) + "/east1").c_str(), &before));
+  exchange::return_held();
+  struct stat after;
+  ASSERT_EQ(0, ::stat("inbox/east1", &after));
+  EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
+  exchange::exchange_state again;
+  EXPECT_TRUE(exchange::pick_up_message(again, "east", out_));
+  exchange::remove_taken(again);
+  EXPECT_TRUE(list_dir("inbox").empty());
+  EXPECT_TRUE(list_dir(exchange::held_dir).empty());
 }
 
 TEST_F(ExchangeTest, ContentFileInsideInboxBecomesTheContent) {

@@ -100,6 +100,12 @@ bool exists(const std::string& path) {
 
 bool change_directory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+bool change_directory(const std::string& path, std::string* err) {
+  if (::chdir(path.c_str()) == 0) return true;
+  *err = path + ": " + std::strerror(errno);
+  return false;
+}
+
 bool copy_file(const std::string& from, const std::string& to) {
   std::optional<std::string> data = read_file(from);
   if (!data) return false;
@@ -206,6 +212,16 @@ bool create_file_exclusive(const std::string& path, std::string_view contents, s
   return link_into_place(aside_name(path), path, contents, err);
 }
 
+int create_file_exclusive_errno(const std::string& path, std::string_view contents,
+                                bool durable) {
+  std::string aside = aside_name(path);
+  std::string err;
+  if (!write_aside(aside, contents, &err, durable)) return errno != 0 ? errno : EIO;
+  int result = ::link(aside.c_str(), path.c_str()) == 0 ? 0 : errno;
+  ::unlink(aside.c_str());
+  return result;
+}
+
 bool create_file_exclusive_via(const std::string& path, const std::string& aside_dir,
                                std::string_view contents, std::string* err) {
   std::string::size_type slash = path.rfind('/');
@@ -227,12 +243,24 @@ bool append_file(const std::string& path, std::string_view contents, std::string
 }
 
 std::optional<std::string> read_file(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
+  std::string err;
+  return read_file(path, &err);
+}
+
+std::optional<std::string> read_file(const std::string& path, std::string* err) {
+  err->clear();
+  auto failed = [&](int e) {
+    // Only a name that does not exist means "no file".
+    if (e != ENOENT) *err = path + ": " + std::strerror(e);
     return std::nullopt;
+  };
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failed(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return failed(e);
   }
   // Read straight into the text, sized by the file; a file that grows
   // meanwhile is read on to its end.
@@ -244,8 +272,9 @@ std::optional<std::string> read_file(const std::string& path) {
     ssize_t n = ::read(fd, data.data() + have, data.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
+      int e = errno;
       ::close(fd);
-      return std::nullopt;
+      return failed(e);
     }
     if (n == 0) break;
     have += static_cast<size_t>(n);
@@ -253,6 +282,35 @@ std::optional<std::string> read_file(const std::string& path) {
   ::close(fd);
   data.resize(have);
   return data;
+}
+
+bool readable_or_absent(const std::string& path, std::string* err) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *err = path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  if (!ok) *err = path + ": " + std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+  ::close(fd);
+  return ok;
+}
+
+bool writable_directory(const std::string& path, std::string* err) {
+  struct stat st;
+  int e = 0;
+  if (::stat(path.c_str(), &st) != 0) {
+    e = errno;
+  } else if (!S_ISDIR(st.st_mode)) {
+    e = ENOTDIR;
+  } else if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    e = errno;
+  }
+  if (e == 0) return true;
+  *err = path + ": " + std::strerror(e);
+  return false;
 }
 
 std::optional<file_info> stat_file(const std::string& path) {
@@ -539,8 +597,21 @@ std::optional<std::string> file_identity(const std::string& path) {
          std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
+bool rename_file(const std::string& from, const std::string& to, std::string* err) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  *err = std::strerror(errno);
+  return false;
+}
+
 bool move_file_exclusive(const std::string& from, const std::string& to) {
   if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno == EPERM) {
+      // Links to another user's file may be refused where a rename is not;
+      // callers hold the run lock, so the name stays free meanwhile.
+      struct stat st;
+      if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+      return ::rename(from.c_str(), to.c_str()) == 0;
+    }
     // A move killed between its two steps left the file under both names.
     struct stat a, b;
     if (errno != EEXIST || ::stat(from.c_str(), &a) != 0 || ::stat(to.c_str(), &b) != 0 ||

@@ -26,6 +26,9 @@ bool exists(const std::string& path);
 /// Changes the working directory; false when that is not possible.
 bool change_directory(const std::string& path);
 
+/// The same; on failure `*err` holds the path and the system's reason.
+bool change_directory(const std::string& path, std::string* err);
+
 /// Copies the regular file `from` to `to`. The copy never replaces anything:
 /// when `to` exists already, nothing is written and the result is false.
 /// The copy is written aside and renamed into place, so `to` is whole or
@@ -77,6 +80,12 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 /// never shows half a file. False when the name is taken or on failure.
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err);
 
+/// The same, giving 0 on success and otherwise the error number (EEXIST
+/// when the name is taken). With `durable` the text is on the disk before
+/// the name shows it; without, the system writes it out in its own time.
+int create_file_exclusive_errno(const std::string& path, std::string_view contents,
+                                bool durable = true);
+
 /// Like `create_file_exclusive`, but the text is written in `aside_dir`
 /// (same file system) before it is linked to `path`, so a program that
 /// watches the directory of `path` never sees a partial or temporary file.
@@ -89,6 +98,23 @@ bool append_file(const std::string& path, std::string_view contents, std::string
 
 /// The whole content of a file as bytes, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);
+
+/// The same, telling a file that does not exist from one that cannot be
+/// read: when nothing is returned, `*err` is empty for a missing file and
+/// otherwise holds the path and the system's reason ("name_db: Permission
+/// denied"). Only a missing file is absent; a directory, a file without
+/// read permission or a read error is a failure.
+std::optional<std::string> read_file(const std::string& path, std::string* err);
+
+/// True when `path` does not exist or is a file this process can open for
+/// reading; otherwise false with `*err` holding the path and the reason.
+bool readable_or_absent(const std::string& path, std::string* err);
+
+/// True when this process can create and remove entries of the directory
+/// `path`; otherwise false with `*err` holding the path and the reason (a
+/// missing directory gives "No such file or directory").
+bool writable_directory(const std::string& path, std::string* err);
+
 
 /// Removes a file; false when it could not be removed.
 bool remove_file(const std::string& path);
@@ -167,6 +193,10 @@ bool truncate_file(const std::string& path, std::int64_t size);
 /// its file system (device and inode), or nothing when there is none.
 /// Replacing `path` by renaming gives it another identity.
 std::optional<std::string> file_identity(const std::string& path);
+
+/// Renames `from` to `to` (an existing `to` is replaced). On failure `*err`
+/// holds the system's reason and nothing changed.
+bool rename_file(const std::string& from, const std::string& to, std::string* err);
 
 /// Moves the file `from` to `to` when `to` does not exist yet; false
 /// otherwise (then `from` stays where it is).

@@ -88,13 +88,15 @@ std::optional<int> whole_number(const std::string& text) {
 [[noreturn]] void damaged(formdecode::output& out, int line_no, const char* label) {
   out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
                  config_file, line_no, label);
-  throw run_exit{0};
+  throw run_exit{1};
 }
 
 }  // namespace
 
 site_config read_config(formdecode::output& out) {
-  if (!platform::exists(config_file)) {
+  std::string err;
+  std::optional<std::string> text = platform::read_file(config_file, &err);
+  if (!text && err.empty() && !platform::exists(config_file)) {
     out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
                    config_file);
     site_config cfg;
@@ -105,10 +107,11 @@ site_config read_config(formdecode::output& out) {
         "Configuration\" <br> \t\t       to configurate your server id and orv id.<p>");
     throw run_exit{0};
   }
-  std::optional<std::string> text = platform::read_file(config_file);
   if (!text) {
     out.pg().print("Can't open the configuration file: %s.<p> to read", config_file);
-    throw run_exit{0};
+    if (err.empty()) err = std::string(config_file) + ": a link to nothing";
+    out.both("\nError: can't read %s; nothing is changed.\n<p>", err);
+    throw run_exit{1};
   }
   return parse_config(*text, out);
 }

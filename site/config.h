@@ -24,8 +24,9 @@ struct site_config {
 /// Reads the settings from `config.txt`. A site without the file gets it
 /// written with the defaults, is shown the settings and the hint to
 /// configure the site, and the run ends there (`run_exit{0}`). A file that
-/// cannot be read, or whose lines do not carry their labels, ends the run
-/// with a message (`run_exit{0}`); nothing is written then.
+/// exists but cannot be read (with the system's reason), or whose lines do
+/// not carry their labels, ends the run with a message (`run_exit{1}`);
+/// nothing is written then.
 site_config read_config(formdecode::output& out);
 
 /// Reads the settings from the text of a `config.txt`; lines that do not

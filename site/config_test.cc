@@ -58,7 +58,7 @@ TEST_F(ConfigTest, DamagedFileIsRefusedAndKept) {
       "server id: s\norv id: o\nretrieval: 2\nvirtual site distance threshold: 5\n"
       "max. vantle# threshold: 4\nemail address: e\n";
   write_file("config.txt", damaged);
-  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); }));
+  EXPECT_EQ(1, exit_status_of([&] { site::read_config(out_); }));
   EXPECT_EQ(
       "The configuration file config.txt is damaged: line 3 must begin with "
       "\"retrieval threshold: \".<p>\n",
@@ -67,12 +67,12 @@ TEST_F(ConfigTest, DamagedFileIsRefusedAndKept) {
 
   write_file("config.txt", "server id: s\norv id: o\n");
   page_.str("");
-  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); })) << "a truncated file is damaged";
+  EXPECT_EQ(1, exit_status_of([&] { site::read_config(out_); })) << "a truncated file is damaged";
   EXPECT_NE(std::string::npos, page().find("line 3"));
 
   write_file("config.txt", std::string(default_file).replace(0, 20, "server id: "));
   page_.str("");
-  EXPECT_EQ(0, exit_status_of([&] { site::read_config(out_); })) << "a label without a value";
+  EXPECT_EQ(1, exit_status_of([&] { site::read_config(out_); })) << "a label without a value";
   EXPECT_NE(std::string::npos, page().find("line 1"));
 }
 

@@ -31,8 +31,9 @@ std::string_view stored_form(std::string_view name) { return engine::trim_traili
 
 // Walks the records of `name_db` in file order until `visit` returns true;
 // an incomplete last record is reported and ends the walk.
-void for_each_record(formdecode::page& pg, const std::function<bool(const name_record&)>& visit) {
-  std::optional<std::string> data = platform::read_file(name_db_file);
+void for_each_record(formdecode::page& pg, const std::function<bool(const name_record&)>& visit,
+                     formdecode::page* errors = nullptr) {
+  std::optional<std::string> data = read_naming_file(name_db_file, errors ? *errors : pg);
   if (!data) return;
   if (read_name_records(*data, visit, nullptr) == name_db_read::incomplete) {
     pg.write("Error: the last record is not complete!!\n<p>");
@@ -55,7 +56,7 @@ std::optional<name_record> find(const std::string& name, formdecode::page& pg) {
 // first line of every record.
 std::int32_t highest_stored_id(formdecode::page& pg) {
   std::int32_t highest = 0;
-  std::optional<std::string> store = platform::read_file(engine::store_file);
+  std::optional<std::string> store = read_naming_file(engine::store_file, pg);
   if (store) {
     for (std::string_view line : split_lines(*store)) {
       if (line.substr(0, 4) != "id: ") continue;
@@ -73,6 +74,16 @@ std::int32_t highest_stored_id(formdecode::page& pg) {
 bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; }
 
 }  // namespace
+
+std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg) {
+  std::string err;
+  std::optional<std::string> text = platform::read_file(file, &err);
+  if (!text && !err.empty()) {
+    pg.print("Error: can't read %s; nothing is changed.\n<p>", err);
+    throw formdecode::run_exit{1};
+  }
+  return text;
+}
 
 name_db_read read_name_records(std::string_view text,
                                const std::function<bool(const name_record&)>& visit,
@@ -109,7 +120,7 @@ name_db_read read_name_records(std::string_view text,
 }
 
 register_result register_name(name_record& rec, const std::string& site_orv_id,
-                              formdecode::page& pg) {
+                              formdecode::page& pg, std::optional<std::int32_t>* highest) {
   const engine::ic_sys_name& sys = rec.sys_name;
   if (has_line_break(rec.symbolic_name) || has_line_break(sys.server_id) ||
       has_line_break(sys.orv_id) || has_line_break(sys.ic_type)) {
@@ -121,7 +132,14 @@ register_result register_name(name_record& rec, const std::string& site_orv_id,
     pg.print("<p>The given symbolic name \"%s\" has already been used!!\n <p>", rec.symbolic_name);
     return NAME_TAKEN;
   }
-  rec.ic_id = next_ic_id([&] { return highest_stored_id(pg); }, pg);
+  rec.ic_id = next_ic_id(
+      [&] {
+        if (!highest) return highest_stored_id(pg);
+        if (!*highest) *highest = highest_stored_id(pg);
+        return **highest;
+      },
+      pg);
+  if (highest && *highest && rec.ic_id > **highest) *highest = rec.ic_id;
   if (rec.symbolic_name.empty()) rec.symbolic_name = no_symbolic_name;
   if (rec.sys_name.orv_id == site_orv_id) rec.sys_name.ic_id = rec.ic_id;
 
@@ -158,10 +176,13 @@ std::string unique_name(const std::optional<std::string>& base, formdecode::page
   if (have_db) {
     std::ostringstream warnings;
     formdecode::page quiet(warnings);
-    for_each_record(quiet, [&](const name_record& rec) {
-      names.insert(rec.symbolic_name);
-      return false;
-    });
+    for_each_record(
+        quiet,
+        [&](const name_record& rec) {
+          names.insert(rec.symbolic_name);
+          return false;
+        },
+        &pg);
     incomplete = !warnings.str().empty();
   }
   auto taken = [&](const std::string& candidate) {
@@ -171,8 +192,8 @@ std::string unique_name(const std::optional<std::string>& base, formdecode::page
     return false;
   };
   std::string stem = base ? *base : std::string("IC");
-  std::string candidate = base ? *base : stem + "_" + next_name_number();
-  while (taken(candidate)) candidate = stem + "_" + next_name_number();
+  std::string candidate = base ? *base : stem + "_" + next_name_number(pg);
+  while (taken(candidate)) candidate = stem + "_" + next_name_number(pg);
   return candidate;
 }
 

@@ -40,6 +40,12 @@ enum class name_db_read {
   incomplete,  // the last record lacks lines; the walk ended before it
 };
 
+/// The text of the site file `file`, or nothing when it does not exist. A
+/// file that exists but cannot be read is reported on the page with the
+/// system's reason and ends the run (status 1): it is never taken for an
+/// empty one.
+std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg);
+
 /// Reads the records (seven lines each) of the text of a `name_db` in file
 /// order, calling `visit` for each until it returns true. Unless the text
 /// reads whole, `*err` says on which line what is wrong first.
@@ -47,11 +53,15 @@ name_db_read read_name_records(std::string_view text,
                                const std::function<bool(const name_record&)>& visit,
                                std::string* err);
 
-/// Gives `rec` the next ic id and appends it to `name_db`. A cell of this
-/// site (`sys_name.orv_id` equal to `site_orv_id`) also carries the new id
-/// in its system name. Names are kept whole, whatever their length.
+/// Gives `rec` the next ic id, above every id of `file.ic` and `name_db`,
+/// and appends it to `name_db`. A cell of this site (`sys_name.orv_id`
+/// equal to `site_orv_id`) also carries the new id in its system name.
+/// Names are kept whole, whatever their length. `highest`, when given,
+/// keeps the highest id in use across the calls of one run, so the files
+/// are searched for it once.
 register_result register_name(name_record& rec, const std::string& site_orv_id,
-                              formdecode::page& pg);
+                              formdecode::page& pg,
+                              std::optional<std::int32_t>* highest = nullptr);
 
 /// True when a record has exactly the name `name`.
 bool name_exists(const std::string& name, formdecode::page& pg);

@@ -12,9 +12,16 @@ namespace site {
 namespace {
 
 // The first line of a counter file, at most 19 characters; nothing when
-// the file is missing or empty.
-std::optional<std::string> first_line(const char* file) {
-  std::optional<std::string> text = platform::read_file(file);
+// the file is missing or empty. With a page, a counter that exists but
+// cannot be read is reported there and ends the run (status 1): taken for
+// a missing one, it would hand out ids and names already in use.
+std::optional<std::string> first_line(const char* file, formdecode::page* pg = nullptr) {
+  std::string err;
+  std::optional<std::string> text = platform::read_file(file, &err);
+  if (!text && !err.empty() && pg) {
+    pg->print("Error: can't read %s; nothing is changed.\n<p>", err);
+    throw formdecode::run_exit{1};
+  }
   if (!text || text->empty()) return std::nullopt;
   std::string line = text->substr(0, text->find('\n'));
   if (line.size() > 19) line.resize(19);
@@ -56,7 +63,7 @@ std::int32_t next_ic_id() {
 
 std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
                         formdecode::page& pg) {
-  std::optional<std::string> line = first_line(ic_id_counter_file);
+  std::optional<std::string> line = first_line(ic_id_counter_file, &pg);
   long long current = 0;
   if (line) {
     const char* text = line->c_str();
@@ -65,8 +72,10 @@ std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
     while (*end == ' ' || *end == '\t' || *end == '\r') ++end;
     if (end == text || *end != '\0') current = 0;
   }
+  // A counter restored from an older copy may lag behind the ids in use:
+  // the new id is above every stored one, whatever the counter says.
+  long long highest = highest_stored();
   if (current < 1 || current >= INT32_MAX) {
-    long long highest = highest_stored();
     current = highest + 1;
     if (current < 1 || current >= INT32_MAX) current = 1;
     // A new site has neither a counter nor stored ids: nothing to report.
@@ -75,6 +84,10 @@ std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
                "stored id.\n<p>",
                ic_id_counter_file, static_cast<int>(current - 1));
     }
+  } else if (current <= highest && highest + 1 < INT32_MAX) {
+    pg.print("The ic id counter %s holds %d, not above the stored id %d: ids go on after it.\n<p>",
+             ic_id_counter_file, static_cast<int>(current), static_cast<int>(highest));
+    current = highest + 1;
   }
   store(ic_id_counter_file, current + 1);
   return static_cast<std::int32_t>(current);
@@ -82,6 +95,13 @@ std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
 
 std::string next_name_number() {
   std::optional<std::string> line = first_line(name_counter_file);
+  std::string current = line.value_or("0");
+  store(name_counter_file, (line ? decimal(*line) : 0) + 1);
+  return current;
+}
+
+std::string next_name_number(formdecode::page& pg) {
+  std::optional<std::string> line = first_line(name_counter_file, &pg);
   std::string current = line.value_or("0");
   store(name_counter_file, (line ? decimal(*line) : 0) + 1);
   return current;

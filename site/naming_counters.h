@@ -24,15 +24,21 @@ long long counter_value(std::string_view text, std::string* err);
 /// or empty counter means 1, so ids run 1, 2, 3, ... across all runs.
 std::int32_t next_ic_id();
 
-/// The same for a site whose cells are stored: when the counter is missing,
-/// empty or damaged (its first line not a whole number of 1 or more), ids
-/// go on after `highest_stored()`, so no stored id is handed out again, and
-/// the page says so.
+/// The same for a site whose cells are stored: the id is always above
+/// `highest_stored()`, so no stored id is handed out again. When the
+/// counter is missing, empty, damaged (its first line not a whole number of
+/// 1 or more) or not above that id, ids go on after it and the page says
+/// so. A counter that exists but cannot be read is reported on the page and
+/// ends the run (status 1) before anything is written.
 std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
                         formdecode::page& pg);
 
 /// The next number for a generated name, as the text stored in
 /// `name_counter` ("0" when missing or empty), advancing the counter.
 std::string next_name_number();
+
+/// The same, for a run with a page: a counter that exists but cannot be
+/// read is reported there and ends the run (status 1).
+std::string next_name_number(formdecode::page& pg);
 
 }  // namespace site

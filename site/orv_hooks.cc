@@ -81,7 +81,7 @@ engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_n
                                                    engine::ic_sys_name& sys) {
   name_record rec{0, symbolic_name, sys};
   if (journal_) journal_->before_naming_change();
-  switch (register_name(rec, site_orv_id_, out_.pg())) {
+  switch (register_name(rec, site_orv_id_, out_.pg(), &highest_id_)) {
     case REGISTERED:
       sys = rec.sys_name;
       return {engine::cell_registration::registered, rec.ic_id};

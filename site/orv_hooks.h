@@ -109,6 +109,7 @@ class orv_hooks : public engine::app_hooks {
   refused_vantles refused_;     // restored vantles that full groups refused
   site_config cfg_;             // thresholds and e-mail address of this site
   run_journal* journal_ = nullptr;  // told before name records are appended
+  std::optional<std::int32_t> highest_id_;  // highest ic id in use, once looked for
 };
 
 }  // namespace site

@@ -1,12 +1,15 @@
 #include "site/run_journal.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "engine/cell_store.h"
+#include "engine/store_text.h"
 #include "platform/platform.h"
 #include "site/naming.h"
 #include "site/vantle.h"
@@ -14,52 +17,128 @@
 namespace site {
 namespace {
 
-// Journal lines: "name_db N", "vantle_db N" (sizes before the run, "-" for
-// no file), "store ID" (the identity of file.ic before the save, "-" for
-// none) and one "taken PATH" per incoming file.
+// Journal lines: "name_db N F" and "vantle_db N F" (size before the run and
+// the fingerprint of those N bytes; "-" alone for no file), "saved N F"
+// (size and fingerprint of the store the save writes). Journals of earlier
+// versions also hold "store ID" (the identity of file.ic before the save)
+// and "taken inbox/NAME" lines; they are still understood.
 constexpr std::string_view name_db_key = "name_db ";
 constexpr std::string_view vantle_db_key = "vantle_db ";
+constexpr std::string_view saved_key = "saved ";
 constexpr std::string_view store_key = "store ";
 constexpr std::string_view taken_key = "taken ";
 
-std::string size_text(const std::optional<std::int64_t>& size) {
-  return size ? std::to_string(*size) : std::string("-");
-}
+// Lines per record of the two naming files.
+constexpr int name_db_record_lines = 7;
+constexpr int vantle_db_record_lines = 2;
 
-// Cuts a naming file back to its size before the run (removes it when it
-// did not exist).
-// The size of `file`, or nothing when there is none.
-std::optional<std::int64_t> size_of(const char* file) {
-  std::optional<platform::file_info> info = platform::stat_file(file);
-  if (!info) return std::nullopt;
-  return info->size;
-}
-
-void cut_back(const char* file, std::string_view size) {
-  if (size == "-") {
-    platform::remove_file(file);
-    return;
+// A fingerprint of `text` (64 bits, in hexadecimal) that stays the same
+// across versions of the program: eight bytes at a time, mixed by
+// multiplication.
+std::string fingerprint(std::string_view text) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ text.size();
+  size_t i = 0;
+  auto mix = [&h](std::uint64_t w) {
+    h ^= w;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 32;
+  };
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    mix(w);
   }
-  std::string digits(size);
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return;
-  long long n = std::strtoll(digits.c_str(), nullptr, 10);
-  std::optional<platform::file_info> now = platform::stat_file(file);
-  if (now && now->size > n) platform::truncate_file(file, n);
+  std::uint64_t last = 0;
+  for (size_t k = 0; i + k < text.size(); ++k) {
+    last |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i + k])) << (8 * k);
+  }
+  mix(last);
+  mix(h >> 29);
+  char buf[17];
+  static const char digits[] = "0123456789abcdef";
+  for (int k = 15; k >= 0; --k, h >>= 4) buf[k] = digits[h & 15];
+  buf[16] = '\0';
+  return buf;
 }
 
-// The journal text without the commit lines.
-std::string sizes_text(bool noted, const std::optional<std::int64_t>& name_db,
-                       const std::optional<std::int64_t>& vantle_db) {
-  if (!noted) return {};
-  return std::string(name_db_key) + size_text(name_db) + "\n" + std::string(vantle_db_key) +
-         size_text(vantle_db) + "\n";
+// "N F" for the current content of `file`, or "-" when there is none.
+std::string size_line(const std::optional<std::string>& text) {
+  if (!text) return "-";
+  return std::to_string(text->size()) + " " + fingerprint(*text);
 }
 
-void write_journal(const std::string& text) {
-  platform::replace_file(journal_file, text, nullptr);
+// The highest "id: N" of the store text (0 when there is none).
+std::int32_t highest_store_id(std::string_view store) {
+  std::int32_t highest = 0;
+  for (size_t at = 0; at < store.size();) {
+    size_t e = store.find('\n', at);
+    std::string_view line = store.substr(at, e == std::string_view::npos ? e : e - at);
+    if (line.substr(0, 4) == "id: ") {
+      std::optional<std::int32_t> id = engine::parse_int(line.substr(4));
+      if (id && *id > highest) highest = *id;
+    }
+    at = e == std::string_view::npos ? store.size() : e + 1;
+  }
+  return highest;
+}
+
+// Why the naming file `file` may not be cut back as the journal line
+// `value` says, or nothing when it may: the size must fall on a record
+// boundary of the file as it is, its first bytes must be those the journal
+// saw, and a record to be cut must be one the killed run appended (a name
+// record of an id above every stored one).
+std::optional<std::string> cut_refused(const char* file, std::string_view value,
+                                       const std::optional<std::string>& now, int record_lines,
+                                       std::string_view store) {
+  std::string_view size_text = value.substr(0, value.find(' '));
+  std::string_view print =
+      value.find(' ') == std::string_view::npos ? "" : value.substr(value.find(' ') + 1);
+  long long n = 0;
+  if (value != "-") {
+    if (size_text.empty() || size_text.size() > 15 ||
+        size_text.find_first_not_of("0123456789") != std::string_view::npos || print.empty()) {
+      return std::string("it is not a size and a fingerprint");
+    }
+    n = std::strtoll(std::string(size_text).c_str(), nullptr, 10);
+  }
+  if (!now) return std::nullopt;  // nothing to cut
+  if (static_cast<size_t>(n) > now->size()) {
+    return "the file holds " + std::to_string(now->size()) + " bytes, fewer than " +
+           std::to_string(n);
+  }
+  std::string_view kept = std::string_view(*now).substr(0, static_cast<size_t>(n));
+  if (value != "-" && fingerprint(kept) != print) {
+    return std::string("its first bytes are not those the run began with");
+  }
+  size_t lines = 0;
+  for (char c : kept) lines += c == '\n';
+  if ((!kept.empty() && kept.back() != '\n') || lines % static_cast<size_t>(record_lines) != 0) {
+    return "byte " + std::to_string(n) + " is not the end of a record";
+  }
+  if (std::string(file) == name_db_file) {
+    std::int32_t highest = highest_store_id(store);
+    bool old_record = false;
+    read_name_records(
+        std::string_view(*now).substr(static_cast<size_t>(n)),
+        [&](const name_record& rec) {
+          old_record = rec.ic_id <= highest;
+          return old_record;
+        },
+        nullptr);
+    if (old_record) return std::string("a record to be cut names a stored cell");
+  }
+  return std::nullopt;
 }
 
 }  // namespace
+
+void run_journal::write(const std::string& text) {
+  std::string err;
+  if (!platform::replace_file(journal_file, text, &err)) {
+    out_.both("Error: can't write the run journal %s; nothing is changed.\n<p>", err);
+    throw formdecode::run_exit{1};
+  }
+}
 
 void run_journal::recover(formdecode::output& out) {
   // `BACKUP` may hold thousands of copies: it is listed only when it
@@ -71,12 +150,26 @@ void run_journal::recover(formdecode::output& out) {
   }
   if (parts > 0) out.tr().print("Removed %d temporary files of killed runs.\n", parts);
 
-  std::optional<std::string> text = platform::read_file(journal_file);
+  std::string err;
+  std::optional<std::string> text = platform::read_file(journal_file, &err);
+  if (!text && err.empty() && platform::exists(journal_file)) err = "a link to nothing";
+  if (!text && !err.empty()) {
+    // Neither completed nor undone, and no run may go on beside it.
+    out.both("Error: can't read the run journal %s; nothing is changed.\n<p>", err);
+    throw formdecode::run_exit{1};
+  }
   if (!text) {
-    // Staged files without a journal: their run was killed before its save.
+    // Staged and held files without a journal: their run was killed before
+    // its save.
     exchange::discard_staged();
+    exchange::return_held();
     return;
   }
+  auto refuse_line = [&](std::string_view line, const std::string& why) {
+    out.both("Error: the run journal %s holds \"%s\", which is left alone: %s.\n<p>",
+             journal_file, line, why);
+  };
+  std::optional<std::string> saved_line;
   std::optional<std::string> store_before;
   std::vector<std::string> taken;
   std::vector<std::pair<const char*, std::string>> sizes;
@@ -85,20 +178,43 @@ void run_journal::recover(formdecode::output& out) {
     size_t e = rest.find('\n');
     std::string_view line = rest.substr(0, e);
     rest = e == std::string_view::npos ? std::string_view() : rest.substr(e + 1);
-    if (line.substr(0, store_key.size()) == store_key) {
+    if (line.substr(0, saved_key.size()) == saved_key) {
+      saved_line = std::string(line.substr(saved_key.size()));
+    } else if (line.substr(0, store_key.size()) == store_key) {
       store_before = std::string(line.substr(store_key.size()));
     } else if (line.substr(0, taken_key.size()) == taken_key) {
-      taken.emplace_back(line.substr(taken_key.size()));
+      // Only a plain file of `inbox` was ever taken.
+      std::string_view path = line.substr(taken_key.size());
+      std::string_view prefix = exchange::inbox_dir;
+      if (path.substr(0, prefix.size()) == prefix && path.size() > prefix.size() &&
+          path[prefix.size()] == '/' &&
+          exchange::is_plain_name(path.substr(prefix.size() + 1))) {
+        taken.emplace_back(path);
+      } else {
+        refuse_line(line, "only files of inbox are taken");
+      }
     } else if (line.substr(0, name_db_key.size()) == name_db_key) {
       sizes.emplace_back(name_db_file, line.substr(name_db_key.size()));
     } else if (line.substr(0, vantle_db_key.size()) == vantle_db_key) {
       sizes.emplace_back(vantle_db_file, line.substr(vantle_db_key.size()));
+    } else if (!line.empty()) {
+      refuse_line(line, "it is not a line of a run journal");
     }
   }
-  // The save replaced file.ic by a new file, written after the journal: a
-  // file put back by hand is older than the journal.
+  std::string store_err;
+  std::optional<std::string> store = platform::read_file(engine::store_file, &store_err);
+  if (!store && !store_err.empty()) {
+    out.both("Error: can't read %s; nothing is changed.\n<p>", store_err);
+    throw formdecode::run_exit{1};
+  }
+  // The save took effect when file.ic holds exactly the text it wrote: a
+  // store put back by hand, by a rename or a copy of a backup, is not it.
   bool saved = false;
-  if (store_before) {
+  if (saved_line) {
+    saved = store && *saved_line == std::to_string(store->size()) + " " + fingerprint(*store);
+  } else if (store_before) {
+    // A journal of an earlier version: the save replaced file.ic by a new
+    // file, written after the journal.
     std::optional<std::string> now = platform::file_identity(engine::store_file);
     std::optional<platform::file_info> written = platform::stat_file(engine::store_file);
     std::optional<platform::file_info> noted = platform::stat_file(journal_file);
@@ -108,53 +224,96 @@ void run_journal::recover(formdecode::output& out) {
   }
   if (saved) {
     exchange::publish_staged();
+    exchange::remove_held();
     for (const std::string& path : taken) platform::remove_file(path);
     out.tr().write("The run before this one was killed after its save: its messages are "
                    "completed.\n");
   } else {
-    for (const auto& [file, size] : sizes) cut_back(file, size);
+    for (const auto& [file, value] : sizes) {
+      std::string file_err;
+      std::optional<std::string> now = platform::read_file(file, &file_err);
+      if (!now && !file_err.empty()) {
+        out.both("Error: can't read %s; nothing is changed.\n<p>", file_err);
+        throw formdecode::run_exit{1};
+      }
+      int record_lines = std::string(file) == name_db_file ? name_db_record_lines
+                                                           : vantle_db_record_lines;
+      if (std::optional<std::string> why =
+              cut_refused(file, value, now, record_lines, store.value_or(""))) {
+        refuse_line(std::string(file) + " " + value, *why);
+        continue;
+      }
+      if (!now) continue;
+      if (value == "-") {
+        platform::remove_file(file);
+      } else {
+        long long n = std::strtoll(value.substr(0, value.find(' ')).c_str(), nullptr, 10);
+        if (static_cast<long long>(now->size()) > n) platform::truncate_file(file, n);
+      }
+    }
     exchange::discard_staged();
+    exchange::return_held();
     out.tr().write("The run before this one was killed before its save: its changes are "
                    "undone.\n");
   }
-  platform::remove_file(journal_file);
+  if (!platform::remove_file(journal_file)) {
+    // Acted on twice, it would cut records of later runs.
+    out.both("Error: can't remove the run journal %s; nothing more is changed.\n<p>",
+             journal_file);
+    throw formdecode::run_exit{1};
+  }
 }
+
+run_journal::run_journal(formdecode::output& out) : out_(out) {}
 
 void run_journal::before_naming_change() {
   if (noted_) return;
+  std::optional<std::string> name_db = read_naming_file(name_db_file, out_.pg());
+  std::optional<std::string> vantle_db = read_naming_file(vantle_db_file, out_.pg());
+  sizes_ = std::string(name_db_key) + size_line(name_db) + "\n" +
+           std::string(vantle_db_key) + size_line(vantle_db) + "\n";
+  name_db_size_ = name_db ? std::optional<std::int64_t>(name_db->size()) : std::nullopt;
+  vantle_db_size_ = vantle_db ? std::optional<std::int64_t>(vantle_db->size()) : std::nullopt;
+  write(sizes_);
   noted_ = true;
-  name_db_size_ = size_of(name_db_file);
-  vantle_db_size_ = size_of(vantle_db_file);
-  write_journal(sizes_text(noted_, name_db_size_, vantle_db_size_));
 }
 
 void run_journal::save(engine::engine_state& st, exchange::exchange_state& ex) {
   bool staged = !platform::list_files_oldest_first(exchange::staging_dir).empty();
   bool journaled = noted_ || staged || !ex.taken.empty();
-  if (journaled) {
-    std::string text = sizes_text(noted_, name_db_size_, vantle_db_size_);
-    text += std::string(store_key) +
-            platform::file_identity(engine::store_file).value_or("-") + "\n";
-    for (const std::string& path : ex.taken) text += std::string(taken_key) + path + "\n";
-    write_journal(text);
-  }
-  engine::save_all_cells(st);  // the run takes effect here
+  engine::save_all_cells(st, [&](std::string_view store) {
+    if (journaled) {
+      write(sizes_ + std::string(saved_key) + std::to_string(store.size()) + " " +
+            fingerprint(store) + "\n");
+    }
+  });  // the run takes effect here
   if (!journaled) return;
   exchange::publish_staged();
   exchange::remove_taken(ex);
   platform::remove_file(journal_file);
   noted_ = false;
+  sizes_.clear();
 }
 
 void run_journal::roll_back(exchange::exchange_state& ex) {
   if (noted_) {
-    cut_back(name_db_file, size_text(name_db_size_));
-    cut_back(vantle_db_file, size_text(vantle_db_size_));
+    auto cut = [](const char* file, const std::optional<std::int64_t>& size) {
+      if (!size) {
+        platform::remove_file(file);
+      } else if (std::optional<platform::file_info> now = platform::stat_file(file);
+                 now && now->size > *size) {
+        platform::truncate_file(file, *size);
+      }
+    };
+    cut(name_db_file, name_db_size_);
+    cut(vantle_db_file, vantle_db_size_);
   }
   exchange::discard_staged();
+  exchange::return_held();
   ex.taken.clear();
   platform::remove_file(journal_file);
   noted_ = false;
+  sizes_.clear();
 }
 
 }  // namespace site

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "site/naming.h"
 
 namespace site {
 namespace {
@@ -334,7 +335,7 @@ bool read_vantle_records(std::string_view text,
 }
 
 bool vantle_name_taken(const std::string& name, formdecode::page& pg) {
-  std::optional<std::string> data = platform::read_file(vantle_db_file);
+  std::optional<std::string> data = read_naming_file(vantle_db_file, pg);
   if (!data) return false;
   if (name.empty()) {
     pg.write("Warning: there is no symbolic name.\n<p>");

@@ -3,6 +3,8 @@
 // files at the start of every such request and live for that request.
 #pragma once
 
+#include <string>
+
 #include "formdecode/page.h"
 #include "site/keywords.h"
 #include "site/site_table.h"
@@ -31,5 +33,24 @@ knowledge_base read_knowledge_base(formdecode::output& out);
 
 /// Both, in that order.
 world read_world(formdecode::output& out);
+
+/// What a run is about to do with the site's files.
+enum run_needs : unsigned {
+  READS_CELLS = 1,  // reads the store and the site data behind the cells
+  SAVES_CELLS = 2,  // also saves the store, files a backup, writes outgoing files
+  PICKS_UP = 4,     // also takes incoming files out of `inbox`
+};
+
+/// Before a run changes anything: every site file it may read that exists
+/// can be read, and every directory it must write can be written. The first
+/// that cannot is reported with the system's reason on the page and in the
+/// trace, and the run ends (status 1) with everything as it was. Only a file
+/// that does not exist counts as absent.
+void check_run_files(formdecode::output& out, unsigned needs);
+
+/// Reports a site file that exists but cannot be read (`err` names it and
+/// the reason, as `platform::read_file` gives it) and ends the run with
+/// status 1.
+[[noreturn]] void refuse_unreadable(formdecode::output& out, const std::string& err);
 
 }  // namespace site

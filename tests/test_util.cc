@@ -1,6 +1,8 @@
 #include "tests/test_util.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,9 +69,57 @@ run_result run_program(const std::string& program, const std::string& dir,
   return run_program_args(program, {}, dir, env, input);
 }
 
+namespace {
+
+run_result run_as(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& dir, const std::map<std::string, std::string>& env,
+                  const std::string& input, bool drop_root);
+
+}  // namespace
+
 run_result run_program_args(const std::string& program, const std::vector<std::string>& args,
                             const std::string& dir, const std::map<std::string, std::string>& env,
                             const std::string& input) {
+  return run_as(program, args, dir, env, input, false);
+}
+
+void give_to_unprivileged(const std::string& dir) {
+  if (::geteuid() == 0) {
+    // A temporary directory is made for root alone.
+    ::chmod(dir.c_str(), 0755);
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+      if (::lchown(e.path().c_str(), unprivileged_id, unprivileged_id) != 0) {
+        throw std::runtime_error("cannot give " + e.path().string() + " away");
+      }
+    }
+    if (::chown(dir.c_str(), unprivileged_id, unprivileged_id) != 0) {
+      throw std::runtime_error("cannot give " + dir + " away");
+    }
+  }
+}
+
+run_result run_program_unprivileged(const std::string& program, const std::string& dir,
+                                    const std::map<std::string, std::string>& env) {
+  if (::geteuid() != 0) return run_as(program, {}, dir, env, "", false);
+  // The build tree may lie where only root may go (a checkout in root's
+  // home): the program runs from a copy that every user can reach.
+  static scoped_temp_dir copies;
+  static std::map<std::string, std::string> copied;
+  std::string& copy = copied[program];
+  if (copy.empty()) {
+    ::chmod(copies.path().c_str(), 0755);
+    copy = copies / fs::path(program).filename().string();
+    fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
+    ::chmod(copy.c_str(), 0755);
+  }
+  return run_as(copy, {}, dir, env, "", true);
+}
+
+namespace {
+
+run_result run_as(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& dir, const std::map<std::string, std::string>& env,
+                  const std::string& input, bool drop_root) {
   scoped_temp_dir io;
   std::string in_path = io / "stdin", out_path = io / "stdout", err_path = io / "stderr";
   write_file(in_path, input);
@@ -90,6 +140,10 @@ run_result run_program_args(const std::string& program, const std::vector<std::s
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (drop_root && (::setgroups(0, nullptr) != 0 || ::setgid(unprivileged_id) != 0 ||
+                      ::setuid(unprivileged_id) != 0)) {
+      ::_exit(125);
+    }
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -104,6 +158,8 @@ run_result run_program_args(const std::string& program, const std::vector<std::s
   r.err = read_file(err_path).value_or("");
   return r;
 }
+
+}  // namespace
 
 std::string program_path(const std::string& name) {
   const char* dir = std::getenv("PROGRAM_DIR");

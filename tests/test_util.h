@@ -118,6 +118,21 @@ run_result run_program_args(const std::string& program, const std::vector<std::s
                             const std::string& dir, const std::map<std::string, std::string>& env,
                             const std::string& input = "");
 
+/// What `run_program_unprivileged` runs programs as when the tests run as
+/// root: the user and group "nobody" (65534), for whom file permissions hold.
+inline constexpr unsigned unprivileged_id = 65534;
+
+/// When the tests run as root (as in CI): gives `dir` and everything in it
+/// to `unprivileged_id`, so that what a test then takes away with chmod is
+/// really missing for `run_program_unprivileged`. Otherwise nothing.
+void give_to_unprivileged(const std::string& dir);
+
+/// Like `run_program`, but as a user whom file permissions bind: as
+/// `unprivileged_id` when the tests run as root, otherwise as the tests'
+/// own user.
+run_result run_program_unprivileged(const std::string& program, const std::string& dir,
+                                    const std::map<std::string, std::string>& env);
+
 /// The path of a built program: $PROGRAM_DIR/name, or the program
 /// directory of the build tree the tests were built in.
 std::string program_path(const std::string& name);

@@ -66,13 +66,15 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
 // the batch goes on. Should the processing of a message end the run all
 // the same, its changes cannot be told from the others': they are all
 // undone, that message's files are moved aside and the batch starts again
-// without it. No incoming file leaves `inbox` before the store that holds
-// its effect is saved (see run_journal).
+// without it. Each incoming file is taken out of `inbox` before its message
+// is processed (a file that cannot be taken out is left there unprocessed
+// and the run ends with status 1) and removed only once the store that
+// holds its effect is saved (see run_journal).
 void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
   for (bool fetched = false;; fetched = true) {
     site::orv_hooks hooks(out, cfg.orv_id);
     hooks.set_config(cfg);
-    site::run_journal journal;
+    site::run_journal journal(out);
     hooks.set_journal(&journal);
     engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                             site::orv_message_types, hooks);
@@ -107,6 +109,14 @@ void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
       continue;
     }
     journal.save(st, ex);
+    if (ex.refused > 0) {
+      // Left in `inbox`: the next pick-up cannot take them either until the
+      // operator lets the programs remove files there.
+      out.both("Error: %d incoming files could not be taken out of inbox and are not "
+               "processed.\n<p>",
+               ex.refused);
+      throw formdecode::run_exit{1};
+    }
     return;
   }
 }
@@ -117,13 +127,16 @@ void system_message(engine::engine_state& st, site::site_config& cfg,
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
+    site::check_run_files(out, site::READS_CELLS | site::SAVES_CELLS | site::PICKS_UP);
     pick_up_messages(out, cfg);
   } else if (name == "SYS_SEND_MSG") {
     exchange::send_outgoing_messages(out);
   } else if (name == "SYS_RESTORE") {
+    site::check_run_files(out, site::READS_CELLS);
     engine::load_all_cells(st);
     out.pg().write("All Vantles are restored.<p>\n");
   } else if (name == "SYS_BACKUP") {
+    site::check_run_files(out, site::READS_CELLS | site::SAVES_CELLS);
     engine::load_all_cells(st);
     engine::save_all_cells(st);
     out.pg().write("All Vantles are backuped. <p>\n");
@@ -143,10 +156,25 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   formdecode::field_store fields;
   formdecode::decode_form(rq, fields, out.pg());
 
-  platform::change_directory("html");  // a failure leaves the run where it started
+  // Every file of the site lives in `html`; a run that cannot work there
+  // would write them where it was started, which the web server serves.
+  std::string err;
+  if (!platform::change_directory("html", &err)) {
+    out.pg().print("Error: can't enter the directory %s; nothing is changed.\n<p>", err);
+    throw formdecode::run_exit{1};
+  }
+  if (!platform::writable_directory(".", &err)) {
+    out.pg().print("Error: can't write in the directory html (%s); nothing is changed.\n<p>",
+                   err);
+    throw formdecode::run_exit{1};
+  }
   // One request at a time per site: held until the run has written its
   // last file, so two requests never interleave their reads and writes.
   platform::run_lock lock(lock_file);
+  if (!lock.held()) {
+    out.pg().print("Error: can't lock %s; nothing is changed.\n<p>", lock_file);
+    throw formdecode::run_exit{1};
+  }
 
   platform::make_directory(exchange::inbox_dir);
   platform::make_directory(exchange::outbox_dir);
@@ -169,7 +197,8 @@ void run(const formdecode::request& rq, formdecode::output& out) {
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 
   if (m.flag != engine::ORV_MSG) {
-    site::run_journal journal;
+    site::check_run_files(out, site::READS_CELLS | site::SAVES_CELLS);
+    site::run_journal journal(out);
     hooks.set_journal(&journal);
     hooks.exchange().stage_outgoing = true;
     load_world(st, hooks);

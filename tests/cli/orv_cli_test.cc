@@ -200,7 +200,7 @@ TEST_F(OrvCli, SendListsOutboxOldestFirstAndRunsScript) {
 TEST_F(OrvCli, DamagedConfigurationIsNotOverwritten) {
   write_file(html("config.txt"), "garbage\n");
   run_result r = get("message_type=MSG_UPDATE_CONFIG&flag=orv&content=ORV_ID|x");
-  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(1, r.status) << "a refused run fails";
   EXPECT_EQ(header +
                 "The configuration file config.txt is damaged: line 1 must begin with "
                 "\"server id: \".<p>\n",
@@ -208,13 +208,16 @@ TEST_F(OrvCli, DamagedConfigurationIsNotOverwritten) {
   EXPECT_EQ("garbage\n", read_file(html("config.txt")));
 }
 
-TEST_F(OrvCli, WithoutHtmlDirectoryTheRunStaysWhereItStarted) {
+TEST_F(OrvCli, WithoutHtmlDirectoryTheRunWritesNothing) {
   ::rmdir((site_ / "html").c_str());
   run_result r = get("message_type=MSG_SHOW_CONFIG&flag=orv");
-  EXPECT_EQ(0, r.status);
-  EXPECT_TRUE(read_file(site_ / "config.txt"));
-  EXPECT_EQ((std::vector<std::string>{"config.txt", "dump_file", "inbox", "outbox", "run.lock"}),
-            test_util::list_dir(site_.path()));
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ(header +
+                "Error: can't enter the directory html: No such file or directory; nothing is "
+                "changed.\n<p>",
+            r.out);
+  EXPECT_TRUE(test_util::list_dir(site_.path()).empty())
+      << "the site directory is where the web server serves from";
 }
 
 // Concurrent updates of different settings: each run reads the file, changes

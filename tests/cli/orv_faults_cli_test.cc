@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <set>
 
 #include "gtest/gtest.h"
@@ -253,6 +255,105 @@ TEST_F(OrvFaultsCli, NamesOfACreateWhoseStoreWasNotSavedAreFreeAgain) {
   std::string names = *read_file(html("name_db"));
   EXPECT_EQ(0u, names.find(names_before));
   EXPECT_EQ(14, std::count(names.begin(), names.end(), '\n')) << "two records: " << names;
+}
+
+TEST_F(OrvFaultsCli, AnIdCounterBelowTheStoredIdsIsPassed) {
+  const std::string form = "message_type=MSG_CREATE&flag=new&ic_type=NOTE&content=x&ic_sym_name=";
+  get(form + "n1");
+  get(form + "n2");
+  get(form + "n3");
+  write_file(html("ic_id_counter"), "2\n");  // an older copy put back beside the store
+  run_result r = get(form + "n4");
+  EXPECT_NE(std::string::npos,
+            r.out.find("The ic id counter ic_id_counter holds 2, not above the stored id 3: ids "
+                       "go on after it.\n<p>"))
+      << r.out;
+  std::vector<std::string> ids = store_lines("id: ");
+  EXPECT_EQ(4u, std::set<std::string>(ids.begin(), ids.end()).size()) << "no id twice";
+  EXPECT_EQ("5", read_file(html("ic_id_counter")));
+}
+
+// Every file of a site, with its text, but the run's own trace and lock.
+std::map<std::string, std::string> site_files(const std::string& html) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(html)) {
+    std::string rel = e.path().string().substr(html.size());
+    if (!e.is_regular_file() || rel == "dump_file" || rel == "run.lock") continue;
+    files[rel] = read_file(e.path().string()).value_or("?");
+  }
+  return files;
+}
+
+// A site file that exists but cannot be read is never taken for a missing
+// one: the run says which and why, fails, and changes nothing.
+TEST_F(OrvFaultsCli, AFileThatCannotBeReadStopsTheRunAndChangesNothing) {
+  const std::string form = "message_type=MSG_CREATE&flag=new&ic_type=NOTE&content=x&ic_sym_name=";
+  get(form + "n1");
+  write_file(html("vantle_db"), "v\ndoc\n");
+  write_file(html("name_counter"), "4");
+  test_util::give_to_unprivileged(site_.path());
+  const std::map<std::string, std::string> before = site_files(html(""));
+  for (const char* file : {"file.ic", "name_db", "vantle_db", "ic_id_counter", "name_counter",
+                           "config.txt", "site.config", "kb.txt"}) {
+    ASSERT_EQ(0, ::chmod(html(file).c_str(), 0));
+    for (const char* query : {"create", "SYS_PICK_UP_MSG", "SYS_BACKUP"}) {
+      deliver("north1", incoming("MSG_CREATE", "NOTE", "a"), 10);
+      test_util::give_to_unprivileged(html("inbox"));
+      std::string q = std::string(query) == "create" ? form + "n2"
+                                                      : "message_type=" + std::string(query) +
+                                                            "&flag=orv";
+      run_result r = test_util::run_program_unprivileged(
+          test_util::program_path("orv"), site_.path(),
+          {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", q}});
+      EXPECT_EQ(1, r.status) << file << " " << query << "\n" << r.out;
+      EXPECT_NE(std::string::npos, r.out.find(std::string(file) + ": Permission denied"))
+          << file << " " << query << "\n" << r.out;
+      std::map<std::string, std::string> after = site_files(html(""));
+      after.erase("inbox/north1");
+      EXPECT_EQ(before, after) << file << " " << query;
+      EXPECT_TRUE(read_file(html("inbox/north1"))) << "the message waits in inbox";
+    }
+    ASSERT_EQ(0, ::chmod(html(file).c_str(), 0644));
+  }
+  // A directory the run must write, that it cannot.
+  for (const char* dir : {"BACKUP", "inbox", ""}) {
+    ASSERT_EQ(0, ::chmod(html(dir).c_str(), 0555));
+    run_result r = test_util::run_program_unprivileged(
+        test_util::program_path("orv"), site_.path(),
+        {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "message_type=SYS_PICK_UP_MSG&flag=orv"}});
+    EXPECT_EQ(1, r.status) << dir << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Permission denied")) << dir << "\n" << r.out;
+    std::map<std::string, std::string> after = site_files(html(""));
+    after.erase("inbox/north1");
+    EXPECT_EQ(before, after) << dir;
+    ASSERT_EQ(0, ::chmod(html(dir).c_str(), 0755));
+  }
+}
+
+// An incoming file that pick-up cannot remove from inbox (here: another
+// user's file in a shared inbox with the sticky bit) is never processed,
+// however often pick-up runs; the others are.
+TEST_F(OrvFaultsCli, AFileThatCannotBeTakenOutOfInboxIsNeverProcessed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user to own the file";
+  test_util::give_to_unprivileged(site_.path());
+  deliver("north1", incoming("MSG_CREATE", "NOTE", "a"), 20);
+  deliver("north2", incoming("MSG_CREATE", "NOTE", "b"), 10);
+  ASSERT_EQ(0, ::chown(html("inbox").c_str(), 0, 0));
+  ASSERT_EQ(0, ::chmod(html("inbox").c_str(), 01777));
+  ASSERT_EQ(0, ::chown(html("inbox/north2").c_str(), test_util::unprivileged_id,
+                       test_util::unprivileged_id));  // north1 stays root's
+  for (int run = 0; run < 2; ++run) {
+    run_result r = test_util::run_program_unprivileged(
+        test_util::program_path("orv"), site_.path(),
+        {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "message_type=SYS_PICK_UP_MSG&flag=orv"}});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos,
+              r.out.find("Error: The incoming file inbox/north1 cannot be taken out of inbox "
+                         "(Operation not permitted); it is not processed.\n<p>"))
+        << r.out;
+    EXPECT_EQ((std::set<std::string>{"b"}), stored_names()) << "run " << run;
+    EXPECT_EQ((std::vector<std::string>{"north1"}), test_util::list_dir(html("inbox")));
+  }
 }
 
 }  // namespace

@@ -222,13 +222,14 @@ TEST_F(OrvStoreCli, RunDyingWhileSavingLeavesTheOldStore) {
 
   EXPECT_EQ(SIGXFSZ, run_with_file_limit(site_.path(), big.size() / 2));
   EXPECT_EQ(big, read_file(html("file.ic"))) << "the old store is whole";
-  EXPECT_TRUE(test_util::list_dir(html("BACKUP")).empty());
+  // The backup copy is written first, aside, and the run died in it.
   std::vector<std::string> partial;
-  for (const std::string& name : test_util::list_dir(html(""))) {
-    if (name.rfind("file.ic.part.", 0) == 0) partial.push_back(name);
+  for (const std::string& name : test_util::list_dir(html("BACKUP"))) {
+    EXPECT_EQ(0u, name.rfind("file.ic.b0.part.", 0)) << name;
+    partial.push_back(name);
   }
-  ASSERT_EQ(1u, partial.size()) << "the run died while writing the new store";
-  EXPECT_EQ(big.size() / 2, read_file(html(partial[0]))->size());
+  ASSERT_EQ(1u, partial.size()) << "the run died while writing the backup copy";
+  EXPECT_EQ(big.size() / 2, read_file(html("BACKUP/" + partial[0]))->size());
 
   // The next run saves normally.
   ASSERT_EQ(0, get("SYS_BACKUP").status);
