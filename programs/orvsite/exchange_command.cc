@@ -265,7 +265,14 @@ bool get_script_fetches(const std::string& dir) {
 
 std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id) {
   if (orv_id.empty()) return {};
-  return files_beginning_with(join(join(dir, html_dir), exchange::inbox_dir), orv_id);
+  std::string html = join(dir, html_dir);
+  std::set<std::string> names = files_beginning_with(join(html, exchange::inbox_dir), orv_id);
+  // Files a killed pick-up had taken out of inbox: the next run of the
+  // manager puts them back, so a pick-up is due for them too.
+  for (const std::string& name : platform::list_file_names(join(html, exchange::held_dir))) {
+    names.insert(std::string(exchange::held_dir) + "/" + name);
+  }
+  return names;
 }
 
 std::vector<std::string> cgi_environment(const std::string& program, const std::string& query) {

@@ -34,7 +34,8 @@ std::optional<std::string> configured_orv_id(const std::string& dir);
 bool get_script_fetches(const std::string& dir);
 
 /// The files of the inbox of the site `dir` that a pick-up takes: those
-/// whose names begin with the site's orv id, without regard to case.
+/// whose names begin with the site's orv id, without regard to case, and
+/// those a killed pick-up held back (named "inbox.taken/NAME").
 std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id);
 
 /// The environment a web server would give the manager for a GET request

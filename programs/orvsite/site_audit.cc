@@ -112,14 +112,15 @@ class access_audit {
     for (const std::string& program : programs()) need(program, 4 | 1);
     need(html_dir, 4 | 2 | 1, true);
     for (const char* d : {exchange::inbox_dir, exchange::outbox_dir, engine::backup_dir,
-                          exchange::rejected_dir, exchange::staging_dir, ".incoming",
-                          ".inbox-staging", ".outbox-local"}) {
+                          exchange::rejected_dir, exchange::staging_dir, exchange::held_dir,
+                          ".incoming", ".inbox-staging", ".outbox-local", "log"}) {
       need(in_html(d), 4 | 2 | 1);
     }
     for (const char* d : {"zoaml", "ssh"}) need(in_html(d), 4 | 1);
     for (const char* f : {"config.txt", engine::store_file, site::name_db_file,
                           site::vantle_db_file, site::ic_id_counter_file, site::name_counter_file,
                           "dump_file", "run.lock", site::journal_file, "exchange.reported",
+                          "exchange.state", "exchange.lock", "log/exchange.log",
                           "BACKUP.file.ic.next"}) {
       need(in_html(f), 4 | 2);
     }
@@ -132,7 +133,9 @@ class access_audit {
     }
     for (const char* f : {exchange::get_script, exchange::put_script}) need(in_html(f), 4 | 1);
     need(in_html("orv_ssh_link.sh"), 4);
-    for (const char* d : {exchange::inbox_dir, exchange::outbox_dir, engine::backup_dir}) {
+    need(in_html("orv_ssh_serve.sh"), 4 | 1);  // a peer's forced command
+    for (const char* d : {exchange::inbox_dir, exchange::outbox_dir, engine::backup_dir,
+                          exchange::held_dir}) {
       for (const std::string& f : platform::list_file_names(join(dir_, in_html(d)))) {
         need(join(in_html(d), f), 4);
       }

@@ -85,10 +85,19 @@ TEST_F(OrvsiteExchange, SendsThenPicksUpAndIsQuietWhenNothingMoves) {
   EXPECT_EQ(site_dir("north") + ": sent 1 message, picked up 0 messages\n", sent.out);
   EXPECT_TRUE(test_util::list_dir(site_dir("north") + "/html/outbox").empty());
 
+  // As a pick-up killed after it took the file out of inbox leaves it: the
+  // exchange must still pick up, though inbox holds nothing.
+  std::string inbox = site_dir("east") + "/html/inbox";
+  std::string held = site_dir("east") + "/html/inbox.taken";
+  std::vector<std::string> arrived = test_util::list_dir(inbox);
+  ASSERT_EQ(1u, arrived.size());
+  ASSERT_EQ(0, ::mkdir(held.c_str(), 0755));
+  ASSERT_EQ(0, ::rename((inbox + "/" + arrived[0]).c_str(), (held + "/" + arrived[0]).c_str()));
   run_result picked = orvsite({"exchange", site_dir("east")});
   EXPECT_EQ(0, picked.status) << picked.err;
   EXPECT_EQ(site_dir("east") + ": sent 0 messages, picked up 1 message\n", picked.out);
-  EXPECT_TRUE(test_util::list_dir(site_dir("east") + "/html/inbox").empty());
+  EXPECT_TRUE(test_util::list_dir(inbox).empty());
+  EXPECT_TRUE(test_util::list_dir(held).empty());
 
   run_result quiet = orvsite({"exchange", site_dir("north")});
   EXPECT_EQ(0, quiet.status) << quiet.err;
