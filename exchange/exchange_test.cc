@@ -413,8 +413,7 @@ TEST_F(ExchangeTest, ContentFileOutsideInboxIsNeverReadOrRemoved) {
 class SampleScripts : public ::testing::Test {
  protected:
   SampleScripts() : old_(::getcwd(nullptr, 0)), out_(page_) {
-    std::string here = __FILE__;
-    std::string samples = here.substr(0, here.rfind("/exchange/")) + "/samples/site/";
+    std::string samples = std::string(SOURCE_DIR) + "/samples/site/";
     for (const char* site : {"north", "east", "south"}) {
       std::string html = root_ / (std::string(site) + "/html/");
       write_file(html + "config.txt", read_file(samples + site + "/config.txt").value_or(""));

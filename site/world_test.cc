@@ -60,8 +60,7 @@ TEST_F(WorldTest, DamagedFilesAreRefusedWithOneLine) {
 // black-box tests use: three sites, each nearer than 9 only to its
 // neighbours.
 TEST_F(WorldTest, SampleSitesAreConsistent) {
-  std::string here = __FILE__;
-  std::string samples = here.substr(0, here.rfind("/site/")) + "/samples/site/";
+  std::string samples = std::string(SOURCE_DIR) + "/samples/site/";
   std::optional<std::string> table = read_file(samples + "site.config");
   std::optional<std::string> kb = read_file(samples + "kb.txt");
   ASSERT_TRUE(table && kb) << samples;
