@@ -45,8 +45,15 @@ async function press_in_answer(page, name) {
 test('a good request and a refused one each get their status line; routine lines are folded with their count', async () => {
   const page = await env.browser.new_page();
   // A keyword the site's list does not know makes a load error on every
-  // later request of the site.
+  // later request of the site. A create with such a word is refused, so
+  // the word is known while the vantle is made and forgotten afterwards,
+  // as when an operator edits kb.txt.
+  await create(page, 'south', 'odd-0', 'zzz#!', 'odd0');
+  assert.equal(await answer_status(answer(page)), 'refused');
+  const kb = env.server.read_site_text('south', 'kb.txt');
+  env.server.write_site_file('south', '', 'kb.txt', `${kb}zzz\n`);
   await create(page, 'south', 'odd-1', 'zzz#!', 'odd');
+  env.server.write_site_file('south', '', 'kb.txt', kb);
   assert.equal(await answer_status(answer(page)), 'done');
   assert.match(await status_line(answer(page)), /^Done: vantle 1 made for document "odd-1"/);
   await create(page, 'south', 'doc-s', 'physics#!', 'phys');
