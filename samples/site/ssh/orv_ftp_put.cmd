@@ -23,12 +23,15 @@
 # its staging directory `html/.inbox-staging` (beside its inbox), each under
 # a transfer id `SENDER.NAME.HASH` (this site's orv id, the file name, the
 # first 32 hex digits of the content's SHA-256), and one ssh runs the
-# receiving half, orv_ssh_link.sh (sent on standard input), which links each
-# file into the peer's inbox under a free name, exactly once, and confirms
-# it. An outbox file is removed only once its peer has confirmed it; a
-# failed or cut transfer leaves it for the next send, and the peer knows
-# the transfer id of a file it has already linked in, so the repeat
-# delivers nothing twice.
+# link-in `sh -s -- SITE/html IDS`, which links each file into the peer's
+# inbox under a free name, exactly once, and confirms it. The peer's forced
+# command (orv_ssh_serve.sh) carries it out with the peer's own
+# orv_ssh_link.sh and ignores the copy of that script this site still sends
+# on standard input (only a login without a forced command would run that
+# copy). An outbox file is removed only once its peer has confirmed it; a
+# failed or cut transfer leaves it for the next send, and the peer knows the
+# transfer id of a file it has already linked in, so the repeat delivers
+# nothing twice.
 #
 # ORV_RSYNC_OPTIONS in the environment adds options to rsync (for example
 # --bwlimit=500 on a slow line).
