@@ -56,7 +56,13 @@ std::string host_spec(const std::string& where) {
   std::string host = where.substr(where.find('@') == std::string::npos ? 0 : where.find('@') + 1);
   size_t colon = host.rfind(':');
   if (colon == std::string::npos || host.substr(colon + 1) == "22") return host.substr(0, colon);
-  return "[" + host.substr(0, colon) + "]:" + host.substr(colon + 1);
+  // Appended piece by piece: GCC 12 at -O3 warns wrongly (restrict) about
+  // a literal joined to a substring.
+  std::string spec = "[";
+  spec.append(host, 0, colon);
+  spec += "]:";
+  spec.append(host, colon + 1);
+  return spec;
 }
 
 // Runs a program; its output, or nothing with the reason on `err`.
@@ -293,7 +299,11 @@ int peer_remove(const std::string& dir, const std::string& name, std::ostream& o
     std::istringstream in(platform::read_file(known).value_or(""));
     int dropped = 0;
     for (std::string line; std::getline(in, line);) {
-      std::string hosts_field = "," + line.substr(0, line.find(' ')) + ",";
+      // Built by appending: GCC 12 at -O3 warns wrongly (restrict) about a
+      // literal joined to a substring.
+      std::string hosts_field = ",";
+      hosts_field.append(line, 0, line.find(' '));
+      hosts_field += ",";
       if (hosts_field.find("," + spec + ",") != std::string::npos) {
         ++dropped;
         continue;
