@@ -95,7 +95,7 @@ create "$b" doc-lens optics Archives lens
 
 # --- 2. measured exchanges, for the timer's schedule ------------------------
 t0=$(now)
-create "$a" q-timer mechanics Info_Gathering ask
+create "$a" q-timer mechanics Info_Gathering ask-timer
 t1=$(now)
 "$bin/orvsite" exchange "$a" >/dev/null 2>&1 || die "exchange at north"
 t2=$(now)
@@ -118,7 +118,7 @@ times=()
 for i in $(seq "$queries"); do
   before=$(backups "$a")
   start=$(now)
-  create "$a" "q-$i" mechanics Info_Gathering ask
+  create "$a" "q-$i" mechanics Info_Gathering "ask-$i"
   saved=$((before + 1)) # the query's own request saves once
   for _ in $(seq 600); do
     [ "$(backups "$a")" -gt "$saved" ] && break
