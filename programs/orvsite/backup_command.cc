@@ -23,12 +23,8 @@ std::string base_name(std::string path) {
 }
 
 std::string default_archive(const std::string& dir) {
-  std::time_t now = static_cast<std::time_t>(platform::now_seconds());
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-  return base_name(absolute(dir)) + "-" + stamp + ".tar.gz";
+  return base_name(absolute(dir)) + "-" + utc_text(platform::now_seconds(), "%Y%m%d-%H%M%S") +
+         ".tar.gz";
 }
 
 }  // namespace

@@ -53,12 +53,7 @@ std::vector<std::string> last_lines(const std::string& page, size_t most) {
 
 // Today's date (UTC), as the reported-warnings file notes it.
 std::string today() {
-  std::time_t now = static_cast<std::time_t>(platform::now_seconds());
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char day[16];
-  std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
-  return day;
+  return utc_text(platform::now_seconds(), "%Y-%m-%d");
 }
 
 // The warnings already reported today, from `file`: lines "DATE<TAB>TEXT".

@@ -9,12 +9,7 @@
 namespace orvsite {
 
 std::string iso_time(std::int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
+  return utc_text(seconds, "%Y-%m-%dT%H:%M:%SZ");
 }
 
 exchange_log::exchange_log(const std::string& dir, const std::optional<std::string>& file,

@@ -2,6 +2,7 @@
 #include "programs/orvsite/site_files.h"
 
 #include <algorithm>
+#include <ctime>
 #include <set>
 #include <sstream>
 
@@ -110,6 +111,15 @@ std::vector<std::string> page_lines(std::string_view page) {
   }
   end_line();
   return lines;
+}
+
+std::string utc_text(std::int64_t seconds, const char* format) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
 }
 
 }  // namespace orvsite

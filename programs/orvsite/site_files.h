@@ -2,6 +2,7 @@
 // pages give the manager program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,10 @@ std::vector<std::string> page_lines(std::string_view page);
 
 /// `dir` as an absolute path (relative to the working directory).
 std::string absolute(const std::string& dir);
+
+/// The time `seconds` (since 1970) in UTC, written with the strftime
+/// `format`.
+std::string utc_text(std::int64_t seconds, const char* format);
 
 /// Page text with each "@ORV_ID@" replaced by `orv_id` and each
 /// "@SERVER_ID@" by `server_id`: the sample pages name their own site so.

@@ -23,12 +23,7 @@ std::string count_of(size_t n, const char* one, const char* many) {
 }
 
 std::string utc_time(std::int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[64];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
+  return utc_text(seconds, "%Y-%m-%d %H:%M:%S UTC");
 }
 
 // The cells of file.ic by IC type, read as orv reads them; nothing when
