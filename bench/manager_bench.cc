@@ -99,7 +99,7 @@ void broadcast(int n) {
     c.sys_name = {"srv1", "north", "NOTE", i, 's'};
     c.fg = engine::read_fg_functions(st, "NOTE");
     c.mm = hooks.new_internal_mm("NOTE");
-    st.active.push_back(std::move(c));
+    st.cells.active.push_back(std::move(c));
   }
   auto start = clock_type::now();
   engine::save_all_cells(st);

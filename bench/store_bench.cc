@@ -14,6 +14,8 @@
 #include "engine/cell_store.h"
 #include "engine/fg_reader.h"
 #include "engine/model.h"
+#include "engine/population.h"
+#include "engine/senders.h"
 #include "platform/platform.h"
 #include "site/orv_hooks.h"
 #include "site/vantle.h"
@@ -82,7 +84,7 @@ double run(int n) {
   site::orv_hooks hooks(out, "north");
   engine::engine_state st(out, engine::site_identity{"srv1", "north"}, site::orv_message_types,
                           hooks);
-  for (int i = 1; i <= n; ++i) st.active.push_back(make_cell(st, i));
+  for (int i = 1; i <= n; ++i) st.cells.active.push_back(make_cell(st, i));
 
   auto start = clock_type::now();
   engine::save_all_cells(st);
@@ -91,8 +93,8 @@ double run(int n) {
   start = clock_type::now();
   engine::load_all_cells(st);
   double load = seconds_since(start);
-  if (static_cast<int>(st.active.size()) != n) {
-    std::fprintf(stderr, "loaded %zu cells of %d\n", st.active.size(), n);
+  if (static_cast<int>(st.cells.active.size()) != n) {
+    std::fprintf(stderr, "loaded %zu cells of %d\n", st.cells.active.size(), n);
     std::exit(1);
   }
   std::printf("%6d cells: save %8.2f us/cell, load %8.2f us/cell (store %zu bytes)\n", n,

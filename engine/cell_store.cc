@@ -31,7 +31,6 @@ constexpr std::string_view sys_flag_label = "ic sys name -- flag: ";
 constexpr std::string_view input_label = "input list: ";
 constexpr std::string_view output_label = "output list: ";
 constexpr std::string_view same_ic_label = "same ic: ";
-constexpr std::string_view next_id_label = "next available ic: ";
 
 // A count of list entries; negative counts do not occur in a store.
 std::int32_t count_after(store_reader& r, std::string_view label) {
@@ -166,7 +165,9 @@ void write_cell(engine_state& st, store_writer& w, const ic_record& cell) {
   if (named) st.hooks.save_mm(w, cell);
 }
 
-ic_record read_cell(engine_state& st, store_reader& r) {
+std::int32_t read_next_id(store_reader& r) { return number_after(r, next_id_label); }
+
+ic_record read_cell(engine_state& st, store_reader& r, cell_reading why) {
   ic_record cell;
   cell.id = number_after(r, id_label);
   cell.ic_type = first_word(r.labelled(type_label));
@@ -221,8 +222,10 @@ ic_record read_cell(engine_state& st, store_reader& r) {
   }
 
   cell.fg = type_functions(st, cell.ic_type);
-  cell.mm = st.hooks.new_internal_mm(cell.ic_type);
-  if (named) st.hooks.load_mm(r, cell);
+  if (why != cell_reading::reached_without_mm) cell.mm = st.hooks.new_internal_mm(cell.ic_type);
+  if (named) {
+    st.hooks.load_mm(r, cell, why == cell_reading::at_load ? mm_reading::load : mm_reading::reach);
+  }
   return cell;
 }
 
@@ -231,8 +234,8 @@ cell_list parse_store(engine_state& st, std::string_view text) {
   cell_list loaded;
   // The counter layout begins with the next cell id; a store without that
   // line leaves the counter as it is.
-  if (st.layout == store_layout::counter && text.substr(0, next_id_label.size()) == next_id_label) {
-    st.next_cell_id = number_after(r, next_id_label);
+  if (st.layout == store_layout::counter && r.next_line_begins(next_id_label)) {
+    st.next_cell_id = read_next_id(r);
   }
   // Each cell is put in front of the ones read before it.
   while (!r.at_end()) loaded.push_front(read_cell(st, r));
@@ -240,7 +243,7 @@ cell_list parse_store(engine_state& st, std::string_view text) {
 }
 
 void load_all_cells(engine_state& st) {
-  st.active.clear();
+  st.cells.active.clear();
   std::string err;
   std::optional<std::string> data = platform::read_file(store_file, &err);
   if (!data && !err.empty()) {
@@ -253,10 +256,8 @@ void load_all_cells(engine_state& st) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
     return;
   }
-  st.loaded_store_size = data->size();
-  cell_list loaded;
   try {
-    loaded = parse_store(st, *data);
+    st.cells.load(std::move(*data), st.reading);
   } catch (const store_error& e) {
     // The description names labels and fields only, never file data.
     st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
@@ -265,49 +266,46 @@ void load_all_cells(engine_state& st) {
                       e.what);
     throw run_exit{1};
   }
-  st.store_room = std::move(*data);
   st.hooks.cells_loaded();
   if (st.layout == store_layout::counter) {
     // A new cell never takes the id of a cell that exists, whatever the
     // counter line says (or when it is missing).
-    for (const cell_list* l : {&loaded, &st.sleeping}) {
-      for (const ic_record& c : *l) {
-        if (c.id >= st.next_cell_id && c.id < INT32_MAX) st.next_cell_id = c.id + 1;
+    for (const cell_list* l : {&st.cells.active, &st.cells.sleeping}) {
+      for (auto it = l->begin(); it != l->end(); ++it) {
+        std::int32_t id = it.slot().id();
+        if (id >= st.next_cell_id && id < INT32_MAX) st.next_cell_id = id + 1;
       }
     }
   }
-  st.active = std::move(loaded);
 }
 
-void save_all_cells(engine_state& st, const std::function<void(std::string_view)>& before_write) {
+void save_all_cells(
+    engine_state& st,
+    const std::function<void(const std::vector<std::string_view>&)>& before_write) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
-  store_writer w;
-  // The text is built in the room of the store as loaded (a save writes
-  // about as much as the load read); without it, in room for the store as
-  // loaded and some growth, so that it is built in one piece.
-  w.reuse(std::move(st.store_room));
-  if (w.capacity() < st.loaded_store_size) {
-    w.reserve(st.loaded_store_size + st.loaded_store_size / 8 + 4096);
-  }
+  std::string head;
   if (st.layout == store_layout::counter) {
+    store_writer w;
     w.labelled(next_id_label, st.next_cell_id);
+    head = w.take();
   }
-  for (const ic_record& cell : st.active) write_cell(st, w, cell);
-  if (before_write) before_write(w.str());
+  std::string fresh;
+  const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh);
+  if (before_write) before_write(text);
   std::string err;
   // The backup copy is filed first, from the text in memory: a save that
   // cannot file it changes nothing. It is a file of its own, so writing
   // over `file.ic` (a copy put back by hand) never changes a backup.
   std::string backup;
   if (st.layout == store_layout::site) {
-    std::optional<std::string> filed = file_backup_copy(store_file, w.str(), &err);
+    std::optional<std::string> filed = file_backup_copy(store_file, text, &err);
     if (!filed) {
       st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
       throw run_exit{1};
     }
     backup = *filed;
   }
-  if (!platform::replace_file(store_file, w.str(), &err)) {
+  if (!platform::replace_file(store_file, text, &err)) {
     if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
@@ -394,10 +392,10 @@ void record_hint(const std::string& store_name, long long next) {
 void release_at_exit(engine_state& st) {
   // Kept reachable, so a leak checker sees memory in use, not lost.
   static std::vector<cell_list>* kept = new std::vector<cell_list>();
-  kept->push_back(std::move(st.active));
-  kept->push_back(std::move(st.sleeping));
-  st.active.clear();
-  st.sleeping.clear();
+  kept->push_back(std::move(st.cells.active));
+  kept->push_back(std::move(st.cells.sleeping));
+  st.cells.active.clear();
+  st.cells.sleeping.clear();
 }
 
 std::string next_backup_name(const std::string& store_name) {
@@ -410,7 +408,8 @@ bool backups_unchanged(const std::string& store_name) {
 }
 
 std::optional<std::string> file_backup_copy(const std::string& store_name,
-                                            std::string_view contents, std::string* err) {
+                                            const std::vector<std::string_view>& contents,
+                                            std::string* err) {
   // A hint is recorded only while the backups are numbered without a gap
   // from 0, so the number after the one taken is the next free one.
   free_number free;

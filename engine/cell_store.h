@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/store_text.h"
@@ -18,6 +19,20 @@ inline constexpr const char* store_file = "file.ic";
 /// The directory of the backup copies.
 inline constexpr const char* backup_dir = "BACKUP";
 
+/// The first line of a store in the counter layout.
+inline constexpr std::string_view next_id_label = "next available ic: ";
+
+/// The next cell id of the line that begins with `next_id_label`.
+std::int32_t read_next_id(store_reader& r);
+
+/// Why a cell block is read.
+enum class cell_reading {
+  at_load,             // by the load: the application makes the cell's
+                       // memory and reports the cell
+  reached_with_mm,     // a stored cell the run reaches, read quietly; the
+  reached_without_mm,  // load gave it application memory, or none
+};
+
 /// The cells of a whole store text, the last cell of the text first (so
 /// each load and save reverses the order): the reader behind
 /// `load_all_cells`, with no file system. The layout is that of
@@ -27,7 +42,8 @@ inline constexpr const char* backup_dir = "BACKUP";
 /// `read_fg_functions` says.
 cell_list parse_store(engine_state& st, std::string_view text);
 
-/// Loads every cell of `file.ic` into the active list. A missing file is
+/// Loads every cell of `file.ic` into the active list, as `st.reading`
+/// says. A missing file is
 /// noted in the trace and leaves no cells; one that exists but cannot be
 /// read is reported with the system's reason and ends the run (status 1). A store that does not read as
 /// the format says is reported with its line number and ends the run
@@ -42,10 +58,11 @@ void load_all_cells(engine_state& st);
 /// `BACKUP` (a file of its own, never a second name of `file.ic`). A copy
 /// that cannot be filed, or a store that cannot be written, is reported
 /// with the reason and ends the run (status 1); `file.ic` is then as it
-/// was. `before_write`, when given, sees the new text before anything is
-/// written.
-void save_all_cells(engine_state& st,
-                    const std::function<void(std::string_view)>& before_write = {});
+/// was. `before_write`, when given, sees the new text (in pieces, in order)
+/// before anything is written.
+void save_all_cells(
+    engine_state& st,
+    const std::function<void(const std::vector<std::string_view>&)>& before_write = {});
 
 /// Hands the cells of `st` to the end of the process: the lists are
 /// emptied without freeing each cell, which a run that has saved them and
@@ -56,7 +73,7 @@ void release_at_exit(engine_state& st);
 void write_cell(engine_state& st, store_writer& w, const ic_record& cell);
 
 /// Reads one cell block (the reader stands at its first line).
-ic_record read_cell(engine_state& st, store_reader& r);
+ic_record read_cell(engine_state& st, store_reader& r, cell_reading why = cell_reading::at_load);
 
 /// The lowest free backup name for `store_name` in `BACKUP`
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.
@@ -67,7 +84,8 @@ std::string next_backup_name(const std::string& store_name);
 /// listing of the folder, so backups never stop for a wrong hint. Nothing,
 /// with `*err` saying why, when no copy could be made.
 std::optional<std::string> file_backup_copy(const std::string& store_name,
-                                            std::string_view contents, std::string* err);
+                                            const std::vector<std::string_view>& contents,
+                                            std::string* err);
 
 /// True when nothing was added to or removed from `BACKUP` since the latest
 /// backup of `store_name` was filed (its hint still holds): then `BACKUP`

@@ -8,6 +8,7 @@
 
 #include "engine/fg_reader.h"
 #include "engine/model.h"
+#include "engine/senders.h"
 #include "engine/test_hooks.h"
 #include "gtest/gtest.h"
 #include "tests/test_util.h"
@@ -43,13 +44,13 @@ class CellStoreTest : public ::testing::Test, public engine_test::engine_fixture
     c.ic_type = type;
     c.fg = engine::read_fg_functions(st, type);
     c.mm = hooks.new_internal_mm(type);
-    st.active.push_back(std::move(c));
-    return st.active.back();
+    st.cells.active.push_back(std::move(c));
+    return st.cells.active.back();
   }
 
   std::vector<std::int32_t> active_ids() const {
     std::vector<std::int32_t> ids;
-    for (const ic_record& c : st.active) ids.push_back(c.id);
+    for (const ic_record& c : st.cells.active) ids.push_back(c.id);
     return ids;
   }
 
@@ -78,14 +79,14 @@ TEST_F(CellStoreTest, EmptyCellLayout) {
 TEST_F(CellStoreTest, SaveAndLoadReverseTheOrder) {
   add(1);
   add(2);
-  dynamic_cast<engine_test::note&>(*st.active.front().mm).text = "one";
+  dynamic_cast<engine_test::note&>(*st.cells.active.front().mm).text = "one";
   engine::save_all_cells(st);
   std::string first = *read_file(dir_ / "file.ic");
   EXPECT_EQ(header(1) + empty_lists() + "one\n" + header(2) + empty_lists() + "empty\n", first);
 
   engine::load_all_cells(st);
   EXPECT_EQ((std::vector<std::int32_t>{2, 1}), active_ids());
-  EXPECT_EQ("one", dynamic_cast<engine_test::note&>(*st.active.back().mm).text);
+  EXPECT_EQ("one", dynamic_cast<engine_test::note&>(*st.cells.active.back().mm).text);
   engine::save_all_cells(st);
   engine::load_all_cells(st);
   engine::save_all_cells(st);
@@ -140,8 +141,8 @@ TEST_F(CellStoreTest, FullCellRoundTrip) {
       << first;
 
   engine::load_all_cells(st);
-  ASSERT_EQ(1u, st.active.size());
-  const ic_record& l = st.active.front();
+  ASSERT_EQ(1u, st.cells.active.size());
+  const ic_record& l = st.cells.active.front();
   EXPECT_EQ(3, l.current_state);
   EXPECT_EQ(1, l.initial_state);
   EXPECT_EQ(0, l.max_time);
@@ -188,8 +189,8 @@ TEST_F(CellStoreTest, FormatRulesOnLoad) {
              "1 2 1\n-1\n\nsrv\nnorth\nNULL\n3\ns\na|b  \n0.7\n"
              "output list: 0\nsame ic: 1\n7 12\nnote text\n");
   engine::load_all_cells(st);
-  ASSERT_EQ(1u, st.active.size());
-  const ic_record& c = st.active.front();
+  ASSERT_EQ(1u, st.cells.active.size());
+  const ic_record& c = st.cells.active.front();
   EXPECT_EQ("NOTE", c.ic_type) << "first word";
   EXPECT_EQ("with  spaces ", c.sym_name) << "the whole rest of the line";
   EXPECT_EQ("srv", c.sys_name.server_id) << "cut at the space";
@@ -205,7 +206,7 @@ TEST_F(CellStoreTest, MissingStoreMeansNoCells) {
   ASSERT_TRUE(out.tr().open("dump_file"));
   add(1);
   engine::load_all_cells(st);
-  EXPECT_TRUE(st.active.empty());
+  EXPECT_TRUE(st.cells.active.empty());
   out.tr().close();
   EXPECT_EQ("Can't open backup file file.ic. <br>\n", read_file(dir_ / "dump_file"));
   EXPECT_EQ("", page.str());
@@ -252,7 +253,7 @@ TEST_F(CellStoreTest, BackupTakesTheLowestFreeNumber) {
   write_file(dir_ / "BACKUP/file.ic.b07", "not a number of ours");
   write_file(dir_ / "BACKUP/other.b0", "");
   EXPECT_EQ("BACKUP/file.ic.b0", engine::next_backup_name("file.ic"));
-  st.active.front().current_state = 4;
+  st.cells.active.front().current_state = 4;
   engine::save_all_cells(st);
   EXPECT_EQ(read_file(dir_ / "file.ic"), read_file(dir_ / "BACKUP/file.ic.b0"))
       << "the gap is filled with a copy of the new store";
@@ -326,7 +327,7 @@ TEST_F(CellStoreTest, ASaveThatCannotFileItsBackupFailsAndChangesNothing) {
   std::string old = *read_file(dir_ / "file.ic");
   ASSERT_EQ(0, ::rename((dir_ / "BACKUP").c_str(), (dir_ / "old").c_str()));
   write_file(dir_ / "BACKUP", "not a directory");
-  st.active.front().current_state = 4;
+  st.cells.active.front().current_state = 4;
   EXPECT_THROW(engine::save_all_cells(st), run_exit);
   EXPECT_EQ("Can't file a backup copy of file.ic in BACKUP: BACKUP/file.ic.b0: Not a "
             "directory<p>\n",
@@ -360,10 +361,10 @@ TEST_F(CellStoreTest, RunEndingDuringSaveLeavesTheOldStore) {
   dying_hooks dying;
   engine::engine_state other(out, engine::site_identity{"srv1", "north"}, engine_test::test_types,
                              dying);
-  other.active.push_back(ic_record{});
-  other.active.back().id = 1;
-  other.active.push_back(ic_record{});
-  other.active.back().id = 2;
+  other.cells.active.push_back(ic_record{});
+  other.cells.active.back().id = 1;
+  other.cells.active.push_back(ic_record{});
+  other.cells.active.back().id = 2;
   EXPECT_THROW(engine::save_all_cells(other), run_exit);
   EXPECT_EQ(old, read_file(dir_ / "file.ic"));
   EXPECT_EQ((std::vector<std::string>{"file.ic.b0"}), test_util::list_dir(dir_ / "BACKUP"));
@@ -381,7 +382,7 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
   ASSERT_NE(nullptr, engine::new_cell_from_message(st, m));
   ASSERT_NE(nullptr, engine::new_cell_from_message(st, m));
   EXPECT_EQ((std::vector<std::int32_t>{2, 1}), active_ids());
-  EXPECT_EQ("", st.active.front().sym_name);
+  EXPECT_EQ("", st.cells.active.front().sym_name);
   EXPECT_EQ((std::vector<std::string>{"new_internal_mm PLAIN", "new_internal_mm PLAIN"}),
             hooks.calls)
       << "nothing is registered";
@@ -392,11 +393,11 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
   in.sender = 2;
   in.itype = "PLAIN";
   in.content = "a|b  ";
-  engine::add_input(st.active.front(), in);
+  engine::add_input(st.cells.active.front(), in);
   in.itype.reset();
   in.content = "NULL";
-  engine::add_input(st.active.front(), in);
-  engine::set_same_ic(st.active.front(), 1, 1);
+  engine::add_input(st.cells.active.front(), in);
+  engine::set_same_ic(st.cells.active.front(), 1, 1);
   engine::save_all_cells(st);
   std::string first = *read_file(dir_ / "file.ic");
   EXPECT_EQ(
@@ -413,7 +414,7 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
   engine::load_all_cells(st);
   EXPECT_EQ(3, st.next_cell_id);
   EXPECT_EQ((std::vector<std::int32_t>{1, 2}), active_ids());
-  const auto& inputs = st.active.back().inputs;
+  const auto& inputs = st.cells.active.back().inputs;
   EXPECT_EQ("a|b  ", inputs.front().msg.content) << "trailing blanks stay in this layout";
   EXPECT_EQ(2, inputs.front().msg.sender);
   EXPECT_FALSE(inputs.back().msg.content) << "the text NULL reads back absent";

@@ -70,7 +70,7 @@ void dump_cell(engine_state& st, const ic_record& cell) {
 
 void dump_all_cells(engine_state& st) {
   st.out.trace_line("Dump IX:\n");
-  for (const ic_record& cell : st.active) dump_cell(st, cell);
+  for (const ic_record& cell : st.cells.active) dump_cell(st, cell);
 }
 
 void dump_buffer(engine_state& st, const ic_record& cell) {

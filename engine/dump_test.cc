@@ -103,7 +103,7 @@ TEST_F(DumpTest, CellWithInputsAndOutputs) {
   EXPECT_EQ(paged, page.str());
 
   page.str("");
-  st.active.push_back(std::move(c));
+  st.cells.active.push_back(std::move(c));
   engine::dump_all_cells(st);
   EXPECT_EQ("Dump IX:\n <br>" + paged, page.str());
 }

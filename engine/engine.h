@@ -16,6 +16,7 @@
 
 #include "engine/ext_message.h"
 #include "engine/hooks.h"
+#include "engine/population.h"
 #include "engine/records.h"
 #include "formdecode/page.h"
 
@@ -80,10 +81,8 @@ struct engine_state {
   std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
   engine_rules rules;             // set by the program before the first request
 
-  size_t loaded_store_size = 0;   // bytes of the store last loaded
-  std::string store_room;         // its text once read: the next save writes into its room
-  cell_list active;               // awake cells, newest first
-  cell_list sleeping;             // cells in SLEEP or DEAD, latest first
+  store_reading reading = store_reading::lazy;  // how `load_all_cells` reads the store
+  population cells{*this};        // the cells of the run
   std::deque<msg_link> pending;   // messages waiting for the IC manager
   std::int32_t clock = 0;         // messages taken from the queue this run
   fuzzy_stats fuzzy;              // selected by output fuzzy codes

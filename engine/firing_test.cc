@@ -27,8 +27,8 @@ class FiringTest : public ::testing::Test, public engine_test::engine_fixture {
     c.ic_type = type;
     c.sys_name = {"srv1", "north", type, id, 's'};
     c.fg = engine::parse_fg_functions(out, fg, type + ".in");
-    st.active.push_front(std::move(c));
-    return st.active.front();
+    st.cells.active.push_front(std::move(c));
+    return st.cells.active.front();
   }
 
   static message input(std::int32_t type, std::int32_t sender, const std::string& content) {
@@ -227,7 +227,7 @@ std::vector<std::vector<size_t>> all_candidates(const std::vector<std::int32_t>&
 TEST_F(FiringTest, SearchCallsThePredicateInCandidateOrder) {
   std::mt19937 rng(7);
   for (int round = 0; round < 40; ++round) {
-    st.active.clear();
+    st.cells.active.clear();
     size_t n = 1 + rng() % 7, k = 1 + rng() % 3;
     std::vector<std::int32_t> types(n), specs(k);
     for (auto& t : types) t = static_cast<std::int32_t>(1 + rng() % 2);
@@ -271,7 +271,7 @@ TEST_F(FiringTest, LocalOutputRules) {
          "3\n3\n1\n2\n0\n0\n0\n0\n");  // the firing cell accepts type 2 as well
   add_cell(2, "0\n1\n1\n2\n0\n0\n0\n0\n");
   add_cell(3, "0\n1\n1\n2\n0\n0\n0\n0\n");
-  ic_record& me = st.active.back();
+  ic_record& me = st.cells.active.back();
   ASSERT_EQ(1, me.id);
   me.bindings = {{"X1", "x"}};
   engine::fg_function& f = c.fg[1];

@@ -18,6 +18,9 @@ class store_writer;
 class store_reader;
 struct engine_state;
 
+/// Why the application block of a cell is read.
+enum class mm_reading { load, reach };
+
 /// The outcome of registering a new cell.
 struct cell_registration {
   enum status_kind {
@@ -41,8 +44,11 @@ struct app_hooks {
 
   /// Reads the application block written by `save_mm` into `cell`, whose
   /// memory `new_internal_mm` has just made. A damaged block is reported
-  /// by the reader (it throws `store_error`).
-  virtual void load_mm(store_reader& in, ic_record& cell) = 0;
+  /// by the reader (it throws `store_error`). The load reads every cell
+  /// once (`mm_reading::load`): what the application reports about its
+  /// cells, it reports then. A cell the run reaches later is read again
+  /// (`mm_reading::reach`), and must then be read without a report.
+  virtual void load_mm(store_reader& in, ic_record& cell, mm_reading why) = 0;
 
   /// Called once the whole store is loaded (after the last `load_mm`).
   virtual void cells_loaded() {}

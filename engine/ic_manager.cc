@@ -6,8 +6,10 @@
 
 #include "engine/fg_reader.h"
 #include "engine/firing.h"
+#include "engine/message_queue.h"
 #include "engine/model.h"
 #include "engine/params.h"
+#include "engine/senders.h"
 #include "platform/platform.h"
 
 namespace engine {
@@ -19,11 +21,8 @@ constexpr int max_stale_retries = 100;
 constexpr std::int32_t self_receiver = -9;
 
 // The cell `id` of `list`, without a warning when there is none.
-ic_record* find_in(cell_list& list, std::int32_t id) {
-  for (ic_record& c : list) {
-    if (c.id == id) return &c;
-  }
-  return nullptr;
+ic_record* find_in(engine_state& st, cell_list& list, std::int32_t id) {
+  return st.cells.find(list, id);
 }
 
 // The text of the content file `name`, read once and removed. Only a plain
@@ -152,7 +151,7 @@ delivery deliver(engine_state& st, message& m) {
 // Points the sender's output group of `sent` at the cell made for it, and
 // makes the new cell's copy of the message match that group.
 void point_sender_at(engine_state& st, const message& sent, bool by_fallback, ic_record& made) {
-  ic_record* sender = find_in(st.active, sent.sender);
+  ic_record* sender = find_in(st, st.cells.active, sent.sender);
   if (!sender) return;
   set_same_ic(*sender, sent.msg_type, made.id);
   for (output_group& g : sender->outputs) {
@@ -215,13 +214,16 @@ void fire(engine_state& st, cell_list::iterator it, fg_function& f,
 
 // One scan of the active list: the first cell that can fire does.
 void scan(engine_state& st) {
-  auto it = st.active.begin();
+  auto it = st.cells.active.begin();
   int retries = 0;
   bool fired = false;
-  while (it != st.active.end() && !fired) {
+  while (it != st.cells.active.end() && !fired) {
     auto next = std::next(it);
     bool stale = false;
-    if (fg_function* f = select_function(st, *it)) {
+    // A cell with no input has nothing to fire on: it is passed over
+    // without being reached.
+    fg_function* f = it.slot().no_inputs() ? nullptr : select_function(st, *it);
+    if (f) {
       fired = true;
       std::list<withdrawal> withdrawals;
       for (const message& s : f->inputs) {
@@ -283,7 +285,7 @@ std::optional<std::string> remove_input_dyn(engine_state& st, const message& spe
 
 void remove_output(engine_state& st, std::int32_t consumer, const std::list<withdrawal>& list) {
   for (const withdrawal& w : list) {
-    ic_record* sender = find_in(st.active, w.sender);
+    ic_record* sender = find_in(st, st.cells.active, w.sender);
     if (!sender) continue;  // gone to sleep meanwhile
     set_same_ic(*sender, w.msg_type, consumer);
     auto g = std::find_if(sender->outputs.begin(), sender->outputs.end(),
@@ -297,7 +299,8 @@ void remove_output(engine_state& st, std::int32_t consumer, const std::list<with
     }
     for (const msg_node& n : g->msgs) {
       if (n.source == consumer || n.source == self_receiver) continue;
-      if (ic_record* receiver = find_in(st.active, n.source)) remove_input(st, n.msg, *receiver);
+      ic_record* receiver = find_in(st, st.cells.active, n.source);
+      if (receiver) remove_input(st, n.msg, *receiver);
     }
     sender->outputs.erase(g);
   }
@@ -318,7 +321,6 @@ void ic_manager(engine_state& st, message first) {
       return;
     }
     message m = take_queue(st);
-    ++st.clock;
     const message sent = m;
     delivery d = delivery::done;
     if (m.mflag == IC_ID || m.mflag == IC_ID_TYPE) d = deliver(st, m);

@@ -27,8 +27,8 @@ class IcManagerTest : public test_util::in_temp_dir, public engine_test::engine_
     c.ic_type = type;
     c.sys_name = {"srv1", "north", type, id, 's'};
     c.fg = engine::read_fg_functions(st, type);
-    st.active.push_front(std::move(c));
-    return st.active.front();
+    st.cells.active.push_front(std::move(c));
+    return st.cells.active.front();
   }
 
   // An external message of type number `type` (as a cell of another site
@@ -46,7 +46,7 @@ class IcManagerTest : public test_util::in_temp_dir, public engine_test::engine_
   }
 
   ic_record* cell(std::int32_t id) {
-    for (ic_record& c : st.active) {
+    for (ic_record& c : st.cells.active) {
       if (c.id == id) return &c;
     }
     return nullptr;
@@ -78,8 +78,8 @@ TEST_F(IcManagerTest, CreatedCellFiresAtOnce) {
   e.msg_type_name = "MSG_CREATE";
   e.ic_sym_name = "doc";
   engine::handle_ext_message(st, e);
-  ASSERT_EQ(1u, st.active.size());
-  ic_record& c = st.active.front();
+  ASSERT_EQ(1u, st.cells.active.size());
+  ic_record& c = st.cells.active.front();
   EXPECT_EQ(1, c.id);
   EXPECT_EQ("doc", c.sym_name);
   EXPECT_EQ(1, c.current_state);
@@ -94,14 +94,14 @@ TEST_F(IcManagerTest, CreatedCellFiresAtOnce) {
 TEST_F(IcManagerTest, DeliveryWakesASleepingCell) {
   write_file("T.in", "0\n3\n1\n52\n0\n0\n0\n1\n6\n");
   add_cell(4, "T");
-  st.sleeping.splice(st.sleeping.begin(), st.active, st.active.begin());
-  st.sleeping.front().current_state = engine::STATE_SLEEP;
-  st.sleeping.front().max_time = 0;
+  st.cells.sleeping.splice(st.cells.sleeping.begin(), st.cells.active, st.cells.active.begin());
+  st.cells.sleeping.front().current_state = engine::STATE_SLEEP;
+  st.cells.sleeping.front().max_time = 0;
   engine::handle_ext_message(st, ext(engine::IC_ID, 52, "T", 4, "x"));
-  ASSERT_EQ(1u, st.active.size());
-  EXPECT_TRUE(st.sleeping.empty());
-  EXPECT_EQ(3, st.active.front().current_state) << "woken into state 0, then fired";
-  EXPECT_EQ(100, st.active.front().max_time);
+  ASSERT_EQ(1u, st.cells.active.size());
+  EXPECT_TRUE(st.cells.sleeping.empty());
+  EXPECT_EQ(3, st.cells.active.front().current_state) << "woken into state 0, then fired";
+  EXPECT_EQ(100, st.cells.active.front().max_time);
   EXPECT_EQ(std::vector<std::string>{"do_actions 6 cell 4"}, calls_starting("do_actions"));
   EXPECT_EQ("found_ic(): ic_id = 4 not found!\n", page.str()) << "not in the active list";
 }
@@ -110,8 +110,8 @@ TEST_F(IcManagerTest, UnknownIdCreatesACellOfTheFormsType) {
   write_file("T.in", "0\n1\n1\n52\n0\n0\n0\n1\n6\n");
   engine::handle_ext_message(st, ext(engine::IC_ID, 52, "T", 42, "x"));
   EXPECT_EQ(2u, count("found_ic(): ic_id = 42 not found!\n"));
-  ASSERT_EQ(1u, st.active.size());
-  EXPECT_EQ("T", st.active.front().ic_type);
+  ASSERT_EQ(1u, st.cells.active.size());
+  EXPECT_EQ("T", st.cells.active.front().ic_type);
   EXPECT_EQ(std::vector<std::string>{"do_actions 6 cell 1"}, calls_starting("do_actions"));
 }
 
@@ -153,7 +153,7 @@ TEST_F(IcManagerTest, RefusedAndIgnoredMessages) {
       "Unexpected ic_id = -3\nUnexpected ic_id = -3\n"
       "Unexpected ic_id = 0\nUnexpected ic_id = 0\n",
       page.str());
-  EXPECT_TRUE(st.active.front().inputs.empty());
+  EXPECT_TRUE(st.cells.active.front().inputs.empty());
   EXPECT_EQ(0, st.clock);
 
   page.str("");
@@ -161,8 +161,8 @@ TEST_F(IcManagerTest, RefusedAndIgnoredMessages) {
   odd.content_flag = 5;
   engine::handle_ext_message(st, odd);
   EXPECT_EQ("Unknown content_flag = 5\n", page.str());
-  ASSERT_EQ(1u, st.active.front().inputs.size()) << "processing goes on";
-  EXPECT_FALSE(st.active.front().inputs.front().msg.content);
+  ASSERT_EQ(1u, st.cells.active.front().inputs.size()) << "processing goes on";
+  EXPECT_FALSE(st.cells.active.front().inputs.front().msg.content);
 }
 
 TEST_F(IcManagerTest, CreationRefused) {
@@ -170,7 +170,7 @@ TEST_F(IcManagerTest, CreationRefused) {
   hooks.answer = engine::cell_registration::refused;
   engine::handle_ext_message(st, ext(engine::IC_TYPE, 1, "T", 0, "x"));
   EXPECT_EQ("The IC can't be created.\n<p>", page.str());
-  EXPECT_TRUE(st.active.empty());
+  EXPECT_TRUE(st.cells.active.empty());
 }
 
 // A form message of type 1 for a cell that needs a type-9 input as well.
@@ -195,7 +195,7 @@ TEST_F(IcManagerTest, ReceiverZeroGoesToEveryAcceptingCellAndOnlyTheFirstFires) 
   m.msg_type = 100;
   hooks.calls.clear();
   engine::ic_manager(st, m);
-  EXPECT_EQ(3u, st.active.size());
+  EXPECT_EQ(3u, st.cells.active.size());
   EXPECT_EQ(1u, calls_starting("register_cell").size());
 }
 
@@ -230,16 +230,16 @@ TEST_F(IcManagerTest, ConsumedAlternativesAreWithdrawn) {
   for (int id : {2, 3, 4}) EXPECT_EQ(1u, cell(id)->inputs.size()) << id;
 
   // Cell 4 goes to sleep meanwhile: its copy is passed over, not looked up.
-  for (auto it = st.active.begin(); it != st.active.end(); ++it) {
+  for (auto it = st.cells.active.begin(); it != st.cells.active.end(); ++it) {
     if (it->id != 4) continue;
-    st.sleeping.splice(st.sleeping.begin(), st.active, it);
+    st.cells.sleeping.splice(st.cells.sleeping.begin(), st.cells.active, it);
     break;
   }
   engine::handle_ext_message(st, ext(engine::IC_ID, 9, "R", 3, "now"));
   EXPECT_EQ(std::vector<std::string>{"do_actions 4 cell 3"}, calls_starting("do_actions"));
   EXPECT_EQ("1", cell(3)->bindings.front().value);
   EXPECT_TRUE(cell(2)->inputs.empty());
-  EXPECT_EQ(1u, st.sleeping.front().inputs.size());
+  EXPECT_EQ(1u, st.cells.sleeping.front().inputs.size());
   EXPECT_TRUE(cell(3)->inputs.empty());
   EXPECT_TRUE(cell(1)->outputs.empty());
   EXPECT_EQ(3, cell(1)->same_ic[2]) << "type 2 is now tied to its consumer";
@@ -274,8 +274,8 @@ TEST_F(IcManagerTest, LaterMessagesAreStillDeliveredById) {
   hooks.next_id = 3;
   engine::handle_ext_message(st, ext(engine::IC_ID, 52, "A", 1, "go"));
   EXPECT_EQ((std::vector<std::string>{"do_actions 4 cell 2"}), calls_starting("do_actions"));
-  ASSERT_EQ(3u, st.active.size());
-  ic_record& c = st.active.front();
+  ASSERT_EQ(3u, st.cells.active.size());
+  ic_record& c = st.cells.active.front();
   EXPECT_EQ("C", c.ic_type);
   EXPECT_EQ(1, c.current_state) << "the new cell consumed the message that made it";
   EXPECT_TRUE(cell(1)->outputs.empty()) << "its group was pointed at the new cell and withdrawn";
@@ -379,12 +379,12 @@ TEST_F(IcManagerTest, RemovalWarningsAndSleepingCells) {
   EXPECT_EQ("remove_output: Warning: can't find output ic with id = 8\n"
             "                        can't find output msg of type = 2\n",
             page.str());
-  st.sleeping.splice(st.sleeping.begin(), st.active, st.active.begin());
-  st.sleeping.front().same_ic[2] = -1;
+  st.cells.sleeping.splice(st.cells.sleeping.begin(), st.cells.active, st.cells.active.begin());
+  st.cells.sleeping.front().same_ic[2] = -1;
   page.str("");
   engine::remove_output(st, 8, {engine::withdrawal{1, &g, 8, 2}});
   EXPECT_EQ("", page.str()) << "a sleeping sender is passed over";
-  EXPECT_EQ(-1, st.sleeping.front().same_ic[2]);
+  EXPECT_EQ(-1, st.cells.sleeping.front().same_ic[2]);
 }
 
 TEST_F(IcManagerTest, RepliesGoBackToTheRecordedSenders) {

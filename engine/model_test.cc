@@ -1,5 +1,7 @@
 #include "engine/model.h"
 
+#include "engine/message_queue.h"
+#include "engine/senders.h"
 #include "engine/test_hooks.h"
 #include "gtest/gtest.h"
 #include "tests/test_util.h"
@@ -61,10 +63,7 @@ TEST_F(ModelTest, NameTables) {
 TEST_F(ModelTest, MessageAccessors) {
   message m;
   EXPECT_EQ("NONE", engine::itype_of(m));
-  EXPECT_EQ(-1, engine::is_internal(m));
-  m.sender = 4;
   m.itype = "VANTLE";
-  EXPECT_EQ(1, engine::is_internal(m));
   EXPECT_EQ("VANTLE", engine::itype_of(m));
 }
 
@@ -95,7 +94,6 @@ TEST_F(ModelTest, SameIcSlotsIgnoreTypesWithoutSlot) {
   engine::set_same_ic(cell, -2, 9);
   EXPECT_EQ(12, cell.same_ic[7]);
   EXPECT_EQ(5, cell.same_ic_reply);
-  EXPECT_EQ(nullptr, engine::same_ic_slot(cell, 50));
   for (size_t i = 0; i < cell.same_ic.size(); ++i) {
     if (i != 7) {
       EXPECT_EQ(-1, cell.same_ic[i]) << i;
@@ -127,12 +125,11 @@ TEST_F(ModelTest, MessageComparison) {
   b.receivers = {7};
   b.sender = 5;
   EXPECT_FALSE(engine::same_message(a, b));
-  EXPECT_TRUE(engine::same_msg_type(a, b));
 }
 
 TEST_F(ModelTest, FoundIcSearchesTheListAsked) {
-  add_cell(st.active, 1, "A");
-  add_cell(st.sleeping, 2, "A");
+  add_cell(st.cells.active, 1, "A");
+  add_cell(st.cells.sleeping, 2, "A");
   EXPECT_EQ(1, engine::found_ic(st, 1, 1).cell()->id);
   EXPECT_EQ(2, engine::found_ic(st, 2, 0).cell()->id) << "any list value but 1: sleeping list";
   EXPECT_EQ(2, engine::found_ic(st, 2, 7).cell()->id);
@@ -142,11 +139,11 @@ TEST_F(ModelTest, FoundIcSearchesTheListAsked) {
 }
 
 TEST_F(ModelTest, CellsAcceptingAType) {
-  add_cell(st.active, 1, "A", 1);
-  add_cell(st.active, 2, "B", 1);
-  add_cell(st.active, 3, "A", 2);
-  add_cell(st.active, 4, "A", 1);  // active list: 4 3 2 1
-  add_cell(st.sleeping, 5, "A", 1);
+  add_cell(st.cells.active, 1, "A", 1);
+  add_cell(st.cells.active, 2, "B", 1);
+  add_cell(st.cells.active, 3, "A", 2);
+  add_cell(st.cells.active, 4, "A", 1);  // active list: 4 3 2 1
+  add_cell(st.cells.sleeping, 5, "A", 1);
   engine::id_set a = engine::cells_accepting(st, 1, "A");
   EXPECT_EQ(2, a.count);
   EXPECT_EQ((std::vector<std::int32_t>{1, 4}), a.ids) << "reverse order of the active list";
@@ -179,6 +176,7 @@ TEST_F(ModelTest, QueueIsFirstInFirstOut) {
   engine::append_queue(st, m);
   EXPECT_EQ(1, engine::take_queue(st).msg_type);
   EXPECT_EQ(2, engine::take_queue(st).msg_type);
+  EXPECT_EQ(2, st.clock) << "the clock counts the messages taken";
   EXPECT_TRUE(engine::queue_empty(st));
   engine::append_queue(st, m);
   engine::clear_queue(st);
@@ -186,22 +184,22 @@ TEST_F(ModelTest, QueueIsFirstInFirstOut) {
 }
 
 TEST_F(ModelTest, SleepWakeAndNextState) {
-  add_cell(st.active, 1, "A");
-  add_cell(st.active, 2, "A");
-  add_cell(st.active, 3, "A");  // 3 2 1
-  st.active.front().max_time = 0;
-  std::next(st.active.begin(), 2)->max_time = 0;
+  add_cell(st.cells.active, 1, "A");
+  add_cell(st.cells.active, 2, "A");
+  add_cell(st.cells.active, 3, "A");  // 3 2 1
+  st.cells.active.front().max_time = 0;
+  std::next(st.cells.active.begin(), 2)->max_time = 0;
   engine::sleep_expired(st);
-  ASSERT_EQ(1u, st.active.size());
-  EXPECT_EQ(2, st.active.front().id);
-  EXPECT_EQ(1, st.sleeping.front().id);
-  EXPECT_EQ(3, st.sleeping.back().id);
-  EXPECT_EQ(engine::STATE_SLEEP, st.sleeping.front().current_state);
+  ASSERT_EQ(1u, st.cells.active.size());
+  EXPECT_EQ(2, st.cells.active.front().id);
+  EXPECT_EQ(1, st.cells.sleeping.front().id);
+  EXPECT_EQ(3, st.cells.sleeping.back().id);
+  EXPECT_EQ(engine::STATE_SLEEP, st.cells.sleeping.front().current_state);
 
   st.clock = 5;
-  ic_record& woken = engine::wake(st, std::next(st.sleeping.begin()));
+  ic_record& woken = engine::wake(st, std::next(st.cells.sleeping.begin()));
   EXPECT_EQ(3, woken.id);
-  EXPECT_EQ(3, st.active.front().id);
+  EXPECT_EQ(3, st.cells.active.front().id);
   EXPECT_EQ(0, woken.current_state);
   EXPECT_EQ(100, woken.max_time);
   EXPECT_EQ(5, woken.birth_time);
@@ -210,16 +208,16 @@ TEST_F(ModelTest, SleepWakeAndNextState) {
   woken.outputs.emplace_back();
   engine::fg_function dead;
   dead.next_state = engine::STATE_DEAD;
-  engine::set_next_state(st, dead, st.active.begin());
-  EXPECT_EQ(3, st.sleeping.front().id);
-  EXPECT_TRUE(st.sleeping.front().inputs.empty());
-  EXPECT_TRUE(st.sleeping.front().outputs.empty());
-  EXPECT_EQ(0, st.sleeping.front().max_time);
+  engine::set_next_state(st, dead, st.cells.active.begin());
+  EXPECT_EQ(3, st.cells.sleeping.front().id);
+  EXPECT_TRUE(st.cells.sleeping.front().inputs.empty());
+  EXPECT_TRUE(st.cells.sleeping.front().outputs.empty());
+  EXPECT_EQ(0, st.cells.sleeping.front().max_time);
 
   engine::fg_function on;
   on.next_state = 4;
-  engine::set_next_state(st, on, st.active.begin());
-  EXPECT_EQ(4, st.active.front().current_state);
+  engine::set_next_state(st, on, st.cells.active.begin());
+  EXPECT_EQ(4, st.cells.active.front().current_state);
 }
 
 TEST_F(ModelTest, InputAndOutputLists) {
@@ -263,7 +261,7 @@ TEST_F(NewCellTest, ExternalMessageOfThisSite) {
   st.clock = 3;
   ic_record* c = engine::new_cell_from_message(st, m);
   ASSERT_NE(nullptr, c);
-  EXPECT_EQ(c, &st.active.front());
+  EXPECT_EQ(c, &st.cells.active.front());
   EXPECT_EQ(1, c->id);
   EXPECT_EQ("NOTE", c->ic_type);
   EXPECT_EQ("doc", c->sym_name);
@@ -321,7 +319,7 @@ TEST_F(NewCellTest, RefusedOrFailedRegistrationMakesNoCell) {
   hooks.answer = engine::cell_registration::failed;
   EXPECT_EQ(nullptr, engine::new_cell_from_message(st, m));
   EXPECT_EQ("Error occurs when writing a new record into the naming Database.\n<p>", page.str());
-  EXPECT_TRUE(st.active.empty());
+  EXPECT_TRUE(st.cells.active.empty());
 }
 
 TEST_F(NewCellTest, TypeWithoutMessageTypeIsNone) {

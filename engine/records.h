@@ -260,7 +260,4 @@ struct ic_record {
   ic_record() { same_ic.fill(-1); }
 };
 
-/// A list of cells (the active or the sleeping list), front first.
-using cell_list = std::list<ic_record>;
-
 }  // namespace engine

@@ -58,6 +58,14 @@ class store_writer {
     text_.clear();
   }
   size_t capacity() const { return text_.capacity(); }
+  /// Empties the text, keeping its room.
+  void clear() { text_.clear(); }
+  /// Hands the text over; the writer is left empty.
+  std::string take() {
+    std::string t = std::move(text_);
+    text_.clear();
+    return t;
+  }
   /// A line written as it is (a line feed is added).
   void line(std::string_view raw);
   /// A line of `label` followed by `value` as it is.
@@ -90,6 +98,12 @@ class store_reader {
   explicit store_reader(std::string_view data) : data_(data) {}
 
   bool at_end() const { return pos_ >= data_.size(); }
+  /// The offset of the next line in the text.
+  size_t position() const { return pos_; }
+  /// True when the next line begins with `prefix`.
+  bool next_line_begins(std::string_view prefix) const {
+    return data_.substr(pos_, prefix.size()) == prefix;
+  }
   /// The number of the last line read.
   int line_number() const { return line_no_; }
 

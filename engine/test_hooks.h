@@ -42,7 +42,7 @@ struct fake_hooks : engine::app_hooks {
     calls.push_back("save_mm " + std::to_string(cell.id));
     if (auto* n = dynamic_cast<note*>(cell.mm.get())) w.text(n->text);
   }
-  void load_mm(engine::store_reader& r, engine::ic_record& cell) override {
+  void load_mm(engine::store_reader& r, engine::ic_record& cell, engine::mm_reading) override {
     calls.push_back("load_mm " + std::to_string(cell.id));
     if (auto* n = dynamic_cast<note*>(cell.mm.get())) n->text = r.text("a note");
   }

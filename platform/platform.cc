@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,40 @@ bool write_all(int fd, std::string_view data) {
   return true;
 }
 
+// Writes the pieces of `text` to `fd` in order, many at a time.
+bool write_all(int fd, text_pieces text) {
+  constexpr size_t batch = 512;
+  std::vector<struct iovec> io;
+  io.reserve(std::min(batch, text.size()));
+  size_t next = 0;
+  while (next < text.size()) {
+    io.clear();
+    size_t bytes = 0;
+    for (; next < text.size() && io.size() < batch; ++next) {
+      if (text[next].empty()) continue;
+      io.push_back({const_cast<char*>(text[next].data()), text[next].size()});
+      bytes += text[next].size();
+    }
+    size_t first = 0;
+    while (bytes > 0) {
+      ssize_t n = ::writev(fd, io.data() + first, static_cast<int>(io.size() - first));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      // A short write: skip what was written and go on from there.
+      auto done = static_cast<size_t>(n);
+      bytes -= done;
+      while (first < io.size() && done >= io[first].iov_len) done -= io[first++].iov_len;
+      if (first < io.size()) {
+        io[first].iov_base = static_cast<char*>(io[first].iov_base) + done;
+        io[first].iov_len -= done;
+      }
+    }
+  }
+  return true;
+}
+
 // A name beside `path` for a file that is written before it is renamed.
 std::string aside_name(const std::string& path) {
   static unsigned counter = 0;  // distinguishes several files of one run
@@ -52,7 +87,7 @@ std::string aside_name(const std::string& path) {
 
 // Writes `contents` into a fresh file named `aside`. On failure the partial
 // file is removed.
-bool write_aside(const std::string& aside, std::string_view contents, std::string* err,
+bool write_aside(const std::string& aside, text_pieces contents, std::string* err,
                  bool durable = true) {
   int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
   if (fd < 0) {
@@ -71,7 +106,7 @@ bool write_aside(const std::string& aside, std::string_view contents, std::strin
 
 // Writes `contents` to `aside` and links it to `path`; the aside name is
 // always removed again.
-bool link_into_place(const std::string& aside, const std::string& path, std::string_view contents,
+bool link_into_place(const std::string& aside, const std::string& path, text_pieces contents,
                      std::string* err) {
   if (!write_aside(aside, contents, err)) return false;
   // link() fails when the name is taken, so an existing file is never replaced.
@@ -198,6 +233,11 @@ int run_site_script(const std::string& name) {
 
 bool replace_file(const std::string& path, std::string_view contents, std::string* err,
                   bool durable) {
+  return replace_file(path, text_pieces(&contents, 1), err, durable);
+}
+
+bool replace_file(const std::string& path, text_pieces contents, std::string* err,
+                  bool durable) {
   std::string aside = aside_name(path);
   if (!write_aside(aside, contents, err, durable)) return false;
   if (::rename(aside.c_str(), path.c_str()) != 0) {
@@ -209,11 +249,15 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 }
 
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err) {
-  return link_into_place(aside_name(path), path, contents, err);
+  return link_into_place(aside_name(path), path, text_pieces(&contents, 1), err);
 }
 
 int create_file_exclusive_errno(const std::string& path, std::string_view contents,
                                 bool durable) {
+  return create_file_exclusive_errno(path, text_pieces(&contents, 1), durable);
+}
+
+int create_file_exclusive_errno(const std::string& path, text_pieces contents, bool durable) {
   std::string aside = aside_name(path);
   std::string err;
   if (!write_aside(aside, contents, &err, durable)) return errno != 0 ? errno : EIO;
@@ -226,7 +270,8 @@ bool create_file_exclusive_via(const std::string& path, const std::string& aside
                                std::string_view contents, std::string* err) {
   std::string::size_type slash = path.rfind('/');
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  return link_into_place(aside_name(aside_dir + "/" + base), path, contents, err);
+  return link_into_place(aside_name(aside_dir + "/" + base), path, text_pieces(&contents, 1),
+                         err);
 }
 
 bool append_file(const std::string& path, std::string_view contents, std::string* err) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,13 @@ int run_site_script(const std::string& name);
 bool replace_file(const std::string& path, std::string_view contents, std::string* err,
                   bool durable = true);
 
+/// A text held in pieces, in order.
+using text_pieces = std::span<const std::string_view>;
+
+/// The same for a text in pieces.
+bool replace_file(const std::string& path, text_pieces contents, std::string* err,
+                  bool durable = true);
+
 /// Creates `path` with `contents` only if no entry of that name exists (mode
 /// 0644). The text is written aside first and linked into place, so the name
 /// never shows half a file. False when the name is taken or on failure.
@@ -84,6 +92,8 @@ bool create_file_exclusive(const std::string& path, std::string_view contents, s
 /// when the name is taken). With `durable` the text is on the disk before
 /// the name shows it; without, the system writes it out in its own time.
 int create_file_exclusive_errno(const std::string& path, std::string_view contents,
+                                bool durable = true);
+int create_file_exclusive_errno(const std::string& path, text_pieces contents,
                                 bool durable = true);
 
 /// Like `create_file_exclusive`, but the text is written in `aside_dir`

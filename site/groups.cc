@@ -81,8 +81,9 @@ void report_group(const keyword_tree& groups, int node, const engine::cell_list&
   pg.print("%d vantle(s) of this category<br>\n", static_cast<int>(members.size()));
   pg.write("======================================<br>\n");
   for (const group_member& m : members) {
-    auto cell = std::find_if(active.begin(), active.end(),
-                             [&](const engine::ic_record& c) { return c.id == m.ic_id; });
+    // Ids are compared without reaching the cells; only the member is read.
+    auto cell = active.begin();
+    while (cell != active.end() && cell.slot().id() != m.ic_id) ++cell;
     const vantle_record* v =
         cell == active.end() ? nullptr : dynamic_cast<const vantle_record*>(cell->mm.get());
     if (v) {

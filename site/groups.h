@@ -11,7 +11,7 @@
 #include <map>
 #include <optional>
 
-#include "engine/records.h"
+#include "engine/population.h"
 #include "formdecode/page.h"
 #include "site/keywords.h"
 #include "site/vantle.h"

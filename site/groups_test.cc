@@ -268,7 +268,7 @@ TEST_F(RestoreTest, RestoredVantlesJoinTheirGroupsInStoreOrder) {
   site::world& w = hooks_.set_world(example_world());
   EXPECT_EQ(&w, hooks_.site_world());
   engine::load_all_cells(st_);
-  ASSERT_EQ(5u, st_.active.size());
+  ASSERT_EQ(5u, st_.cells.active.size());
   const keyword_tree& t = w.kb.groups;
   int physics = *t.find("physics");
   EXPECT_EQ((std::vector<std::int32_t>{3, 9, 5}), member_ids(t, physics));
@@ -281,7 +281,7 @@ TEST_F(RestoreTest, RestoredVantlesJoinTheirGroupsInStoreOrder) {
   // The cells are in the active list, so the create action's report finds
   // them; the copy's ic id names no cell of this site.
   page_.str("");
-  site::report_group(t, physics, st_.active, out_.pg());
+  site::report_group(t, physics, st_.cells.active, out_.pg());
   EXPECT_EQ(report_head(3) +
                 "vantle(3)=doc {doc-3}<br>\nerror in print_vg_cell <br>\n"
                 "vantle(5)=doc {doc-5}<br>\n<hr>\n",
@@ -294,7 +294,7 @@ TEST_F(RestoreTest, FullGroupRefusesRestoredVantlesWithOneLine) {
   test_util::write_file(engine::store_file, store);
   site::world& w = hooks_.set_world(example_world());
   engine::load_all_cells(st_);
-  ASSERT_EQ(53u, st_.active.size());
+  ASSERT_EQ(53u, st_.cells.active.size());
   EXPECT_EQ(50u, w.kb.groups.at(*w.kb.groups.find("physics")).members.size());
   const std::string refused =
       "Error: the virtual group physics is full (50 vantles); vantles not entered: 3.\n";
@@ -307,7 +307,7 @@ TEST_F(RestoreTest, FullGroupRefusesRestoredVantlesWithOneLine) {
 TEST_F(RestoreTest, WithoutSiteDataRestoredVantlesAreSkipped) {
   EXPECT_EQ(nullptr, hooks_.site_world());
   engine::load_all_cells(st_);
-  ASSERT_EQ(5u, st_.active.size());
+  ASSERT_EQ(5u, st_.cells.active.size());
   const std::string calling = "Calling VG updating funciton...<br>\n";
   EXPECT_EQ(calling + calling + calling + calling, page());
   EXPECT_EQ("", trace());

@@ -215,9 +215,9 @@ TEST_F(NamingTest, TwentyConcurrentCreationsStayConsistent) {
   engine::engine_state st(out, engine::site_identity{"srv1", "north"}, site::orv_message_types,
                           hooks);
   engine::load_all_cells(st);
-  ASSERT_EQ(20u, st.active.size());
+  ASSERT_EQ(20u, st.cells.active.size());
   std::set<std::int32_t> ids;
-  for (const engine::ic_record& c : st.active) {
+  for (const engine::ic_record& c : st.cells.active) {
     ids.insert(c.id);
     EXPECT_EQ(c.id, c.sys_name.ic_id);
     ASSERT_EQ(1u, c.inputs.size());

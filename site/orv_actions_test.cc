@@ -33,7 +33,7 @@ class OrvActionsTest : public test_util::in_run_dir {
 
   // A VANTLE cell with a fresh vantle record in the active list.
   ic_record& vantle_cell(std::int32_t id) {
-    ic_record& c = st_.active.emplace_front();
+    ic_record& c = st_.cells.active.emplace_front();
     c.id = id;
     c.ic_type = "VANTLE";
     c.mm = site::new_vantle_record();
@@ -456,7 +456,7 @@ TEST_F(OrvActionsTest, FillItype) {
 // Vantle actions, predicates and receiver choices on a cell of another
 // type: one line each, nothing changes, the run goes on.
 TEST_F(OrvActionsTest, CellsWithoutAVantleRecord) {
-  ic_record& c = st_.active.emplace_front();
+  ic_record& c = st_.cells.active.emplace_front();
   c.id = 9;
   c.ic_type = "OTHER";
   for (std::int32_t a : {0, 1, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13}) {

@@ -51,9 +51,16 @@ void orv_hooks::save_mm(engine::store_writer& w, const engine::ic_record& cell) 
   if (const vantle_record* v = vantle_of(cell)) save_vantle(w, *v, out_.pg());
 }
 
-void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell) {
+void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell,
+                        engine::mm_reading why) {
   vantle_record* v = vantle_of(cell);
   if (!v) return;
+  // A vantle enters its virtual group when the load reads it; a vantle the
+  // run reaches later is in its group already.
+  if (why == engine::mm_reading::reach) {
+    load_vantle(r, *v, {});
+    return;
+  }
   // Two captures keep the callback in std::function's own storage, with
   // no allocation for each vantle of a load.
   load_vantle(r, *v, [this, &cell] {
@@ -227,7 +234,7 @@ void create_vantle(const call& c) {
   c.out.tr().write("Calling VG updating funciton...\n");
   if (!c.site_data) return;  // no group tree in this request
   std::optional<int> node = enter_group(c.site_data->kb.groups, v, c.out);
-  if (node) report_group(c.site_data->kb.groups, *node, c.st.active, c.pg());
+  if (node) report_group(c.site_data->kb.groups, *node, c.st.cells.active, c.pg());
 }
 
 void delete_vantle(const call& c) {

@@ -32,7 +32,7 @@ class orv_hooks : public engine::app_hooks {
 
   std::unique_ptr<engine::app_memory> new_internal_mm(const std::string& ic_type) override;
   void save_mm(engine::store_writer& w, const engine::ic_record& cell) override;
-  void load_mm(engine::store_reader& r, engine::ic_record& cell) override;
+  void load_mm(engine::store_reader& r, engine::ic_record& cell, engine::mm_reading why) override;
   /// Reports the full virtual groups that refused restored vantles, once
   /// per group.
   void cells_loaded() override;

@@ -309,7 +309,7 @@ TEST(OrvHooksTest, VantleMemoryAndBlocks) {
   engine::ic_record back;
   back.mm = hooks.new_internal_mm("VANTLE");
   engine::store_reader r(w.str());
-  hooks.load_mm(r, back);
+  hooks.load_mm(r, back, engine::mm_reading::load);
   EXPECT_EQ("Calling VG updating funciton...<br>\n", page.str());
   EXPECT_EQ("doc-1", dynamic_cast<vantle_record&>(*back.mm).doc_id);
 
@@ -318,7 +318,7 @@ TEST(OrvHooksTest, VantleMemoryAndBlocks) {
   hooks.save_mm(w2, cell);
   page.str("");
   engine::store_reader r2(w2.str());
-  hooks.load_mm(r2, back);
+  hooks.load_mm(r2, back, engine::mm_reading::load);
   EXPECT_EQ("", page.str()) << "an empty i_am joins no group";
 
   engine::ic_record plain;

@@ -48,7 +48,7 @@ class CellkitEngine : public test_util::in_run_dir {
 
   std::vector<std::int32_t> ids() const {
     std::vector<std::int32_t> r;
-    for (const engine::ic_record& c : st.active) r.push_back(c.id);
+    for (const engine::ic_record& c : st.cells.active) r.push_back(c.id);
     return r;
   }
 
@@ -81,8 +81,8 @@ TEST_F(CellkitEngine, DeliveryGoesOnAfterAMissingReceiverOfIdAndType) {
   engine::ic_manager(st, m);
   // Cell 1 got the message and fired; a new cell 2 got it as well.
   EXPECT_EQ((std::vector<std::int32_t>{2, 1}), ids());
-  EXPECT_EQ(1, st.active.front().inputs.size());
-  EXPECT_EQ(0, st.active.back().current_state);
+  EXPECT_EQ(1, st.cells.active.front().inputs.size());
+  EXPECT_EQ(0, st.cells.active.back().current_state);
   EXPECT_EQ("Single click!double click\n", page());
 }
 
@@ -96,7 +96,7 @@ TEST_F(CellkitEngine, AFirstReceiverOfZeroIsNotReplaced) {
   m.receivers = {0};
   engine::ic_manager(st, m);
   EXPECT_EQ((std::vector<std::int32_t>{1}), ids());
-  EXPECT_EQ(1, st.active.front().current_state) << "cell 1 was not reached";
+  EXPECT_EQ(1, st.cells.active.front().current_state) << "cell 1 was not reached";
   EXPECT_EQ("Single click!Wrong ic_id = 0 in the case of flag = IC_ID or IC_ID_TYPE.\n<p>",
             page());
 }
@@ -112,8 +112,8 @@ TEST_F(CellkitEngine, OutputsForAnotherManagerAreBuiltAndDropped) {
             "*** Nothing is defined here.\n<p>",
             page());
   ASSERT_EQ((std::vector<std::int32_t>{1}), ids());
-  EXPECT_TRUE(st.active.front().outputs.empty());
-  EXPECT_EQ(1, st.active.front().current_state);
+  EXPECT_TRUE(st.cells.active.front().outputs.empty());
+  EXPECT_EQ(1, st.cells.active.front().current_state);
 }
 
 TEST_F(CellkitEngine, SystemMessages) {

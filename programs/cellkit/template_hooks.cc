@@ -31,7 +31,7 @@ std::unique_ptr<engine::app_memory> template_hooks::new_internal_mm(const std::s
 
 void template_hooks::save_mm(engine::store_writer&, const engine::ic_record&) {}
 
-void template_hooks::load_mm(engine::store_reader&, engine::ic_record&) {}
+void template_hooks::load_mm(engine::store_reader&, engine::ic_record&, engine::mm_reading) {}
 
 engine::cell_registration template_hooks::register_cell(const std::string&, engine::ic_sys_name&) {
   return {engine::cell_registration::refused, 0};

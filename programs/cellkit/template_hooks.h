@@ -28,7 +28,7 @@ class template_hooks : public engine::app_hooks {
   // No application memory: nothing is made, written or read.
   std::unique_ptr<engine::app_memory> new_internal_mm(const std::string& ic_type) override;
   void save_mm(engine::store_writer& out, const engine::ic_record& cell) override;
-  void load_mm(engine::store_reader& in, engine::ic_record& cell) override;
+  void load_mm(engine::store_reader& in, engine::ic_record& cell, engine::mm_reading why) override;
 
   // No naming: cells take their ids from the store's counter, so these are
   // never asked; they answer that no name is known or can be kept.

@@ -40,7 +40,7 @@ std::optional<std::map<std::string, int>> cells_by_type(const site::site_config&
     return std::nullopt;
   }
   std::map<std::string, int> types;
-  for (const engine::cell_list* l : {&st.active, &st.sleeping}) {
+  for (const engine::cell_list* l : {&st.cells.active, &st.cells.sleeping}) {
     for (const engine::ic_record& c : *l) ++types[c.ic_type];
   }
   return types;
