@@ -110,11 +110,11 @@ void broadcast(int n) {
 
   hooks.calls.clear();
   engine::ext_message e;
-  e.kind = 2;
+  e.kind = engine::KIND_TYPE_NUMBER;
   e.flag = engine::IC_ID;
   e.msg_type = 52;
   e.ic_type = "NOT_SPEC";
-  e.receiver = {"srv1", "north", "NOTE", -1, 's'};
+  e.receiver = {"srv1", "north", "NOTE", engine::RECEIVER_ALL_ACCEPTING, 's'};
   e.content = "x|y";
   start = clock_type::now();
   engine::handle_ext_message(st, e);

@@ -206,9 +206,9 @@ ic_record read_cell(engine_state& st, store_reader& r, cell_reading why) {
       node.msg.mflag = v[2];
       // Only these three fields are stored; the message came from this
       // cell and went to the stored receiver (to the cell itself when the
-      // receiver is the self code -9).
+      // receiver is the self code).
       node.msg.sender = cell.id;
-      node.msg.receivers.push_back(v[0] == -9 ? cell.id : v[0]);
+      node.msg.receivers.push_back(v[0] == OUT_SELF ? cell.id : v[0]);
       group.msgs.insert(group.msgs.begin(), std::move(node));
     }
     cell.outputs.push_front(std::move(group));

@@ -52,7 +52,7 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
                               std::int32_t pid, formdecode::page& pg,
                               const form_rules& rules) {
   ext_message m;
-  m.kind = 3;
+  m.kind = KIND_TYPE_NAME;
   m.pid = pid;
 
   std::optional<std::string> type = fields.get("WWW_message_type");
@@ -155,7 +155,7 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     text = *content + "|";
   }
   m.content = text + db_access;
-  m.content_flag = 0;
+  m.content_flag = CONTENT_TEXT;
   return m;
 }
 

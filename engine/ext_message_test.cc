@@ -42,7 +42,7 @@ TEST(ExtMessage, NewFormFillsEveryField) {
                    {"ic_sym_name", "my doc"}, {"ic_id_list", "7"}});
   ASSERT_TRUE(b.msg);
   const ext_message& m = *b.msg;
-  EXPECT_EQ(3, m.kind);
+  EXPECT_EQ(engine::KIND_TYPE_NAME, m.kind);
   EXPECT_EQ(4242, m.pid);
   EXPECT_EQ(engine::IC_TYPE, m.flag);
   EXPECT_EQ(-1, m.msg_type);
@@ -57,7 +57,7 @@ TEST(ExtMessage, NewFormFillsEveryField) {
   EXPECT_EQ("VANTLE", m.receiver.ic_type);
   EXPECT_EQ(0, m.receiver.ic_id) << "the id list is not read for a new cell";
   EXPECT_EQ('s', m.receiver.flag);
-  EXPECT_EQ(0, m.content_flag);
+  EXPECT_EQ(engine::CONTENT_TEXT, m.content_flag);
   EXPECT_EQ("NULL", m.content);
   EXPECT_EQ("", b.page);
 }

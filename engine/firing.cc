@@ -106,16 +106,16 @@ ext_message cross_site_message(engine_state& st, ic_record& cell, fg_function& f
                                const message& m, const std::string& type_text,
                                std::int32_t receiver) {
   ext_message e;
-  e.kind = 2;
+  e.kind = KIND_TYPE_NUMBER;
   e.pid = 0;
-  e.flag = receiver == 0 ? IC_TYPE : IC_ID;
+  e.flag = receiver == OUT_NEW_CELL ? IC_TYPE : IC_ID;
   e.reserved = 0;
   e.msg_type = m.msg_type;
   e.msg_type_name = "";
   e.ic_type = st.hooks.fill_itype(st, m, cell.id, type_text);
   e.ic_sym_name = "";
   e.sender = cell.sys_name;
-  e.content_flag = 0;
+  e.content_flag = CONTENT_TEXT;
   e.content = m.params.empty() ? st.hooks.fill_content(st, m)
                                : build_content(st, m.params, m.msg_type, f, cell);
   return e;
@@ -191,18 +191,17 @@ void run_actions(engine_state& st, fg_function& f, ic_record& cell) {
 id_set remote_receivers(engine_state& st, ic_record& cell, fg_function& f, std::int32_t code,
                         const message& out_spec, const std::string& type_text) {
   id_set set;
-  if (code > 0 || code == 0 || code == -6 || code == -7) {
+  if (code > 0 || code == OUT_NEW_CELL || code == OUT_PASSED_6 || code == OUT_PASSED_7) {
     set.ids = {code};
-  } else if (code == -1 || code == -2) {
+  } else if (code == OUT_ALL_ACCEPTING || code == OUT_ONE_ACCEPTING) {
     set = cells_accepting(st, out_spec.msg_type, type_text);
-  } else if (code == -3 || code == -4) {
+  } else if (code == OUT_ALL_FOUND || code == OUT_ONE_FOUND) {
     set = st.hooks.find_ic(st, cell, f, f.inputs, out_spec, type_text);
-  } else if (code == -5 || code == -9) {
+  } else if (code == OUT_OTHERS_ACCEPTING || code == OUT_SELF) {
     st.out.pg().print("Wrong usage for %d with orv_id != 0 \n", code);
   } else {
     st.out.pg().print("Unknown %d with orv_id != 0 \n", code);
   }
-  set.count = static_cast<std::int32_t>(set.ids.size());
   return set;
 }
 
@@ -231,23 +230,25 @@ std::list<output_group> make_outputs(engine_state& st, ic_record& cell, fg_funct
     const std::string& t = f.output_ic_types[i];
     const std::string& name = f.output_ic_names[i];
 
-    if (name == "0" && (x > 0 || x == 0 || x == -1 || x == -2 || x == -3 || x == -4 ||
-                        x == -5 || x == -9)) {
+    if (name == "0" && (x > 0 || x == OUT_NEW_CELL || x == OUT_ALL_ACCEPTING ||
+                        x == OUT_ONE_ACCEPTING || x == OUT_ALL_FOUND || x == OUT_ONE_FOUND ||
+                        x == OUT_OTHERS_ACCEPTING || x == OUT_SELF)) {
       if (x > 0) {
         groups.push_front(single(x, local_message(st, cell, f, m, t, x)));
-      } else if (x == 0) {
-        message out = local_message(st, cell, f, m, t, 0);
+      } else if (x == OUT_NEW_CELL) {
+        message out = local_message(st, cell, f, m, t, OUT_NEW_CELL);
         out.mflag = IC_TYPE;
-        groups.push_front(single(0, std::move(out)));
-      } else if (x == -9) {
-        groups.push_front(single(-9, local_message(st, cell, f, m, t, cell.id)));
+        groups.push_front(single(OUT_NEW_CELL, std::move(out)));
+      } else if (x == OUT_SELF) {
+        groups.push_front(single(OUT_SELF, local_message(st, cell, f, m, t, cell.id)));
       } else {
-        bool one_group = x == -2 || x == -4;
-        id_set ids = (x == -3 || x == -4) ? st.hooks.find_ic(st, cell, f, f.inputs, m, t)
-                                          : cells_accepting(st, m.msg_type, t);
+        bool one_group = x == OUT_ONE_ACCEPTING || x == OUT_ONE_FOUND;
+        id_set ids = (x == OUT_ALL_FOUND || x == OUT_ONE_FOUND)
+                         ? st.hooks.find_ic(st, cell, f, f.inputs, m, t)
+                         : cells_accepting(st, m.msg_type, t);
         output_group together;
         for (std::int32_t id : ids.ids) {
-          if (x == -5 && id == cell.id) continue;
+          if (x == OUT_OTHERS_ACCEPTING && id == cell.id) continue;
           message out = local_message(st, cell, f, m, t, id);
           if (one_group) {
             together.msgs.insert(together.msgs.begin(), msg_node{id, std::move(out)});

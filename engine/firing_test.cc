@@ -311,7 +311,7 @@ TEST_F(FiringTest, CrossSiteOutputs) {
   // A code 4 towards the sites of find_orv; a site named by variable X1.
   ic_record& c = add_cell(1, "0\n1\n1\n1\n0\n2\n4,T,-3\n0,T,X1\n2\n2,S1\n3\n0\n");
   c.bindings = {{"X1", "east"}};
-  hooks.orv_answer = {2, {"south", "west"}};
+  hooks.orv_answer.names = {"south", "west"};
   std::list<engine::output_group> g = engine::make_outputs(st, c, c.fg[1]);
   EXPECT_TRUE(g.empty()) << "nothing is queued locally";
   ASSERT_EQ(3u, hooks.sent.size());
@@ -322,7 +322,7 @@ TEST_F(FiringTest, CrossSiteOutputs) {
   EXPECT_EQ("south", hooks.sent[1].site);
   EXPECT_EQ("west", hooks.sent[2].site);
   const engine::ext_message& e = hooks.sent[1].msg;
-  EXPECT_EQ(2, e.kind);
+  EXPECT_EQ(engine::KIND_TYPE_NUMBER, e.kind);
   EXPECT_EQ(engine::IC_ID, e.flag);
   EXPECT_EQ(4, e.receiver.ic_id);
   EXPECT_EQ("south", e.receiver.orv_id);
@@ -337,7 +337,7 @@ TEST_F(FiringTest, CrossSiteOutputs) {
 TEST_F(FiringTest, RulesThatSendNothingOrComplain) {
   ic_record& c = add_cell(1, "0\n1\n1\n1\n0\n5\n4,T,-1\n4,T,-2\n-5,T,-3\n-8,T,-3\n4,T,Q\n"
                              "5\n2\n2\n2\n2\n2:3\n0\n");
-  hooks.orv_answer = {1, {"south"}};
+  hooks.orv_answer.names = {"south"};
   std::list<engine::output_group> g = engine::make_outputs(st, c, c.fg[1]);
   EXPECT_TRUE(g.empty());
   EXPECT_TRUE(hooks.sent.empty());
@@ -351,7 +351,7 @@ TEST_F(FiringTest, RulesThatSendNothingOrComplain) {
 
 TEST_F(FiringTest, FindIcReceivers) {
   ic_record& c = add_cell(1, "0\n1\n1\n1\n0\n2\n-3\n-4\n2\n5\n5\n0\n");
-  hooks.ic_answer = {2, {8, 9}};
+  hooks.ic_answer.ids = {8, 9};
   std::list<engine::output_group> g = engine::make_outputs(st, c, c.fg[1]);
   ASSERT_EQ(3u, g.size());
   EXPECT_EQ(9, g.front().msgs[0].source) << "-3: a group each, each put at the front";

@@ -17,9 +17,6 @@ namespace {
 
 constexpr int max_stale_retries = 100;
 
-// The receiver code of output rule 8: the firing cell itself.
-constexpr std::int32_t self_receiver = -9;
-
 // The cell `id` of `list`, without a warning when there is none.
 ic_record* find_in(engine_state& st, cell_list& list, std::int32_t id) {
   return st.cells.find(list, id);
@@ -298,7 +295,7 @@ void remove_output(engine_state& st, std::int32_t consumer, const std::list<with
       continue;
     }
     for (const msg_node& n : g->msgs) {
-      if (n.source == consumer || n.source == self_receiver) continue;
+      if (n.source == consumer || n.source == OUT_SELF) continue;
       ic_record* receiver = find_in(st, st.cells.active, n.source);
       if (receiver) remove_input(st, n.msg, *receiver);
     }
@@ -345,11 +342,12 @@ void ic_manager(engine_state& st, message first) {
 }
 
 void handle_ext_message(engine_state& st, const ext_message& ext) {
-  std::int32_t msg_type = ext.kind == 3 ? encode_msg(st, ext.msg_type_name) : ext.msg_type;
+  std::int32_t msg_type =
+      ext.kind == KIND_TYPE_NAME ? encode_msg(st, ext.msg_type_name) : ext.msg_type;
   std::optional<std::string> content;
-  if (ext.content_flag == 0) {
+  if (ext.content_flag == CONTENT_TEXT) {
     content = ext.content;
-  } else if (ext.content_flag == -1) {
+  } else if (ext.content_flag == CONTENT_FILE) {
     content = read_content_file(ext.content);  // read once, for every target
   } else {
     st.out.pg().print("Unknown content_flag = %d\n", ext.content_flag);
@@ -365,7 +363,7 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
     print_twice(st, "Unknown message flag %d\n", ext.flag);
   } else if (id > 0) {
     ic_manager(st, base);
-  } else if (id == -1) {
+  } else if (id == RECEIVER_ALL_ACCEPTING) {
     id_set set = cells_accepting(st, msg_type, ext.ic_type);
     std::vector<std::int32_t> ids = set.ids;
     std::sort(ids.begin(), ids.end(), std::greater<>());
@@ -375,7 +373,8 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
       m.receivers = {target};
       ic_manager(st, m);
     }
-  } else if (id == -2 || id == -6 || id == -7 || id == -8) {
+  } else if (id == RECEIVER_ALTERNATIVES || id == RECEIVER_PASSED_6 || id == RECEIVER_PASSED_7 ||
+             id == RECEIVER_NO_CELL) {
     // addressed to no cell of this site
   } else {
     print_twice(st, "Unexpected ic_id = %d\n", id);

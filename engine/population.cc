@@ -152,7 +152,6 @@ id_set cells_accepting(engine_state& st, std::int32_t msg_type, const std::strin
     }
     if (!yes) continue;
     set.ids.push_back(c.id());
-    ++set.count;
   }
   std::reverse(set.ids.begin(), set.ids.end());  // the last cell of the list first
   return set;

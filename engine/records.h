@@ -33,6 +33,20 @@ enum : std::int32_t {
   SENDER_UNKNOWN = 0,
 };
 
+/// Output-IC codes of a transition's output line; a positive code is the ic
+/// id of the receiver.
+enum : std::int32_t {
+  OUT_NEW_CELL = 0,           // a new cell of the output type (locally); sent on as it is
+  OUT_ALL_ACCEPTING = -1,     // each cell accepting the message type, in a group of its own
+  OUT_ONE_ACCEPTING = -2,     // the cells accepting the message type, as alternatives
+  OUT_ALL_FOUND = -3,         // each cell the application finds, in a group of its own
+  OUT_ONE_FOUND = -4,         // the cells the application finds, as alternatives
+  OUT_OTHERS_ACCEPTING = -5,  // as OUT_ALL_ACCEPTING, the firing cell left out
+  OUT_PASSED_6 = -6,          // to another site only: the code goes as the receiver id
+  OUT_PASSED_7 = -7,          // to another site only: the code goes as the receiver id
+  OUT_SELF = -9,              // the firing cell itself, recorded with this code as receiver
+};
+
 /// Message type of a reply request (input of the built-in head function).
 constexpr std::int32_t reply_msg_type = -1;
 
@@ -93,13 +107,11 @@ struct output_group {
 
 /// The result of every lookup that yields several cells.
 struct id_set {
-  std::int32_t count = 0;
   std::vector<id_node> ids;
 };
 
 /// The result of every lookup that yields several sites (orv ids).
 struct name_set {
-  std::int32_t count = 0;
   std::vector<name_node> names;
 };
 

@@ -85,7 +85,7 @@ bool take_out(const std::string& path, formdecode::output& out) {
 // the content file cannot be taken out of `inbox`.
 bool take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::output& out) {
   std::string name = m.content.value_or("");
-  m.content_flag = 0;
+  m.content_flag = engine::CONTENT_TEXT;
   m.content.reset();
   if (!is_plain_name(name)) {
     out.pg().print(
@@ -308,7 +308,7 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     }
     out.pg().print("<p>\nPick up an incoming message from file: %s\n<p>", path);
     ex.taken.push_back(path);
-    if (m->content_flag == -1 && !take_content_file(ex, *m, out)) {
+    if (m->content_flag == engine::CONTENT_FILE && !take_content_file(ex, *m, out)) {
       // Without its content file the message is not processed either.
       ex.taken.pop_back();
       std::string err;

@@ -21,7 +21,7 @@ using test_util::write_file;
 // A message as a cell of north sends it to a vantle at east.
 ext_message sample_message() {
   ext_message m;
-  m.kind = 2;
+  m.kind = engine::KIND_TYPE_NUMBER;
   m.pid = 0;
   m.flag = engine::IC_ID;
   m.reserved = 0;
@@ -31,7 +31,7 @@ ext_message sample_message() {
   m.ic_sym_name = "";
   m.sender = {"srv1", "north", "VANTLE", 12, 's'};
   m.receiver = {"srv2", "east", "VANTLE", 3, 'c'};
-  m.content_flag = 0;
+  m.content_flag = engine::CONTENT_TEXT;
   m.content = "a|b\nsecond line|NULL";
   return m;
 }
@@ -362,13 +362,13 @@ TEST_F(ExchangeTest, TakenFileWaitsUntilRemovedAndIsTakenOnce) {
 
 TEST_F(ExchangeTest, ContentFileInsideInboxBecomesTheContent) {
   ext_message m = sample_message();
-  m.content_flag = -1;
+  m.content_flag = engine::CONTENT_FILE;
   m.content = "data_for_east";
   write_file("inbox/data_for_east", "line one\nline two\n");
   incoming("east1", m, 100);
   std::optional<ext_message> got = exchange::pick_up_message(ex_, "east", out_);
   ASSERT_TRUE(got);
-  EXPECT_EQ(0, got->content_flag);
+  EXPECT_EQ(engine::CONTENT_TEXT, got->content_flag);
   EXPECT_EQ("line one\nline two\n", got->content);
   exchange::remove_taken(ex_);
   EXPECT_TRUE(list_dir("inbox").empty()) << "the content file is used up";
@@ -378,13 +378,13 @@ TEST_F(ExchangeTest, ContentFileOutsideInboxIsNeverReadOrRemoved) {
   write_file("config.txt", "site settings\n");
   for (const char* name : {"../config.txt", "/etc/passwd", "..", "sub\\x"}) {
     ext_message m = sample_message();
-    m.content_flag = -1;
+    m.content_flag = engine::CONTENT_FILE;
     m.content = name;
     incoming("east1", m, 100);
     exchange::exchange_state ex;
     std::optional<ext_message> got = exchange::pick_up_message(ex, "east", out_);
     ASSERT_TRUE(got) << name;
-    EXPECT_EQ(0, got->content_flag) << name;
+    EXPECT_EQ(engine::CONTENT_TEXT, got->content_flag) << name;
     EXPECT_FALSE(got->content) << name;
     exchange::remove_taken(ex);
     EXPECT_EQ(std::string("<p>\nPick up an incoming message from file: inbox/east1\n<p>"
@@ -397,7 +397,7 @@ TEST_F(ExchangeTest, ContentFileOutsideInboxIsNeverReadOrRemoved) {
   EXPECT_EQ("site settings\n", read_file("config.txt"));
 
   ext_message m = sample_message();
-  m.content_flag = -1;
+  m.content_flag = engine::CONTENT_FILE;
   m.content = "missing";
   incoming("east2", m, 100);
   std::optional<ext_message> got = exchange::pick_up_message(ex_, "east", out_);

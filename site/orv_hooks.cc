@@ -475,7 +475,6 @@ engine::id_set orv_hooks::find_ic(engine::engine_state&, engine::ic_record& cell
   } else {
     result.ids.push_back(v->sender_ic_id);
   }
-  result.count = static_cast<std::int32_t>(result.ids.size());
   return result;
 }
 
@@ -503,7 +502,6 @@ engine::name_set orv_hooks::find_orv(engine::engine_state&, engine::ic_record& c
     out_.pg().write("find_orv(): Do not match any case.\n");
     out_.pg().write("No ORV is returned here.\n");
   }
-  result.count = static_cast<std::int32_t>(result.names.size());
   return result;
 }
 

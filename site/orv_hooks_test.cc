@@ -85,7 +85,7 @@ TEST_F(OrvHooksTest, DatabaseAccessesOnlyThroughBindings) {
 TEST_F(OrvHooksTest, CrossSiteMessagesGoToTheOutbox) {
   ASSERT_EQ(0, ::mkdir("outbox", 0755));
   engine::ext_message m;
-  m.kind = 2;
+  m.kind = engine::KIND_TYPE_NUMBER;
   m.flag = engine::IC_ID;
   m.msg_type = 3;
   m.ic_type = "T";

@@ -27,7 +27,7 @@ void configure(engine::engine_state& st) {
 }
 
 std::int32_t message_type_of(engine::engine_state& st, const engine::ext_message& m) {
-  if (m.kind != 3) return m.msg_type;
+  if (m.kind != engine::KIND_TYPE_NAME) return m.msg_type;
   if (m.msg_type_name == "SYS_RESTORE") return sys_restore_type;
   if (m.msg_type_name == "SYS_BACKUP") return sys_backup_type;
   return engine::encode_msg(st, m.msg_type_name);
@@ -37,7 +37,7 @@ void handle_request(engine::engine_state& st, const engine::ext_message& m) {
   const std::int32_t type = message_type_of(st, m);
   if (m.flag != engine::ORV_MSG) {
     engine::ext_message numbered = m;
-    numbered.kind = 2;  // the number is known now
+    numbered.kind = engine::KIND_TYPE_NUMBER;  // the number is known now
     numbered.msg_type = type;
     engine::handle_ext_message(st, numbered);
     return;

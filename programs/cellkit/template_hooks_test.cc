@@ -49,9 +49,8 @@ TEST_F(TemplateHooks, StubsThatFindNothing) {
   engine::message m;
   EXPECT_EQ("", hooks.fill_content(st, m));
   engine::id_set ids = hooks.find_ic(st, cell, f, {}, m, "CLICK");
-  EXPECT_EQ(0, ids.count);
   EXPECT_TRUE(ids.ids.empty());
-  EXPECT_EQ(0, hooks.find_orv(st, cell, f, {}, m, "CLICK").count);
+  EXPECT_TRUE(hooks.find_orv(st, cell, f, {}, m, "CLICK").names.empty());
   EXPECT_EQ("*** This is the template function of fill_content().\n<br>"
             "*** Nothing is defined here.\n<p>"
             "This is the template function of find_ic()\n"

@@ -39,7 +39,7 @@ void load_world(engine::engine_state& st, site::orv_hooks& hooks) {
 // that no fg functions file of this site defines, would end the run.
 std::optional<std::string> unprocessable(const engine::engine_state& st,
                                          const engine::ext_message& m) {
-  if (m.kind == 3) {
+  if (m.kind == engine::KIND_TYPE_NAME) {
     bool known = false;
     for (const engine::message_type_name& t : st.msg_types) {
       known = known || t.name == m.msg_type_name;
