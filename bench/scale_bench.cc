@@ -1,14 +1,15 @@
 // Scale of whole requests: runs the built `orv` as the web server would,
-// against generated sites of 1,000 and 10,000 vantles, and prints each
-// measure as a ratio of two medians taken side by side in one run. Every
-// round runs each case once, in the same order, so a busy moment of a
-// shared machine falls on all of them alike.
+// against generated sites of 1,000, 10,000 and 100,000 vantles, and prints
+// each measure as a ratio of two medians taken side by side in one run.
+// Every round runs each case once, in the same order, so a busy moment of
+// a shared machine falls on all of them alike.
 //
-//   scale_bench [--rounds N] [--orv PATH] [--keep DIR]
+//   scale_bench [--rounds N] [--orv PATH] [--keep DIR] [--no-100k]
 //
 // The sites are laid out in a fresh temporary directory (or DIR, kept
 // afterwards) with the sample site's files and a store written in the
-// store's own format, with naming files that agree with it.
+// store's own format, with naming files that agree with it. `--no-100k`
+// leaves out the site of 100,000 vantles and its rows, for a quick run.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -94,13 +95,23 @@ void lay_out_site(const fs::path& root, int n) {
   }
   fs::copy_file(samples + "/north/config.txt", html / "config.txt",
                 fs::copy_options::overwrite_existing);
+  auto name_entry = [](const std::string& id) {
+    return id + "\n*** (no symbolic name)\nsrv1\nnorth\nVANTLE\n" + id + "\ns\n";
+  };
+  auto vantle_entry = [](const std::string& id) { return "vantle " + id + "\ndoc-" + id + "\n"; };
+  // The entries of the last id are the longest: room for n of those is
+  // enough, so none of the three texts grows while it is built.
+  const std::string last = std::to_string(n);
+  const size_t count = static_cast<size_t>(std::max(n, 0));
   std::string store, names, vantles;
-  store.reserve(static_cast<size_t>(n) * 520);
+  store.reserve(count * vantle_block(n).size());
+  names.reserve(count * name_entry(last).size());
+  vantles.reserve(count * vantle_entry(last).size());
   for (int id = 1; id <= n; ++id) {
     store += vantle_block(id);
     const std::string s = std::to_string(id);
-    names += s + "\n*** (no symbolic name)\nsrv1\nnorth\nVANTLE\n" + s + "\ns\n";
-    vantles += "vantle " + s + "\ndoc-" + s + "\n";
+    names += name_entry(s);
+    vantles += vantle_entry(s);
   }
   write_text(html / "file.ic", store);
   write_text(html / "name_db", names);
@@ -187,6 +198,18 @@ struct cost {
   int status = 0;
 };
 
+// The cost of steps run one after the other, as one case: the times
+// added up, and the first failure's status.
+cost in_sum(const std::vector<cost>& steps) {
+  cost total;
+  for (const cost& c : steps) {
+    total.seconds += c.seconds;
+    total.cpu_seconds += c.cpu_seconds;
+    if (total.status == 0) total.status = c.status;
+  }
+  return total;
+}
+
 // Runs `argv` in `dir` with `env`, standard input from `input` (or
 // /dev/null) and standard output to /dev/null.
 cost run(const std::vector<std::string>& argv, const fs::path& dir,
@@ -255,6 +278,7 @@ int main(int argc, char** argv) {
   std::string orv = std::string(PROGRAM_DIR) + "/orv";
   const std::string vexil = std::string(PROGRAM_DIR) + "/vexil";
   std::string keep;
+  bool with_100k = true;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--rounds" && i + 1 < argc) {
@@ -263,8 +287,11 @@ int main(int argc, char** argv) {
       orv = argv[++i];
     } else if (a == "--keep" && i + 1 < argc) {
       keep = argv[++i];
+    } else if (a == "--no-100k") {
+      with_100k = false;
     } else {
-      std::fprintf(stderr, "usage: scale_bench [--rounds N] [--orv PATH] [--keep DIR]\n");
+      std::fprintf(stderr,
+                   "usage: scale_bench [--rounds N] [--orv PATH] [--keep DIR] [--no-100k]\n");
       return 2;
     }
   }
@@ -282,6 +309,12 @@ int main(int argc, char** argv) {
   std::printf("orv: %s\nsites in %s, %d rounds\n", orv.c_str(), root.c_str(), rounds);
   lay_out_site(root / "v1000", 1000);
   lay_out_site(root / "v10000", 10000);
+  if (with_100k) {
+    auto start = std::chrono::steady_clock::now();
+    lay_out_site(root / "v100000", 100000);
+    std::printf("site of 100,000 vantles laid out in %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
   lay_out_site(root / "backups0", 1000);
   lay_out_site(root / "backups10000", 1000);
   lay_out_site(root / "pickup1000", 1000);
@@ -297,6 +330,8 @@ int main(int argc, char** argv) {
     }
   }
   const uintmax_t store_bytes = fs::file_size(root / "v10000/html/file.ic");
+  const uintmax_t store_bytes_100k =
+      with_100k ? fs::file_size(root / "v100000/html/file.ic") : 0;
 
   // Form bodies of 50,000 and 100,000 repeated fields.
   auto form_body = [&](int fields) {
@@ -322,19 +357,31 @@ int main(int argc, char** argv) {
   };
   const std::vector<std::string> backup_query = get_env("message_type=SYS_BACKUP&flag=orv");
   const std::vector<std::string> pick_up_query = get_env("message_type=SYS_PICK_UP_MSG&flag=orv");
+  // `cat` of the site files of `html` that a request reads besides the store.
+  auto cat_of_others = [](const fs::path& html) {
+    std::vector<std::string> cat = {"/bin/cat"};
+    for (const char* f : {"config.txt", "site.config", "kb.txt", "VANTLE.in", "name_db",
+                          "vantle_db", "ic_id_counter"}) {
+      cat.push_back((html / f).string());
+    }
+    return cat;
+  };
   // The I/O floor of the request at 10,000: the store copied, the other
   // site files read, and one process started.
   fs::path floor_site = root / "v10000/html";
-  std::vector<std::string> others;
-  for (const char* f : {"config.txt", "site.config", "kb.txt", "VANTLE.in", "name_db",
-                        "vantle_db", "ic_id_counter"}) {
-    others.push_back((floor_site / f).string());
-  }
-  std::vector<std::string> cat = {"/bin/cat"};
-  cat.insert(cat.end(), others.begin(), others.end());
+  const std::vector<std::string> cat = cat_of_others(floor_site);
 
   // Removes the backups a request filed, so every round meets the same
-  // site (the site with 10,000 backups keeps exactly those).
+  // site (the site with 10,000 backups keeps exactly those). The rest of
+  // the site needs no restoring: MSG_SHOW_ALL changes no cell and leaves
+  // the naming files as they are, and the store it writes back holds the
+  // same cells in the opposite order (each load and save reverses them).
+  // So a site's `file.ic` alternates between the generated text and that
+  // text reversed, and each request case meets one order in one round and
+  // the other in the next (the two requests at 100,000 take turns going
+  // first). The backup hint goes stale with the backup removed, so each
+  // save lists an empty `BACKUP` (the one with 10,000 backups lists those)
+  // and files `.b0`.
   auto drop_new_backups = [&](const fs::path& site, int keep_count) {
     for (const auto& e : fs::directory_iterator(site / "html/BACKUP")) {
       std::string name = e.path().filename().string();
@@ -353,6 +400,28 @@ int main(int argc, char** argv) {
 
   samples_by_case s;
   std::vector<std::string> env_none = {"PATH=/usr/bin:/bin"};
+
+  // The durable copy of the site of `n` vantles, the least a request there
+  // must do: its store copied and synced to disk (as a save syncs the store
+  // it writes), the other site files read, and one process started. The
+  // synced copy alone is kept too ("synced copy N").
+  auto durable_copy = [&](samples_by_case& sink, int n) {
+    const std::string size = std::to_string(n);
+    const fs::path html = root / ("v" + size) / "html";
+    const fs::path copy = root / "durable.copy";
+    cost synced = run({"/bin/dd", "if=" + (html / "file.ic").string(), "of=" + copy.string(),
+                       "bs=4M", "conv=fsync", "status=none"},
+                      root, env_none);
+    cost read = run(cat_of_others(html), root, env_none);
+    cost start = run({"/bin/true"}, root, env_none);
+    fs::remove(copy);
+    sink.add("synced copy " + size, synced);
+    sink.add("durable copy " + size, in_sum({synced, read, start}));
+  };
+  // The request at 100,000 vantles as it is, and with the C library told
+  // to leave large pages alone: the program then skips its restart.
+  std::vector<std::string> request_small_pages = request(100000);
+  request_small_pages.push_back("GLIBC_TUNABLES=glibc.malloc.hugetlb=0");
   for (int r = 0; r <= rounds; ++r) {
     const bool warm_up = r == 0;  // fills caches; not counted
     samples_by_case& into = s;
@@ -363,15 +432,37 @@ int main(int argc, char** argv) {
                   root, env_none);
     cost f2 = run(cat, root, env_none);
     cost f3 = run({"/bin/true"}, root, env_none);
-    sink.add("floor", cost{f1.seconds + f2.seconds + f3.seconds,
-                           f1.cpu_seconds + f2.cpu_seconds + f3.cpu_seconds, 0, 0});
+    sink.add("floor", in_sum({f1, f2, f3}));
     sink.add("floor copy", f1);
     fs::remove(root / "floor.copy");
 
+    durable_copy(sink, 10000);
     sink.add("request 10000", run({orv}, root / "v10000", request(10000)));
     drop_new_backups(root / "v10000", 0);
     sink.add("request 1000", run({orv}, root / "v1000", request(1000)));
     drop_new_backups(root / "v1000", 0);
+
+    if (with_100k) {
+      durable_copy(sink, 100000);
+      // The two take turns going first, so each meets both orders of the
+      // store (see `drop_new_backups`) and both places in the round.
+      auto large_pages_on = [&] {
+        sink.add("request 100000", run({orv}, root / "v100000", request(100000)));
+        drop_new_backups(root / "v100000", 0);
+      };
+      auto large_pages_off = [&] {
+        sink.add("request 100000, large pages off",
+                 run({orv}, root / "v100000", request_small_pages));
+        drop_new_backups(root / "v100000", 0);
+      };
+      if (r % 2 == 0) {
+        large_pages_on();
+        large_pages_off();
+      } else {
+        large_pages_off();
+        large_pages_on();
+      }
+    }
 
     sink.add("save, no backups", run({orv}, root / "backups0", backup_query));
     drop_new_backups(root / "backups0", 0);
@@ -386,13 +477,6 @@ int main(int argc, char** argv) {
 
     sink.add("form 50000", run({orv}, root / "form", post_env(form50.second), form50.first));
     sink.add("form 100000", run({orv}, root / "form", post_env(form100.second), form100.first));
-
-    // The same copy made durable, as a save makes it (written and synced).
-    sink.add("durable copy", run({"/bin/dd", "if=" + (floor_site / "file.ic").string(),
-                                  "of=" + (root / "floor.copy").string(), "bs=4M",
-                                  "conv=fsync", "status=none"},
-                                 root, env_none));
-    fs::remove(root / "floor.copy");
 
     sink.add("vexil, one page 500 times", run({vexil}, root / "pages", get_env("zoa_name=same")));
     sink.add("vexil, 500 pages", run({vexil}, root / "pages", get_env("zoa_name=spread")));
@@ -425,17 +509,40 @@ int main(int argc, char** argv) {
   // A save syncs the store before it replaces the old one; the floor's
   // copy does not, so the same floor with a synced copy is shown too.
   std::printf("%-58s %7.2f %7.2f %9s\n", "request at 10,000 vantles / floor with a synced copy",
-              s.med("request 10000") / (s.med("floor") - s.med("floor copy") + s.med("durable copy")),
+              s.med("request 10000") /
+                  (s.med("floor") - s.med("floor copy") + s.med("synced copy 10000")),
               s.med_cpu("request 10000") /
-                  (s.med_cpu("floor") - s.med_cpu("floor copy") + s.med_cpu("durable copy")),
+                  (s.med_cpu("floor") - s.med_cpu("floor copy") + s.med_cpu("synced copy 10000")),
               "");
+  // Against the durable copy of the same site (see `durable_copy`).
+  row("request for one vantle at 10,000 vantles / durable copy", "request 10000",
+      "durable copy 10000", "<= 1.5");
+  if (with_100k) {
+    row("request for one vantle at 100,000 vantles / durable copy", "request 100000",
+        "durable copy 100000", "<= 1.5");
+  }
   row("request at 10,000 / at 1,000 vantles", "request 10000", "request 1000", "<= 10");
   const double mib = 1024.0 * 1024.0;
-  const double peak = static_cast<double>(s.peak_kib["request 10000"]) * 1024.0;
+  auto peak_bytes = [&](const std::string& name) {
+    return static_cast<double>(s.peak_kib[name]) * 1024.0;
+  };
+  const double peak = peak_bytes("request 10000");
   const double store = static_cast<double>(store_bytes);
   std::printf("%-58s %7.2f %7s %9s  (%.1f MiB peak; file.ic %.2f MiB: limit %.1f MiB)\n",
               "peak memory of the request at 10,000 / file.ic", peak / store, "", "<= 4x+10M",
               peak / mib, store / mib, (4.0 * store + 10 * mib) / mib);
+  // The peak of a request against twice its store.
+  auto peak_row = [&](const char* what, const std::string& name, uintmax_t bytes) {
+    const double p = peak_bytes(name), b = static_cast<double>(bytes);
+    std::printf("%-58s %7.2f %7s %9s  (%.1f MiB peak; file.ic %.2f MiB: limit %.1f MiB)\n", what,
+                p / b, "", "<= 2", p / mib, b / mib, 2.0 * b / mib);
+  };
+  peak_row("peak memory of the request at 10,000 vantles / file.ic", "request 10000",
+           store_bytes);
+  if (with_100k) {
+    peak_row("peak memory of the request at 100,000 vantles / file.ic", "request 100000",
+             store_bytes_100k);
+  }
   row("save with 10,000 backups / with none (1,000 vantles)", "save, 10000 backups",
       "save, no backups", "<= 1.2");
   row("pick-up of 2,000 / 1,000 inbox files", "pick-up 2000", "pick-up 1000", "<= 2.2");
@@ -448,6 +555,16 @@ int main(int argc, char** argv) {
       "vexil, 500 pages", "< 1");
   row("keyword matching, 8,000 / 4,000 words on each side", "keywords 8000", "keywords 4000",
       "~2");
+  if (with_100k) {
+    // Whether the restart with large pages still pays: below 1 it costs.
+    row("request at 100,000, large pages off / on", "request 100000, large pages off",
+        "request 100000", "");
+    const double off = peak_bytes("request 100000, large pages off");
+    const double on = peak_bytes("request 100000");
+    std::printf("%-58s %7.2f %7s %9s  (off %.1f MiB, on %.1f MiB)\n",
+                "peak memory at 100,000, large pages off / on", off / on, "", "", off / mib,
+                on / mib);
+  }
 
   if (keep.empty()) fs::remove_all(root);
   return 0;
