@@ -1,7 +1,9 @@
 #include "tests/differential/site_pair.h"
 
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,9 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -27,21 +26,88 @@
 namespace differential {
 namespace {
 
-namespace fs = std::filesystem;
+// The files are read, written and listed with plain system calls: a fuzz
+// target lays out, runs and compares two sites many times a second, and
+// the buffers of streams and directory handles would cost more than the
+// runs themselves.
 
 std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot read " + path);
+  }
+  std::string text(static_cast<size_t>(st.st_size), '\0');
+  size_t have = 0;
+  char more[512];  // what a file that grew since fstat holds beyond its size
+  for (;;) {
+    const bool sized = have < text.size();
+    ssize_t n = sized ? ::read(fd, text.data() + have, text.size() - have)
+                      : ::read(fd, more, sizeof more);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (!sized) text.append(more, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  text.resize(have);
+  return text;
 }
 
-void write_text(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
+void write_text(const std::string& path, const std::string& text, mode_t mode = 0644) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) throw std::runtime_error("cannot write " + path);
+  for (size_t done = 0; done < text.size();) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      throw std::runtime_error("cannot write " + path);
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+// The entries of `dir` (without "." and ".."), each with whether it is a
+// directory.
+std::vector<std::pair<std::string, bool>> entries_of(const std::string& dir) {
+  std::vector<std::pair<std::string, bool>> found;
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return found;
+  alignas(8) char buf[4096];
+  for (;;) {
+    long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+    if (n <= 0) break;
+    for (long at = 0; at < n;) {
+      const auto* d = reinterpret_cast<const struct dirent64*>(buf + at);
+      at += d->d_reclen;
+      const std::string name = d->d_name;
+      if (name == "." || name == "..") continue;
+      bool is_dir = d->d_type == DT_DIR;
+      if (d->d_type == DT_UNKNOWN) {
+        struct stat st;
+        is_dir = ::lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      }
+      found.emplace_back(name, is_dir);
+    }
+  }
+  ::close(fd);
+  return found;
+}
+
+// Removes `path` and everything below it.
+void remove_tree(const std::string& path) {
+  for (const auto& [name, is_dir] : entries_of(path)) {
+    const std::string p = path + "/" + name;
+    if (is_dir) {
+      remove_tree(p);
+    } else {
+      ::unlink(p.c_str());
+    }
+  }
+  ::rmdir(path.c_str());
 }
 
 // The sample site's files every laid-out site gets, read once: name in
@@ -113,12 +179,13 @@ outcome run_orv(const std::string& site, const request& rq, engine::store_readin
   return o;
 }
 
-// One entry of a site's tree.
-struct entry {
-  bool directory = false;
-  unsigned mode = 0;  // permission bits
-  std::string text;   // a file's bytes
-};
+// The permission bits of `path` and whether it is a directory; none when
+// it is gone.
+std::optional<std::pair<unsigned, bool>> kind_of(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(static_cast<unsigned>(st.st_mode & 07777u), S_ISDIR(st.st_mode));
+}
 
 // The hint beside `BACKUP` names the next free backup number and a stamp
 // of the folder (device, inode, time), which differs between any two
@@ -136,22 +203,6 @@ std::string comparable_hint(const std::string& dir, const std::string& text) {
   const std::string rest = text.substr(nl + 1);
   return text.substr(0, nl + 1) +
          (rest == *stamp + "\n" ? "(the stamp of BACKUP)\n" : "(another stamp: " + rest + ")\n");
-}
-
-// Everything below `dir`, by path relative to it.
-std::map<std::string, entry> tree_of(const std::string& dir) {
-  std::map<std::string, entry> tree;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
-    struct stat st;
-    if (::lstat(e.path().c_str(), &st) != 0) continue;
-    const std::string rel = e.path().lexically_relative(dir).string();
-    entry& t = tree[rel];
-    t.directory = S_ISDIR(st.st_mode);
-    t.mode = st.st_mode & 07777u;
-    if (S_ISREG(st.st_mode)) t.text = read_text(e.path().string());
-    if (is_backup_hint(rel)) t.text = comparable_hint(dir, t.text);
-  }
-  return tree;
 }
 
 std::string shown(const std::string& line) {
@@ -175,27 +226,47 @@ std::string first_different_line(const std::string& full, const std::string& laz
          " bytes)";
 }
 
-std::optional<std::string> tree_difference(const std::string& full, const std::string& lazy) {
-  std::map<std::string, entry> a = tree_of(full);
-  std::map<std::string, entry> b = tree_of(lazy);
-  auto i = a.begin();
-  auto j = b.begin();
-  while (i != a.end() || j != b.end()) {
-    if (j == b.end() || (i != a.end() && i->first < j->first)) {
-      return "html/" + i->first + " is only in the full site";
+// The first difference between `full`/`rel` and `lazy`/`rel`, and all
+// below them, in the order of the sorted names.
+std::optional<std::string> tree_difference(const std::string& full, const std::string& lazy,
+                                           const std::string& rel) {
+  auto sorted = [&rel](const std::string& root) {
+    std::vector<std::pair<std::string, bool>> e = entries_of(rel.empty() ? root : root + "/" + rel);
+    std::sort(e.begin(), e.end());
+    return e;
+  };
+  const std::vector<std::pair<std::string, bool>> a = sorted(full);
+  const std::vector<std::pair<std::string, bool>> b = sorted(lazy);
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size() || j < b.size()) {
+    if (j == b.size() || (i < a.size() && a[i].first < b[j].first)) {
+      return "html/" + (rel.empty() ? "" : rel + "/") + a[i].first + " is only in the full site";
     }
-    if (i == a.end() || j->first < i->first) {
-      return "html/" + j->first + " is only in the lazy site";
+    if (i == a.size() || b[j].first < a[i].first) {
+      return "html/" + (rel.empty() ? "" : rel + "/") + b[j].first + " is only in the lazy site";
     }
-    const std::string name = "html/" + i->first;
-    if (i->second.directory != j->second.directory) return name + " is a file in one site only";
-    if (i->second.mode != j->second.mode) {
+    const std::string r = rel.empty() ? a[i].first : rel + "/" + a[i].first;
+    const std::string name = "html/" + r;
+    std::optional<std::pair<unsigned, bool>> x = kind_of(full + "/" + r);
+    std::optional<std::pair<unsigned, bool>> y = kind_of(lazy + "/" + r);
+    if (!x || !y) return name + " went away while it was compared";
+    if (x->second != y->second) return name + " is a directory in one site only";
+    if (x->first != y->first) {
       char modes[64];
-      std::snprintf(modes, sizeof modes, "full %04o, lazy %04o", i->second.mode, j->second.mode);
+      std::snprintf(modes, sizeof modes, "full %04o, lazy %04o", x->first, y->first);
       return name + " has other permissions: " + modes;
     }
-    if (i->second.text != j->second.text) {
-      return name + " differs at " + first_different_line(i->second.text, j->second.text);
+    if (x->second) {
+      if (std::optional<std::string> d = tree_difference(full, lazy, r)) return d;
+    } else {
+      std::string p = read_text(full + "/" + r);
+      std::string q = read_text(lazy + "/" + r);
+      if (is_backup_hint(r)) {
+        p = comparable_hint(full, p);
+        q = comparable_hint(lazy, q);
+      }
+      if (p != q) return name + " differs at " + first_different_line(p, q);
     }
     ++i;
     ++j;
@@ -287,9 +358,11 @@ site_pair::site_pair(std::string root) : root_(std::move(root)) {}
 void site_pair::lay_out(const site_files& files) {
   for (const std::string& site : {full_site(), lazy_site()}) {
     const std::string html = site + "/html";
-    fs::remove_all(site);
-    for (const char* dir : {"", "/BACKUP", "/inbox", "/outbox"}) {
-      fs::create_directories(html + dir);
+    remove_tree(site);
+    for (const char* dir : {"", "/html", "/html/BACKUP", "/html/inbox", "/html/outbox"}) {
+      if (::mkdir((site + dir).c_str(), 0755) != 0) {
+        throw std::runtime_error("cannot make " + site + dir);
+      }
     }
     for (const auto& [name, text] : sample_files()) write_text(html + "/" + name, text);
     write_text(html + "/file.ic", files.store);
@@ -298,8 +371,7 @@ void site_pair::lay_out(const site_files& files) {
     write_text(html + "/ic_id_counter", files.id_counter);
     // A pick-up first runs the fetch script; the incoming files are in
     // place already.
-    write_text(html + "/orv_ftp_get.cmd", "#!/bin/sh\nexit 0\n");
-    ::chmod((html + "/orv_ftp_get.cmd").c_str(), 0755);
+    write_text(html + "/orv_ftp_get.cmd", "#!/bin/sh\nexit 0\n", 0755);
   }
 }
 
@@ -312,7 +384,7 @@ std::optional<std::string> site_pair::run(const request& rq) {
     return "the runs end differently: full " + full.status + ", lazy " + lazy.status;
   }
   if (full.page != lazy.page) return "the page differs at " + first_different_line(full.page, lazy.page);
-  return tree_difference(full_site() + "/html", lazy_site() + "/html");
+  return tree_difference(full_site() + "/html", lazy_site() + "/html", "");
 }
 
 std::optional<std::string> compare(site_pair& pair, const site_files& files,
