@@ -87,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (head[2] < 128) requests.push_back(choose(head[2], head[3]));
   if (std::optional<std::string> d =
           differential::compare(s.pair, differential::files_for(store), requests)) {
-    std::fprintf(stderr, "the full and the lazy reading of the store differ: %s\n", d->c_str());
+    std::fprintf(stderr, "the full and the lazy reading of the store differ: %s\n"
+                 "the two sites are kept in %s\n",
+                 d->c_str(), s.root.c_str());
     std::abort();
   }
   return 0;
