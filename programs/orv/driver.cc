@@ -70,7 +70,8 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
 // is processed (a file that cannot be taken out is left there unprocessed
 // and the run ends with status 1) and removed only once the store that
 // holds its effect is saved (see run_journal).
-void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
+void pick_up_messages(formdecode::output& out, const site::site_config& cfg,
+                      engine::store_reading reading) {
   for (bool fetched = false;; fetched = true) {
     site::orv_hooks hooks(out, cfg.orv_id);
     hooks.set_config(cfg);
@@ -78,6 +79,7 @@ void pick_up_messages(formdecode::output& out, const site::site_config& cfg) {
     hooks.set_journal(&journal);
     engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                             site::orv_message_types, hooks);
+    st.reading = reading;
     exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
     ex.stage_outgoing = true;
     load_world(st, hooks);
@@ -128,7 +130,7 @@ void system_message(engine::engine_state& st, site::site_config& cfg,
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
     site::check_run_files(out, site::READS_CELLS | site::SAVES_CELLS | site::PICKS_UP);
-    pick_up_messages(out, cfg);
+    pick_up_messages(out, cfg, st.reading);
   } else if (name == "SYS_SEND_MSG") {
     exchange::send_outgoing_messages(out);
   } else if (name == "SYS_RESTORE") {
@@ -151,7 +153,7 @@ void system_message(engine::engine_state& st, site::site_config& cfg,
 
 }  // namespace
 
-void run(const formdecode::request& rq, formdecode::output& out) {
+void run(const formdecode::request& rq, formdecode::output& out, engine::store_reading reading) {
   formdecode::print_header(out.pg());
   formdecode::field_store fields;
   formdecode::decode_form(rq, fields, out.pg());
@@ -193,6 +195,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   hooks.set_config(cfg);
   engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                           site::orv_message_types, hooks);
+  st.reading = reading;
   engine::ext_message m =
       engine::build_ext_message(fields, st.site, platform::process_id(), out.pg());
 
