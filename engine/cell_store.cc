@@ -389,15 +389,6 @@ void record_hint(const std::string& store_name, long long next) {
 
 }  // namespace
 
-void release_at_exit(engine_state& st) {
-  // Kept reachable, so a leak checker sees memory in use, not lost.
-  static std::vector<cell_list>* kept = new std::vector<cell_list>();
-  kept->push_back(std::move(st.cells.active));
-  kept->push_back(std::move(st.cells.sleeping));
-  st.cells.active.clear();
-  st.cells.sleeping.clear();
-}
-
 std::string next_backup_name(const std::string& store_name) {
   return std::string(backup_dir) + "/" + store_name + ".b" +
          std::to_string(lowest_free_number(store_name).lowest);

@@ -64,11 +64,6 @@ void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write = {});
 
-/// Hands the cells of `st` to the end of the process: the lists are
-/// emptied without freeing each cell, which a run that has saved them and
-/// is about to end need not do.
-void release_at_exit(engine_state& st);
-
 /// The text of one cell block, application block included.
 void write_cell(engine_state& st, store_writer& w, const ic_record& cell);
 

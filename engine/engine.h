@@ -39,10 +39,6 @@ enum class store_layout {
             // application block, no backup copy; ids come from that counter
 };
 
-/// How a run reads the cell store: each cell kept as its stored text
-/// until the run reaches it, or every cell read in full at load.
-enum class store_reading { lazy, full };
-
 /// What delivery by id does with a receiver that is in neither cell list.
 enum class missing_receiver {
   create_cell,     // the message becomes a request to create a cell
@@ -82,7 +78,6 @@ struct engine_state {
   message_table msg_types;  // names and numbers of the message types
   app_hooks& hooks;         // the application
   store_layout layout = store_layout::site;  // set by the program before the first load
-  store_reading reading = store_reading::lazy;  // set by the program before the first load
   std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
   engine_rules rules;             // set by the program before the first request
 

@@ -216,7 +216,6 @@ void run(const formdecode::request& rq, formdecode::output& out, engine::store_r
     if (!site::check_form(m, nullptr, out.pg())) throw formdecode::run_exit{0};
     system_message(st, cfg, m);
   }
-  engine::release_at_exit(st);
 }
 
 }  // namespace orv
