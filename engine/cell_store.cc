@@ -293,19 +293,37 @@ void save_all_cells(
   const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh);
   if (before_write) before_write(text);
   std::string err;
-  // The backup copy is filed first, from the text in memory: a save that
-  // cannot file it changes nothing. It is a file of its own, so writing
-  // over `file.ic` (a copy put back by hand) never changes a backup.
+  // The backup copy and the new store are both written before either is
+  // put in place, so the system writes the one to the disk while the
+  // program writes the other. The copy is filed first: a save that cannot
+  // file it changes nothing. It is a file of its own, so writing over
+  // `file.ic` (a copy put back by hand) never changes a backup.
+  const bool with_copy = st.layout == store_layout::site;
+  // The number is chosen before the copy is written beside its name (which
+  // changes the folder the hint of the number speaks of).
+  const backup_plan plan = with_copy ? plan_backup(store_file) : backup_plan{};
+  std::optional<platform::aside_file> copy =
+      with_copy ? platform::aside_file::write(backup_name(store_file, plan.number), text, &err)
+                : std::nullopt;
+  if (with_copy && !copy) {
+    st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
+    throw run_exit{1};
+  }
+  std::optional<platform::aside_file> store = platform::aside_file::write(store_file, text, &err);
+  if (!store) {
+    st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
+    throw run_exit{1};
+  }
   std::string backup;
-  if (st.layout == store_layout::site) {
-    std::optional<std::string> filed = file_backup_copy(store_file, text, &err);
+  if (copy) {
+    std::optional<std::string> filed = file_backup_copy(store_file, plan, *copy, &err);
     if (!filed) {
       st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
       throw run_exit{1};
     }
     backup = *filed;
   }
-  if (!platform::replace_file(store_file, text, &err)) {
+  if (!store->sync(&err) || !store->rename_to(store_file, &err)) {
     if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
@@ -390,55 +408,55 @@ void record_hint(const std::string& store_name, long long next) {
 }  // namespace
 
 std::string next_backup_name(const std::string& store_name) {
-  return std::string(backup_dir) + "/" + store_name + ".b" +
-         std::to_string(lowest_free_number(store_name).lowest);
+  return backup_name(store_name, lowest_free_number(store_name).lowest);
 }
 
 bool backups_unchanged(const std::string& store_name) {
   return hinted_number(store_name).has_value();
 }
 
-std::optional<std::string> file_backup_copy(const std::string& store_name,
-                                            const std::vector<std::string_view>& contents,
-                                            std::string* err) {
+backup_plan plan_backup(const std::string& store_name) {
   // A hint is recorded only while the backups are numbered without a gap
   // from 0, so the number after the one taken is the next free one.
-  free_number free;
-  std::optional<long long> hinted = hinted_number(store_name);
-  if (hinted) {
-    free = {*hinted, true};
-  } else {
-    free = lowest_free_number(store_name);
-  }
-  long long n = free.lowest;
-  const std::string prefix = std::string(backup_dir) + "/" + store_name + ".b";
+  if (std::optional<long long> hinted = hinted_number(store_name)) return {*hinted, true, true};
+  free_number free = lowest_free_number(store_name);
+  return {free.lowest, false, free.none_above};
+}
+
+std::string backup_name(const std::string& store_name, long long number) {
+  return std::string(backup_dir) + "/" + store_name + ".b" + std::to_string(number);
+}
+
+std::optional<std::string> file_backup_copy(const std::string& store_name, backup_plan plan,
+                                            platform::aside_file& copy, std::string* err) {
+  if (!copy.sync(err)) return std::nullopt;
+  long long n = plan.number;
   // The name is free unless something other than a regular file holds it,
   // or another process took it meanwhile: then the next number is tried. A
   // hint that names a taken number is wrong: the folder is listed again.
   for (int attempt = 0; attempt < 1000; ++attempt, ++n) {
-    const std::string name = prefix + std::to_string(n);
-    int e = platform::create_file_exclusive_errno(name, contents);
+    const std::string name = backup_name(store_name, n);
+    int e = copy.link_to(name);
     if (e == EEXIST) {
-      if (hinted) {
-        hinted.reset();
-        free = lowest_free_number(store_name);
-        n = free.lowest - 1;
+      if (plan.hinted) {
+        plan.hinted = false;
+        n = lowest_free_number(store_name).lowest - 1;
       }
-      free.none_above = false;
+      plan.none_above = false;
       continue;
     }
     if (e != 0) {
       *err = name + ": " + std::strerror(e);
       return std::nullopt;
     }
-    if (free.none_above) {
+    if (plan.none_above) {
       record_hint(store_name, n + 1);
     } else {
       platform::remove_file(hint_file(store_name));  // the next save lists the folder
     }
     return name;
   }
-  *err = "no free backup number from " + std::to_string(free.lowest);
+  *err = "no free backup number from " + std::to_string(plan.number);
   return std::nullopt;
 }
 

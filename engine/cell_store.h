@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/store_text.h"
+#include "platform/platform.h"
 
 namespace engine {
 
@@ -74,13 +75,25 @@ ic_record read_cell(engine_state& st, store_reader& r, cell_reading why = cell_r
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.
 std::string next_backup_name(const std::string& store_name);
 
-/// Files `contents` (the new store) under the next free backup name and
-/// returns that name. A hint that names a taken number is set right from a
-/// listing of the folder, so backups never stop for a wrong hint. Nothing,
-/// with `*err` saying why, when no copy could be made.
-std::optional<std::string> file_backup_copy(const std::string& store_name,
-                                            const std::vector<std::string_view>& contents,
-                                            std::string* err);
+/// Where the next backup of `store_name` goes: the number from the hint
+/// beside `BACKUP` while it holds, else from one listing of the folder.
+struct backup_plan {
+  long long number = 0;
+  bool hinted = false;     // the number came from the hint
+  bool none_above = true;  // every number above it is free too
+};
+backup_plan plan_backup(const std::string& store_name);
+
+/// "BACKUP/<store_name>.b<number>".
+std::string backup_name(const std::string& store_name, long long number);
+
+/// Files `copy` (the new store, written aside) under the planned backup
+/// name, or the next free one, once it is on the disk, and returns that
+/// name. A hint that names a taken number is set right from a listing of
+/// the folder, so backups never stop for a wrong hint. Nothing, with
+/// `*err` saying why, when no copy could be filed.
+std::optional<std::string> file_backup_copy(const std::string& store_name, backup_plan plan,
+                                            platform::aside_file& copy, std::string* err);
 
 /// True when nothing was added to or removed from `BACKUP` since the latest
 /// backup of `store_name` was filed (its hint still holds): then `BACKUP`

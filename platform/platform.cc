@@ -233,13 +233,8 @@ int run_site_script(const std::string& name) {
 
 bool replace_file(const std::string& path, std::string_view contents, std::string* err,
                   bool durable) {
-  return replace_file(path, text_pieces(&contents, 1), err, durable);
-}
-
-bool replace_file(const std::string& path, text_pieces contents, std::string* err,
-                  bool durable) {
   std::string aside = aside_name(path);
-  if (!write_aside(aside, contents, err, durable)) return false;
+  if (!write_aside(aside, text_pieces(&contents, 1), err, durable)) return false;
   if (::rename(aside.c_str(), path.c_str()) != 0) {
     if (err) *err = path + ": " + std::strerror(errno);
     ::unlink(aside.c_str());
@@ -252,18 +247,58 @@ bool create_file_exclusive(const std::string& path, std::string_view contents, s
   return link_into_place(aside_name(path), path, text_pieces(&contents, 1), err);
 }
 
-int create_file_exclusive_errno(const std::string& path, std::string_view contents,
-                                bool durable) {
-  return create_file_exclusive_errno(path, text_pieces(&contents, 1), durable);
+std::optional<aside_file> aside_file::write(const std::string& path, text_pieces text,
+                                            std::string* err) {
+  // Failures name the file meant, not the name beside it.
+  std::string name = aside_name(path);
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
+  if (fd < 0) {
+    if (err) *err = path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (!write_all(fd, text)) {
+    if (err) *err = path + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(name.c_str());
+    return std::nullopt;
+  }
+  // The system starts writing the pages now; a later `sync` finds most of
+  // them written.
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  return aside_file(std::move(name), path, fd);
 }
 
-int create_file_exclusive_errno(const std::string& path, text_pieces contents, bool durable) {
-  std::string aside = aside_name(path);
-  std::string err;
-  if (!write_aside(aside, contents, &err, durable)) return errno != 0 ? errno : EIO;
-  int result = ::link(aside.c_str(), path.c_str()) == 0 ? 0 : errno;
-  ::unlink(aside.c_str());
-  return result;
+aside_file::aside_file(aside_file&& o) noexcept
+    : name_(std::move(o.name_)), meant_(std::move(o.meant_)), fd_(o.fd_), renamed_(o.renamed_) {
+  o.fd_ = -1;
+  o.name_.clear();
+}
+
+aside_file::~aside_file() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!renamed_ && !name_.empty()) ::unlink(name_.c_str());
+}
+
+bool aside_file::sync(std::string* err) {
+  if (::fsync(fd_) == 0) return true;
+  if (err) *err = meant_ + ": " + std::strerror(errno);
+  return false;
+}
+
+int aside_file::link_to(const std::string& path) {
+  if (::link(name_.c_str(), path.c_str()) != 0) return errno;
+  ::unlink(name_.c_str());
+  renamed_ = true;
+  return 0;
+}
+
+bool aside_file::rename_to(const std::string& path, std::string* err) {
+  if (::rename(name_.c_str(), path.c_str()) != 0) {
+    if (err) *err = path + ": " + std::strerror(errno);
+    return false;
+  }
+  renamed_ = true;
+  return true;
 }
 
 bool create_file_exclusive_via(const std::string& path, const std::string& aside_dir,

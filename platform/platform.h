@@ -79,22 +79,43 @@ bool replace_file(const std::string& path, std::string_view contents, std::strin
 /// A text held in pieces, in order.
 using text_pieces = std::span<const std::string_view>;
 
-/// The same for a text in pieces.
-bool replace_file(const std::string& path, text_pieces contents, std::string* err,
-                  bool durable = true);
-
 /// Creates `path` with `contents` only if no entry of that name exists (mode
 /// 0644). The text is written aside first and linked into place, so the name
 /// never shows half a file. False when the name is taken or on failure.
 bool create_file_exclusive(const std::string& path, std::string_view contents, std::string* err);
 
-/// The same, giving 0 on success and otherwise the error number (EEXIST
-/// when the name is taken). With `durable` the text is on the disk before
-/// the name shows it; without, the system writes it out in its own time.
-int create_file_exclusive_errno(const std::string& path, std::string_view contents,
-                                bool durable = true);
-int create_file_exclusive_errno(const std::string& path, text_pieces contents,
-                                bool durable = true);
+/// A text written to a new file beside the name it is meant for, and not
+/// yet put in place. Its writing to the disk is started at once and goes
+/// on while the program does other work; `sync` waits for it. A file never
+/// put in place is removed when the object goes.
+class aside_file {
+ public:
+  /// Writes `text` to a new file named after `path` (".part.", the process
+  /// id and a number). None, with `*err` saying why, on failure.
+  static std::optional<aside_file> write(const std::string& path, text_pieces text,
+                                         std::string* err);
+  aside_file(aside_file&& o) noexcept;
+  aside_file& operator=(aside_file&&) = delete;
+  aside_file(const aside_file&) = delete;
+  ~aside_file();
+
+  /// Waits until the text is on the disk.
+  bool sync(std::string* err);
+  /// Gives the text the name `path` if no entry has it, in place of its
+  /// name beside it: 0, or the error number (EEXIST when the name is taken).
+  int link_to(const std::string& path);
+  /// Renames the text over `path`.
+  bool rename_to(const std::string& path, std::string* err);
+
+ private:
+  aside_file(std::string name, std::string meant, int fd)
+      : name_(std::move(name)), meant_(std::move(meant)), fd_(fd) {}
+
+  std::string name_;   // the name beside
+  std::string meant_;  // the name it was written for
+  int fd_ = -1;
+  bool renamed_ = false;
+};
 
 /// Like `create_file_exclusive`, but the text is written in `aside_dir`
 /// (same file system) before it is linked to `path`, so a program that
