@@ -138,7 +138,11 @@ TEST_F(OrvLazyStore, BothReadingsLeaveTheSamePagesAndFiles) {
       {8, "Vantle Info_Gathering has been moved."},
       {11, "All Vantles are backuped."},
   };
-  for (const auto& [what, store] : stores()) {
+  for (const std::pair<std::string, std::string>& named : stores()) {
+    // Named, not bound: a lambda may not capture a structured binding
+    // with every compiler this project supports.
+    const std::string& what = named.first;
+    const std::string& store = named.second;
     const bool intact = what == "twelve vantles" || what == "CRLF line ends";
     std::optional<std::string> d = differential::compare(
         pair_, differential::files_for(store), requests(),
