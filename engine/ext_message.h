@@ -1,7 +1,7 @@
 // External message: one message as it enters or leaves the site.
 //
-// Built from the decoded form of a request, read from an incoming message
-// file and written to an outgoing one. The system name record `ic_sys_name`
+// Built from the decoded form of a request (site/form.h), read from an
+// incoming message file and written to an outgoing one. The system name record `ic_sys_name`
 // names one end of a message (and, later, a cell).
 #pragma once
 
@@ -10,8 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "formdecode/field_store.h"
-#include "formdecode/page.h"
 
 namespace engine {
 
@@ -47,9 +45,6 @@ enum : std::int32_t {
 /// Longest name or id a fixed field holds (the fields are 50 bytes).
 constexpr size_t max_name_length = 49;
 
-/// Most parameters a form may name with ic_par_num.
-constexpr int max_form_parameters = 100;
-
 /// The system name of a cell or of a message end.
 struct ic_sys_name {
   std::string server_id;   // server id of the site
@@ -80,24 +75,5 @@ struct site_identity {
   std::string server_id;
   std::string orv_id;
 };
-
-/// Where the forms of the manager programs differ; the defaults are the
-/// site manager's.
-struct form_rules {
-  bool takes_sym_name = true;        // WWW_ic_sym_name is read
-  std::string system_ic_type;        // the IC type of an ORV_MSG message
-  std::string_view ic_type_too_long = "ic_type is too long.\n";  // refusal text
-};
-
-/// Builds the external message from the form fields of a request. Every
-/// check is made in a fixed order; the first that fails writes its text to
-/// the page and ends the run with status 0 (`run_exit{0}`).
-ext_message build_ext_message(const formdecode::field_store& fields, const site_identity& site,
-                              std::int32_t pid, formdecode::page& pg,
-                              const form_rules& rules = {});
-
-/// The flag of a flag word of a form ("old", "NEW", "IC_ID_TYPE", ...), or 0
-/// for any other text (the words are case-sensitive).
-std::int32_t flag_of_word(const std::string& word);
 
 }  // namespace engine

@@ -112,7 +112,62 @@ bool take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::o
   return true;
 }
 
+// The sender of the incoming file `path` holding message `m`: by the
+// delivery marks first, else by the message.
+std::optional<std::string> sender_of(exchange_state& ex, const std::string& path,
+                                     const engine::ext_message& m, const std::string& self) {
+  if (!ex.marks_listed) {
+    ex.marks = platform::list_file_names(delivery_marks_dir);
+    ex.marks_listed = true;
+  }
+  std::optional<std::string> s = sender_by_marks(path.substr(path.rfind('/') + 1), ex.marks);
+  return s ? s : sender_by_message(m, self);
+}
+
 }  // namespace
+
+bool is_for_site(std::string_view name, std::string_view orv_id) {
+  return !orv_id.empty() && starts_with_ignoring_case(name, orv_id);
+}
+
+std::optional<std::string> sender_by_marks(const std::string& name,
+                                           const std::vector<std::string>& marks) {
+  std::string base = name;
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot + 1 < name.size() &&
+      name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
+    base = name.substr(0, dot);
+  }
+  std::string sender;
+  for (const std::string& mark : marks) {
+    size_t first = mark.find('.'), last = mark.rfind('.');
+    if (first == std::string::npos || first == last) continue;
+    std::string sent_as = mark.substr(first + 1, last - first - 1);
+    if (sent_as != name && sent_as != base) continue;
+    std::string from = mark.substr(0, first);
+    if (!sender.empty() && sender != from) return std::nullopt;
+    sender = from;
+  }
+  if (sender.empty()) return std::nullopt;
+  return sender;
+}
+
+std::optional<std::string> sender_by_message(const engine::ext_message& m,
+                                             const std::string& self) {
+  if (m.sender.flag != 's' || m.sender.orv_id.empty() || m.sender.orv_id == self) {
+    return std::nullopt;
+  }
+  return m.sender.orv_id;
+}
+
+void note_refused(exchange_state& ex, const std::vector<std::string>& files, std::string_view why) {
+  if (files.empty()) return;
+  for (incoming_file& f : ex.incoming) {
+    if (f.path != files[0]) continue;
+    f.refused = true;
+    f.why = std::string(why);
+  }
+}
 
 bool is_plain_name(std::string_view name) {
   return !name.empty() && name.find_first_of("/\\") == std::string_view::npos &&
@@ -277,14 +332,13 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     out.pg().write("Error: Can't open the \"tmp\" file for the directory inbox.\n<p>");
     return std::nullopt;
   }
-  if (orv_id.empty()) return std::nullopt;  // would match every file
   for (;;) {
     if (ex.pass_at >= ex.pass.size()) {
       // A new pass: the files that came since the last listing.
       ex.pass.clear();
       ex.pass_at = 0;
       for (std::string& name : platform::list_files_oldest_first(inbox_dir)) {
-        if (!starts_with_ignoring_case(name, orv_id)) continue;
+        if (!is_for_site(name, orv_id)) continue;
         if (ex.seen.count(std::string(inbox_dir) + "/" + name)) continue;
         ex.pass.push_back(std::move(name));
       }
@@ -299,10 +353,14 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     }
     std::optional<engine::ext_message> m = parse_message_file(*text);
     if (!m) {
+      ex.incoming.push_back({path, std::nullopt, true, "it does not hold a message"});
       reject_incoming(path, "it does not hold a message", out);
       continue;
     }
+    ex.incoming.push_back({path, sender_of(ex, path, *m, orv_id), false, ""});
     if (!take_out(path, out)) {
+      ex.incoming.back().refused = true;
+      ex.incoming.back().why = "it cannot be taken out of inbox";
       ++ex.refused;
       continue;
     }
@@ -316,6 +374,8 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
         out.both("Error: The incoming file %s cannot be put back into inbox (%s).\n<p>", path,
                  err);
       }
+      ex.incoming.back().refused = true;
+      ex.incoming.back().why = "its content file cannot be taken out of inbox";
       ++ex.refused;
       continue;
     }
@@ -405,18 +465,19 @@ void discard_staged() {
   }
 }
 
-void send_outgoing_messages(formdecode::output& out) {
+std::vector<std::string> send_outgoing_messages(formdecode::output& out) {
   if (!platform::is_directory(outbox_dir)) {
     out.pg().write("Error: Can't open the \"temp\" file for the directory outbox.\n<p>");
-    return;
+    return {};
   }
   std::vector<std::string> files = platform::list_files_oldest_first(outbox_dir);
   for (const std::string& name : files) out.pg().print("Send the outgoing message: %s<br>\n", name);
   if (files.empty()) {
     out.pg().write("There is no outgoing message.\n");
-    return;
+    return files;
   }
   platform::run_site_script(put_script);
+  return files;
 }
 
 }  // namespace exchange

@@ -47,6 +47,18 @@ inline constexpr const char* staging_dir = "outbox.pending";
 /// the put script's sight.
 inline constexpr const char* aside_dir = ".";
 
+/// Where the SSH transfer's receiving half marks each delivery, by transfer
+/// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
+inline constexpr const char* delivery_marks_dir = ".inbox-staging/done";
+
+/// One incoming file that a pick-up took or set aside.
+struct incoming_file {
+  std::string path;                   // its path in `inbox`
+  std::optional<std::string> sender;  // orv id of the sending site, when known
+  bool refused = false;               // set aside (or left in `inbox`), not processed
+  std::string why;                    // why it was refused
+};
+
 /// What the exchange remembers during one run.
 struct exchange_state {
   std::vector<std::string> taken;  // incoming files (and content files) taken this run,
@@ -58,7 +70,28 @@ struct exchange_state {
   bool stage_outgoing = false;     // outgoing files wait in `staging_dir`
   long long last_time = 0;     // second of the last outgoing file
   int sequence = 0;            // number of that file within its second
+  std::vector<incoming_file> incoming;  // the files of `inbox` this run took or set aside
+  std::vector<std::string> marks;       // the delivery marks, listed once per run
+  bool marks_listed = false;
 };
+
+/// True when the inbox file `name` is for the site `orv_id`: its name
+/// begins with the orv id, without regard to case. No name is for a site
+/// without an orv id.
+bool is_for_site(std::string_view name, std::string_view orv_id);
+
+/// The sender of the inbox file `name` by the delivery marks `marks`: the
+/// one sender of a mark whose NAME is `name` (or `name` without the ".N" a
+/// taken name gets); nothing when no mark, or marks of several senders,
+/// match.
+std::optional<std::string> sender_by_marks(const std::string& name,
+                                           const std::vector<std::string>& marks);
+
+/// The sender of message `m` by its sending cell: a source cell lives at
+/// its site, so that site sent it; a copy of a cell may live anywhere, so
+/// then (and for a message that names this site `self`) it is not known.
+std::optional<std::string> sender_by_message(const engine::ext_message& m,
+                                             const std::string& self);
 
 /// The text of a message file for `m` (20 lines; the content last).
 std::string format_message_file(const engine::ext_message& m);
@@ -122,6 +155,10 @@ std::optional<std::string> write_outgoing_message_at(exchange_state& ex,
 std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std::string& orv_id,
                                                    formdecode::output& out);
 
+/// Notes in `ex` that the taken message files `files` (the message file
+/// first) are refused for `why`: the entry of the message file is marked.
+void note_refused(exchange_state& ex, const std::vector<std::string>& files, std::string_view why);
+
 /// Moves the incoming file `path` to `rejected_dir` and says on the page
 /// why it was set aside.
 void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out);
@@ -159,6 +196,7 @@ void discard_staged();
 /// never deletes outbox files itself. Without an `outbox` directory
 /// "Error: Can't open the \"temp\" file for the directory outbox.\n<p>" is
 /// written and nothing is sent.
-void send_outgoing_messages(formdecode::output& out);
+/// Returns the names of the files reported.
+std::vector<std::string> send_outgoing_messages(formdecode::output& out);
 
 }  // namespace exchange

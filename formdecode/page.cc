@@ -33,6 +33,23 @@ double fmt_arg::floating() const {
   return 0;
 }
 
+page_copy::int_type page_copy::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  text_ += traits_type::to_char_type(c);
+  if (next_ && traits_type::eq_int_type(next_->sputc(traits_type::to_char_type(c)),
+                                        traits_type::eof())) {
+    return traits_type::eof();
+  }
+  return c;
+}
+
+std::streamsize page_copy::xsputn(const char* s, std::streamsize n) {
+  text_.append(s, static_cast<size_t>(n));
+  return next_ ? next_->sputn(s, n) : n;
+}
+
+int page_copy::sync() { return next_ ? next_->pubsync() : 0; }
+
 std::string html_escape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

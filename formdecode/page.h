@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,26 @@ std::string format(std::string_view fmt, std::initializer_list<fmt_arg> args, bo
 
 /// `&`, `<`, `>` and `"` as HTML entities; all other bytes unchanged.
 std::string html_escape(std::string_view text);
+
+/// A stream buffer that keeps a copy of everything written through it and
+/// passes it on to `next` as it comes (with no `next` it only keeps it):
+/// the page goes out while it is written and is still there to be read.
+class page_copy : public std::streambuf {
+ public:
+  explicit page_copy(std::streambuf* next) : next_(next) {}
+
+  /// Everything written so far.
+  const std::string& text() const { return text_; }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  std::streambuf* next_;  // where the text goes on to, or null
+  std::string text_;
+};
 
 /// The HTML page of a run, over any output stream.
 class page {

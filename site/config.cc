@@ -153,24 +153,39 @@ void write_config(const site_config& cfg, formdecode::output& out) {
   }
 }
 
-void update_config(site_config& cfg, std::string_view content, formdecode::output& out) {
+namespace {
+
+// A refused update: the message on the page and in the trace, and, with
+// its values as given, in `*refused`.
+template <class... A>
+bool refuse_update(formdecode::output& out, std::string* refused, std::string_view fmt,
+                   const A&... args) {
+  out.both(fmt, args...);
+  if (refused) {
+    *refused = formdecode::format(fmt, {formdecode::fmt_arg(args)...}, false);
+    while (!refused->empty() && refused->back() == '\n') refused->pop_back();
+  }
+  return false;
+}
+
+}  // namespace
+
+bool update_config(site_config& cfg, std::string_view content, formdecode::output& out,
+                   std::string* refused) {
   size_t bar = content.find('|');
   std::string key(content.substr(0, bar));
   if (bar == std::string_view::npos || key.empty()) {
-    out.both("The update \"%s\" is not a choice, \"|\" and a value.\n", content);
-    return;
+    return refuse_update(out, refused, "The update \"%s\" is not a choice, \"|\" and a value.\n", content);
   }
   std::string_view rest = content.substr(bar + 1);
   std::string value(rest.substr(0, rest.find('|')));
   if (value.empty()) {
-    out.both("The choice \"%s\" is given without a value.\n", key);
-    return;
+    return refuse_update(out, refused, "The choice \"%s\" is given without a value.\n", key);
   }
   bool is_id = key == "SERVER_ID" || key == "ORV_ID";
   if (is_id && value.size() > max_id_length) {
-    out.both("The value of \"%s\" is longer than %d characters.\n", key,
+    return refuse_update(out, refused, "The value of \"%s\" is longer than %d characters.\n", key,
              static_cast<int>(max_id_length));
-    return;
   }
   bool is_number = key == "RETRIEVE_THRESHOLD" || key == "VG_THRESHOLD" ||
                    key == "MAX_VANTLE_THRESHOLD";
@@ -179,16 +194,13 @@ void update_config(site_config& cfg, std::string_view content, formdecode::outpu
     // break would split the file, and blanks alone leave the line without
     // a value, so either would make the file unreadable for every request.
     if (value.find_first_of("\n\r") != std::string::npos) {
-      out.both("The value of \"%s\" must be one line.\n", key);
-      return;
+      return refuse_update(out, refused, "The value of \"%s\" must be one line.\n", key);
     }
     if (std::all_of(value.begin(), value.end(), is_space)) {
-      out.both("The value of \"%s\" must not be blank.\n", key);
-      return;
+      return refuse_update(out, refused, "The value of \"%s\" must not be blank.\n", key);
     }
     if (is_number && !whole_number(value)) {
-      out.both("The value of \"%s\" must be a number.\n", key);
-      return;
+      return refuse_update(out, refused, "The value of \"%s\" must be a number.\n", key);
     }
   }
   if (key == "SERVER_ID") {
@@ -204,12 +216,12 @@ void update_config(site_config& cfg, std::string_view content, formdecode::outpu
   } else if (key == "MAX_VANTLE_THRESHOLD") {
     cfg.max_vantle_threshold = *whole_number(value);
   } else {
-    out.both("Unknown Choice \"%s\" with value %s.\n", key, value);
-    return;
+    return refuse_update(out, refused, "Unknown Choice \"%s\" with value %s.\n", key, value);
   }
   out.pg().print("\"%s\" is updated with the new value \"%s\".\n", key, value);
   out.tr().print("\"%s\" is updated with value %s.\n", key, value);
   write_config(cfg, out);
+  return true;
 }
 
 void show_config(const site_config& cfg, formdecode::page& pg) {

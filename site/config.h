@@ -38,8 +38,10 @@ void write_config(const site_config& cfg, formdecode::output& out);
 
 /// Carries out MSG_UPDATE_CONFIG: `content` is a key, "|" and a value (what
 /// follows a second "|" is ignored). A known key changes `cfg` and rewrites
-/// the file; anything else is reported and changes nothing.
-void update_config(site_config& cfg, std::string_view content, formdecode::output& out);
+/// the file (true); anything else is reported, said in `*refused` (when
+/// given) and changes nothing (false).
+bool update_config(site_config& cfg, std::string_view content, formdecode::output& out,
+                   std::string* refused = nullptr);
 
 /// Carries out MSG_SHOW_CONFIG: the settings (all but the e-mail address) on
 /// the page.

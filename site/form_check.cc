@@ -25,19 +25,7 @@ std::string shown(std::string_view v) {
   return std::string(v.substr(0, cut)) + "...";
 }
 
-// One refusal: what is refused (a value or a word of a field) and why.
-struct refusal {
-  std::string what;   // "value" or "word"
-  std::string text;   // the value or word as the form gave it
-  std::string field;  // the form field (or the role of a content value)
-  std::string why;    // the rule it breaks: the system's own text
-};
-
-void write_refusal(formdecode::page& pg, const refusal& r) {
-  pg.print("The %s \"%s\" of %s is refused: ", r.what, shown(r.text), r.field);
-  pg.write(r.why);
-  pg.write(".\n<p>");
-}
+using refusal = form_refusal;
 
 std::string bytes_long(size_t n, size_t most) {
   return "it is " + std::to_string(n) + " bytes long, at most " + std::to_string(most);
@@ -162,7 +150,9 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
       }
       // An empty name is left to the create action, which warns of it.
       if (!value.empty() && vantle_name_taken(value, pg)) {
-        return refuse("another vantle has this name in vantle_db");
+        refusal r = refuse("another vantle has this name in vantle_db");
+        r.taken = refusal::taken_in::vantle_db;
+        return r;
       }
       return std::nullopt;
   }
@@ -178,7 +168,8 @@ std::optional<refusal> check_new_cell_name(const engine::ext_message& m, formdec
                    bytes_long(m.ic_sym_name.size(), engine::max_name_length)};
   }
   if (name_exists(m.ic_sym_name, pg)) {
-    return refusal{"value", m.ic_sym_name, "ic_sym_name", "another cell has this name in name_db"};
+    return refusal{"value", m.ic_sym_name, "ic_sym_name", "another cell has this name in name_db",
+                   refusal::taken_in::name_db};
   }
   return std::nullopt;
 }
@@ -276,16 +267,39 @@ std::string join_content(const form_values& v) {
   return text + v.db_access;
 }
 
-bool check_form(engine::ext_message& m, const keyword_tree* groups, formdecode::page& pg) {
-  std::optional<refusal> r;
-  if (m.flag == engine::ORV_MSG) {
-    r = check_system_message(m);
-  } else {
-    r = check_new_cell_name(m, pg);
-    if (!r && m.ic_type == vantle_type_name) r = check_vantle_message(m, groups, pg);
+std::optional<form_refusal> refusal_of_form(engine::ext_message& m, const keyword_tree* groups,
+                                            formdecode::page& pg) {
+  if (m.flag == engine::ORV_MSG) return check_system_message(m);
+  std::optional<refusal> r = check_new_cell_name(m, pg);
+  if (!r && m.ic_type == vantle_type_name) r = check_vantle_message(m, groups, pg);
+  return r;
+}
+
+void write_refusal_line(formdecode::page& pg, const form_refusal& r) {
+  pg.print("The %s \"%s\" of %s is refused: ", r.what, shown(r.text), r.field);
+  pg.write(r.why);
+  pg.write(".\n<p>");
+}
+
+void write_refusal(formdecode::page& pg, const form_refusal& r) {
+  switch (r.taken) {
+    case form_refusal::taken_in::name_db:
+      pg.print("<p>The given symbolic name \"%s\" has already been used!!\n <p>", r.text);
+      pg.write("The IC can't be created.\n<p>");
+      break;
+    case form_refusal::taken_in::vantle_db:
+      pg.print("The given symbolic name \"%s\" has already been used!!\n <p>", r.text);
+      break;
+    case form_refusal::taken_in::none:
+      break;
   }
+  write_refusal_line(pg, r);
+}
+
+bool check_form(engine::ext_message& m, const keyword_tree* groups, formdecode::page& pg) {
+  std::optional<refusal> r = refusal_of_form(m, groups, pg);
   if (!r) return true;
-  write_refusal(pg, *r);
+  write_refusal_line(pg, *r);
   return false;
 }
 

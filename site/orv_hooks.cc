@@ -91,6 +91,7 @@ engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_n
   switch (register_name(rec, site_orv_id_, out_.pg(), &highest_id_)) {
     case REGISTERED:
       sys = rec.sys_name;
+      if (answer_) answer_->created({rec.ic_id, sys.ic_type, symbolic_name});
       return {engine::cell_registration::registered, rec.ic_id};
     case NAME_TAKEN:
     case NAME_REFUSED:
@@ -134,10 +135,16 @@ struct call {
   const std::string& orv_id;    // this site
   world* site_data;             // null when the request read none
   run_journal* journal;         // null when the run keeps no journal
+  answer* ans;                  // null when the run keeps no answer in values
 
   std::string text(int n) const { return engine::par_text(st, n, params, cell); }
   std::int32_t integer(int n) const { return engine::par_int(st, n, params, cell); }
   formdecode::page& pg() const { return out.pg(); }
+  // The cell, as an answer names it.
+  cell_ref ref() const { return {cell.id, cell.ic_type, v ? v->symbolic_name : ""}; }
+  void changed() const {
+    if (ans) ans->changed(ref());
+  }
 };
 
 // Parameters 1 to 7 (the description) and 8 (`vantle_type`) into `v`.
@@ -226,6 +233,7 @@ void create_vantle(const call& c) {
     } else {
       c.pg().print("Vantle %d has the symbolic name \"%s\".\n<p>", v.ic_id, name);
       v.symbolic_name = name;
+      if (c.ans) c.ans->named(c.cell.id, name);
     }
   }
 
@@ -239,6 +247,7 @@ void create_vantle(const call& c) {
 
 void delete_vantle(const call& c) {
   if (c.site_data) remove_from_group(c.site_data->kb.groups, *c.v, c.out);
+  if (c.ans) c.ans->deleted(c.ref());
   c.pg().print("<p>Vantle %d has been deleted. <p>\n", c.cell.id);
 }
 
@@ -259,6 +268,12 @@ void find_itself(const call& c) {
 
 void show_vantle(const call& c) {
   const vantle_record& v = *c.v;
+  if (c.ans) {
+    if (!c.ans->vantles) c.ans->vantles.emplace();
+    c.ans->vantles->push_back({v.ic_id, v.symbolic_name, v.doc_id, v.vantle_type,
+                               c.cell.current_state, v.orv_id, v.copy_mark, v.i_am, v.i_love,
+                               v.i_hate, v.i_behave, v.i_keyword, v.i_comment, v.owner_email});
+  }
   engine::dump_cell(c.st, c.cell);
   formdecode::page& pg = c.pg();
   pg.print("<p>Vantle symbolic name = %s <br>\n", v.symbolic_name);
@@ -313,7 +328,10 @@ void save_result(const call& c) {
     add_profile_entry(v, c.text(1));
     c.pg().print("Doc %s Has been saved into profile_list. Total = %d.<br>\n",
                  v.profile_link.front().doc_id, v.collected_doc_ids);
+  } else {
+    return;
   }
+  c.changed();
 }
 
 void fuse_results(const call& c) {
@@ -323,6 +341,7 @@ void fuse_results(const call& c) {
   } else if (v.vantle_type == profile) {
     v.fusion = fuse_profile(v);
   }
+  c.changed();
 }
 
 void record_sender(const call& c) {
@@ -344,8 +363,49 @@ void notify_results(const call& c) {
   }
 }
 
+// The saved results of the query vantle of `c` in values: each document
+// once (the newest answer first), ranked by its distance to the query.
+void note_results(const call& c) {
+  const vantle_record& v = *c.v;
+  query_view q;
+  q.ic_id = c.cell.id;
+  q.doc_id = v.doc_id;
+  q.keywords = v.i_am;
+  const world* w = c.site_data;
+  if (w && v.vantle_type == info_gathering) {
+    if (std::optional<int> home = w->sites.find(c.orv_id)) {
+      q.sent_to = w->sites.near_sites(*home, c.cfg.vg_threshold);
+    }
+  }
+  auto add = [&q](document_view d) {
+    for (const document_view& e : q.documents) {
+      if (e.doc_id == d.doc_id && e.site == d.site) return;
+    }
+    q.documents.push_back(std::move(d));
+  };
+  if (v.vantle_type == info_gathering) {
+    for (const info_entry& e : v.info_link) {
+      std::optional<std::string> site;
+      if (e.orv_id != "N/A" && !e.orv_id.empty()) site = e.orv_id;
+      for (std::string& id : document_ids(e.doc_id)) {
+        add({std::move(id), site, e.i_am, e.i_love, e.i_hate, e.i_behave, e.i_keyword,
+             e.i_comment, std::nullopt, 0});
+      }
+    }
+  } else if (v.vantle_type == profile) {
+    for (const profile_entry& e : v.profile_link) {
+      for (std::string& id : document_ids(e.doc_id)) {
+        add({std::move(id), std::nullopt, "!", "!", "!", "!", "!", "", std::nullopt, 0});
+      }
+    }
+  }
+  rank_documents(q.documents, v.i_am, w ? &w->kb.keywords : nullptr);
+  c.ans->shown_results(std::move(q));
+}
+
 void show_saved_results(const call& c) {
   const vantle_record& v = *c.v;
+  if (c.ans) note_results(c);
   formdecode::page& pg = c.pg();
   pg.print("<p>*** Saved Query Results for document with id = %s:<br><br>\n", v.doc_id);
   if (v.vantle_type == info_gathering) {
@@ -376,6 +436,7 @@ void copy_vantle(const call& c) {
   v.ic_id = c.integer(10);
   v.copy_mark = 'c';
   v.max_vantle_threshold = c.cfg.max_vantle_threshold;
+  c.changed();
 }
 
 struct action_entry {
@@ -416,7 +477,7 @@ int orv_hooks::do_predicate(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_});
+  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
 }
 
 int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
@@ -433,7 +494,7 @@ int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_});
+  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/hooks.h"
 #include "exchange/exchange.h"
 #include "formdecode/page.h"
+#include "site/answer.h"
 #include "site/config.h"
 #include "site/groups.h"
 #include "site/run_journal.h"
@@ -70,6 +71,10 @@ class orv_hooks : public engine::app_hooks {
   /// default) for runs that do not save what they change.
   void set_journal(run_journal* j) { journal_ = j; }
 
+  /// Where the run notes what it does in values; none (the default) for
+  /// runs that need only the page.
+  void set_answer(answer* a) { answer_ = a; }
+
   /// The exchange state of the run, shared by the outgoing files that
   /// firings write and the pick-up of incoming ones.
   exchange::exchange_state& exchange() { return ex_; }
@@ -109,6 +114,7 @@ class orv_hooks : public engine::app_hooks {
   refused_vantles refused_;     // restored vantles that full groups refused
   site_config cfg_;             // thresholds and e-mail address of this site
   run_journal* journal_ = nullptr;  // told before name records are appended
+  answer* answer_ = nullptr;        // the answer in values, when the run keeps one
   std::optional<std::int32_t> highest_id_;  // highest ic id in use, once looked for
 };
 

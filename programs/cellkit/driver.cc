@@ -10,8 +10,8 @@
 
 namespace cellkit {
 
-engine::form_rules form() {
-  engine::form_rules r;
+site::form_rules form() {
+  site::form_rules r;
   r.takes_sym_name = false;
   r.system_ic_type = "NULL";
   r.ic_type_too_long = "ic_type too long\n";
@@ -79,7 +79,7 @@ void run(const formdecode::request& rq, formdecode::output& out) {
   engine::load_all_cells(st);
 
   engine::ext_message m =
-      engine::build_ext_message(fields, st.site, platform::process_id(), out.pg(), form());
+      site::build_ext_message(fields, st.site, platform::process_id(), out.pg(), form());
   handle_request(st, m);
   engine::save_all_cells(st);
 }

@@ -11,6 +11,7 @@
 #include "engine/ext_message.h"
 #include "formdecode/formdecode.h"
 #include "formdecode/page.h"
+#include "site/form.h"
 
 namespace cellkit {
 
@@ -23,7 +24,7 @@ inline constexpr std::int32_t sys_backup_type = -9998;
 
 /// How `cellkit` reads its forms: no symbolic name, "NULL" as the IC type
 /// of a system message, and its own text for an IC type that is too long.
-engine::form_rules form();
+site::form_rules form();
 
 /// Gives a fresh engine the store layout and the rules of `cellkit`.
 void configure(engine::engine_state& st);

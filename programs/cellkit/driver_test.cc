@@ -154,7 +154,7 @@ TEST_F(CellkitEngine, StoreWithoutCounterContinuesAfterTheHighestId) {
 class CellkitForm : public ::testing::Test {
  protected:
   engine::ext_message build() {
-    return engine::build_ext_message(fields, engine::site_identity{}, 42, pg, cellkit::form());
+    return site::build_ext_message(fields, engine::site_identity{}, 42, pg, cellkit::form());
   }
   formdecode::field_store fields;
   std::ostringstream text;

@@ -7,10 +7,8 @@
 
 namespace orv {
 
-/// Name of the lock file that serialises runs on one site (in `html`).
-inline constexpr const char* lock_file = "run.lock";
-
-/// Carries out one request. Ends by returning (status 0) or by throwing
+/// Carries out one request (`site::run_request`) when only its page is
+/// wanted. Ends by returning (status 0) or by throwing
 /// `formdecode::run_exit`; the caller flushes the page and the trace.
 /// `reading` says how the run reads the cell store; every way writes the
 /// same page and files.

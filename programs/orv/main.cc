@@ -1,10 +1,12 @@
 // orv: the site manager, run by the web server once per request.
 #include <iostream>
+#include <ostream>
 
 #include "formdecode/console.h"
 #include "formdecode/page.h"
 #include "platform/platform.h"
-#include "programs/orv/driver.h"
+#include "site/answer.h"
+#include "site/request.h"
 
 // What `orv --help` prints.
 constexpr const char* usage =
@@ -14,7 +16,9 @@ constexpr const char* usage =
     "directory it is started in (config.txt, site.config, kb.txt, TYPE.in,\n"
     "file.ic, inbox, outbox, ...). The form's fields are message_type, flag,\n"
     "ic_type, ic_sym_name, ic_id_list, content (or ic_par_num and ic_par_1...)\n"
-    "and db_access. To try it by hand:\n"
+    "and db_access. A request whose Accept header names application/json is\n"
+    "answered with a JSON object instead (docs/answer.schema.json). To try it\n"
+    "by hand:\n"
     "  REQUEST_METHOD=GET QUERY_STRING='message_type=MSG_SHOW_CONFIG&flag=orv' orv\n"
     "orvsite lays out, checks and tends sites; see orvsite --help.\n"
     "  --help     this text\n"
@@ -23,13 +27,27 @@ constexpr const char* usage =
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "orv", usage, std::cout)) return 0;
   platform::restart_with_large_pages(argv);
-  formdecode::output out(std::cout);
+  // The page goes out as it is written, and is kept for the answer in
+  // values; a request for JSON gets that answer instead of the page.
+  bool json = site::wants_json(platform::environment("HTTP_ACCEPT").value_or(""));
+  formdecode::page_copy copy(json ? nullptr : std::cout.rdbuf());
+  std::ostream page_stream(&copy);
+  formdecode::output out(page_stream);
+  site::answer answer;
+  answer.page_so_far = &copy.text();
   int status = 0;
+  bool completed = false;
   try {
-    orv::run(formdecode::request::from_environment(std::cin), out);
+    site::run_request(formdecode::request::from_environment(std::cin), out, answer);
+    completed = true;
   } catch (const formdecode::run_exit& e) {
     status = e.status;
   }
   out.finish();
+  if (json) {
+    site::finish_answer(answer, status, completed);
+    std::cout << "Content-type: application/json\n\n" << site::answer_json(answer);
+    std::cout.flush();
+  }
   return status;
 }

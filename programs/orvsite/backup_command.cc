@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "platform/platform.h"
-#include "programs/orv/driver.h"
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/site_files.h"
+#include "site/request.h"
 
 namespace orvsite {
 namespace {
@@ -45,10 +45,10 @@ int backup_command(const std::string& dir, const std::optional<std::string>& fil
     err << "orvsite backup: cannot write " << part << "\n";
     return 1;
   }
-  platform::run_lock lock(join(html, orv::lock_file));
+  platform::run_lock lock(join(html, site::lock_file));
   if (!lock.held()) {
     platform::remove_file(part);
-    err << "orvsite backup: cannot lock " << join(html, orv::lock_file) << "\n";
+    err << "orvsite backup: cannot lock " << join(html, site::lock_file) << "\n";
     return 1;
   }
   // Owners as numbers, so a restore on another machine keeps them.
@@ -88,9 +88,9 @@ int restore_command(const std::string& dir, const std::string& file, std::ostrea
     err << "orvsite restore: cannot make " << html << "\n";
     return 1;
   }
-  platform::run_lock lock(join(html, orv::lock_file));
+  platform::run_lock lock(join(html, site::lock_file));
   if (!lock.held()) {
-    err << "orvsite restore: cannot lock " << join(html, orv::lock_file) << "\n";
+    err << "orvsite restore: cannot lock " << join(html, site::lock_file) << "\n";
     return 1;
   }
   // Unpacked beside html first (one file system, so the entries can be
@@ -109,7 +109,7 @@ int restore_command(const std::string& dir, const std::string& file, std::ostrea
   };
   int status = platform::run_tool("tar", {"--extract", "--gzip", "--preserve-permissions",
                                           "--same-owner", "--numeric-owner", "--file", archive,
-                                          "--exclude", std::string(html_dir) + "/" + orv::lock_file,
+                                          "--exclude", std::string(html_dir) + "/" + site::lock_file,
                                           html_dir},
                                   aside);
   const std::string unpacked = join(aside, html_dir);
@@ -119,7 +119,7 @@ int restore_command(const std::string& dir, const std::string& file, std::ostrea
 
   // Out with the old entries (but the lock file), in with the new ones.
   for (const fs::directory_entry& e : fs::directory_iterator(html, ec)) {
-    if (e.path().filename() == orv::lock_file) continue;
+    if (e.path().filename() == site::lock_file) continue;
     fs::remove_all(e.path(), ec);
     if (ec) {
       err << "orvsite restore: cannot remove " << e.path().string() << ": " << ec.message()
@@ -137,7 +137,7 @@ int restore_command(const std::string& dir, const std::string& file, std::ostrea
   }
   platform::set_mode(html, top->mode);
   platform::set_owner(html, top->owner, top->group);
-  platform::set_owner(join(html, orv::lock_file), top->owner, top->group);
+  platform::set_owner(join(html, site::lock_file), top->owner, top->group);
   fs::remove_all(aside, ec);
   out << "restored " << html << " from " << archive << "\n";
   return check_command(dir, out, err);

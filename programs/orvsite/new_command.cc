@@ -6,10 +6,10 @@
 
 #include "formdecode/page.h"
 #include "platform/platform.h"
-#include "programs/orv/driver.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
 #include "site/keywords.h"
+#include "site/request.h"
 #include "site/site_table.h"
 #include "site/world.h"
 
@@ -227,8 +227,8 @@ int new_site(const new_options& o, const sources& given, std::ostream& out, std:
                                join(dir, image_dir)}) {
     if (!platform::make_directory(d)) return fail(d + ": cannot be made");
   }
-  platform::run_lock lock(join(html, orv::lock_file));
-  if (!lock.held()) return fail(join(html, orv::lock_file) + ": cannot be locked");
+  platform::run_lock lock(join(html, site::lock_file));
+  if (!lock.held()) return fail(join(html, site::lock_file) + ": cannot be locked");
 
   if (o.update) {
     if (!read_ids(html, &orv_id, &server_id, &why)) return fail(why);

@@ -9,10 +9,10 @@
 #include "engine/engine.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
-#include "programs/orv/driver.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
 #include "site/orv_hooks.h"
+#include "site/request.h"
 #include "site/vantle.h"
 
 namespace orvsite {
@@ -137,9 +137,9 @@ int prune_command(const std::string& dir, int keep, std::ostream& out, std::ostr
         << ")\n";
     return 1;
   }
-  platform::run_lock lock(join(html, orv::lock_file));
+  platform::run_lock lock(join(html, site::lock_file));
   if (!lock.held()) {
-    err << "orvsite prune: cannot lock " << join(html, orv::lock_file) << "\n";
+    err << "orvsite prune: cannot lock " << join(html, site::lock_file) << "\n";
     return 1;
   }
   std::string backups = join(html, engine::backup_dir);

@@ -1,4 +1,4 @@
-#include "engine/ext_message.h"
+#include "site/form.h"
 
 #include <sstream>
 
@@ -22,7 +22,7 @@ built build(std::initializer_list<std::pair<const char*, std::string>> form) {
   formdecode::page pg(s);
   built b;
   try {
-    b.msg = engine::build_ext_message(f, {"srv1", "north"}, 4242, pg);
+    b.msg = site::build_ext_message(f, {"srv1", "north"}, 4242, pg);
   } catch (const formdecode::run_exit& e) {
     b.status = e.status;
   }
@@ -67,7 +67,7 @@ TEST(ExtMessage, FlagWords) {
            {"old", 1}, {"OLD", 1}, {"IC_ID", 1}, {"new", 2}, {"NEW", 2}, {"IC_TYPE", 2},
            {"oldnew", 3}, {"OLDNEW", 3}, {"IC_ID_TYPE", 3}, {"orv", 4}, {"ORV", 4},
            {"ORV_MSG", 4}, {"Old", 0}, {"orv ", 0}}) {
-    EXPECT_EQ(flag, engine::flag_of_word(word)) << word;
+    EXPECT_EQ(flag, site::flag_of_word(word)) << word;
   }
   expect_refused(build({{"message_type", "M"}, {"flag", "Old"}}), "Unexpected flag value Old\n");
   expect_refused(build({{"message_type", "M"}, {"flag", "<b>\"x\"&"}}),
@@ -163,7 +163,7 @@ TEST(ExtMessage, ContentGivenDirectly) {
     std::ostringstream s;
     formdecode::page pg(s);
     try {
-      return *engine::build_ext_message(f, {"s", "o"}, 1, pg).content;
+      return *site::build_ext_message(f, {"s", "o"}, 1, pg).content;
     } catch (const formdecode::run_exit&) {
       return "refused: " + s.str();
     }

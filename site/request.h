@@ -1,0 +1,26 @@
+// A request to the site manager: one form, carried out on the site's files
+// in the working directory, told on the page and, in values, in an answer.
+#pragma once
+
+#include "engine/engine.h"
+#include "formdecode/formdecode.h"
+#include "formdecode/page.h"
+#include "site/answer.h"
+
+namespace site {
+
+/// Name of the lock file that serialises runs on one site (in `html`).
+inline constexpr const char* lock_file = "run.lock";
+
+/// Carries out one request: page header, form, the site's directory
+/// `html`, the lock, trace, settings, the message, and then either the IC
+/// manager over the stored cells or one of the system messages the manager
+/// handles itself. Ends by returning (status 0) or by throwing
+/// `formdecode::run_exit`; the caller flushes the page and the trace and
+/// calls `finish_answer`. `a` gets what the run does in values. `reading`
+/// says how the run reads the cell store; every way writes the same page
+/// and files.
+void run_request(const formdecode::request& rq, formdecode::output& out, answer& a,
+                 engine::store_reading reading = engine::store_reading::lazy);
+
+}  // namespace site
