@@ -46,15 +46,6 @@ std::optional<site_table> quiet_site_table() {
   return site_table::parse(*text, &err);
 }
 
-// The keyword knowledge base, when `kb.txt` reads; nothing is written (the
-// read of the site data reports a file that does not).
-std::optional<knowledge_base> quiet_knowledge_base() {
-  std::optional<std::string> text = platform::read_file(knowledge_base_file);
-  if (!text) return std::nullopt;
-  std::string err;
-  return parse_knowledge_base(*text, &err);
-}
-
 // Checks the form's values: a refusal is written (the taken-name texts
 // first) and noted in the answer, and the run then ends.
 void accept_form(engine::ext_message& m, const keyword_tree* groups, formdecode::output& out,
@@ -326,27 +317,19 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
     system_message(st, cfg, m, a);
     return;
   }
-  // The form's values are checked, and mended, before anything else is
-  // read: a refused form costs no load of the cells and changes nothing.
-  // Only a new vantle's words need the keyword hierarchy; should kb.txt not
-  // read, its words go unchecked here and the read of the site data below
-  // reports the file.
-  std::optional<knowledge_base> kb;
-  if (m.msg_type_name == "MSG_CREATE" && m.ic_type == vantle_type_name) {
-    kb = quiet_knowledge_base();
-  }
-  accept_form(m, kb ? &kb->groups : nullptr, out, a);
-
+  // Everything a request needs before it touches cells: the query-site
+  // table and the keyword knowledge base (group tree and keyword tree),
+  // then all cells. The form's values are checked, and mended, in between:
+  // a new vantle's words must be keywords of the hierarchy, and a refused
+  // form costs no load of the cells and changes nothing. The hooks keep the
+  // site data for the rest of the run; the restored vantles join the
+  // groups of its group tree as they are loaded.
+  world& site_data = hooks.set_world(read_world(out));
+  accept_form(m, &site_data.kb.groups, out, a);
   check_run_files(out, READS_CELLS | SAVES_CELLS);
   run_journal journal(out);
   hooks.set_journal(&journal);
   hooks.exchange().stage_outgoing = true;
-  // Everything a request needs before it touches cells: the query-site
-  // table, the keyword knowledge base (group tree and keyword tree) and all
-  // cells. The hooks keep the site data for the rest of the run; the
-  // restored vantles join the groups of its group tree as they are loaded.
-  site_table sites = read_site_table(out);
-  hooks.set_world(world{std::move(sites), kb ? std::move(*kb) : read_knowledge_base(out)});
   engine::load_all_cells(st);
   engine::handle_ext_message(st, m);
   journal.save(st, hooks.exchange());

@@ -89,7 +89,7 @@ TEST_F(OrvGroupsCli, SystemMessagesReadNoKnowledgeBase) {
 TEST_F(OrvGroupsCli, CellRequestEntersRestoredVantles) {
   write_file(html("site.config"), "2 0 north 1 east 0 3 3 0\n");
   write_file(html("kb.txt"), example_kb);
-  run_result r = get("message_type=MSG_CREATE&flag=new&ic_type=VANTLE");
+  run_result r = get("message_type=MSG_SHOW_ALL&flag=old&ic_type=VANTLE&ic_id_list=-1");
   const std::string loading = page_header + calling + calling +
                               "Error: key word chemistry not found\n"
                               "Error occurs in querying vantle\n" +
@@ -106,7 +106,7 @@ TEST_F(OrvGroupsCli, StoredWordIsEscapedOnThePage) {
   write_file(html("site.config"), "2 0 north 1 east 0 3 3 0\n");
   write_file(html("kb.txt"), example_kb);
   write_file(html("file.ic"), stored_vantle(1, "<i>x&y#!"));
-  run_result r = get("message_type=MSG_CREATE&flag=new&ic_type=VANTLE");
+  run_result r = get("message_type=MSG_SHOW_ALL&flag=old&ic_type=VANTLE&ic_id_list=-1");
   const std::string loading = page_header + calling +
                               "Error: key word &lt;i&gt;x&amp;y not found\n"
                               "Error occurs in querying vantle\n";
