@@ -180,6 +180,34 @@ TEST_F(OrvInputCli, ACreateWhoseNameIsRefusedCreatesNothing) {
                  "of ic_sym_name is refused: it is 50 bytes long, at most 49.\n<p>");
 }
 
+// A name taken in vantle_db or in name_db is said as the site always said
+// it, and the refusal line follows.
+TEST_F(OrvInputCli, ATakenNameIsSaidBeforeItsRefusal) {
+  get(create_form({}));
+  get("flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_sym_name=cell_name&content="
+      "d2|physics%23!|!|!|!|!|c%23!|Archives|other");
+  expect_refused(create_form({}),
+                 "The given symbolic name \"lens_notes\" has already been used!!\n <p>"
+                 "The value \"lens_notes\" of sym_name is refused: another vantle has this name "
+                 "in vantle_db.\n<p>");
+  expect_refused(create_form({{"sym_name", "free"}}) + "&ic_sym_name=cell_name",
+                 "<p>The given symbolic name \"cell_name\" has already been used!!\n <p>"
+                 "The IC can't be created.\n<p>"
+                 "The value \"cell_name\" of ic_sym_name is refused: another cell has this name "
+                 "in name_db.\n<p>");
+}
+
+// A refused form is answered before the cells are read: a store that does
+// not read does not stand in its way.
+TEST_F(OrvInputCli, ARefusedFormReadsNoCell) {
+  write_file(html("north", "file.ic"), "this is no cell store\n");
+  expect_refused(create_form({{"i_am", "alchemy"}}),
+                 "The word \"alchemy\" of i_am is refused: it is not a keyword of the knowledge "
+                 "base kb.txt.\n<p>");
+  run_result r = get(create_form({{"i_am", "alchemy"}}));
+  EXPECT_EQ(std::string::npos, r.out.find("file.ic")) << r.out;
+}
+
 TEST_F(OrvInputCli, ASettingWithoutAValueIsRefused) {
   for (const char* content : {"SERVER_ID", "ORV_ID", "SET_EMAIL_ADDRESS", "ORV_ID%7C",
                               "VG_THRESHOLD"}) {
