@@ -353,11 +353,11 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     }
     std::optional<engine::ext_message> m = parse_message_file(*text);
     if (!m) {
-      ex.incoming.push_back({path, std::nullopt, true, "it does not hold a message"});
-      reject_incoming(path, "it does not hold a message", out);
+      ex.incoming.push_back({path, std::nullopt, true, "it does not hold a message", ""});
+      reject_incoming(path, "it does not hold a message", out, &ex.incoming.back().said);
       continue;
     }
-    ex.incoming.push_back({path, sender_of(ex, path, *m, orv_id), false, ""});
+    ex.incoming.push_back({path, sender_of(ex, path, *m, orv_id), false, "", ""});
     if (!take_out(path, out)) {
       ex.incoming.back().refused = true;
       ex.incoming.back().why = "it cannot be taken out of inbox";
@@ -387,7 +387,8 @@ std::string held_path(const std::string& path) {
   return std::string(held_dir) + "/" + path.substr(path.rfind('/') + 1);
 }
 
-void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out) {
+void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out,
+                     std::string* said) {
   platform::make_directory(rejected_dir);
   std::string name = path.substr(path.rfind('/') + 1);
   std::string target = std::string(rejected_dir) + "/" + name;
@@ -401,22 +402,24 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
     if (moved || !platform::exists(from) || !platform::exists(target)) break;
     target = std::string(rejected_dir) + "/" + name + "." + std::to_string(n);
   }
-  if (moved) {
-    out.both("Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>", path,
-             why, rejected_dir);
-  } else {
-    out.both("Error: The incoming file %s cannot be processed: %s; it cannot be moved to %s.\n<p>",
-             path, why, rejected_dir);
+  const char* line = moved
+                         ? "Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>"
+                         : "Error: The incoming file %s cannot be processed: %s; it cannot be moved "
+                           "to %s.\n<p>";
+  out.both(line, path, why, rejected_dir);
+  if (said) {
+    *said = formdecode::format(line, {path, why, rejected_dir}, false);
+    *said = said->substr(0, said->find('\n'));
   }
 }
 
 void reject_message(const std::vector<std::string>& files, std::string_view why,
-                    formdecode::output& out) {
+                    formdecode::output& out, std::string* said) {
   if (files.empty()) return;
   // The message file goes first: a run killed in between leaves at most a
   // content file nothing names, whereas the other order could let the next
   // pick-up process the message without its content.
-  reject_incoming(files[0], why, out);
+  reject_incoming(files[0], why, out, said);
   for (size_t i = 1; i < files.size(); ++i) {
     reject_incoming(files[i], "it is the content file of " + files[0], out);
   }

@@ -57,6 +57,7 @@ struct incoming_file {
   std::optional<std::string> sender;  // orv id of the sending site, when known
   bool refused = false;               // set aside (or left in `inbox`), not processed
   std::string why;                    // why it was refused
+  std::string said;                   // the page's line about setting it aside, raw
 };
 
 /// What the exchange remembers during one run.
@@ -160,16 +161,19 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
 void note_refused(exchange_state& ex, const std::vector<std::string>& files, std::string_view why);
 
 /// Moves the incoming file `path` to `rejected_dir` and says on the page
-/// why it was set aside.
-void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out);
+/// why it was set aside; `*said` (when given) gets that line, raw and
+/// without markup.
+void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out,
+                     std::string* said = nullptr);
 
 /// Sets aside a picked-up message that cannot be processed: `files` are the
 /// files it was read from, its message file first and then the content file
 /// it took, if any. Each is moved to `rejected_dir` and reported as
 /// `reject_incoming` does; the content file's reason names the message file.
+/// `*said` gets the line about the message file.
 /// Nothing of the message stays in `inbox`.
 void reject_message(const std::vector<std::string>& files, std::string_view why,
-                    formdecode::output& out);
+                    formdecode::output& out, std::string* said = nullptr);
 
 /// Removes the files taken in this run (from `held_dir`).
 void remove_taken(exchange_state& ex);

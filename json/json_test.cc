@@ -33,4 +33,23 @@ TEST(Json, WriterPutsCommasBetweenMembersAndElements) {
   EXPECT_EQ("{\"n\":3,\"t\":\"x\",\"none\":null,\"list\":[1,{},false],\"words\":[\"a\",\"b\"]}", out);
 }
 
+TEST(Json, ReadsBackWhatItWrites) {
+  std::string out;
+  json::writer w(out);
+  w.begin_object().member("name", "a\"b\n\xC3\xB6").member("n", -12).member("none", std::optional<std::string>());
+  w.key("list").begin_array().value(true).value("x").end_array().end_object();
+  std::string err;
+  std::optional<json::value> v = json::parse(" " + out + "\n", &err);
+  ASSERT_TRUE(v) << err;
+  EXPECT_EQ("a\"b\n\xC3\xB6", v->text_of("name"));
+  EXPECT_EQ(-12, v->get("n")->number());
+  EXPECT_TRUE(v->get("none")->is_null());
+  ASSERT_EQ(2u, v->get("list")->items().size());
+  EXPECT_EQ("x", v->get("list")->items()[1].text());
+  EXPECT_EQ("\xF0\x9F\x99\x82", json::parse("\"\\ud83d\\ude42\"", &err)->text());
+  for (const char* bad : {"", "{", "[1,]", "{\"a\" 1}", "\"open", "1 2", "nul"}) {
+    EXPECT_FALSE(json::parse(bad, &err)) << bad;
+  }
+}
+
 }  // namespace

@@ -154,6 +154,11 @@ std::vector<std::string> answer::errors_since(size_t from) const {
   return error_lines(std::string_view(*page_so_far).substr(from));
 }
 
+std::vector<std::string> answer::errors_before(size_t to) const {
+  if (!page_so_far) return {};
+  return error_lines(std::string_view(*page_so_far).substr(0, to));
+}
+
 void answer::created(const cell_ref& c) {
   note(cells.created, c);
   if (file_cells) note(file_cells->created, c);
@@ -256,15 +261,17 @@ std::string label_of(std::string_view field) {
 std::vector<std::string> error_lines(std::string_view page) {
   static constexpr std::string_view starts[] = {"Error", "Cannot find file ",
                                                 "Cannot open data file ", "The data file ",
-                                                "Can't "};
+                                                "Can't ", "The cell store "};
   std::vector<std::string> lines;
   for (size_t at = 0; at < page.size(); ++at) {
     if (at != 0 && page[at - 1] != '\n' && page[at - 1] != '>') continue;
     std::string_view rest = page.substr(at);
     bool error = false;
     for (std::string_view s : starts) error = error || rest.substr(0, s.size()) == s;
-    if (!error) continue;
     size_t end = rest.find_first_of("\n<");
+    // A file that is there but does not read says so in its own words.
+    error = error || rest.substr(0, end).find(" is missing or damaged") != std::string_view::npos;
+    if (!error) continue;
     lines.push_back(trim(rest.substr(0, end)));
     if (end == std::string_view::npos) break;
     at += end;
@@ -345,6 +352,8 @@ void finish_answer(answer& a, int status, bool completed) {
   a.exit_status = status;
   if (a.page_so_far) a.page = *a.page_so_far;
   a.errors = error_lines(a.page);
+  // A pick-up that took no file: all it said is about the site's files.
+  if (a.picked && !a.pick_up_warnings) a.pick_up_warnings = a.errors;
   if (!a.refusals.empty()) {
     const refused_value& r = a.refusals.front();
     a.result = outcome::refused;

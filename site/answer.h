@@ -125,7 +125,7 @@ struct answer {
   std::optional<std::vector<query_view>> results;
   std::optional<site_config> settings;
   std::optional<std::vector<site_distance>> sites;  // with the settings, when the table reads
-  std::optional<std::vector<std::string>> pick_up_warnings;  // before the first file
+  std::optional<std::vector<std::string>> pick_up_warnings;  // before the first file taken
   std::optional<std::vector<picked_file>> picked;
   std::optional<std::vector<sent_file>> sent;
   std::string page;  // the whole page, once the run is over
@@ -134,8 +134,9 @@ struct answer {
   const std::string* page_so_far = nullptr;
   /// Where the page stands now (0 when it is not kept).
   size_t page_at() const { return page_so_far ? page_so_far->size() : 0; }
-  /// The error lines the page got from `from` on.
+  /// The error lines the page got from `from` on, or before `to`.
   std::vector<std::string> errors_since(size_t from) const;
+  std::vector<std::string> errors_before(size_t to) const;
 
   /// Where the file being processed notes its cells, besides `cells`.
   cell_changes* file_cells = nullptr;

@@ -1,6 +1,7 @@
 // Carrying out a request of the site manager.
 #include "site/request.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <map>
 #include <optional>
@@ -94,6 +95,14 @@ void note_pass(answer& a, const exchange::exchange_state& ex,
     p.applied = !f.refused;
     p.why = f.why;
     if (!p.applied) p.cells = {};
+    // The line that set it aside, when its reading or processing did not
+    // note it already.
+    auto noted = [&](const std::vector<std::string>& lines) {
+      return std::find(lines.begin(), lines.end(), f.said) != lines.end();
+    };
+    if (!f.said.empty() && !noted(p.load_warnings) && !noted(p.message_errors)) {
+      p.load_warnings.push_back(f.said);
+    }
     a.picked->push_back(std::move(p));
   }
 }
@@ -117,7 +126,6 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
   for (bool fetched = false;; fetched = true) {
     a.cells = cells_before;
     a.results = results_before;
-    size_t pass_start = a.page_at();
     orv_hooks hooks(out, cfg.orv_id);
     hooks.set_config(cfg);
     hooks.set_answer(&a);
@@ -131,29 +139,33 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
     hooks.set_world(read_world(out));
     engine::load_all_cells(st);
     if (!fetched) platform::run_site_script(exchange::get_script);
-    a.pick_up_warnings = a.errors_since(pass_start);
     std::map<std::string, picked_file> said;  // by inbox path
     // The files of the message being processed: its message file and the
     // content file it took, if any.
     std::vector<std::string> current;
+    size_t processing = 0;  // where the page stood when the current message began
     try {
       for (;;) {
         size_t first = ex.taken.size();
         size_t before = a.page_at();
         std::optional<engine::ext_message> m = exchange::pick_up_message(ex, st.site.orv_id, out);
         if (!m) break;
+        // What was said before the first file taken is about the site's
+        // files and its cells, the same on every pick-up until mended.
+        if (!a.pick_up_warnings) a.pick_up_warnings = a.errors_before(a.page_at());
         picked_file& file = said[ex.incoming.back().path];
         file.load_warnings = a.errors_since(before);
+        processing = a.page_at();
         std::vector<std::string> files(ex.taken.begin() + static_cast<std::ptrdiff_t>(first),
                                        ex.taken.end());
         if (std::optional<std::string> why = unprocessable(st, *m)) {
           ex.taken.resize(first);  // set aside now, never removed by the save
           exchange::note_refused(ex, files, *why);
           exchange::reject_message(files, *why, out);
+          file.message_errors = a.errors_since(processing);
           continue;
         }
         current = std::move(files);
-        size_t processing = a.page_at();
         a.file_cells = &file.cells;
         engine::handle_ext_message(st, *m);
         a.file_cells = nullptr;
@@ -168,8 +180,9 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
       // Only the files set aside stay noted: the others come again.
       exchange::note_refused(ex, current, why);
       std::erase_if(ex.incoming, [](const exchange::incoming_file& f) { return !f.refused; });
-      note_pass(a, ex, said);
       exchange::reject_message(current, why, out);
+      said[current[0]].message_errors = a.errors_since(processing);
+      note_pass(a, ex, said);
       out.both("The pick-up starts again without it.\n<p>");
       continue;
     }
