@@ -1,5 +1,5 @@
-// `orvsite exchange`: run the manager as a web server would, and tell what
-// its pages say was sent and picked up.
+// `orvsite exchange`: run the manager as a web server would, asking for its
+// answers in values, and tell what they say was sent and picked up.
 #include "programs/orvsite/exchange_command.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "exchange/exchange.h"
+#include "json/json.h"
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/exchange_record.h"
@@ -20,36 +21,6 @@
 
 namespace orvsite {
 namespace {
-
-// The text the manager writes for each file it picks up.
-constexpr std::string_view picked_line = "Pick up an incoming message from file: ";
-
-int count_of(const std::string& text, std::string_view what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// The lines of a page that report an error, without their markup.
-std::vector<std::string> error_lines(const std::string& page) {
-  std::vector<std::string> lines;
-  for (size_t at = page.find("Error"); at != std::string::npos;
-       at = page.find("Error", at + 1)) {
-    if (at != 0 && page[at - 1] != '\n' && page[at - 1] != '>') continue;
-    size_t end = page.find_first_of("\n<", at);
-    lines.push_back(page.substr(at, end == std::string::npos ? std::string::npos : end - at));
-  }
-  return lines;
-}
-
-// The last `most` lines of what a page says, after its header.
-std::vector<std::string> last_lines(const std::string& page, size_t most) {
-  size_t body = page.find("\n\n");
-  std::vector<std::string> lines =
-      page_lines(std::string_view(page).substr(body == std::string::npos ? 0 : body + 2));
-  if (lines.size() > most) lines.erase(lines.begin(), lines.end() - static_cast<long>(most));
-  return lines;
-}
 
 // Today's date (UTC), as the reported-warnings file notes it.
 std::string today() {
@@ -88,11 +59,6 @@ std::string plural(int n, const char* one) {
   return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
 }
 
-// The start of the page line of an incoming file set aside, and of every
-// error line.
-constexpr std::string_view refused_line = "Error: The incoming file ";
-constexpr std::string_view error_prefix = "Error: ";
-
 // " (east 2, south 1)": how many per site; "" stands for a sender that is
 // not known.
 std::string by_site(const std::map<std::string, int>& counts) {
@@ -102,46 +68,6 @@ std::string by_site(const std::map<std::string, int>& counts) {
             std::to_string(n);
   }
   return list.empty() ? list : list + ")";
-}
-
-// Where the SSH transfer's receiving half marks each delivery, by transfer
-// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
-constexpr const char* delivery_marks = ".inbox-staging/done";
-
-// The sender of the inbox file `name` by the delivery marks: the one
-// sender of a mark whose NAME is `name` (or `name` without the ".N" a taken
-// name gets); empty when no mark, or marks of several senders, match.
-std::string sender_by_marks(const std::string& name, const std::vector<std::string>& marks) {
-  std::string base = name;
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot + 1 < name.size() &&
-      name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
-    base = name.substr(0, dot);
-  }
-  std::string sender;
-  for (const std::string& mark : marks) {
-    size_t first = mark.find('.'), last = mark.rfind('.');
-    if (first == std::string::npos || first == last) continue;
-    std::string sent_as = mark.substr(first + 1, last - first - 1);
-    if (sent_as != name && sent_as != base) continue;
-    std::string from = mark.substr(0, first);
-    if (!sender.empty() && sender != from) return "";
-    sender = from;
-  }
-  return sender;
-}
-
-// The sender of the message file `path` by its sending cell: a source
-// cell lives at its site, so that site sent it; a copy of a cell may live
-// anywhere, so then the sender is not known (empty).
-std::string sender_by_message(const std::string& path, const std::string& self) {
-  std::optional<std::string> text = platform::read_file(path);
-  if (!text) return "";
-  std::optional<engine::ext_message> m = exchange::parse_message_file(*text);
-  if (!m || m->sender.flag != 's' || m->sender.orv_id.empty() || m->sender.orv_id == self) {
-    return "";
-  }
-  return m->sender.orv_id;
 }
 
 // True when `line` holds `id` as a word of its own (letter case aside).
@@ -180,16 +106,26 @@ std::string failure_cause(const std::string& said, const std::string& peer) {
   return one_line(cause);
 }
 
-// What a request said besides its page, for the record and the log.
+// What a request said besides its answer, for the record and the log.
 struct run_notes {
   std::string said;     // its standard error (the transfer scripts' reports)
   std::string failure;  // why it failed, when it did
 };
 
-// One request to the manager; false (with the reason on `err`) when it
-// could not be run or ended with a failure status.
+// The texts of the array `name` of `v` (none when it is missing).
+std::vector<std::string> texts_of(const json::value* v, std::string_view name) {
+  std::vector<std::string> texts;
+  const json::value* list = v ? v->get(name) : nullptr;
+  if (!list) return texts;
+  for (const json::value& t : list->items()) texts.push_back(t.text());
+  return texts;
+}
+
+// One request to the manager, answered in values; false (with the reason
+// on `err`) when it could not be run, did not answer in values or ended
+// with a failure status.
 bool request(const std::string& dir, const std::string& program, const char* query,
-             std::string* page, std::ostream& err, run_notes* notes = nullptr) {
+             json::value* answer, std::ostream& err, run_notes* notes = nullptr) {
   platform::program_result r;
   std::string why;
   // The program starts in `dir`: a relative path to it would be taken from
@@ -204,18 +140,33 @@ bool request(const std::string& dir, const std::string& program, const char* que
     err << said;
     notes->said = said;
   }
+  if (ran) {
+    // The answer follows the header and its blank line.
+    size_t body = r.out.find("\n\n");
+    std::string parse_err;
+    std::optional<json::value> v =
+        json::parse(body == std::string::npos ? std::string_view() : std::string_view(r.out).substr(body + 2),
+                    &parse_err);
+    if (v && v->text_of("format") == "orv-answer") {
+      *answer = std::move(*v);
+    } else {
+      ran = false;
+      why = path + " does not answer " + query + " in values (" +
+            (v ? std::string("not an answer of the site manager") : parse_err) + ")";
+    }
+  }
   if (!ran) {
     err << "orvsite exchange: " << why << "\n";
     if (notes) notes->failure = why;
     return false;
   }
-  *page = r.out;
   if (r.status != 0) {
-    // The page tells why (a damaged file, a failed save): its last lines.
+    // The answer tells why (a damaged file, a failed save): its last errors.
     std::ostringstream text;
     text << path << " ended with status " << r.status << " on " << query;
     err << "orvsite exchange: " << text.str() << "\n";
-    std::vector<std::string> lines = last_lines(r.out, 10);
+    std::vector<std::string> lines = texts_of(answer, "errors");
+    if (lines.size() > 10) lines.erase(lines.begin(), lines.end() - 10);
     for (const std::string& line : lines) err << "  " << line << "\n";
     if (notes) notes->failure = text.str() + (lines.empty() ? "" : ": " + lines.back());
     return false;
@@ -223,19 +174,10 @@ bool request(const std::string& dir, const std::string& program, const char* que
   return true;
 }
 
-// The files of `dir` whose names begin with `prefix`, without regard to
-// case (all of them for an empty prefix).
-std::set<std::string> files_beginning_with(const std::string& dir, const std::string& prefix) {
-  std::set<std::string> names;
-  for (std::string& name : platform::list_files_oldest_first(dir)) {
-    if (name.size() < prefix.size()) continue;
-    bool same = std::equal(prefix.begin(), prefix.end(), name.begin(), [](char a, char b) {
-      return std::tolower(static_cast<unsigned char>(a)) ==
-             std::tolower(static_cast<unsigned char>(b));
-    });
-    if (same) names.insert(std::move(name));
-  }
-  return names;
+// The files of `dir`.
+std::set<std::string> files_of(const std::string& dir) {
+  std::vector<std::string> names = platform::list_files_oldest_first(dir);
+  return {names.begin(), names.end()};
 }
 
 // The files of `now` that are not in `before`.
@@ -261,7 +203,10 @@ bool get_script_fetches(const std::string& dir) {
 std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id) {
   if (orv_id.empty()) return {};
   std::string html = join(dir, html_dir);
-  std::set<std::string> names = files_beginning_with(join(html, exchange::inbox_dir), orv_id);
+  std::set<std::string> names;
+  for (std::string& name : platform::list_files_oldest_first(join(html, exchange::inbox_dir))) {
+    if (exchange::is_for_site(name, orv_id)) names.insert(std::move(name));
+  }
   // Files a killed pick-up had taken out of inbox: the next run of the
   // manager puts them back, so a pick-up is due for them too.
   for (const std::string& name : platform::list_file_names(join(html, exchange::held_dir))) {
@@ -277,6 +222,7 @@ std::vector<std::string> cgi_environment(const std::string& program, const std::
       "REQUEST_METHOD=GET",
       "QUERY_STRING=" + query,
       "SCRIPT_NAME=/" + program,
+      "HTTP_ACCEPT=application/json",
       "PATH=" + platform::environment("PATH").value_or("/usr/local/bin:/usr/bin:/bin"),
   };
   if (std::optional<std::string> home = platform::environment("HOME")) env.push_back("HOME=" + *home);
@@ -356,12 +302,12 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   std::set<std::string> offered_before;
   bool picked_up = false;  // a pick-up ran, and filed a backup copy
   for (int round = 0; round < max_rounds; ++round) {
-    std::set<std::string> waiting = files_beginning_with(outbox, "");
+    std::set<std::string> waiting = files_of(outbox);
     bool send = any_new(waiting, sent_before);
     if (send) {
-      std::string page;
+      json::value answer;
       run_notes notes;
-      if (!request(dir, program, send_query, &page, err, &notes)) return manager_failed(notes);
+      if (!request(dir, program, send_query, &answer, err, &notes)) return manager_failed(notes);
       std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
       for (const std::string& name : waiting) {
         bool gone = !platform::exists(join(outbox, name));
@@ -384,38 +330,36 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
                                           plural(n.second, "file") +
                                           " left in outbox): " + p.failure_cause);
       }
-      for (std::string& line : error_lines(page)) problems.push_back(std::move(line));
-      sent_before = files_beginning_with(outbox, "");
+      for (std::string& line : texts_of(&answer, "errors")) problems.push_back(std::move(line));
+      sent_before = files_of(outbox);
     }
 
     std::set<std::string> offered =
         always_pick_up ? std::set<std::string>{} : waiting_for_pick_up(dir, *orv_id);
     bool pick_up = always_pick_up ? round == 0 : any_new(offered, offered_before);
     if (pick_up) {
-      // The senders of the files waiting in inbox: their names only tell
-      // this site's own id.
-      std::map<std::string, std::string> sender_of;  // file name -> sender's orv id
-      std::vector<std::string> delivered = platform::list_file_names(join(html, delivery_marks));
-      std::string self = site_orv_id(dir);
-      for (const std::string& name : platform::list_file_names(inbox)) {
-        std::string sender = sender_by_marks(name, delivered);
-        if (sender.empty()) sender = sender_by_message(join(inbox, name), self);
-        if (!sender.empty()) sender_of[name] = sender;
-      }
-
-      std::string page;
+      json::value answer;
       run_notes notes;
-      if (!request(dir, program, pick_up_query, &page, err, &notes)) return manager_failed(notes);
+      if (!request(dir, program, pick_up_query, &answer, err, &notes)) return manager_failed(notes);
       picked_up = true;
-      int taken = count_of(page, picked_line);
-      picked += taken;
-      for (size_t at = page.find(picked_line); at != std::string::npos;
-           at = page.find(picked_line, at + 1)) {
-        size_t from = at + picked_line.size();
-        std::string path = page.substr(from, page.find_first_of("\n<", from) - from);
-        std::string name = path.substr(path.rfind('/') + 1);
-        auto it = sender_of.find(name);
-        std::string sender = it == sender_of.end() ? "" : it->second;
+      const json::value* picked_values = answer.get("pick_up");
+      const json::value* files = picked_values ? picked_values->get("files") : nullptr;
+      int taken = 0;
+      for (const json::value& f : files ? files->items() : std::vector<json::value>{}) {
+        if (f.text_of("outcome") != "applied") {
+          // An incoming file set aside is a refusal of its own in the log,
+          // told by the line that set it aside.
+          std::vector<std::string> said = texts_of(&f, "message_errors");
+          if (said.empty()) said = texts_of(&f, "load_warnings");
+          std::string line = said.empty() ? f.text_of("file").value_or("") + ": " +
+                                                f.text_of("why").value_or("")
+                                          : said.back();
+          if (line.rfind("Error: ", 0) == 0) line.erase(0, 7);
+          log.line(log_priority::warning, dir + ": refused: " + line);
+          continue;
+        }
+        ++taken;
+        std::string sender = f.text_of("sender").value_or("");
         if (!sender.empty()) {
           peer_record& p = record.peer(sender);
           p.last_receive = now;
@@ -423,23 +367,17 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
         }
         ++received_from[sender];
       }
+      picked += taken;
       if (taken > 0) record.last_receive = now;
       // What the manager says before it takes the first message is what
       // loading the stored cells and the site's files says (a vantle's
       // keyword that kb.txt lacks, ...): the same on every run until the
       // operator acts, so each text goes out once a day. What it says about
       // the messages of this round always goes out.
-      size_t first_taken = page.find(picked_line);
-      std::vector<std::string> warnings =
-          error_lines(first_taken == std::string::npos ? page : page.substr(0, first_taken));
-      if (first_taken != std::string::npos) {
-        for (std::string& line : error_lines(page.substr(first_taken))) {
-          // An incoming file set aside is a refusal of its own in the log.
-          if (line.rfind(refused_line, 0) == 0) {
-            log.line(log_priority::warning, dir + ": refused: " + line.substr(error_prefix.size()));
-          }
-          problems.push_back(std::move(line));
-        }
+      std::vector<std::string> warnings = texts_of(picked_values, "load_warnings");
+      std::vector<std::string> said = texts_of(&answer, "errors");
+      for (size_t i = std::min(warnings.size(), said.size()); i < said.size(); ++i) {
+        problems.push_back(said[i]);
       }
       if (!warnings.empty()) {
         const std::string file = join(html, reported_file);
@@ -457,11 +395,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     }
     if (!send && !pick_up) break;
     // What the pick-up left in outbox, or what came meanwhile, goes next.
-    bool more = any_new(files_beginning_with(outbox, ""), sent_before) ||
+    bool more = any_new(files_of(outbox), sent_before) ||
                 (!always_pick_up && any_new(waiting_for_pick_up(dir, *orv_id), offered_before));
     if (!more) break;
   }
-  size_t left = files_beginning_with(outbox, "").size();
+  size_t left = files_of(outbox).size();
   if (left > 0 && !sent_before.empty()) {
     problems.insert(problems.begin(), plural(static_cast<int>(left), "message") +
                                           " still waiting in outbox");
@@ -511,7 +449,7 @@ int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
     err.flush();
     // A failed round, or files left in outbox (a peer out of reach), are
     // tried again after `retry_seconds`, or at the next arrival.
-    bool again = status != 0 || !files_beginning_with(join(html, exchange::outbox_dir), "").empty();
+    bool again = status != 0 || !files_of(join(html, exchange::outbox_dir)).empty();
     if (!watch.wait(again ? retry_seconds * 1000 : -1)) continue;
     // A burst of files comes as a burst of events: the round starts once
     // they pause for a moment, or after a second at most.
