@@ -402,10 +402,10 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
     if (moved || !platform::exists(from) || !platform::exists(target)) break;
     target = std::string(rejected_dir) + "/" + name + "." + std::to_string(n);
   }
-  const char* line = moved
-                         ? "Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>"
-                         : "Error: The incoming file %s cannot be processed: %s; it cannot be moved "
-                           "to %s.\n<p>";
+  const char* line =
+      moved ? "Error: The incoming file %s cannot be processed: %s; it is moved to %s.\n<p>"
+            : "Error: The incoming file %s cannot be processed: %s; it cannot be moved to "
+              "%s.\n<p>";
   out.both(line, path, why, rejected_dir);
   if (said) {
     *said = formdecode::format(line, {path, why, rejected_dir}, false);

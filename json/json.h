@@ -1,15 +1,15 @@
 // JSON: a writer that puts values in order into a text, with the commas
-// and quotes JSON needs, and a reader that gives a text back as values. Texts are always written as valid UTF-8: a byte that
-// does not begin or continue a well-formed UTF-8 sequence (an overlong form,
-// a surrogate, a code point above U+10FFFF, a sequence cut short) becomes
-// U+FFFD, so a reader that insists on UTF-8 reads every answer.
+// and quotes JSON needs, and a reader that gives a text back as values. Texts are always written as
+// valid UTF-8: a byte that does not begin or continue a well-formed UTF-8 sequence (an overlong
+// form, a surrogate, a code point above U+10FFFF, a sequence cut short) becomes U+FFFD, so a reader
+// that insists on UTF-8 reads every answer.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -84,7 +84,7 @@ class value {
   kind kind_ = kind::null;
   std::string text_;
   double number_ = 0;
-  std::vector<value> items_;                        // array elements
+  std::vector<value> items_;                            // array elements
   std::vector<std::pair<std::string, value>> members_;  // object members, in order
 };
 

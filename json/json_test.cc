@@ -11,7 +11,10 @@ TEST(Json, TextsAreEscapedAndAlwaysValidUtf8) {
   } cases[] = {
       {"plain", "\"plain\""},
       {"a\"b\\c\nd\te\x01", "\"a\\\"b\\\\c\\nd\\te\\u0001\""},
-      {"Stra\xC3\x9F" "e \xC3\xB6stlich", "\"Stra\xC3\x9F" "e \xC3\xB6stlich\""},
+      {"Stra\xC3\x9F"
+       "e \xC3\xB6stlich",
+       "\"Stra\xC3\x9F"
+       "e \xC3\xB6stlich\""},
       {"\xF0\x9F\x99\x82", "\"\xF0\x9F\x99\x82\""},
       // A Latin-1 byte, an overlong slash, a surrogate, a cut sequence.
       {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
@@ -30,13 +33,17 @@ TEST(Json, WriterPutsCommasBetweenMembersAndElements) {
   w.key("list").begin_array().value(1).begin_object().end_object().value(false).end_array();
   w.member("words", std::vector<std::string>{"a", "b"});
   w.end_object();
-  EXPECT_EQ("{\"n\":3,\"t\":\"x\",\"none\":null,\"list\":[1,{},false],\"words\":[\"a\",\"b\"]}", out);
+  EXPECT_EQ("{\"n\":3,\"t\":\"x\",\"none\":null,\"list\":[1,{},false],\"words\":[\"a\",\"b\"]}",
+            out);
 }
 
 TEST(Json, ReadsBackWhatItWrites) {
   std::string out;
   json::writer w(out);
-  w.begin_object().member("name", "a\"b\n\xC3\xB6").member("n", -12).member("none", std::optional<std::string>());
+  w.begin_object()
+      .member("name", "a\"b\n\xC3\xB6")
+      .member("n", -12)
+      .member("none", std::optional<std::string>());
   w.key("list").begin_array().value(true).value("x").end_array().end_object();
   std::string err;
   std::optional<json::value> v = json::parse(" " + out + "\n", &err);

@@ -54,10 +54,14 @@ std::string plural(size_t n, const char* one, const char* many) {
 
 const char* outcome_name(outcome o) {
   switch (o) {
-    case outcome::done: return "done";
-    case outcome::refused: return "refused";
-    case outcome::error: return "error";
-    case outcome::nothing: return "nothing";
+    case outcome::done:
+      return "done";
+    case outcome::refused:
+      return "refused";
+    case outcome::error:
+      return "error";
+    case outcome::nothing:
+      return "nothing";
   }
   return "error";
 }
@@ -199,11 +203,11 @@ std::string request_kind(std::string_view type, const std::vector<std::int32_t>&
     std::string_view type, kind;
   };
   static constexpr entry kinds[] = {
-      {"MSG_CREATE", "create"},          {"MSG_SHOW_VANTLE_RESULT", "results"},
-      {"MSG_DELETE", "delete"},          {"MSG_MOVE_DELETE", "delete_document"},
+      {"MSG_CREATE", "create"},           {"MSG_SHOW_VANTLE_RESULT", "results"},
+      {"MSG_DELETE", "delete"},           {"MSG_MOVE_DELETE", "delete_document"},
       {"MSG_SHOW_CONFIG", "config_show"}, {"MSG_UPDATE_CONFIG", "config_update"},
-      {"SYS_PICK_UP_MSG", "pick_up"},    {"SYS_SEND_MSG", "send"},
-      {"SYS_BACKUP", "backup"},          {"SYS_RESTORE", "restore"},
+      {"SYS_PICK_UP_MSG", "pick_up"},     {"SYS_SEND_MSG", "send"},
+      {"SYS_BACKUP", "backup"},           {"SYS_RESTORE", "restore"},
   };
   if (type.empty()) return "none";
   if (type == "MSG_SHOW_ALL") return !ids.empty() && ids.front() == -1 ? "list" : "show";
@@ -259,9 +263,9 @@ std::string label_of(std::string_view field) {
 }
 
 std::vector<std::string> error_lines(std::string_view page) {
-  static constexpr std::string_view starts[] = {"Error", "Cannot find file ",
-                                                "Cannot open data file ", "The data file ",
-                                                "Can't ", "The cell store "};
+  static constexpr std::string_view starts[] = {
+      "Error",  "Cannot find file ", "Cannot open data file ", "The data file ",
+      "Can't ", "The cell store "};
   std::vector<std::string> lines;
   for (size_t at = 0; at < page.size(); ++at) {
     if (at != 0 && page[at - 1] != '\n' && page[at - 1] != '>') continue;
@@ -340,7 +344,8 @@ bool wants_json(std::string_view accept) {
     std::string type = lower(trim(range.substr(0, semi)));
     if (type != "application/json") continue;
     // "q=0" says the type is not acceptable.
-    std::string params = semi == std::string_view::npos ? "" : lower(std::string(range.substr(semi)));
+    std::string params =
+        semi == std::string_view::npos ? "" : lower(std::string(range.substr(semi)));
     size_t q = params.find("q=");
     if (q != std::string::npos && std::strtod(params.c_str() + q + 2, nullptr) <= 0) continue;
     return true;

@@ -65,20 +65,20 @@ struct vantle_view {
 /// One document of a query's saved results.
 struct document_view {
   std::string doc_id;
-  std::optional<std::string> site;  // the answering site, when known
+  std::optional<std::string> site;                        // the answering site, when known
   std::string i_am, i_love, i_hate, i_behave, i_keyword;  // keyword lists as they came back
   std::string comment;
-  std::optional<int> distance;      // to the query, in this site's keyword hierarchy
-  int rank = 0;                     // 1 for the first
+  std::optional<int> distance;  // to the query, in this site's keyword hierarchy
+  int rank = 0;                 // 1 for the first
 };
 
 /// A query vantle's saved results.
 struct query_view {
   std::int32_t ic_id = 0;
   std::string doc_id;
-  std::string keywords;                            // the query's list (its i_am)
+  std::string keywords;                             // the query's list (its i_am)
   std::optional<std::vector<std::string>> sent_to;  // by the table and threshold of now
-  std::vector<document_view> documents;            // each document once, ranked
+  std::vector<document_view> documents;             // each document once, ranked
 };
 
 /// This site's distance to a site of its table.
@@ -92,7 +92,7 @@ struct picked_file {
   std::string file;                   // its name in inbox
   std::optional<std::string> sender;  // orv id of the sending site, when known
   bool applied = false;
-  std::string why;                    // why it was refused
+  std::string why;                          // why it was refused
   std::vector<std::string> load_warnings;   // what reading and taking it said
   std::vector<std::string> message_errors;  // what processing its message said
   cell_changes cells;

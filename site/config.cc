@@ -175,7 +175,8 @@ bool update_config(site_config& cfg, std::string_view content, formdecode::outpu
   size_t bar = content.find('|');
   std::string key(content.substr(0, bar));
   if (bar == std::string_view::npos || key.empty()) {
-    return refuse_update(out, refused, "The update \"%s\" is not a choice, \"|\" and a value.\n", content);
+    return refuse_update(out, refused,
+                         "The update \"%s\" is not a choice, \"|\" and a value.\n", content);
   }
   std::string_view rest = content.substr(bar + 1);
   std::string value(rest.substr(0, rest.find('|')));

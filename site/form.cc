@@ -46,9 +46,7 @@ std::optional<std::int32_t> first_id(const std::string& list) {
 }
 
 // The leading decimal number of a text, as atol reads it (0 when none).
-long long leading_count(const std::string& text) {
-  return std::strtoll(text.c_str(), nullptr, 10);
-}
+long long leading_count(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
 }  // namespace
 
@@ -93,8 +91,7 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     }
     // The IC type names the type's definition file: no path may hide in it.
     if (ic_type->find_first_of("/\\") != std::string::npos) {
-      refuse(pg, fault, "ic_type", *ic_type,
-             "Invalid ic type %s.\n", *ic_type);
+      refuse(pg, fault, "ic_type", *ic_type, "Invalid ic type %s.\n", *ic_type);
     }
     m.ic_type = *ic_type;
   }
@@ -116,7 +113,8 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     if (!id) {
       refuse(pg, fault, "ic_id_list", *list,
              "Unexpected ic_id_list value %s: the list must begin with a "
-                                "whole number, for example 12 or -1.\n", *list);
+             "whole number, for example 12 or -1.\n",
+             *list);
     }
     m.receiver.ic_id = *id;
   }
@@ -140,8 +138,7 @@ ext_message build_ext_message(const formdecode::field_store& fields, const site_
     // The values are joined with "|": a bar inside one would shift every
     // later field of the content.
     if (value->find('|') != std::string::npos) {
-      refuse(pg, fault, *field_name, *value,
-             "The value of %s must not hold \"|\".\n", *field_name);
+      refuse(pg, fault, *field_name, *value, "The value of %s must not hold \"|\".\n", *field_name);
     }
     params.push_back(*value);
   }

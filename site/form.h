@@ -21,8 +21,8 @@ constexpr int max_form_parameters = 100;
 /// Where the forms of the manager programs differ; the defaults are the
 /// site manager's.
 struct form_rules {
-  bool takes_sym_name = true;        // WWW_ic_sym_name is read
-  std::string system_ic_type;        // the IC type of an ORV_MSG message
+  bool takes_sym_name = true;  // WWW_ic_sym_name is read
+  std::string system_ic_type;  // the IC type of an ORV_MSG message
   std::string_view ic_type_too_long = "ic_type is too long.\n";  // refusal text
 };
 

@@ -477,7 +477,8 @@ int orv_hooks::do_predicate(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  return p->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
+  return p->fn(
+      call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
 }
 
 int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,

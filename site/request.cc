@@ -191,9 +191,10 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
     if (ex.refused > 0) {
       // Left in `inbox`: the next pick-up cannot take them either until the
       // operator lets the programs remove files there.
-      out.both("Error: %d incoming files could not be taken out of inbox and are not "
-               "processed.\n<p>",
-               ex.refused);
+      out.both(
+          "Error: %d incoming files could not be taken out of inbox and are not "
+          "processed.\n<p>",
+          ex.refused);
       throw formdecode::run_exit{1};
     }
     return;
@@ -283,8 +284,7 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
     throw formdecode::run_exit{1};
   }
   if (!platform::writable_directory(".", &err)) {
-    out.pg().print("Error: can't write in the directory html (%s); nothing is changed.\n<p>",
-                   err);
+    out.pg().print("Error: can't write in the directory html (%s); nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
   // One request at a time per site: held until the run has written its
@@ -313,8 +313,8 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   orv_hooks hooks(out, cfg.orv_id);
   hooks.set_config(cfg);
   hooks.set_answer(&a);
-  engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
-                          orv_message_types, hooks);
+  engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id}, orv_message_types,
+                          hooks);
   st.reading = reading;
   form_fault fault;
   engine::ext_message m;

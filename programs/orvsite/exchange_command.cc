@@ -144,9 +144,9 @@ bool request(const std::string& dir, const std::string& program, const char* que
     // The answer follows the header and its blank line.
     size_t body = r.out.find("\n\n");
     std::string parse_err;
-    std::optional<json::value> v =
-        json::parse(body == std::string::npos ? std::string_view() : std::string_view(r.out).substr(body + 2),
-                    &parse_err);
+    std::string_view text = body == std::string::npos ? std::string_view()
+                                                      : std::string_view(r.out).substr(body + 2);
+    std::optional<json::value> v = json::parse(text, &parse_err);
     if (v && v->text_of("format") == "orv-answer") {
       *answer = std::move(*v);
     } else {

@@ -62,14 +62,15 @@ class OrvAnswerCli : public ::testing::Test {
   // in $ANSWERS_DIR when that is set.
   std::string ask(const std::string& name, const std::string& query,
                   const std::string& site = "north") {
-    run_result r = test_util::run_program(
-        test_util::program_path("orv"), root_ / site,
-        {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query},
-         {"HTTP_ACCEPT", "text/html;q=0.9, application/json"}});
+    run_result r = test_util::run_program(test_util::program_path("orv"), root_ / site,
+                                          {{"REQUEST_METHOD", "GET"},
+                                           {"QUERY_STRING", query},
+                                           {"HTTP_ACCEPT", "text/html;q=0.9, application/json"}});
     EXPECT_EQ(0, r.status) << query << "\n" << r.out;
     EXPECT_EQ(json_header, r.out.substr(0, json_header.size())) << r.out;
     std::string body = r.out.substr(std::min(r.out.size(), json_header.size()));
-    if (const char* dir = std::getenv("ANSWERS_DIR")) write_file(std::string(dir) + "/" + name + ".json", body);
+    if (const char* dir = std::getenv("ANSWERS_DIR"))
+      write_file(std::string(dir) + "/" + name + ".json", body);
     return body;
   }
 
@@ -94,17 +95,22 @@ class OrvAnswerCli : public ::testing::Test {
 
 TEST_F(OrvAnswerCli, EachKindOfRequestAnswersInValues) {
   std::string a = ask("create", create("doc-1", "physics%23optics%23!", "Archives", "lens"));
-  EXPECT_HAS(a, "\"request\":{\"kind\":\"create\",\"message_type\":\"MSG_CREATE\",\"flag\":\"new\"");
-  EXPECT_HAS(a, "\"outcome\":\"done\",\"exit_status\":0,\"summary\":\"Vantle 1 \\\"lens\\\" was created.\"");
-  EXPECT_HAS(a, "\"cells\":{\"created\":[{\"ic_id\":1,\"ic_type\":\"VANTLE\",\"sym_name\":\"lens\"}]");
+  EXPECT_HAS(a,
+             "\"request\":{\"kind\":\"create\",\"message_type\":\"MSG_CREATE\",\"flag\":\"new\"");
+  EXPECT_HAS(
+      a,
+      "\"outcome\":\"done\",\"exit_status\":0,\"summary\":\"Vantle 1 \\\"lens\\\" was created.\"");
+  EXPECT_HAS(a,
+             "\"cells\":{\"created\":[{\"ic_id\":1,\"ic_type\":\"VANTLE\",\"sym_name\":\"lens\"}]");
 
   const std::string list = "flag=old&ic_type=VANTLE&ic_id_list=-1&message_type=MSG_SHOW_ALL";
   a = ask("list", list);
   EXPECT_HAS(a, "\"kind\":\"list\"");
-  EXPECT_HAS(a, "\"vantles\":[{\"ic_id\":1,\"sym_name\":\"lens\",\"doc_id\":\"doc-1\","
-                "\"vantle_type\":\"Archives\",\"state\":1,\"orv_id\":\"north\",\"copy_mark\":\"s\","
-                "\"i_am\":[\"physics\",\"optics\"],\"i_love\":[],\"i_hate\":[],\"i_behave\":[],"
-                "\"keywords\":[\"lenses\"],\"comment\":\"Notes\",\"email\":\"undefined\"}]");
+  EXPECT_HAS(a,
+             "\"vantles\":[{\"ic_id\":1,\"sym_name\":\"lens\",\"doc_id\":\"doc-1\","
+             "\"vantle_type\":\"Archives\",\"state\":1,\"orv_id\":\"north\",\"copy_mark\":\"s\","
+             "\"i_am\":[\"physics\",\"optics\"],\"i_love\":[],\"i_hate\":[],\"i_behave\":[],"
+             "\"keywords\":[\"lenses\"],\"comment\":\"Notes\",\"email\":\"undefined\"}]");
   // The page of the same request, word for word.
   EXPECT_HAS(a, "\"page\":" + json::quote(get(list).out) + "}");
 
@@ -117,14 +123,17 @@ TEST_F(OrvAnswerCli, EachKindOfRequestAnswersInValues) {
 
   a = ask("refusal", create("doc-2", "alchemy", "Archives", "other"));
   EXPECT_HAS(a, "\"outcome\":\"refused\"");
-  EXPECT_HAS(a, "\"refusals\":[{\"label\":\"I am (keywords)\",\"field\":\"i_am\","
-                "\"value\":\"alchemy\",\"why\":\"it is not a keyword of the knowledge base kb.txt\"}]");
+  EXPECT_HAS(
+      a,
+      "\"refusals\":[{\"label\":\"I am (keywords)\",\"field\":\"i_am\","
+      "\"value\":\"alchemy\",\"why\":\"it is not a keyword of the knowledge base kb.txt\"}]");
 
   a = ask("config_show", "flag=orv&message_type=MSG_SHOW_CONFIG");
-  EXPECT_HAS(a, "\"settings\":{\"server_id\":\"srv1\",\"orv_id\":\"north\",\"retrieve_threshold\":1,"
-                "\"vg_threshold\":9,\"max_vantle_threshold\":3,\"email\":\"NULL\",\"sites\":["
-                "{\"orv_id\":\"north\",\"distance\":0},{\"orv_id\":\"east\",\"distance\":4},"
-                "{\"orv_id\":\"south\",\"distance\":12}]}");
+  EXPECT_HAS(a,
+             "\"settings\":{\"server_id\":\"srv1\",\"orv_id\":\"north\",\"retrieve_threshold\":1,"
+             "\"vg_threshold\":9,\"max_vantle_threshold\":3,\"email\":\"NULL\",\"sites\":["
+             "{\"orv_id\":\"north\",\"distance\":0},{\"orv_id\":\"east\",\"distance\":4},"
+             "{\"orv_id\":\"south\",\"distance\":12}]}");
 
   a = ask("config_update", "flag=orv&message_type=MSG_UPDATE_CONFIG&content=VG_THRESHOLD%7C12");
   EXPECT_HAS(a, "\"kind\":\"config_update\",");
@@ -133,8 +142,9 @@ TEST_F(OrvAnswerCli, EachKindOfRequestAnswersInValues) {
   EXPECT_HAS(a, "\"outcome\":\"refused\"");
   EXPECT_HAS(a, "\"why\":\"The value of \\\"VG_THRESHOLD\\\" must be a number.\"");
 
-  a = ask("delete_document", "flag=old&ic_type=VANTLE&ic_id_list=-1&message_type=MSG_MOVE_DELETE"
-                             "&content=no-such-doc");
+  a = ask("delete_document",
+          "flag=old&ic_type=VANTLE&ic_id_list=-1&message_type=MSG_MOVE_DELETE"
+          "&content=no-such-doc");
   EXPECT_HAS(a, "\"kind\":\"delete_document\"");
   EXPECT_HAS(a, "\"outcome\":\"nothing\"");
 
@@ -147,8 +157,9 @@ TEST_F(OrvAnswerCli, EachKindOfRequestAnswersInValues) {
   EXPECT_HAS(a, "\"send\":{\"files\":[]}");
 
   a = ask("form_fault", "flag=sideways&message_type=MSG_SHOW_ALL");
-  EXPECT_HAS(a, "\"refusals\":[{\"label\":\"Flag\",\"field\":\"flag\",\"value\":\"sideways\","
-                "\"why\":\"Unexpected flag value sideways\"}]");
+  EXPECT_HAS(a,
+             "\"refusals\":[{\"label\":\"Flag\",\"field\":\"flag\",\"value\":\"sideways\","
+             "\"why\":\"Unexpected flag value sideways\"}]");
 }
 
 // A query that two documents of east answer: one result block, each
@@ -165,8 +176,9 @@ TEST_F(OrvAnswerCli, SavedResultsListEachDocumentOnceRanked) {
   EXPECT_HAS(home, "\"changed\":[{\"ic_id\":1,\"ic_type\":\"VANTLE\",\"sym_name\":\"ask\"}]");
   std::string a =
       ask("results", "flag=old&ic_type=VANTLE&ic_id_list=1&message_type=MSG_SHOW_VANTLE_RESULT");
-  EXPECT_HAS(a, "\"results\":[{\"query\":{\"ic_id\":1,\"doc_id\":\"q-1\",\"keywords\":[\"optics\"]},"
-                "\"sent_to\":[\"east\"],\"documents\":[{\"doc_id\":\"doc-a\",\"site\":null");
+  EXPECT_HAS(a,
+             "\"results\":[{\"query\":{\"ic_id\":1,\"doc_id\":\"q-1\",\"keywords\":[\"optics\"]},"
+             "\"sent_to\":[\"east\"],\"documents\":[{\"doc_id\":\"doc-a\",\"site\":null");
   EXPECT_HAS(a, "\"distance\":0,\"rank\":1},{\"doc_id\":\"doc-b\",\"site\":null");
   EXPECT_HAS(a, "\"distance\":0,\"rank\":2}]}]");
   EXPECT_HAS(a, "\"summary\":\"2 documents answer query 1 (q-1).\"");
@@ -179,10 +191,12 @@ TEST_F(OrvAnswerCli, APickUpAnswersPerFileWithItsSender) {
   deliver("north1700000000", message_from("east", "MSG_SHOW_ALL"), 20);
   deliver("north1700000001", message_from("south", "MSG_BOGUS"), 10);
   std::string a = ask("pick_up", "flag=orv&message_type=SYS_PICK_UP_MSG");
-  EXPECT_HAS(a, "\"files\":[{\"file\":\"north1700000000\",\"sender\":\"east\",\"outcome\":\"applied\","
-                "\"why\":\"\",\"load_warnings\":[],\"message_errors\":[],");
-  EXPECT_HAS(a, "{\"file\":\"north1700000001\",\"sender\":\"south\",\"outcome\":\"refused\","
-                "\"why\":\"unknown message type MSG_BOGUS\"");
+  EXPECT_HAS(a,
+             "\"files\":[{\"file\":\"north1700000000\",\"sender\":\"east\",\"outcome\":\"applied\","
+             "\"why\":\"\",\"load_warnings\":[],\"message_errors\":[],");
+  EXPECT_HAS(a,
+             "{\"file\":\"north1700000001\",\"sender\":\"south\",\"outcome\":\"refused\","
+             "\"why\":\"unknown message type MSG_BOGUS\"");
   EXPECT_HAS(a, "\"summary\":\"1 message picked up, 1 refused.\"");
   EXPECT_HAS(a, "\"vantles\":[{\"ic_id\":1,");
 }
