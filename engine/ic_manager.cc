@@ -110,10 +110,10 @@ delivery deliver(engine_state& st, message& m) {
     if (by_name) named_done = true;
     if (id == 0) break;
     if (by_name && delivered.count(id)) break;
-    if (found_cell a = found_ic(st, id, active_list_selector)) {
+    if (found_cell a = found_ic(st, id, which_list::active)) {
       refresh(st, *a.cell());
       add_input(*a.cell(), m);
-    } else if (found_cell s = found_ic(st, id, 0)) {
+    } else if (found_cell s = found_ic(st, id, which_list::sleeping)) {
       add_input(wake(st, s.at), m);
     } else {
       delivery d = missing(st, m, id);
@@ -152,8 +152,8 @@ void point_sender_at(engine_state& st, const message& sent, bool by_fallback, ic
 // over. None when the sender is dead or exists nowhere.
 std::optional<withdrawal> find_sent(engine_state& st, const message& s,
                                     const std::list<withdrawal>& claimed) {
-  found_cell f = found_ic(st, s.sender, active_list_selector);
-  if (!f) f = found_ic(st, s.sender, 0);
+  found_cell f = found_ic(st, s.sender, which_list::active);
+  if (!f) f = found_ic(st, s.sender, which_list::sleeping);
   if (!f || f.cell()->current_state == STATE_DEAD) return std::nullopt;
   for (const output_group& g : f.cell()->outputs) {
     bool taken = std::any_of(claimed.begin(), claimed.end(),
