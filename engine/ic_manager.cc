@@ -17,26 +17,6 @@ namespace {
 
 constexpr int max_stale_retries = 100;
 
-// The cell `id` of `list`, without a warning when there is none.
-ic_record* find_in(engine_state& st, cell_list& list, std::int32_t id) {
-  return st.cells.find(list, id);
-}
-
-// The text of the content file `name`, read once and removed. Only a plain
-// file of the working directory may be named; one that cannot be read, or
-// an empty one, gives no content.
-std::optional<std::string> read_content_file(const std::optional<std::string>& name) {
-  if (!name || name->empty() || name->find_first_of("/\\") != std::string::npos ||
-      *name == "." || *name == "..") {
-    return std::nullopt;
-  }
-  std::optional<std::string> text = platform::read_file(*name);
-  if (!text) return std::nullopt;
-  platform::remove_file(*name);
-  if (text->empty()) return std::nullopt;
-  return text;
-}
-
 message base_message(const ext_message& ext, std::int32_t msg_type,
                      const std::optional<std::string>& content) {
   message m;
@@ -130,10 +110,10 @@ delivery deliver(engine_state& st, message& m) {
     if (by_name) named_done = true;
     if (id == 0) break;
     if (by_name && delivered.count(id)) break;
-    if (found_cell a = found_ic(st, id, active_list_selector)) {
+    if (found_cell a = found_ic(st, id, which_list::active)) {
       refresh(st, *a.cell());
       add_input(*a.cell(), m);
-    } else if (found_cell s = found_ic(st, id, 0)) {
+    } else if (found_cell s = found_ic(st, id, which_list::sleeping)) {
       add_input(wake(st, s.at), m);
     } else {
       delivery d = missing(st, m, id);
@@ -148,7 +128,7 @@ delivery deliver(engine_state& st, message& m) {
 // Points the sender's output group of `sent` at the cell made for it, and
 // makes the new cell's copy of the message match that group.
 void point_sender_at(engine_state& st, const message& sent, bool by_fallback, ic_record& made) {
-  ic_record* sender = find_in(st, st.cells.active, sent.sender);
+  ic_record* sender = st.cells.find(st.cells.active, sent.sender);
   if (!sender) return;
   set_same_ic(*sender, sent.msg_type, made.id);
   for (output_group& g : sender->outputs) {
@@ -172,8 +152,8 @@ void point_sender_at(engine_state& st, const message& sent, bool by_fallback, ic
 // over. None when the sender is dead or exists nowhere.
 std::optional<withdrawal> find_sent(engine_state& st, const message& s,
                                     const std::list<withdrawal>& claimed) {
-  found_cell f = found_ic(st, s.sender, active_list_selector);
-  if (!f) f = found_ic(st, s.sender, 0);
+  found_cell f = found_ic(st, s.sender, which_list::active);
+  if (!f) f = found_ic(st, s.sender, which_list::sleeping);
   if (!f || f.cell()->current_state == STATE_DEAD) return std::nullopt;
   for (const output_group& g : f.cell()->outputs) {
     bool taken = std::any_of(claimed.begin(), claimed.end(),
@@ -282,7 +262,7 @@ std::optional<std::string> remove_input_dyn(engine_state& st, const message& spe
 
 void remove_output(engine_state& st, std::int32_t consumer, const std::list<withdrawal>& list) {
   for (const withdrawal& w : list) {
-    ic_record* sender = find_in(st, st.cells.active, w.sender);
+    ic_record* sender = st.cells.find(st.cells.active, w.sender);
     if (!sender) continue;  // gone to sleep meanwhile
     set_same_ic(*sender, w.msg_type, consumer);
     auto g = std::find_if(sender->outputs.begin(), sender->outputs.end(),
@@ -296,7 +276,7 @@ void remove_output(engine_state& st, std::int32_t consumer, const std::list<with
     }
     for (const msg_node& n : g->msgs) {
       if (n.source == consumer || n.source == OUT_SELF) continue;
-      ic_record* receiver = find_in(st, st.cells.active, n.source);
+      ic_record* receiver = st.cells.find(st.cells.active, n.source);
       if (receiver) remove_input(st, n.msg, *receiver);
     }
     sender->outputs.erase(g);
@@ -347,9 +327,9 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
   std::optional<std::string> content;
   if (ext.content_flag == CONTENT_TEXT) {
     content = ext.content;
-  } else if (ext.content_flag == CONTENT_FILE) {
-    content = read_content_file(ext.content);  // read once, for every target
   } else {
+    // A content file is taken by the exchange, which hands its text on as
+    // CONTENT_TEXT; the engine itself never reads the working directory.
     st.out.pg().print("Unknown content_flag = %d\n", ext.content_flag);
   }
   message base = base_message(ext, msg_type, content);

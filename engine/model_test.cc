@@ -130,11 +130,11 @@ TEST_F(ModelTest, MessageComparison) {
 TEST_F(ModelTest, FoundIcSearchesTheListAsked) {
   add_cell(st.cells.active, 1, "A");
   add_cell(st.cells.sleeping, 2, "A");
-  EXPECT_EQ(1, engine::found_ic(st, 1, 1).cell()->id);
-  EXPECT_EQ(2, engine::found_ic(st, 2, 0).cell()->id) << "any list value but 1: sleeping list";
-  EXPECT_EQ(2, engine::found_ic(st, 2, 7).cell()->id);
+  using engine::which_list;
+  EXPECT_EQ(1, engine::found_ic(st, 1, which_list::active).cell()->id);
+  EXPECT_EQ(2, engine::found_ic(st, 2, which_list::sleeping).cell()->id);
   EXPECT_EQ("", page.str());
-  EXPECT_FALSE(engine::found_ic(st, 2, 1));
+  EXPECT_FALSE(engine::found_ic(st, 2, which_list::active));
   EXPECT_EQ("found_ic(): ic_id = 2 not found!\n", page.str());
 }
 

@@ -106,8 +106,8 @@ std::vector<std::string_view> population::store_pieces(std::string_view head,
   return pieces;
 }
 
-found_cell found_ic(engine_state& st, std::int32_t ic_id, int list) {
-  cell_list& l = list == active_list_selector ? st.cells.active : st.cells.sleeping;
+found_cell found_ic(engine_state& st, std::int32_t ic_id, which_list list) {
+  cell_list& l = list == which_list::active ? st.cells.active : st.cells.sleeping;
   for (auto it = l.begin(); it != l.end(); ++it) {
     if (it.slot().id() == ic_id) return found_cell{&l, it};
   }

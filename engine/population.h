@@ -220,9 +220,8 @@ Rec& cell_list::basic_iterator<It, Rec>::reach(const cell_slot& s) const {
 
 // --- what the engine does with the population ------------------------------
 
-/// Which list `found_ic` searches: 1 the active list, anything else the
-/// sleeping list.
-constexpr int active_list_selector = 1;
+/// Which list `found_ic` searches.
+enum class which_list { active, sleeping };
 
 /// Where a cell was found: the list and its position there.
 struct found_cell {
@@ -232,11 +231,10 @@ struct found_cell {
   explicit operator bool() const { return list != nullptr; }
 };
 
-/// The first cell with `ic_id` in the active list (`list` 1) or the
-/// sleeping list (any other value). A miss writes
+/// The first cell with `ic_id` in the list `list`. A miss writes
 /// "found_ic(): ic_id = %d not found!\n" to the page and the trace, unless
 /// the program's rules turn that warning off.
-found_cell found_ic(engine_state& st, std::int32_t ic_id, int list);
+found_cell found_ic(engine_state& st, std::int32_t ic_id, which_list list);
 
 /// The active cells that have an fg function with an input spec of
 /// `msg_type` and, unless `type_name` is "NOT_SPEC", whose IC type is
