@@ -384,7 +384,7 @@ cgi.execute-x-only = "enable"
 \$HTTP["url"] =~ "^/([^/]+/)?html(/|\$)" { url.access-deny = ("") }
 CONF
 
-# --- access control (AUTH=user:password) ---
+# Access control (AUTH=user:password).
 # Every program but vexil.cgi and waiting.cgi (which only count files)
 # changes a site, so each asks for a user; its password file lies beside the
 # configuration, outside the document root. "(/|$)": a program is also
@@ -424,6 +424,5 @@ CONF
 else
   rm -f "$demo/htpasswd" "$demo/status-401.html"
 fi
-# --- end access control ---
 
 echo "Laid out the demo in $demo (port $port${AUTH:+, programs behind a password}): sites ${sites[*]}"

@@ -1,6 +1,9 @@
 // The command line of `orvsite`: subcommands, their options and help texts.
 #include "programs/orvsite/command_line.h"
 
+#include <getopt.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <map>
@@ -274,31 +277,71 @@ struct parsed_args {
   bool help = false;
 };
 
-// Splits `args` (after the subcommand) by the options a subcommand knows.
-// False, with the complaint on `err`, for an unknown option or a missing
-// value.
+// Splits `args` (after the subcommand) by the options a subcommand knows,
+// with getopt_long: "--keep 3" and "--keep=3" are the same, a long option
+// may be shortened while it stays unambiguous, and "--" ends the options.
+// Operands keep their order among the options. False, with the complaint on
+// `err`, for an unknown option, a missing value or a value given to a flag.
+// getopt_long keeps its position in globals, so this is not reentrant; it
+// starts afresh on every call.
 bool parse_args(const std::vector<std::string>& args, size_t from,
                 const std::set<std::string>& with_value, const std::set<std::string>& flags,
                 parsed_args* p, const std::string& command, std::ostream& err) {
-  for (size_t i = from; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      p->help = true;
-    } else if (with_value.count(a)) {
-      if (i + 1 >= args.size()) {
-        err << "orvsite " << command << ": " << a << " needs a value\n";
-        return false;
-      }
-      p->options[a] = args[++i];
-    } else if (flags.count(a)) {
-      p->flags.insert(a);
-    } else if (a.size() > 1 && a[0] == '-') {
-      err << "orvsite " << command << ": unknown option " << a << "\n";
-      return false;
-    } else {
-      p->positional.push_back(a);
+  // The option table: each option's index + 256 is its code, so no code is
+  // a character. The names must outlive the parse: they point into the sets.
+  std::vector<std::string> names;
+  std::vector<option> table;
+  for (const std::set<std::string>* set : {&with_value, &flags}) {
+    for (const std::string& name : *set) {
+      names.push_back(name);
+      table.push_back({name.c_str() + 2, set == &with_value ? required_argument : no_argument,
+                       nullptr, static_cast<int>(256 + table.size())});
     }
   }
+  table.push_back({"help", no_argument, nullptr, 'h'});
+  table.push_back({nullptr, 0, nullptr, 0});
+
+  // getopt_long permutes the pointers, never the texts; argv[0] is skipped.
+  std::vector<std::string> texts(args.begin() + static_cast<std::ptrdiff_t>(from), args.end());
+  std::vector<char*> argv{const_cast<char*>(command.c_str())};
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(argv.size() - 1);
+
+  optind = 0;  // start afresh, whatever an earlier parse left
+  opterr = 0;  // the complaints below are ours
+  // "-": operands come back in order as code 1; ":": a missing value is ':'.
+  int code;
+  while ((code = getopt_long(argc, argv.data(), "-:h", table.data(), nullptr)) != -1) {
+    if (code == 1) {
+      p->positional.push_back(optarg);
+    } else if (code == 'h') {
+      p->help = true;
+    } else if (code >= 256) {
+      const std::string& name = names[static_cast<size_t>(code - 256)];
+      if (with_value.count(name)) {
+        p->options[name] = optarg;
+      } else {
+        p->flags.insert(name);
+      }
+    } else if (code == ':') {
+      err << "orvsite " << command << ": " << names[static_cast<size_t>(optopt - 256)]
+          << " needs a value\n";
+      return false;
+    } else if (optopt >= 256) {
+      err << "orvsite " << command << ": " << names[static_cast<size_t>(optopt - 256)]
+          << " takes no value\n";
+      return false;
+    } else if (optopt != 0) {
+      err << "orvsite " << command << ": unknown option -" << static_cast<char>(optopt) << "\n";
+      return false;
+    } else {
+      err << "orvsite " << command << ": unknown option " << argv[optind - 1] << "\n";
+      return false;
+    }
+  }
+  // Operands after "--".
+  for (int i = optind; i < argc; ++i) p->positional.push_back(argv[static_cast<size_t>(i)]);
   return true;
 }
 

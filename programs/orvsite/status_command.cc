@@ -9,6 +9,7 @@
 
 #include "engine/cell_store.h"
 #include "exchange/exchange.h"
+#include "platform/json_string.h"
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
@@ -16,6 +17,8 @@
 
 namespace orvsite {
 namespace {
+
+using platform::json_string;
 
 waiting_files waiting_in(const std::string& dir, const std::vector<std::string>& names) {
   waiting_files w;
@@ -61,26 +64,6 @@ std::string waiting_text(const waiting_files& w, std::int64_t now) {
   std::string text = plural(w.files, "file", "files");
   if (w.files > 0) text += ", oldest written " + span(now - w.oldest) + " ago";
   return text;
-}
-
-std::string json_string(std::string_view s) {
-  std::string j = "\"";
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      j += '\\';
-      j += c;
-    } else if (c == '\n') {
-      j += "\\n";
-    } else if (u < 0x20 || u == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      j += buf;
-    } else {
-      j += c;
-    }
-  }
-  return j + "\"";
 }
 
 // A time as JSON: seconds since 1970, or null for never.

@@ -571,6 +571,25 @@ TEST_F(OrvsiteSite, PruneKeepsTheNewestCopiesAndWaitsForTheLock) {
   EXPECT_EQ("kept 2 backup copies, removed 3 (12 bytes)\n", r.out);
 }
 
+TEST_F(OrvsiteSite, OptionValuesFollowAnEqualsSignOrComeNext) {
+  std::filesystem::create_directories(html("BACKUP"));
+  for (const char* copy : {"file.ic.b7", "file.ic.b8"}) write_file(html("BACKUP/") + copy, "c");
+  run_result r = orvsite({"prune", dir(), "--keep=3"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("kept 2 backup copies, removed 0 (0 bytes)\n", r.out);
+
+  run_result missing = orvsite({"prune", dir(), "--keep"});
+  EXPECT_EQ(2, missing.status);
+  EXPECT_EQ("orvsite prune: --keep needs a value\nTry: orvsite prune --help\n", missing.err);
+  run_result flag = orvsite({"status", "--json=yes", dir()});
+  EXPECT_EQ(2, flag.status);
+  EXPECT_EQ("orvsite status: --json takes no value\nTry: orvsite status --help\n", flag.err);
+  // After "--" a name that begins with "-" is a directory, not an option.
+  run_result odd = orvsite({"state", "--", "-north"}, root_.path());
+  EXPECT_EQ(1, odd.status);
+  EXPECT_EQ(std::string::npos, odd.err.find("unknown option")) << odd.err;
+}
+
 TEST(ConsoleOptions, HelpAndVersionOfEveryProgramTouchNoFile) {
   test_util::scoped_temp_dir empty;
   for (const char* program : {"orv", "cellkit", "vexil", "tagwell", "orvsite"}) {

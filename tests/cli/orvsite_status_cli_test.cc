@@ -246,6 +246,20 @@ TEST_F(OrvsiteStatus, DamageIsReportedNotFatal) {
   EXPECT_EQ(2, orvsite({"status", "--waiting-for", "soon", site_dir("north")}).status);
 }
 
+TEST_F(OrvsiteStatus, JsonStaysValidForAnyDirectoryName) {
+  // A name in Latin-1, not UTF-8: each stray byte becomes U+FFFD, the
+  // rest of the name is kept.
+  std::string odd = root_.path() + "/caf\xe9 \xc3\xa9t\xe9";
+  std::filesystem::create_directory(odd);
+  run_result status = orvsite({"status", "--json", odd});
+  EXPECT_EQ(1, status.status);
+  // jq would mend raw stray bytes itself, so the escapes are checked as written.
+  EXPECT_NE(std::string::npos, status.out.find("/caf\\ufffd \xc3\xa9t\\ufffd\","))
+      << status.out;
+  EXPECT_EQ("[\"" + root_.path() + "/caf\xef\xbf\xbd \xc3\xa9t\xef\xbf\xbd\",false]\n",
+            jq(status.out, ".sites[0] | [.dir, .is_site]"));
+}
+
 TEST(OrvsiteLogrotate, TheShippedConfigurationReads) {
   if (!platform::exists("/usr/sbin/logrotate")) GTEST_SKIP() << "no logrotate";
   test_util::scoped_temp_dir dir;
