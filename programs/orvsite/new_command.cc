@@ -71,6 +71,9 @@ bool write_config(const std::string& html, const new_options& o, std::string* er
   site::site_config cfg;
   cfg.server_id = o.server_id;
   cfg.orv_id = o.orv_id;
+  cfg.retrieve_threshold = new_site_retrieval_threshold;
+  cfg.vg_threshold = new_site_distance_threshold;
+  cfg.max_vantle_threshold = new_site_max_vantles;
   try {
     if (!in.entered()) throw formdecode::run_exit{1};
     site::write_config(cfg, out);

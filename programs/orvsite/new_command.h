@@ -23,6 +23,18 @@ struct sources {
 /// there.
 std::optional<sources> find_sources(std::string* err);
 
+/// The thresholds `orvsite new` writes into a new site's config.txt, those
+/// of the sample sites. A retrieval threshold of 1 lets a query's keyword
+/// match a vantle's keyword, its parent, its children and its siblings in
+/// kb.txt (0, what the manager itself writes into a site without
+/// config.txt, matches equal keywords only, so a query in other words than
+/// the vantles' own is never answered). Sites nearer than the distance
+/// threshold are queried; a query keeps at most the maximum-vantles
+/// threshold of answers.
+inline constexpr int new_site_retrieval_threshold = 1;
+inline constexpr int new_site_distance_threshold = 9;
+inline constexpr int new_site_max_vantles = 3;
+
 struct new_options {
   std::string dir;                         // the site directory
   std::string server_id;                   // for config.txt (new sites)
@@ -40,7 +52,7 @@ bool valid_id(const std::string& id);
 
 /// Lays out (or with `update` refreshes) the site `o.dir` from `src`, under
 /// the site's run lock. A new site gets `html/` with config.txt (the given
-/// ids, default thresholds), site.config and kb.txt (checked with the
+/// ids, the thresholds above), site.config and kb.txt (checked with the
 /// programs' readers), the fg functions files, the transfer scripts and the
 /// pages (with @ORV_ID@ and @SERVER_ID@ replaced), the images, vexil as
 /// vexil.cgi and orv under every manager name the pages use. A directory
