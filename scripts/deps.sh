@@ -11,8 +11,9 @@
 #                           are tried with it), man-db (the install test
 #                           renders the manual pages), prometheus (promtool
 #                           checks the metrics of orvsite status), jq (reads
-#                           its JSON) and logrotate (checks the shipped
-#                           configuration)
+#                           its JSON), logrotate (checks the shipped
+#                           configuration) and lintian (checks the Debian
+#                           package)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -29,7 +30,7 @@ want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
   test) want+=(openssh-server openssh-client rsync python3 lighttpd lighttpd-mod-openssl curl
-                openssl man-db prometheus jq logrotate) ;;
+                openssl man-db prometheus jq logrotate lintian) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)

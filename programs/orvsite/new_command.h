@@ -35,6 +35,19 @@ inline constexpr int new_site_retrieval_threshold = 1;
 inline constexpr int new_site_distance_threshold = 9;
 inline constexpr int new_site_max_vantles = 3;
 
+/// The second of the minute (0 to 59) at which the site `orv_id`'s
+/// exchange runs when cron starts it every minute: a hash of the orv id,
+/// so the sites of a mesh whose machines' clocks agree do not all send and
+/// pick up at the same moment (a query would then wait a whole minute more
+/// at every site it passes).
+int exchange_second(const std::string& orv_id);
+
+/// The line of /etc/cron.d that runs the exchange of the site `dir` (made
+/// absolute) every minute, at `exchange_second(orv_id)`, as the user
+/// www-data with the orvsite at `orvsite`.
+std::string cron_line(const std::string& orvsite, const std::string& dir,
+                      const std::string& orv_id);
+
 struct new_options {
   std::string dir;                         // the site directory
   std::string server_id;                   // for config.txt (new sites)
@@ -58,8 +71,11 @@ bool valid_id(const std::string& id);
 /// vexil.cgi and orv under every manager name the pages use. A directory
 /// that holds `html` already is refused unless `update` is set; an update
 /// replaces programs, fg functions files, pages, scripts and images and,
-/// when given, site.config and kb.txt, and keeps everything else. Returns 0,
-/// or 1 with the reason on `err`.
+/// when given, site.config and kb.txt, and keeps everything else. The
+/// transfer scripts are the local ones, or, for a site that holds the
+/// SSH link-in script (orv_ssh_link.sh), the SSH ones with the forced
+/// command. Prints what it did and the site's cron line on `out`. Returns
+/// 0, or 1 with the reason on `err`.
 int new_site(const new_options& o, const sources& src, std::ostream& out, std::ostream& err);
 
 }  // namespace orvsite

@@ -1,5 +1,8 @@
 // Black-box tests of sites as `orvsite new` lays them out with its
 // defaults: they answer each other's queries.
+#include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,8 +28,20 @@ class NewSites : public ::testing::Test {
       run_result r = orvsite({"new", dir(site), "--server-id", "srv" + std::to_string(n++),
                               "--orv-id", site});
       EXPECT_EQ(0, r.status) << r.err;
+      said_[site] = r.out;
     }
   }
+
+  // The second of the minute of the cron line `orvsite new` gave `site`
+  // (-1 when it gave none).
+  int cron_second(const std::string& site) {
+    const std::string& out = said_[site];
+    size_t at = out.find("* * * * * www-data sleep ");
+    if (at == std::string::npos) return -1;
+    return std::stoi(out.substr(at + 25));
+  }
+
+  std::map<std::string, std::string> said_;  // what `orvsite new` printed, per site
 
   std::string dir(const std::string& site) const { return root_ / site; }
 
@@ -67,6 +82,37 @@ TEST_F(NewSites, AnswerAQueryInNearbyWords) {
       get("north", "flag=old&ic_type=VANTLE&ic_id_list=1&message_type=MSG_SHOW_VANTLE_RESULT");
   EXPECT_NE(std::string::npos, shown.out.find("Doc id: doc-lens#!<br>\nI am: optics#!<br>\n"))
       << shown.out;
+}
+
+// Sites whose machines' clocks agree must not all exchange at the same
+// second: a query would wait a minute more at each of them. Each site's
+// cron line sleeps for a second of the minute of its own.
+TEST_F(NewSites, CronLinesFireAtSecondsOfTheirOwn) {
+  std::string orvsite_path =
+      std::filesystem::canonical(test_util::program_path("orvsite")).string();
+  EXPECT_NE(std::string::npos,
+            said_["east"].find("\n  * * * * * www-data sleep 32; " + orvsite_path +
+                               " exchange --keep 500 " + dir("east") + "\n"))
+      << said_["east"];
+  run_result south = orvsite({"new", dir("south"), "--server-id", "srv3", "--orv-id", "south"});
+  ASSERT_EQ(0, south.status) << south.err;
+  said_["south"] = south.out;
+  std::set<int> seconds;
+  for (const char* site : {"north", "east", "south"}) {
+    int second = cron_second(site);
+    EXPECT_TRUE(second >= 0 && second < 60) << site << ": " << said_[site];
+    seconds.insert(second);
+  }
+  EXPECT_EQ(3u, seconds.size());
+  // A site directory given relative to where orvsite runs, and with a blank:
+  // the line names it absolute and quoted.
+  run_result spaced = test_util::run_program_args(
+      test_util::program_path("orvsite"),
+      {"new", "my site", "--server-id", "srv4", "--orv-id", "west"}, root_.path(), {});
+  ASSERT_EQ(0, spaced.status) << spaced.err;
+  EXPECT_NE(std::string::npos,
+            spaced.out.find(" exchange --keep 500 '" + dir("my site") + "'\n"))
+      << spaced.out;
 }
 
 }  // namespace
