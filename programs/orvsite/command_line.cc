@@ -67,11 +67,16 @@ constexpr const char* new_help =
     "checked with the programs' readers first. The site's table (site.config)\n"
     "must list the orv id, and the other sites' tables must list the new site,\n"
     "before queries reach it; new says so when the table does not list it.\n"
+    "It prints the site's line for /etc/cron.d, which runs its exchange every\n"
+    "minute at a second of the minute derived from the orv id, so sites do\n"
+    "not all exchange at the same moment.\n"
     "\n"
     "--update refreshes the programs, the fg functions files, the pages, the\n"
     "transfer scripts and the images of the existing site DIR (after an\n"
     "upgrade) and keeps its data: config.txt, the cells, the naming database,\n"
     "inbox, outbox and backups; site.config and kb.txt only change when given.\n"
+    "A site that holds orv_ssh_link.sh gets the SSH transfer scripts and the\n"
+    "forced command orv_ssh_serve.sh anew, any other the local scripts.\n"
     "Both run under the site's run lock (html/run.lock).\n";
 
 constexpr const char* check_help =
