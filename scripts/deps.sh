@@ -12,8 +12,9 @@
 #                           renders the manual pages), prometheus (promtool
 #                           checks the metrics of orvsite status), jq (reads
 #                           its JSON), logrotate (checks the shipped
-#                           configuration) and python3-jsonschema (checks
-#                           orv's JSON answers against their schema)
+#                           configuration), python3-jsonschema (checks
+#                           orv's JSON answers against their schema) and
+#                           lintian (checks the Debian package)
 #   scripts/deps.sh demo    the build packages, the lighttpd web server and
 #                           openssl (for the password file of AUTH)
 #   scripts/deps.sh fuzz    the build packages, clang with its sanitizer and
@@ -30,7 +31,7 @@ want+=(clang dpkg-dev help2man)
 case "${1:-build}" in
   build) ;;
   test) want+=(openssh-server openssh-client rsync python3 lighttpd lighttpd-mod-openssl curl
-                openssl man-db prometheus jq logrotate python3-jsonschema) ;;
+                openssl man-db prometheus jq logrotate python3-jsonschema lintian) ;;
   demo) want+=(lighttpd openssl) ;;
   fuzz) want+=(clang libclang-rt-14-dev llvm-14) ;;
   browser)

@@ -57,8 +57,9 @@ constexpr const char* new_help =
     "  DIR/vexil.cgi, DIR/orv.cgi  the programs, orv under every name the pages'\n"
     "                              forms send to (cgi = \"...\")\n"
     "  DIR/S-Event_Data/Images/    the images the pages show\n"
-    "  DIR/html/config.txt         server id and orv id as given, default\n"
-    "                              thresholds, no e-mail address\n"
+    "  DIR/html/config.txt         server id and orv id as given, the sample\n"
+    "                              sites' thresholds (retrieval 1, distance 9,\n"
+    "                              vantles 3), no e-mail address\n"
     "  DIR/html/site.config, kb.txt, VANTLE.in (and every other TYPE.in),\n"
     "  orv_ftp_get.cmd, orv_ftp_put.cmd, zoaml/ (the pages; each @ORV_ID@ and\n"
     "  @SERVER_ID@ in them becomes the site's orv id and server id)\n"
@@ -69,11 +70,16 @@ constexpr const char* new_help =
     "checked with the programs' readers first. The site's table (site.config)\n"
     "must list the orv id, and the other sites' tables must list the new site,\n"
     "before queries reach it; new says so when the table does not list it.\n"
+    "It prints the site's line for /etc/cron.d, which runs its exchange every\n"
+    "minute at a second of the minute derived from the orv id, so sites do\n"
+    "not all exchange at the same moment.\n"
     "\n"
     "--update refreshes the programs, the fg functions files, the pages, the\n"
     "transfer scripts and the images of the existing site DIR (after an\n"
     "upgrade) and keeps its data: config.txt, the cells, the naming database,\n"
     "inbox, outbox and backups; site.config and kb.txt only change when given.\n"
+    "A site that holds orv_ssh_link.sh gets the SSH transfer scripts and the\n"
+    "forced command orv_ssh_serve.sh anew, any other the local scripts.\n"
     "Both run under the site's run lock (html/run.lock).\n";
 
 constexpr const char* check_help =

@@ -1,6 +1,8 @@
 // `orvsite new`: a site directory from the samples.
 #include "programs/orvsite/new_command.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -18,6 +20,31 @@ namespace {
 
 constexpr unsigned data_mode = 0644;
 constexpr unsigned program_mode = 0755;
+// The scripts of a site that exchanges over SSH, beside the transfer
+// scripts: the link-in and the forced command of the peers' keys.
+constexpr const char* ssh_link_script = "orv_ssh_link.sh";
+constexpr const char* ssh_serve_script = "orv_ssh_serve.sh";
+
+// `text` as one word of a shell command line.
+std::string shell_word(const std::string& text) {
+  bool plain = !text.empty();
+  for (char c : text) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == ',' || c == ':' ||
+              c == '@';
+    if (!ok) plain = false;
+  }
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
 
 std::string dir_of(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -71,6 +98,9 @@ bool write_config(const std::string& html, const new_options& o, std::string* er
   site::site_config cfg;
   cfg.server_id = o.server_id;
   cfg.orv_id = o.orv_id;
+  cfg.retrieve_threshold = new_site_retrieval_threshold;
+  cfg.vg_threshold = new_site_distance_threshold;
+  cfg.max_vantle_threshold = new_site_max_vantles;
   try {
     if (!in.entered()) throw formdecode::run_exit{1};
     site::write_config(cfg, out);
@@ -91,8 +121,16 @@ bool install_release(const std::string& dir, const sources& src, const std::stri
   for (const std::string& f : files_ending_with(src.samples, ".in")) {
     if (!install(join(src.samples, f), join(html, f), data_mode, err)) return false;
   }
-  for (const char* script : {"orv_ftp_get.cmd", "orv_ftp_put.cmd"}) {
-    if (!install(join(src.samples, script), join(html, script), program_mode, err)) return false;
+  // A site that links arrivals in over SSH keeps doing so: its scripts, the
+  // forced command among them, are refreshed from the SSH set.
+  std::string scripts_from = src.samples;
+  std::vector<std::string> scripts = {"orv_ftp_get.cmd", "orv_ftp_put.cmd"};
+  if (platform::exists(join(html, ssh_link_script))) {
+    scripts_from = join(src.samples, "ssh");
+    scripts = {"orv_ftp_get.cmd", "orv_ftp_put.cmd", ssh_link_script, ssh_serve_script};
+  }
+  for (const std::string& script : scripts) {
+    if (!install(join(scripts_from, script), join(html, script), program_mode, err)) return false;
   }
   std::string pages_from = join(src.samples, page_dir);
   std::vector<std::string> pages = platform::list_files_oldest_first(pages_from);
@@ -150,6 +188,31 @@ bool read_ids(const std::string& html, std::string* orv_id, std::string* server_
 }
 
 }  // namespace
+
+int exchange_second(const std::string& orv_id) {
+  // FNV-1a: neighbouring names fall far apart.
+  std::uint32_t h = 2166136261u;
+  for (char c : orv_id) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 16777619u;
+  }
+  return static_cast<int>(h % 60);
+}
+
+std::string cron_line(const std::string& orvsite, const std::string& dir,
+                      const std::string& orv_id) {
+  std::string site = std::filesystem::absolute(dir).lexically_normal().string();
+  if (site.size() > 1 && site.back() == '/') site.pop_back();
+  // (cron gives "%" a meaning of its own: escaped)
+  std::string line = "* * * * * www-data sleep " + std::to_string(exchange_second(orv_id)) +
+                     "; " + shell_word(orvsite) + " exchange --keep 500 " + shell_word(site);
+  std::string escaped;
+  for (char c : line) {
+    if (c == '%') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
 
 bool valid_id(const std::string& id) {
   if (id.empty() || id.size() > 49 || id[0] == '.') return false;
@@ -245,6 +308,8 @@ int new_site(const new_options& o, const sources& given, std::ostream& out, std:
       << server_id << ") in " << dir << "; its manager:";
   for (const std::string& m : managers) out << " " << m;
   out << "\n";
+  out << "Its exchange every minute from cron (/etc/cron.d), at a second of its own:\n  "
+      << cron_line(platform::own_executable(), dir, orv_id) << "\n";
   // A site its own table does not list refuses every request for cells.
   std::optional<std::string> current = platform::read_file(join(html, site::site_table_file));
   std::optional<site::site_table> t =

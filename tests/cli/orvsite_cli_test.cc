@@ -26,6 +26,21 @@ using test_util::write_file;
 
 const std::string samples = SAMPLES_DIR;
 
+// `config.txt` of a site laid out by `orvsite new` with the ids srv1 and
+// north: the thresholds of the sample sites, no e-mail address.
+const std::string new_north_config =
+    "server id: srv1\norv id: north\nretrieval threshold: 1\n"
+    "virtual site distance threshold: 9\nmax. vantle# threshold: 3\nemail address: NULL\n";
+
+// What `orvsite new` says after "Laid out ...": the site's cron line, which
+// runs its exchange at `second` of every minute.
+std::string cron_note(int second, const std::string& dir) {
+  return "Its exchange every minute from cron (/etc/cron.d), at a second of its own:\n"
+         "  * * * * * www-data sleep " + std::to_string(second) + "; " +
+         std::filesystem::canonical(test_util::program_path("orvsite")).string() +
+         " exchange --keep 500 " + dir + "\n";
+}
+
 run_result orvsite(const std::vector<std::string>& args, const std::string& dir = "/") {
   return test_util::run_program_args(test_util::program_path("orvsite"), args, dir, {});
 }
@@ -227,7 +242,8 @@ class OrvsiteSite : public ::testing::Test {
   OrvsiteSite() {
     run_result r = orvsite({"new", dir(), "--server-id", "srv1", "--orv-id", "north"});
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("Laid out the site north (server id srv1) in " + dir() + "; its manager: orv.cgi\n",
+    EXPECT_EQ("Laid out the site north (server id srv1) in " + dir() + "; its manager: orv.cgi\n" +
+                  cron_note(8, dir()),
               r.out);
   }
 
@@ -279,7 +295,7 @@ TEST_F(OrvsiteSite, NewSiteServesRequestsAndIsNotLaidOutTwice) {
   EXPECT_EQ(0, page.status);
   EXPECT_NE(std::string::npos, page.out.find("<FORM ACTION=\"orv.cgi\" METHOD=GET>")) << page.out;
   EXPECT_TRUE(read_file(dir() + "/S-Event_Data/Images/site_map.gif"));
-  EXPECT_EQ(test_util::north_config, read_file(html("config.txt")));
+  EXPECT_EQ(new_north_config, read_file(html("config.txt")));
 
   run_result again = orvsite({"new", dir(), "--server-id", "srv1", "--orv-id", "north"});
   EXPECT_EQ(1, again.status);
@@ -293,7 +309,7 @@ TEST_F(OrvsiteSite, NewSiteServesRequestsAndIsNotLaidOutTwice) {
   run_result update = orvsite({"new", dir(), "--update"});
   EXPECT_EQ(0, update.status) << update.err;
   EXPECT_EQ(store, read_file(html("file.ic")));
-  EXPECT_EQ(test_util::north_config, read_file(html("config.txt")));
+  EXPECT_EQ(new_north_config, read_file(html("config.txt")));
   EXPECT_NE("stale", read_file(html("zoaml/orv_manager.zoaml")));
 }
 
@@ -312,7 +328,9 @@ TEST_F(OrvsiteSite, PagesNameTheSiteAndTheirManager) {
   std::string west = root_ / "west";
   run_result r = orvsite({"new", west, "--server-id", "srv7", "--orv-id", "west", "--from", from});
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("Laid out the site west (server id srv7) in " + west + "; its manager: mgr.cgi\n", r.out);
+  EXPECT_EQ("Laid out the site west (server id srv7) in " + west + "; its manager: mgr.cgi\n" +
+                cron_note(54, west),
+            r.out);
   EXPECT_NE(std::string::npos,
             read_file(west + "/html/zoaml/home.zoaml").value_or("").find("<!-- west at srv7 -->"));
   EXPECT_FALSE(read_file(west + "/orv.cgi"));
@@ -398,12 +416,15 @@ TEST_F(OrvsiteSite, CheckFindsEachOperatorMistakeWithItsMend) {
   } mistakes[] = {
       // (first: the next one changes the owner of both names)
       {[&] { std::filesystem::remove(html("file.ic"));
-             ::link(html("BACKUP/file.ic.b0").c_str(), html("file.ic").c_str()); },
+             EXPECT_EQ(0, ::link(html("BACKUP/file.ic.b0").c_str(), html("file.ic").c_str())); },
        h + "file.ic: shares its storage with the backup copy html/BACKUP/file.ic.b0"},
-      {[&] { ::chown(html("file.ic").c_str(), 0, 0); ::chmod(html("file.ic").c_str(), 0600); },
+      {[&] {
+         EXPECT_EQ(0, ::chown(html("file.ic").c_str(), 0, 0));
+         ::chmod(html("file.ic").c_str(), 0600);
+       },
        h + "file.ic: the web server's user www-data cannot read and write it (owner root, mode "
            "0600); to mend: chown www-data: " + h + "file.ic"},
-      {[&] { ::chown(html("inbox").c_str(), 0, 0); },
+      {[&] { EXPECT_EQ(0, ::chown(html("inbox").c_str(), 0, 0)); },
        h + "inbox: the web server's user www-data cannot list, write in and enter it (owner "
            "root, mode 0755); to mend: chown -R www-data: " + h + "inbox"},
       {[&] { ::chmod(html("BACKUP").c_str(), 0555); },

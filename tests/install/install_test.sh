@@ -114,4 +114,60 @@ grep -qx 'ExecStart=/usr/bin/orvsite exchange --keep 500 %f' \
 "$work/root/usr/bin/orvsite" new "$work/deb-site" --server-id srv8 --orv-id east >/dev/null ||
   fail "the packaged orvsite cannot lay out a site"
 cmp -s "$work/root/usr/libexec/index-cells/orv" "$work/deb-site/orv.cgi" || fail "the packaged site's orv.cgi"
+
+# What Debian asks of a package: a maintainer who can be reached, no
+# declared dependency on an essential package, a long description, the
+# copyright file and the changelog of this version (gzip -9n).
+control() { dpkg-deb -f "$deb" "$1"; }
+maintainer=$(sed -n 's/^PACKAGE_MAINTAINER:STRING=//p' "$build/CMakeCache.txt")
+[ -n "$maintainer" ] && [ "$(control Maintainer)" = "$maintainer" ] ||
+  fail "the package's maintainer is \"$(control Maintainer)\", not PACKAGE_MAINTAINER \"$maintainer\""
+case ", $(control Depends)," in
+  *", coreutils"[,\ ]* | *", sed"[,\ ]*) fail "the package depends on an essential package: $(control Depends)" ;;
+esac
+[ "$(control Description | wc -l)" -gt 5 ] || fail "the package has no long description"
+doc=$work/root/usr/share/doc/index-cells
+head -n 1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in the machine-readable format"
+gzip -t "$doc/changelog.gz" || fail "the changelog is not gzipped"
+zcat "$doc/changelog.gz" | head -n 1 | grep -q "^index-cells ($(control Version)) " ||
+  fail "the changelog's first entry is not for version $(control Version)"
+# Lintian, when installed, on a build made to be shipped (the sanitizer and
+# fuzz builds are not): no error and no warning, pedantic tags included.
+if ! command -v lintian >/dev/null; then
+  echo "install test: lintian is not installed; the package was not linted"
+elif grep -Eq '^(SANITIZE|FUZZ):BOOL=ON$|^HARDENING:BOOL=OFF$' "$build/CMakeCache.txt"; then
+  echo "install test: not a build to ship (sanitizers, fuzzing or no hardening); the package was not linted"
+else
+  lintian --pedantic --fail-on error,warning --no-tag-display-limit "$deb" >"$work/lintian.out" 2>&1 ||
+    fail "lintian finds errors or warnings: $(grep -v '^running with root' "$work/lintian.out")"
+fi
+
+# An upgrade: a site linked over SSH holds the SSH transfer scripts and the
+# forced command of an older release, its key, known hosts and host map,
+# settings of its own and cells. `orvsite new --update` of the new package
+# brings the four scripts to the package's and keeps everything else.
+html=$work/deb-site/html
+shipped=$work/root/usr/share/index-cells/samples/site/ssh
+for f in orv_ftp_get.cmd orv_ftp_put.cmd orv_ssh_link.sh orv_ssh_serve.sh; do
+  sed -e '2i # (an older release)' "$shipped/$f" >"$html/$f"
+  chmod 0755 "$html/$f"
+done
+mkdir -m 0700 "$html/ssh"
+echo "private key" >"$html/ssh/id_ed25519"
+echo "[north.example.org]:22 ssh-ed25519 AAAA" >"$html/ssh/known_hosts"
+echo "north  www-data@north.example.org  /srv/orv/north" >"$html/orv_hosts"
+sed -i 's/^retrieval threshold: .*/retrieval threshold: 2/' "$html/config.txt"
+page=$(cd "$work/deb-site" && env -i REQUEST_METHOD=GET QUERY_STRING="${form/doc_id=d1/doc_id=d2}" ./orv.cgi) ||
+  fail "a request for cells at the packaged site failed: $page"
+(cd "$html" && sha256sum config.txt site.config kb.txt file.ic name_db orv_hosts ssh/id_ed25519 \
+  ssh/known_hosts) >"$work/data.sums"
+"$work/root/usr/bin/orvsite" new "$work/deb-site" --update >"$work/update.out" 2>&1 ||
+  fail "orvsite new --update failed: $(cat "$work/update.out")"
+for f in orv_ftp_get.cmd orv_ftp_put.cmd orv_ssh_link.sh orv_ssh_serve.sh; do
+  cmp -s "$shipped/$f" "$html/$f" || fail "the update did not bring $f to the package's SSH script"
+  [ -x "$html/$f" ] || fail "$f is not executable after the update"
+done
+(cd "$html" && sha256sum --quiet -c "$work/data.sums") >"$work/sums.out" 2>&1 ||
+  fail "the update changed the site's data: $(cat "$work/sums.out")"
 echo "install test: passed"
