@@ -27,14 +27,14 @@ constexpr const char* usage =
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "orv", usage, std::cout)) return 0;
   platform::restart_with_large_pages(argv);
-  // The page goes out as it is written, and is kept for the answer in
-  // values; a request for JSON gets that answer instead of the page.
+  // The page goes out as it is written. A request for JSON gets the answer
+  // in values instead, and only then is the page kept, for the answer.
   bool json = site::wants_json(platform::environment("HTTP_ACCEPT").value_or(""));
-  formdecode::page_copy copy(json ? nullptr : std::cout.rdbuf());
-  std::ostream page_stream(&copy);
+  formdecode::page_copy copy(nullptr);
+  std::ostream page_stream(json ? static_cast<std::streambuf*>(&copy) : std::cout.rdbuf());
   formdecode::output out(page_stream);
   site::answer answer;
-  answer.page_so_far = &copy.text();
+  if (json) answer.page_so_far = &copy.text();
   int status = 0;
   bool completed = false;
   try {
