@@ -377,8 +377,11 @@ mimetype.assign = (".html" => "text/html; charset=utf-8", ".gif" => "image/gif",
 # Every .cgi file is a program; the server starts it in its own directory.
 cgi.assign = (".cgi" => "")
 cgi.execute-x-only = "enable"
-# The programs write UTF-8 pages and name no character set: the server does.
-\$HTTP["url"] =~ "\\.cgi\$" { setenv.set-response-header = ("Content-Type" => "text/html; charset=utf-8") }
+# The programs write UTF-8 pages and name no character set: the server does,
+# except for an answer in values (asked for with Accept: application/json).
+\$HTTP["url"] =~ "\\.cgi\$" {
+  \$REQUEST_HEADER["Accept"] !~ "application/json" { setenv.set-response-header = ("Content-Type" => "text/html; charset=utf-8") }
+}
 # A site's html directory holds its configuration, cells, messages, scripts
 # and page sources: the programs read them, the browser never does.
 \$HTTP["url"] =~ "^/([^/]+/)?html(/|\$)" { url.access-deny = ("") }

@@ -132,21 +132,29 @@ async function count_waiting() {
 }
 
 // Presses a button of a site's box and waits until its answer has been
-// shown; returns the answer's status and text.
+// shown; returns the answer's status, its status line and its values (null
+// for an answer that came without them).
 function press(dir, message_type) {
   const box = document.getElementById(`site-${dir}`);
   const form = [...box.querySelectorAll('form')].find((f) => f.elements.message_type && f.elements.message_type.value === message_type);
   const frame = box.querySelector('iframe');
   return new Promise((resolve) => {
-    frame.addEventListener('load', () => {
+    frame.addEventListener('answershown', (event) => {
       const doc = frame.contentDocument;
       const status = doc.body.dataset.answerView || (doc.getElementById('login-refused') ? 'refused' : 'answered');
       const head = doc.getElementById('answer-status') || doc.querySelector('.status') || doc.body;
-      const raw = doc.getElementById('answer-raw');
-      resolve({ status, head: head.innerText.split('\n')[0], text: raw ? raw.textContent : '' });
+      resolve({ status, head: head.innerText.split('\n')[0], values: event.detail });
     }, { once: true });
     form.requestSubmit();
   });
+}
+
+// How many messages an answer moved: files sent or picked up.
+function moved_by(values) {
+  if (!values) return 0;
+  if (values.send) return values.send.files.length;
+  if (values.pick_up) return values.pick_up.files.length;
+  return 0;
 }
 
 // The carry button: send at every site, then pick up at every site, round
@@ -171,10 +179,10 @@ document.getElementById('carry-button').addEventListener('click', async (event) 
     }
     for (let round = 1; round <= 10; round++) {
       let moved = false;
-      for (const [type, verb, sign] of [['SYS_SEND_MSG', 'send', /^Send the outgoing message: /m], ['SYS_PICK_UP_MSG', 'pick up', /^Pick up an incoming message from file: /m]]) {
+      for (const [type, verb] of [['SYS_SEND_MSG', 'send'], ['SYS_PICK_UP_MSG', 'pick up']]) {
         for (const dir of site_dirs) {
           const a = await press(dir, type);
-          if (sign.test(a.text)) moved = true;
+          if (moved_by(a.values)) moved = true;
           report(`Round ${round}, ${site_name(dir)}, ${verb}: ${a.head}`, a.status);
           if (a.status === 'refused' && /password/.test(a.head)) {
             report('Stopped: the sites ask for their password.', 'refused');

@@ -22,6 +22,8 @@ export async function navigation(page, action, frame_name = '') {
   const r = await response;
   const frame = await navigated;
   await frame.waitForLoadState('load');
+  // An answer frame shows the site's answer once its values have come.
+  if (frame_name) await frame.waitForSelector('html[data-shown]', { state: 'attached', timeout: 10000 }).catch(() => {});
   return r;
 }
 

@@ -1,69 +1,41 @@
 // Shows a site's answer for a person: the page that holds this script calls
 // answerView.watch(frame) for each frame that receives the answers of the
-// site manager (orv.cgi). When an answer has loaded, its text is read line
-// by line and the frame is rewritten as
+// site manager (orv.cgi). Every answer is asked for in values (the request
+// carries "Accept: application/json"), and the frame shows
 //   - a status line (done, refused, error, nothing to report, answered),
-//   - tables for the lists the site writes (vantles, saved query results,
-//     the configuration), with buttons that send the next request,
-//   - the remaining lines, as the site wrote them,
-//   - "Details": the routine lines folded away, with their count,
-//   - "Word for word": the whole answer exactly as the site wrote it.
-// No line of the answer is dropped: every line is in "Word for word".
+//   - tables for what the site listed (vantles, one block per query with
+//     its documents ranked, the configuration), with buttons that send the
+//     next request,
+//   - "Details": the error lines of the run, folded away with their count,
+//   - "Word for word": the page the site writes for the same request.
 //
-// Refusals. A line the site writes to refuse a form value is recognised by
-// REFUSAL: a line that begins with "Refused" (the common form: "Refused:
-// <field> <why>"), or one of the refusals that the site has always written.
-// A line that no rule knows is shown as it stands and never turns the status
-// into "done" for a form that changes the site.
+// How an answer reaches the frame:
+//   - a form sent with POST is sent by this script (fetch); the values are
+//     kept under a number and the frame is taken to the site's note page
+//     "answer.zoaml" with that number, where they are shown. Reloading the
+//     frame later shows the note: the form is never sent twice.
+//   - a form sent with GET only reads the site: the frame loads the answer
+//     page as ever (its address can be opened or bookmarked), and the
+//     values of the same address are fetched and shown in its place.
+//   - a POST the server refuses for want of a password (401) is sent again
+//     by the browser itself, so that the browser asks for the password and
+//     the server's own page for a refused login is shown; nothing was done
+//     the first time.
 (function () {
   'use strict';
 
-  const REFUSAL = new RegExp(
-    [
-      '^refused\\b',
-      '^unknown choice\\b',
-      'must be a number',
-      '^unexpected (flag|ic_id_list) value\\b',
-      '^unknown message type\\b',
-      '^lack of\\b',
-      'no content type was passed',
-      '\\b(is|was|were) (refused|rejected|not accepted)\\b',
-    ].join('|'),
-    'i',
-  );
-  const NOT_FOUND = /^found_ic\(\): ic_id = (-?\d+) not found!$/;
-  const ERROR = /(^error\b|\berror occurs\b|\bcan't\b|\bcannot\b|\bfailed\b|\bnot found\b|^\d{3} [A-Z])/i;
-
-  // Lines folded into "Details", by kind.
-  const FOLDS = [
-    { kind: 'vg', label: 'virtual group updates', test: (l) => /^Calling VG updating funci?ton\.\.\.$/.test(l) },
-    { kind: 'load', label: 'load errors', test: (l) => /^Error: key word .* not found$/.test(l) || /^Error occurs in querying (for )?vantle$/.test(l) },
-    {
-      kind: 'group',
-      label: 'virtual group report lines',
-      test: (l) => /^Information about VG-Save$/.test(l) || /^\d+ vantle\(s\) of this category$/.test(l) || /^=+$/.test(l) || /^vantle\(\d+\)=/.test(l),
-    },
-  ];
-
-  const SETTINGS = [
-    ['SERVER ID', 'Server id', 'SERVER_ID'],
-    ['ORV ID', 'Orv id', 'ORV_ID'],
-    ['RETRIEVE THRESHOLD', 'Retrieval threshold', 'RETRIEVE_THRESHOLD'],
-    ['VIRTUAL SITE DISTANCE THRESHOLD', 'Virtual site distance threshold', 'VG_THRESHOLD'],
-    ['MAXIMUM VANTLES THRESHOLD', 'Maximum vantles threshold', 'MAX_VANTLE_THRESHOLD'],
-  ];
+  const JSON_TYPE = 'application/json';
 
   const STYLE = `
 body { font-family: sans-serif; font-size: 0.95em; margin: 0.5em; line-height: 1.35; overflow-wrap: break-word; }
 .status { font-weight: bold; padding: 0.45em 0.7em; border-radius: 5px; margin-bottom: 0.6em; border-left: 6px solid; }
 .status.done { background: #e5f4e7; color: #135e1f; border-color: #2e8b3d; }
-.status.refused { background: #fff1db; color: #7a4300; border-color: #e08a00; }
+.status.refused { background: #fff1db; color: #6b3b00; border-color: #e08a00; }
 .status.error { background: #fde4e4; color: #8c1010; border-color: #c62828; }
 .status.nothing { background: #eef0f3; color: #3b4350; border-color: #8a94a3; }
 .status.answered { background: #e8effa; color: #183f7a; border-color: #1c4f9c; }
 .status small { display: block; font-weight: normal; margin-top: 0.2em; }
 .lines div { white-space: pre-wrap; }
-.lines .refusal { color: #7a4300; font-weight: bold; }
 .lines .failure { color: #8c1010; font-weight: bold; }
 table { border-collapse: collapse; margin: 0.4em 0 0.8em; width: 100%; font-size: 0.95em; }
 .wide { overflow-x: auto; }
@@ -71,21 +43,34 @@ caption { text-align: left; font-weight: bold; padding-bottom: 0.2em; }
 td.actions { white-space: nowrap; }
 th, td { border: 1px solid #b8c2d2; padding: 0.2em 0.4em; text-align: left; vertical-align: top; }
 th { background: #eef3fb; }
-td.keys { font-family: monospace; overflow-wrap: break-word; }
+td.keys { overflow-wrap: break-word; }
+.unknown { color: #555; font-style: italic; }
+.query-block { margin-bottom: 1em; }
+.query-block h2 { font-size: 1.05em; margin: 0.6em 0 0.2em; }
+.sent-to { margin: 0.2em 0; }
 button { margin: 0.1em 0.15em 0.1em 0; }
 details { margin: 0.5em 0; border: 1px solid #d4d9e2; border-radius: 4px; padding: 0.2em 0.5em; }
 details pre { white-space: pre-wrap; font-size: 0.9em; margin: 0.3em 0; }
 summary { cursor: pointer; color: #333; }
 @media (max-width: 520px) {
-  #vantles thead, #results thead { display: none; }
-  #vantles, #vantles tbody, #vantles tr, #vantles td, #results, #results tbody, #results tr, #results td { display: block; border: 0; }
-  #vantles tr, #results tr { border: 1px solid #b8c2d2; border-radius: 4px; margin-bottom: 0.4em; padding: 0.2em 0.4em; }
-  #vantles td[data-label]::before, #results td[data-label]::before { content: attr(data-label) ": "; font-weight: bold; font-family: sans-serif; }
-  #vantles td, #results td { padding: 0.1em 0; }
-  #vantles caption, #results caption { display: block; }
+  table.cards thead { display: none; }
+  table.cards, table.cards tbody, table.cards tr, table.cards td { display: block; border: 0; }
+  table.cards tr { border: 1px solid #b8c2d2; border-radius: 4px; margin-bottom: 0.4em; padding: 0.2em 0.4em; }
+  table.cards td[data-label]::before { content: attr(data-label) ": "; font-weight: bold; }
+  table.cards td { padding: 0.1em 0; }
+  table.cards caption { display: block; }
 }
 .next { margin: 0.3em 0 0.8em; }
 `;
+
+  const SETTINGS = [
+    ['Server id', 'SERVER_ID', 'server_id'],
+    ['Orv id', 'ORV_ID', 'orv_id'],
+    ['Retrieval threshold', 'RETRIEVE_THRESHOLD', 'retrieve_threshold'],
+    ['Virtual site distance threshold', 'VG_THRESHOLD', 'vg_threshold'],
+    ['Maximum vantles threshold', 'MAX_VANTLE_THRESHOLD', 'max_vantle_threshold'],
+    ['Email address', 'SET_EMAIL_ADDRESS', 'email'],
+  ];
 
   function esc(text) {
     return String(text).replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
@@ -95,111 +80,63 @@ summary { cursor: pointer; color: #333; }
     return `${n} ${n === 1 ? one : many}`;
   }
 
-  // The lines of an answer, trimmed, without empty ones: the site ends a
-  // line with a line break of its text or with a <br>, <p> or <hr> tag.
-  function lines_of(body) {
-    const html = body.innerHTML.replace(/<(br|p|hr|div|h\d|li|tr|center|table)\b[^>]*>|<\/(p|div|h\d|li|tr|center|table)>/gi, '\n');
-    const holder = body.ownerDocument.createElement('div');
-    holder.innerHTML = html;
-    return holder.textContent
-      .split('\n')
-      .map((l) => l.replace(/\s+/g, ' ').trim())
-      .filter((l) => l !== '');
-  }
+  const words = (list) => (list || []).join(' ');
 
-  // The vantles of a listing: each "BEGIN IC" block with the "name = value"
-  // lines after it, up to the row of stars.
-  function vantles_of(lines) {
-    const vantles = [];
-    let current = null;
-    let in_ic = false;
-    const used = new Set();
-    lines.forEach((line, i) => {
-      if (/^-+ BEGIN IC -+$/.test(line)) {
-        in_ic = true;
-        current = { fields: {}, lines: [] };
-        vantles.push(current);
+  // A line with its runs of white space made single spaces, trimmed.
+  function single_spaced(line) {
+    let out = '';
+    let space = false;
+    for (const c of line) {
+      if (c === ' ' || c === '\t' || c === '\r' || c === '\u00a0') space = out !== '';
+      else {
+        if (space) out += ' ';
+        out += c;
+        space = false;
       }
-      if (!current) return;
-      used.add(i);
-      current.lines.push(line);
-      if (/^-+ END IC -+$/.test(line)) in_ic = false;
-      else if (!in_ic) {
-        const m = line.match(/^([A-Za-z_ ]+?) = (.*)$/);
-        if (m) current.fields[m[1]] = m[2];
-        if (/^\*+$/.test(line)) current = null;
-      }
-    });
-    return { vantles, used };
-  }
-
-  // The documents of saved query results: "Doc id:" up to the dashes.
-  function results_of(lines) {
-    let query = null;
-    const docs = [];
-    const used = new Set();
-    let doc = null;
-    lines.forEach((line, i) => {
-      const head = line.match(/^\*\*\* Saved Query Results for document with id = (.*):$/);
-      if (head) {
-        query = head[1];
-        used.add(i);
-        return;
-      }
-      if (query === null) return;
-      const m = line.match(/^(Doc id|I am|I love|I hate|I behave|I keyword|I comment): ?(.*)$/);
-      if (m) {
-        if (m[1] === 'Doc id') {
-          doc = {};
-          docs.push(doc);
-        }
-        if (doc) doc[m[1]] = m[2];
-        used.add(i);
-      } else if (/^-+$/.test(line) && doc) {
-        doc = null;
-        used.add(i);
-      }
-    });
-    return { query, docs, used };
-  }
-
-  function config_of(lines) {
-    const rows = [];
-    const used = new Set();
-    lines.forEach((line, i) => {
-      const m = line.match(/^([A-Z ]+?) = (.*?)\.?$/);
-      if (!m) return;
-      const known = SETTINGS.find((s) => s[0] === m[1]);
-      if (!known) return;
-      rows.push([known[1], known[2], m[2]]);
-      used.add(i);
-    });
-    return { rows, used };
-  }
-
-  // What the request was, from the address of a GET answer or from the
-  // form that was sent.
-  function request_of(win, sent) {
-    const params = new URLSearchParams(win.location.search);
-    if (params.get('message_type')) {
-      return {
-        message_type: params.get('message_type'),
-        ic_id_list: params.get('ic_id_list') || '',
-        content: params.get('content') || '',
-        changes: false,
-      };
     }
-    return sent || { message_type: '', changes: true };
+    return out;
+  }
+
+  // The lines of the page the site writes: the page after its CGI header,
+  // read as HTML; a line ends with a line break of the text or with a tag
+  // that starts a new line (br, p, hr and the block tags).
+  const BREAKS = new Set(['BR', 'P', 'HR', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6', 'LI', 'TR', 'CENTER', 'TABLE', 'PRE']);
+  function page_lines(page) {
+    let text = page || '';
+    // The CGI header (a page that failed early may carry two).
+    while (text.startsWith('Content-type:') && text.indexOf('\n\n') >= 0) text = text.slice(text.indexOf('\n\n') + 2);
+    const doc = new DOMParser().parseFromString(text, 'text/html');
+    let out = '';
+    const walk = (node) => {
+      for (const child of node.childNodes) {
+        if (child.nodeType === Node.TEXT_NODE) out += child.data;
+        else if (child.nodeType === Node.ELEMENT_NODE) {
+          if (child.tagName === 'SCRIPT' || child.tagName === 'STYLE') continue;
+          const breaks = BREAKS.has(child.tagName);
+          if (breaks) out += '\n';
+          walk(child);
+          if (breaks) out += '\n';
+        }
+      }
+    };
+    walk(doc.body || doc);
+    return out.split('\n').map(single_spaced).filter((l) => l !== '');
+  }
+
+  // The lines a page already shown in the frame holds (an answer that came
+  // without values: the server's own error page, an old program).
+  function shown_lines(doc) {
+    return page_lines(doc.body ? doc.body.innerHTML : '');
   }
 
   // A form in the answer that sends one more request to the site.
-  function request_button(doc, label, fields, method, target_is_frame) {
+  function request_button(doc, label, fields, method, action) {
     const form = doc.createElement('form');
-    form.action = 'orv.cgi';
+    form.action = action;
     form.method = method;
     form.acceptCharset = 'UTF-8';
     form.style.display = 'inline';
-    if (!target_is_frame) form.target = '_self';
+    form.target = '_self';
     for (const [name, value] of Object.entries(fields)) {
       const input = doc.createElement('input');
       input.type = 'hidden';
@@ -218,205 +155,304 @@ summary { cursor: pointer; color: #333; }
     return { flag: 'old', ic_type: 'VANTLE', ic_id_list: id, message_type };
   }
 
-  // Rewrites the answer shown in `frame`. `sent` tells what the last form
-  // sent to this frame asked for.
-  function show(frame, sent) {
-    const doc = frame.contentDocument;
-    const win = frame.contentWindow;
-    if (!doc || !doc.body || doc.body.dataset.answerView) return;
-    const all = lines_of(doc.body);
-    const title = doc.title || '';
-    const req = request_of(win, sent);
-
-    // Folding: routine lines, then, outside the tables, a line that
-    // repeats an earlier one.
-    const folded = new Map();
-    const fold = (label, line) => {
-      if (!folded.has(label)) folded.set(label, []);
-      folded.get(label).push(line);
-    };
-    const kept = [];
-    for (const line of all) {
-      const routine = FOLDS.find((f) => f.test(line));
-      if (routine) fold(routine.label, line);
-      else kept.push(line);
+  // The status of an answer in values: [status, head, more].
+  function status_of(a, sent) {
+    const kind = a.request ? a.request.kind : '';
+    const cells = a.cells || { created: [], changed: [], deleted: [] };
+    if (a.outcome === 'refused') {
+      const r = (a.refusals || [])[0];
+      if (!r) return ['refused', `Refused: ${a.summary || 'the site did not carry out this request'}`, 'The site did not carry out this request. Correct the form and send it again.'];
+      const others = a.refusals.length > 1 ? ` ${plural(a.refusals.length - 1, 'more refusal', 'more refusals')} below.` : '';
+      return ['refused', `Refused: ${r.why}`, `Check the box "${r.label}". The site did not carry out this request. Correct the form and send it again.${others}`];
     }
-
-    const { vantles, used: in_vantles } = vantles_of(kept);
-    const { query, docs, used: in_results } = results_of(kept);
-    const { rows: settings, used: in_config } = config_of(kept);
-    const seen = new Set();
-    const rest = [];
-    kept.forEach((line, i) => {
-      if (in_vantles.has(i) || in_results.has(i) || in_config.has(i)) return;
-      if (seen.has(line)) fold('repeated lines', line);
-      else rest.push(line);
-      seen.add(line);
-    });
-
-    // The status line.
-    const refusals = rest.filter((l) => REFUSAL.test(l) || NOT_FOUND.test(l));
-    const errors = rest.filter((l) => !refusals.includes(l) && ERROR.test(l));
-    let status = 'answered';
-    let head = 'The site answered';
-    let more = 'Read its answer below.';
-    const match = (re) => kept.map((l) => l.match(re)).find(Boolean);
-    const created = match(/^Create a new Vantle (\d+) for Doc "(.*)" \.\.\.$/);
-    const deleted = match(/^Vantle (\d+) has been deleted\.$/);
-    const updated = match(/^"(.*)" is updated with the new value "(.*)"\.$/);
-    const sent_files = kept.map((l) => l.match(/^Send the outgoing message: (.*)$/)).filter(Boolean);
-    const picked = kept.map((l) => l.match(/^Pick up an incoming message from file: (.*)$/)).filter(Boolean);
-    const goes_out = kept.some((l) => /^\*\*\* This virtual site sends an outgoing message/.test(l));
-    const login_refused = /^401\b/.test(title) || doc.getElementById('login-refused');
-
-    if (login_refused) {
-      status = 'refused';
-      head = 'Refused: this site asks for its user name and password';
-      more = 'Nothing was changed. Send the form again and give the password when the browser asks.';
-    } else if (refusals.length) {
-      status = 'refused';
-      const nf = refusals[0].match(NOT_FOUND);
-      head = nf ? `Refused: there is no vantle ${nf[1]} at this site` : `Refused: ${refusals[0].replace(/^refused:?\s*/i, '')}`;
-      more = refusals.length > 1 ? `${plural(refusals.length, 'refusal', 'refusals')}, all shown below. Nothing was done for them.` : 'The site did not carry out this request. Correct the form and send it again.';
-    } else if (errors.length) {
-      status = 'error';
-      head = `Error: ${errors[0]}`;
-      more = 'The site could not complete this request; its words are below.';
-    } else if (created) {
-      status = 'done';
-      head = `Done: vantle ${created[1]} made for document "${created[2]}"`;
-      more = goes_out ? 'The query waits in the outbox: carry the messages between the sites, then show its results.' : 'The vantle stays at this site.';
-    } else if (deleted) {
-      status = 'done';
-      head = `Done: vantle ${deleted[1]} deleted`;
-      more = '';
-    } else if (updated) {
-      status = 'done';
-      head = `Done: ${updated[1]} is now "${updated[2]}"`;
-      more = '';
-    } else if (sent_files.length) {
-      status = 'done';
-      head = `Done: ${plural(sent_files.length, 'message', 'messages')} sent`;
-      more = 'They wait in the inboxes of the other sites until those pick them up.';
-    } else if (kept.includes('There is no outgoing message.')) {
-      status = 'nothing';
-      head = 'Nothing to report: no message was waiting in the outbox';
-      more = '';
-    } else if (picked.length) {
-      status = 'done';
-      head = `Done: ${plural(picked.length, 'message', 'messages')} picked up`;
-      more = goes_out ? 'Answers to other sites wait in the outbox: send them.' : '';
-    } else if (vantles.length) {
-      status = 'done';
-      head = vantles.length === 1 ? `Done: vantle ${vantles[0].fields['Vantle ic_id'] || ''} shown` : `Done: ${plural(vantles.length, 'vantle', 'vantles')} listed`;
-      more = '';
-    } else if (query !== null) {
-      status = docs.length ? 'done' : 'nothing';
-      head = docs.length ? `Done: ${plural(docs.length, 'document', 'documents')} found for query "${query}"` : `Nothing to report: no document has come back for query "${query}" yet`;
-      more = docs.length ? '' : 'Carry the messages between the sites (send, then pick up), then look again.';
-    } else if (settings.length) {
-      status = 'done';
-      head = 'Done: the configuration of this site';
-      more = '';
-    } else if (rest.length === 0) {
-      status = 'nothing';
-      head = 'Nothing to report';
-      more = req.message_type === 'SYS_PICK_UP_MSG' ? 'No message was waiting in the inbox.' : req.message_type === 'MSG_SHOW_ALL' ? 'The site has no such vantle.' : 'The site carried out the request and wrote nothing about it.';
-    } else if (req.changes) {
-      head = 'The site answered';
-      more = 'Read its answer below to see whether anything was changed.';
+    if (a.outcome === 'error') {
+      const first = (a.errors || [])[0] || a.summary || 'the site could not carry out this request';
+      return ['error', `Error: ${first}`, 'The site could not complete this request; its words are below.'];
     }
+    if (kind === 'create' && cells.created.length) {
+      const c = cells.created[0];
+      const doc_id = sent && sent.doc_id ? sent.doc_id : c.sym_name;
+      const query = sent && sent.vantle_type === 'Info_Gathering';
+      return ['done', `Done: vantle ${c.ic_id} made for document "${doc_id}"`, query ? 'The query waits in the outbox: carry the messages between the sites, and its results show here.' : 'The vantle stays at this site.'];
+    }
+    if ((kind === 'delete' || kind === 'delete_document') && cells.deleted.length) {
+      return ['done', cells.deleted.length === 1 ? `Done: vantle ${cells.deleted[0].ic_id} deleted` : `Done: ${plural(cells.deleted.length, 'vantle', 'vantles')} deleted`, ''];
+    }
+    if (kind === 'delete_document' || kind === 'delete') {
+      const what = kind === 'delete_document' && sent && sent.content ? `for document "${sent.content}"` : 'with this id';
+      return ['nothing', `Nothing found: no vantle ${what} at this site`, 'Nothing was deleted.'];
+    }
+    if (kind === 'config_update' && a.outcome === 'done') {
+      if (sent && sent.setting) return ['done', `Done: ${sent.setting} is now "${sent.value}"`, ''];
+      return ['done', `Done: ${a.summary}`, ''];
+    }
+    if (kind === 'send') {
+      const n = a.send ? a.send.files.length : 0;
+      if (!n) return ['nothing', 'Nothing to report: no message was waiting in the outbox', ''];
+      return ['done', `Done: ${plural(n, 'message', 'messages')} sent`, 'They wait in the inboxes of the other sites until those pick them up.'];
+    }
+    if (kind === 'pick_up') {
+      const files = a.pick_up ? a.pick_up.files : [];
+      if (!files.length) return ['nothing', 'Nothing to report', 'No message was waiting in the inbox.'];
+      const refused = files.filter((f) => f.outcome === 'refused').length;
+      return [refused === files.length ? 'refused' : 'done', `Done: ${plural(files.length, 'message', 'messages')} picked up`, refused ? `${plural(refused, 'message was', 'messages were')} refused; see below.` : ''];
+    }
+    if (a.vantles && (kind === 'list' || kind === 'show')) {
+      if (!a.vantles.length) return ['nothing', 'Nothing to report', 'The site has no such vantle.'];
+      return ['done', a.vantles.length === 1 && kind === 'show' ? `Done: vantle ${a.vantles[0].ic_id} shown` : `Done: ${plural(a.vantles.length, 'vantle', 'vantles')} listed`, ''];
+    }
+    if (kind === 'results') {
+      const blocks = a.results || [];
+      const n = blocks.reduce((sum, b) => sum + b.documents.length, 0);
+      if (blocks.length === 1) {
+        const q = blocks[0].query.doc_id;
+        return n
+          ? ['done', `Done: ${plural(n, 'document', 'documents')} found for query "${q}"`, '']
+          : ['nothing', `Nothing to report: no document has come back for query "${q}" yet`, 'Carry the messages between the sites, then look again.'];
+      }
+      if (!blocks.length) return ['nothing', 'Nothing to report: this vantle is not a query, or it has no saved results', ''];
+      return [n ? 'done' : 'nothing', `Done: ${plural(n, 'document', 'documents')} found for ${plural(blocks.length, 'query', 'queries')}`, ''];
+    }
+    if (a.settings) return ['done', 'Done: the configuration of this site', ''];
+    if (a.outcome === 'nothing') return ['nothing', 'Nothing to report', a.summary || 'The site carried out the request and wrote nothing about it.'];
+    return ['done', `Done: ${a.summary || 'the site carried out the request'}`, ''];
+  }
 
-    // The new page.
+  function vantle_table(a) {
+    const parts = ['<div class="wide"><table id="vantles" class="cards"><caption>Vantles of this site</caption><thead><tr><th scope="col">Id</th><th scope="col">Name</th><th scope="col">Type</th><th scope="col">Document</th><th scope="col">Keywords</th><th scope="col">Actions</th></tr></thead><tbody>'];
+    for (const v of a.vantles) {
+      const keys = [words(v.i_am), words(v.keywords)].filter((k) => k).join(' · ');
+      parts.push(`<tr data-id="${v.ic_id}" data-name="${esc(v.sym_name)}"><td data-label="Id">${v.ic_id}</td><td data-label="Name">${esc(v.sym_name)}</td><td data-label="Type">${esc(v.vantle_type)}</td><td data-label="Document">${esc(v.doc_id)}</td><td class="keys" data-label="Keywords">${esc(keys)}</td><td class="actions"></td></tr>`);
+    }
+    parts.push('</tbody></table></div>');
+    return parts.join('');
+  }
+
+  // One block per query: its words, the sites it goes to, and its documents
+  // in rank order (nearest in this site's keyword hierarchy first, then by
+  // site), each once.
+  function result_blocks(a) {
     const parts = [];
+    a.results.forEach((block, i) => {
+      const q = block.query;
+      const id = i === 0 ? 'results' : `results-${i + 1}`;
+      parts.push(`<section class="query-block" data-query="${q.ic_id}" aria-labelledby="${id}-head"><h2 id="${id}-head">Query "${esc(q.doc_id)}" (vantle ${q.ic_id}): ${esc(words(q.keywords)) || 'no words'}</h2>`);
+      if (block.sent_to) parts.push(`<p class="sent-to">Sent to: ${block.sent_to.length ? esc(block.sent_to.join(', ')) : 'no site (none is closer than the threshold)'}.</p>`);
+      if (!block.documents.length) {
+        parts.push('<p>No document has come back yet.</p></section>');
+        return;
+      }
+      parts.push(`<div class="wide"><table id="${id}" class="cards results"><caption>Documents found for query ${esc(q.doc_id)}</caption><thead><tr><th scope="col">Document</th><th scope="col">Site</th><th scope="col">Rank</th><th scope="col">Keywords</th><th scope="col">Other keywords</th><th scope="col">Comment</th></tr></thead><tbody>`);
+      const seen = new Set();
+      for (const d of block.documents) {
+        const key = `${d.site} ${d.doc_id}`;
+        if (seen.has(key)) continue;
+        seen.add(key);
+        const site = d.site ? esc(d.site) : '<span class="unknown">unknown site</span>';
+        const distance = d.distance === null ? 'no common word' : `distance ${d.distance}`;
+        parts.push(`<tr data-doc="${esc(d.doc_id)}" data-rank="${d.rank}"><td data-label="Document">${esc(d.doc_id)}</td><td data-label="Site" class="site">${site}</td><td data-label="Rank">${d.rank} (${distance})</td><td class="keys" data-label="Keywords">${esc(words(d.i_am))}</td><td class="keys" data-label="Other keywords">${esc(words(d.keywords))}</td><td data-label="Comment">${esc(d.comment)}</td></tr>`);
+      }
+      parts.push('</tbody></table></div></section>');
+    });
+    return parts.join('');
+  }
+
+  function settings_table(s) {
+    const parts = ['<div class="wide"><table id="settings"><caption>Configuration</caption><thead><tr><th scope="col">Setting</th><th scope="col">Key</th><th scope="col">Value</th></tr></thead><tbody>'];
+    for (const [name, key, field] of SETTINGS) parts.push(`<tr><td>${esc(name)}</td><td class="keys">${esc(key)}</td><td>${esc(s[field])}</td></tr>`);
+    parts.push('</tbody></table></div>');
+    if (s.sites) {
+      parts.push('<div class="wide"><table id="site-distances"><caption>Distances to the sites</caption><thead><tr><th scope="col">Site</th><th scope="col">Distance</th><th scope="col">Asked by a query</th></tr></thead><tbody>');
+      for (const t of s.sites) parts.push(`<tr><td>${esc(t.orv_id)}</td><td>${t.distance}</td><td>${t.orv_id !== s.orv_id && t.distance < s.vg_threshold ? 'yes' : 'no'}</td></tr>`);
+      parts.push('</tbody></table></div>');
+    }
+    return parts.join('');
+  }
+
+  function pick_up_list(p) {
+    const parts = ['<ul id="picked-up">'];
+    for (const f of p.files) {
+      const from = f.sender ? `from ${esc(f.sender)}` : 'from an unknown site';
+      const what = f.outcome === 'applied' ? 'applied' : `refused: ${esc(f.why)}`;
+      parts.push(`<li>${esc(f.file)} ${from}: ${what}</li>`);
+    }
+    parts.push('</ul>');
+    return parts.join('');
+  }
+
+  // Writes the answer `a` (values) into the frame's document.
+  function render(frame, a, sent) {
+    const doc = frame.contentDocument;
+    if (!doc || !doc.body) return;
+    const [status, head, more] = status_of(a, sent);
+    const site = a.site ? a.site.orv_id : '';
+    const lines = page_lines(a.page);
+    const parts = [];
+    parts.push(`<main aria-label="Answer of ${esc(site)}">`);
     parts.push(`<div class="status ${status}" role="status" id="answer-status">${esc(head)}${more ? `<small>${esc(more)}</small>` : ''}</div>`);
     parts.push('<div id="answer-next" class="next"></div>');
-    if (vantles.length) {
-      parts.push('<div class="wide"><table id="vantles"><caption>Vantles of this site</caption><thead><tr><th>Id</th><th>Name</th><th>Type</th><th>Document</th><th>Keywords</th><th>Actions</th></tr></thead><tbody>');
-      for (const v of vantles) {
-        const f = v.fields;
-        const keys = [f.i_am, f.i_keyword].filter((k) => k && k !== '!').join(' ');
-        parts.push(`<tr data-id="${esc(f['Vantle ic_id'] || '')}"><td data-label="Id">${esc(f['Vantle ic_id'] || '')}</td><td data-label="Name">${esc(f['Vantle symbolic name'] || '')}</td><td data-label="Type">${esc(f['Vantle type'] || '')}</td><td data-label="Document">${esc(f.doc_id || '')}</td><td class="keys" data-label="Keywords">${esc(keys)}</td><td class="actions"></td></tr>`);
-      }
-      parts.push('</tbody></table></div>');
+    if (a.refusals && a.refusals.length > 1) {
+      parts.push('<ul id="refusals">');
+      for (const r of a.refusals) parts.push(`<li>${esc(r.label)} "${esc(r.value)}": ${esc(r.why)}</li>`);
+      parts.push('</ul>');
     }
-    if (query !== null && docs.length) {
-      parts.push(`<div class="wide"><table id="results"><caption>Documents found for query ${esc(query)}</caption><thead><tr><th>Document</th><th>Keywords (I am)</th><th>Other keywords</th><th>Comment</th></tr></thead><tbody>`);
-      for (const d of docs) {
-        parts.push(`<tr><td data-label="Document">${esc(d['Doc id'] || '')}</td><td class="keys" data-label="Keywords (I am)">${esc(d['I am'] || '')}</td><td class="keys" data-label="Other keywords">${esc(d['I keyword'] || '')}</td><td data-label="Comment">${esc(d['I comment'] || '')}</td></tr>`);
-      }
-      parts.push('</tbody></table></div>');
-    }
-    if (settings.length) {
-      parts.push('<div class="wide"><table id="settings"><thead><tr><th>Setting</th><th>Key</th><th>Value</th></tr></thead><tbody>');
-      for (const [name, key, value] of settings) parts.push(`<tr><td>${esc(name)}</td><td class="keys">${esc(key)}</td><td>${esc(value)}</td></tr>`);
-      parts.push('</tbody></table></div>');
-    }
-    if (rest.length) {
+    if (a.vantles && a.vantles.length) parts.push(vantle_table(a));
+    if (a.results && a.results.length) parts.push(result_blocks(a));
+    if (a.settings) parts.push(settings_table(a.settings));
+    if (a.pick_up && a.pick_up.files.length) parts.push(pick_up_list(a.pick_up));
+    if (a.outcome === 'error') {
       parts.push('<div class="lines" id="answer-lines">');
-      for (const l of rest) {
-        const cls = refusals.includes(l) ? 'refusal' : errors.includes(l) ? 'failure' : '';
-        parts.push(`<div${cls ? ` class="${cls}"` : ''}>${esc(l)}</div>`);
-      }
+      for (const l of a.errors && a.errors.length ? a.errors : lines) parts.push(`<div class="failure">${esc(l)}</div>`);
       parts.push('</div>');
     }
-    let folded_count = 0;
-    const summary = [];
-    for (const [label, ls] of folded) {
-      folded_count += ls.length;
-      summary.push(`${ls.length} ${ls.length === 1 ? label.replace(/s$/, '') : label}`);
+    const routine = a.outcome === 'error' ? [] : (a.errors || []);
+    if (routine.length) {
+      parts.push(`<details id="answer-details"><summary>Details: ${plural(routine.length, 'error line', 'error lines')} of the run folded</summary><pre>${esc(routine.join('\n'))}</pre></details>`);
     }
-    if (folded_count) {
-      parts.push(`<details id="answer-details"><summary>Details: ${plural(folded_count, 'routine line', 'routine lines')} folded (${esc(summary.join(', '))})</summary>`);
-      for (const [label, ls] of folded) parts.push(`<p><b>${esc(label)} (${ls.length})</b></p><pre>${esc(ls.join('\n'))}</pre>`);
-      parts.push('</details>');
-    }
-    if (vantles.length || docs.length || settings.length) {
-      parts.push(`<details id="answer-tables-text"><summary>The lines behind the table${(vantles.length ? 1 : 0) + (docs.length ? 1 : 0) + (settings.length ? 1 : 0) > 1 ? 's' : ''}</summary><pre>${esc(kept.filter((_, i) => in_vantles.has(i) || in_results.has(i) || in_config.has(i)).join('\n'))}</pre></details>`);
-    }
-    parts.push(`<details id="answer-word-for-word"><summary>Word for word (${plural(all.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(all.join('\n'))}</pre></details>`);
-
-    const style = doc.createElement('style');
-    style.textContent = STYLE;
-    (doc.head || doc.documentElement).append(style);
+    parts.push(`<details id="answer-word-for-word"><summary>Word for word (${plural(lines.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(lines.join('\n'))}</pre></details>`);
+    parts.push('</main>');
+    dress(doc, site, head);
     doc.body.innerHTML = parts.join('\n');
     doc.body.dataset.answerView = status;
+    frame.answerValues = a;
+    add_buttons(frame, a, sent);
+  }
 
-    // The buttons: in each vantle row, and after a query was made.
-    const remember = (req_sent) => () => answerView.sent.set(frame, req_sent);
-    for (const row of doc.querySelectorAll('#vantles tbody tr')) {
-      const id = row.dataset.id;
-      const cell = row.querySelector('.actions');
-      const b = [
-        ['Show', 'MSG_SHOW_ALL', 'get'],
-        ['Results', 'MSG_SHOW_VANTLE_RESULT', 'get'],
-        ['Delete', 'MSG_DELETE', 'post'],
-      ];
-      for (const [label, type, method] of b) {
-        const form = request_button(doc, label, vantle_fields(id, type), method);
-        form.querySelector('button').title = `${label} vantle ${id}`;
-        form.addEventListener('submit', remember({ message_type: type, ic_id_list: id, changes: method === 'post' }));
-        cell.append(form);
-      }
-    }
-    if (created && (goes_out || (sent && sent.vantle_type === 'Info_Gathering'))) {
-      const next = doc.getElementById('answer-next');
-      const form = request_button(doc, `Show the results of vantle ${created[1]}`, vantle_fields(created[1], 'MSG_SHOW_VANTLE_RESULT'), 'get');
-      form.id = 'results-button';
-      next.append(form);
-    }
-
-    // A POST answer is recorded in the frame's history as a note page, so
-    // that reloading never sends the form again; the note says what it was.
-    if (req.changes && !win.location.search && /\.cgi$/.test(win.location.pathname)) {
-      win.history.replaceState(null, '', `vexil.cgi?zoa_name=${login_refused ? 'answer_refused' : 'answer'}.zoaml`);
+  // The answer's page as a page of its own: language, title, style.
+  function dress(doc, site, head) {
+    doc.documentElement.lang = 'en';
+    doc.title = `Answer of ${site || 'the site'}: ${head}`;
+    if (!doc.getElementById('answer-style')) {
+      const style = doc.createElement('style');
+      style.id = 'answer-style';
+      style.textContent = STYLE;
+      (doc.head || doc.documentElement).append(style);
     }
   }
 
-  // Calls `show` for every answer of the site that `frame` loads, and keeps
-  // what each form sent to it. `fit`: the frame grows with its answer.
+  // An answer that came without values: shown word for word under a status
+  // line that only says that the site answered.
+  function render_text(frame, lines, http_status) {
+    const doc = frame.contentDocument;
+    if (!doc || !doc.body) return;
+    const failed = http_status >= 400;
+    const head = failed ? `Error: the server answered ${http_status}` : 'The site answered';
+    dress(doc, '', head);
+    doc.body.innerHTML = `<main><div class="status ${failed ? 'error' : 'answered'}" role="status" id="answer-status">${esc(head)}<small>Read its answer below.</small></div><div class="lines" id="answer-lines">${lines.map((l) => `<div>${esc(l)}</div>`).join('')}</div><details id="answer-word-for-word"><summary>Word for word (${plural(lines.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(lines.join('\n'))}</pre></details></main>`;
+    doc.body.dataset.answerView = failed ? 'error' : 'answered';
+    frame.answerValues = null;
+  }
+
+  function add_buttons(frame, a, sent) {
+    const doc = frame.contentDocument;
+    const action = new URL('orv.cgi', frame.contentWindow.location.href).href;
+    for (const row of doc.querySelectorAll('#vantles tbody tr')) {
+      const id = row.dataset.id;
+      const cell = row.querySelector('.actions');
+      for (const [label, type, method] of [['Show', 'MSG_SHOW_ALL', 'get'], ['Results', 'MSG_SHOW_VANTLE_RESULT', 'get'], ['Delete', 'MSG_DELETE', 'post']]) {
+        const form = request_button(doc, label, vantle_fields(id, type), method, action);
+        form.querySelector('button').title = `${label} vantle ${id} (${row.dataset.name})`;
+        if (type === 'MSG_DELETE') form.dataset.confirm = `Delete vantle ${id} "${row.dataset.name}"? This cannot be undone.`;
+        cell.append(form);
+      }
+    }
+    const created = a.cells && a.cells.created[0];
+    if (created && a.request.kind === 'create' && sent && sent.vantle_type === 'Info_Gathering') {
+      const form = request_button(doc, `Show the results of vantle ${created.ic_id}`, vantle_fields(created.ic_id, 'MSG_SHOW_VANTLE_RESULT'), 'get', action);
+      form.id = 'results-button';
+      doc.getElementById('answer-next').append(form);
+    }
+    // Forms of the answer that change the site go the same way as those of
+    // the page.
+    doc.addEventListener('submit', (event) => intercept(event, frame), true);
+  }
+
+  // Values kept for the note page a POST answer is shown on, by number.
+  const pending = new Map();
+  let next_number = 1;
+
+  // What a form sent, as far as the status line needs it.
+  function sent_of(form) {
+    const el = form.elements;
+    const value = (name) => (el[name] && el[name].value !== undefined ? el[name].value : '');
+    const checked = form.querySelector('input[name="vantle_type"]:checked');
+    return {
+      message_type: value('message_type'),
+      ic_id_list: value('ic_id_list'),
+      doc_id: value('doc_id'),
+      content: value('content'),
+      setting: value('setting'),
+      value: value('value'),
+      vantle_type: checked ? checked.value : value('vantle_type'),
+      form,
+    };
+  }
+
+  function frame_of_form(form) {
+    const name = form.getAttribute('target') || document.querySelector('base')?.target || '';
+    return (name && document.querySelector(`iframe[name="${name}"]`)) || null;
+  }
+
+  // Sends a POST form with fetch and shows its values in `frame`.
+  async function intercept(event, frame) {
+    const form = event.target;
+    if (!frame || form.dataset.native) return;
+    const method = (form.getAttribute('method') || 'get').toLowerCase();
+    const sent = sent_of(form);
+    if (method !== 'post') {
+      answerView.sent.set(frame, sent);
+      return;
+    }
+    event.preventDefault();
+    if (form.dataset.confirm && !window.confirm(form.dataset.confirm)) return;
+    const submitter = event.submitter || null;
+    const data = new FormData(form, submitter);
+    const multipart = form.enctype === 'multipart/form-data';
+    const body = multipart ? data : new URLSearchParams(data).toString();
+    // The site's decoder takes the form type without parameters.
+    const headers = multipart ? { Accept: JSON_TYPE } : { Accept: JSON_TYPE, 'Content-Type': 'application/x-www-form-urlencoded' };
+    let r;
+    try {
+      r = await fetch(form.action, { method: 'POST', body, headers, credentials: 'same-origin', cache: 'no-store' });
+    } catch (e) {
+      r = null;
+    }
+    if (r && r.status === 401) {
+      // Nothing was done: the browser sends it again itself and asks for
+      // the password.
+      form.dataset.native = '1';
+      answerView.sent.set(frame, sent);
+      form.requestSubmit(submitter && submitter.form === form ? submitter : undefined);
+      delete form.dataset.native;
+      return;
+    }
+    const text = r ? await r.text() : 'The site cannot be reached.';
+    const values = values_of(text) || { text, http_status: r ? r.status : 0 };
+    const number = next_number++;
+    pending.set(number, { values, sent });
+    const note = new URL(`vexil.cgi?zoa_name=answer.zoaml&answer=${number}`, form.action);
+    frame.contentWindow.location.assign(note.href);
+  }
+
+  // The answer in values that `text` holds; null when it holds none (an
+  // error page of the server, a site that answers with its page only).
+  function values_of(text) {
+    try {
+      const v = JSON.parse(text);
+      return v && v.format === 'orv-answer' ? v : null;
+    } catch {
+      return null;
+    }
+  }
+
+  function fire(frame) {
+    frame.dispatchEvent(new CustomEvent('answershown', { detail: frame.answerValues || null }));
+  }
+
+  // Shows every answer of the site that `frame` loads. `fit`: the frame
+  // grows with its answer.
   function watch(frame, options = {}) {
-    frame.addEventListener('load', () => {
+    frame.addEventListener('load', async () => {
       const win = frame.contentWindow;
       let where;
       try {
@@ -425,52 +461,66 @@ summary { cursor: pointer; color: #333; }
         return;
       }
       if (where.protocol === 'about:') return;
-      const is_answer = /\.cgi$/.test(where.pathname) && !/\/vexil\.cgi$/.test(where.pathname);
       const doc = frame.contentDocument;
+      const params = new URLSearchParams(where.search);
+      const number = Number(params.get('answer'));
+      const is_answer = where.pathname.endsWith('.cgi') && !where.pathname.endsWith('/vexil.cgi');
       const refused = doc && doc.getElementById('login-refused');
+      const sent = answerView.sent.get(frame);
+      answerView.sent.delete(frame);
       if (refused) {
         // The server's own page for a refused login: the form was not
         // carried out; reloading the frame shows a note that says so.
-        const sent = answerView.sent.get(frame);
-        if (is_answer && !where.search && (!sent || sent.changes)) {
-          win.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer_refused.zoaml');
+        if (is_answer && !where.search && (!sent || sent.form)) win.history.replaceState(null, '', 'vexil.cgi?zoa_name=answer_refused.zoaml');
+        frame.answerValues = { outcome: 'refused', login: true };
+      } else if (number && pending.has(number)) {
+        const { values, sent: form_sent } = pending.get(number);
+        pending.delete(number);
+        if (values.format === 'orv-answer') render(frame, values, form_sent);
+        else render_text(frame, page_lines(values.text), values.http_status);
+      } else if (is_answer && doc && doc.body) {
+        doc.body.style.visibility = 'hidden';
+        let values = null;
+        try {
+          const r = await fetch(where.href, { headers: { Accept: JSON_TYPE }, credentials: 'same-origin', cache: 'no-store' });
+          values = values_of(await r.text());
+        } catch {
+          values = null;
         }
-      } else if (is_answer) show(frame, answerView.sent.get(frame));
-      else if (doc && doc.head) {
+        if (values) render(frame, values, sent);
+        else render_text(frame, shown_lines(doc), 200);
+        doc.body.style.visibility = '';
+      } else if (doc && doc.head) {
+        doc.documentElement.lang = doc.documentElement.lang || 'en';
         const style = doc.createElement('style');
         style.textContent = 'body { font-family: sans-serif; overflow-wrap: break-word; }';
         doc.head.append(style);
       }
-      answerView.sent.delete(frame);
       if (options.fit) fit(frame);
+      // Marks the page as handled: whatever it held is now shown.
+      try {
+        frame.contentDocument.documentElement.dataset.shown = '1';
+      } catch {
+        // a page of another origin is left alone
+      }
+      fire(frame);
     });
   }
 
   function fit(frame) {
     const doc = frame.contentDocument;
-    if (!doc || !doc.documentElement) return;
-    if (!doc.body) return;
+    if (!doc || !doc.body) return;
     const want = Math.ceil(doc.body.getBoundingClientRect().height) + 30;
     frame.style.height = `${Math.max(90, Math.min(want, Math.round(window.innerHeight * 0.7)))}px`;
     for (const d of doc.querySelectorAll('details')) d.addEventListener('toggle', () => fit(frame));
   }
 
-  // Remembers what each form sends to a frame (its message type, the vantle
-  // type, whether it changes the site) for the answer's status line.
+  // Forms of the page that send to a watched frame.
   document.addEventListener('submit', (event) => {
-    const form = event.target;
-    const name = form.getAttribute('target') || document.querySelector('base')?.target || '';
-    const frame = name && document.querySelector(`iframe[name="${name}"]`);
-    if (!frame) return;
-    const el = form.elements;
-    answerView.sent.set(frame, {
-      message_type: el.message_type ? el.message_type.value : '',
-      ic_id_list: el.ic_id_list ? el.ic_id_list.value : '',
-      vantle_type: el.vantle_type ? (el.vantle_type.value || (form.querySelector('input[name="vantle_type"]:checked') || {}).value) : '',
-      changes: (form.getAttribute('method') || form.method || 'get').toLowerCase() === 'post',
-    });
-  });
+    const frame = frame_of_form(event.target);
+    if (frame) intercept(event, frame);
+  }, true);
 
-  const answerView = { watch, show, fit, sent: new WeakMap(), REFUSAL };
+  const answerView = { watch, render, fit, page_lines, sent: new WeakMap() };
   window.answerView = answerView;
 })();
