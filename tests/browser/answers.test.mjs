@@ -107,6 +107,17 @@ test('the vantles are a table with a row and working buttons for each', async ()
   assert.equal(await frame.locator('#vantles tbody tr').count(), 1);
   // Delete in a row: the vantle goes.
   await submit(page, manager_form(page, 'MSG_SHOW_ALL'), 'List all vantles');
+  // Deleting asks first, naming the vantle; dismissed, nothing goes.
+  const asked = [];
+  page.once('dialog', (d) => {
+    asked.push(d.message());
+    d.dismiss();
+  });
+  await answer(page).locator('#vantles tr[data-id="2"]').getByRole('button', { name: 'Delete' }).click();
+  await page.waitForTimeout(300);
+  assert.deepEqual(asked, ['Delete vantle 2 "music_notes"? This cannot be undone.']);
+  assert.equal(await answer(page).locator('#vantles tbody tr').count(), 2);
+  page.once('dialog', (d) => d.accept());
   await navigation(page, () => answer(page).locator('#vantles tr[data-id="2"]').getByRole('button', { name: 'Delete' }).click(), 'answer');
   assert.match(await status_line(answer(page)), /^Done: vantle 2 deleted/);
   await submit(page, manager_form(page, 'MSG_SHOW_ALL'), 'List all vantles');
