@@ -24,6 +24,7 @@ test('a refused login shows the demo\'s page, and a reload claims no change', as
   await env.browser.context.setHTTPCredentials({ username: 'keeper', password: 'wrong' });
   const page = await env.browser.new_page();
   await open_manager(page, env.server, 'east');
+  page.on('dialog', (d) => d.accept());
   const form = manager_form(page, 'MSG_DELETE');
   await form.locator('input[name="ic_id_list"]').fill('1');
   const r = await navigation(page, () => form.getByRole('button', { name: 'Delete the vantle', exact: true }).click(), 'answer');

@@ -74,6 +74,8 @@ test('a comment and keywords typed without their end make one vantle, shown whol
 test('"12abc" in Delete the vantle deletes nothing and says why', async () => {
   const page = await env.browser.new_page();
   await open_manager(page, env.server, 'east');
+  // Deleting asks first; here each is confirmed.
+  page.on('dialog', (d) => d.accept());
   const before = stored_ids('east');
   for (const id of ['12abc', '1abc', '1.5']) {
     const said = await send_id(page, 'Delete the vantle', id);

@@ -250,7 +250,7 @@ summary { cursor: pointer; color: #333; }
         seen.add(key);
         const site = d.site ? esc(d.site) : '<span class="unknown">unknown site</span>';
         const distance = d.distance === null ? 'no common word' : `distance ${d.distance}`;
-        parts.push(`<tr data-doc="${esc(d.doc_id)}" data-rank="${d.rank}"><td data-label="Document">${esc(d.doc_id)}</td><td data-label="Site" class="site">${site}</td><td data-label="Rank">${d.rank} (${distance})</td><td class="keys" data-label="Keywords">${esc(words(d.i_am))}</td><td class="keys" data-label="Other keywords">${esc(words(d.keywords))}</td><td data-label="Comment">${esc(d.comment)}</td></tr>`);
+        parts.push(`<tr data-doc="${esc(d.doc_id)}" data-rank="${d.rank}"><td data-label="Document">${esc(d.doc_id)}</td><td data-label="Site" class="site">${site}</td><td data-label="Rank">${d.rank} (${distance})</td><td class="keys" data-label="Keywords">${esc(words(d.i_am))}</td><td class="keys" data-label="Other keywords">${esc(words(d.keywords))}</td><td data-label="Comment">${esc(d.comment.split('#').filter((c) => c).join(' · '))}</td></tr>`);
       }
       parts.push('</tbody></table></div></section>');
     });
@@ -393,6 +393,25 @@ summary { cursor: pointer; color: #333; }
     return (name && document.querySelector(`iframe[name="${name}"]`)) || null;
   }
 
+  // What a delete form asks before it is sent, naming the vantle (its
+  // symbolic name as the site shows it, when the site can be asked); ''
+  // for a form that deletes nothing.
+  async function delete_question(form, sent) {
+    if (sent.message_type === 'MSG_MOVE_DELETE') return `Delete the vantle of document "${sent.content}"? This cannot be undone.`;
+    if (sent.message_type !== 'MSG_DELETE') return '';
+    let name = '';
+    try {
+      const show = new URL(form.action);
+      show.search = new URLSearchParams({ flag: 'old', ic_type: 'VANTLE', ic_id_list: sent.ic_id_list, message_type: 'MSG_SHOW_ALL' }).toString();
+      const r = await fetch(show.href, { headers: { Accept: JSON_TYPE }, credentials: 'same-origin', cache: 'no-store' });
+      const v = values_of(await r.text());
+      if (v && v.vantles && v.vantles.length === 1) name = ` "${v.vantles[0].sym_name}"`;
+    } catch {
+      name = '';
+    }
+    return `Delete vantle ${sent.ic_id_list}${name}? This cannot be undone.`;
+  }
+
   // Sends a POST form with fetch and shows its values in `frame`.
   async function intercept(event, frame) {
     const form = event.target;
@@ -404,7 +423,8 @@ summary { cursor: pointer; color: #333; }
       return;
     }
     event.preventDefault();
-    if (form.dataset.confirm && !window.confirm(form.dataset.confirm)) return;
+    const question = form.dataset.confirm || (await delete_question(form, sent));
+    if (question && !window.confirm(question)) return;
     const submitter = event.submitter || null;
     const data = new FormData(form, submitter);
     const multipart = form.enctype === 'multipart/form-data';
