@@ -1,10 +1,10 @@
 <!DOCTYPE html>
-<HTML>
+<HTML LANG="en">
 <HEAD>
 <META CHARSET="utf-8">
 <META NAME="viewport" CONTENT="width=device-width, initial-scale=1">
 <TITLE>@TITLE@</TITLE>
-<STYLE>
+<style>
 body { font-family: sans-serif; margin: 1.5em; max-width: 80em; line-height: 1.4; overflow-wrap: break-word; }
 img { max-width: 100%; height: auto; }
 .sites { display: grid; gap: 1em; grid-template-columns: repeat(auto-fill, minmax(min(18em, 100%), 1fr)); }
@@ -27,9 +27,10 @@ img { max-width: 100%; height: auto; }
 #carry-log .refused { color: #7a4300; font-weight: bold; }
 #carry-log .error { color: #8c1010; font-weight: bold; }
 .auth { color: #5a3a00; background: #fff1db; padding: 0.4em 0.6em; border-radius: 4px; }
-</STYLE>
+</style>
 </HEAD>
 <BODY>
+<MAIN>
 <H1>@TITLE@</H1>
 <P>This server runs @COUNT@ sites of the site manager: @SITES@. Each site
 keeps its own vantles (agents that describe one document each) and sends
@@ -37,7 +38,7 @@ queries to the sites near it. Sites exchange messages as files: <EM>Send
 outgoing messages</EM> moves a site's waiting messages into the inboxes of
 the other sites, and <EM>Pick up incoming messages</EM> makes a site
 process what has arrived.</P>
-<ZOA_REL> "map" </ZOA_REL>
+<P><IMG SRC="S-Event_Data/Images/site_map.svg" ID="site-map" ALT="Map of the sites. The distances are @DISTANCES@. @ASKS@."></P>
 <P>The distances are @DISTANCES@. A site queries the sites that are closer
 than its virtual site distance threshold (<CODE>VG_THRESHOLD</CODE>, see its
 configuration): @ASKS@.</P>
@@ -77,10 +78,11 @@ incoming messages</EM> at @PARTNER@, <EM>Send outgoing messages</EM> at
 
 <H2>The click demo</H2>
 <ZOA_REL> "cellkit" </ZOA_REL>
-<SCRIPT>
+</MAIN>
+<script>
 <ZOA_REL> "answer_view" </ZOA_REL>
-</SCRIPT>
-<SCRIPT>
+</script>
+<script>
 // Each box's frame shows its site's answers with a status line, and grows
 // with the answer.
 const frames = [...document.querySelectorAll('.site iframe')];
@@ -206,6 +208,6 @@ document.getElementById('carry-button').addEventListener('click', async (event) 
   }
 });
 count_waiting();
-</SCRIPT>
+</script>
 </BODY>
 </HTML>

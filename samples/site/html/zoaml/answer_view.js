@@ -72,8 +72,11 @@ summary { cursor: pointer; color: #333; }
     ['Email address', 'SET_EMAIL_ADDRESS', 'email'],
   ];
 
+  const ENTITIES = { '&': '&amp;', '\u003c': '&lt;', '\u003e': '&gt;', '"': '&quot;' };
   function esc(text) {
-    return String(text).replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
+    let out = '';
+    for (const c of String(text)) out += ENTITIES[c] || c;
+    return out;
   }
 
   function plural(n, one, many) {
@@ -311,17 +314,32 @@ summary { cursor: pointer; color: #333; }
     }
     parts.push(`<details id="answer-word-for-word"><summary>Word for word (${plural(lines.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(lines.join('\n'))}</pre></details>`);
     parts.push('</main>');
-    dress(doc, site, head);
+    dress(doc, site, status);
     doc.body.innerHTML = parts.join('\n');
     doc.body.dataset.answerView = status;
     frame.answerValues = a;
     add_buttons(frame, a, sent);
+    mark_boxes(a, sent);
   }
 
+  // Marks the boxes of the sent form whose values the site refused (and
+  // clears the marks of an earlier refusal).
+  function mark_boxes(a, sent) {
+    const form = sent && sent.form;
+    if (!form || !form.isConnected) return;
+    for (const el of form.querySelectorAll('[aria-invalid]')) el.removeAttribute('aria-invalid');
+    for (const r of a.refusals || []) {
+      const box = form.elements[r.field];
+      if (box && box.nodeType === 1 && box.type !== 'hidden') box.setAttribute('aria-invalid', 'true');
+    }
+  }
+
+  const STATUS_WORDS = { done: 'done', refused: 'refused', error: 'error', nothing: 'nothing to report', answered: 'answered' };
+
   // The answer's page as a page of its own: language, title, style.
-  function dress(doc, site, head) {
+  function dress(doc, site, status) {
     doc.documentElement.lang = 'en';
-    doc.title = `Answer of ${site || 'the site'}: ${head}`;
+    doc.title = `Answer of ${site || 'the site'}: ${STATUS_WORDS[status] || status}`;
     if (!doc.getElementById('answer-style')) {
       const style = doc.createElement('style');
       style.id = 'answer-style';
@@ -337,7 +355,7 @@ summary { cursor: pointer; color: #333; }
     if (!doc || !doc.body) return;
     const failed = http_status >= 400;
     const head = failed ? `Error: the server answered ${http_status}` : 'The site answered';
-    dress(doc, '', head);
+    dress(doc, '', failed ? 'error' : 'answered');
     doc.body.innerHTML = `<main><div class="status ${failed ? 'error' : 'answered'}" role="status" id="answer-status">${esc(head)}<small>Read its answer below.</small></div><div class="lines" id="answer-lines">${lines.map((l) => `<div>${esc(l)}</div>`).join('')}</div><details id="answer-word-for-word"><summary>Word for word (${plural(lines.length, 'line', 'lines')})</summary><pre id="answer-raw">${esc(lines.join('\n'))}</pre></details></main>`;
     doc.body.dataset.answerView = failed ? 'error' : 'answered';
     frame.answerValues = null;

@@ -1,11 +1,11 @@
 <!DOCTYPE html>
-<HTML>
+<HTML LANG="en">
 <HEAD>
 <META CHARSET="utf-8">
 <META NAME="viewport" CONTENT="width=device-width, initial-scale=1">
 <TITLE>Virtual site manager of @ORV_ID@</TITLE>
 <BASE TARGET="answer">
-<STYLE>
+<style>
 body { font-family: sans-serif; margin: 1em; line-height: 1.35; overflow-wrap: break-word; }
 .manager { display: grid; grid-template-columns: minmax(0, 3fr) minmax(0, 2fr); gap: 1.5em; align-items: start; }
 .answer { position: sticky; top: 0.5em; }
@@ -13,12 +13,14 @@ body { font-family: sans-serif; margin: 1em; line-height: 1.35; overflow-wrap: b
 .answer h2 { margin-top: 0.3em; }
 table { max-width: 100%; }
 th { text-align: left; }
+table.fields td, table.fields th, table.settings td, table.settings th { padding: 3px; }
 input, select { max-width: 100%; box-sizing: border-box; }
 img { max-width: 100%; height: auto; }
 .note { color: #333; background: #eef3fb; padding: 0.4em 0.6em; border-radius: 4px; }
 .auth { color: #5a3a00; background: #fff1db; padding: 0.4em 0.6em; border-radius: 4px; }
 .hint { font-size: 0.9em; color: #444; }
 code { overflow-wrap: anywhere; }
+[aria-invalid="true"] { border: 2px solid #c62828; background: #fff4f4; }
 .settings code { white-space: nowrap; }
 /* One column: the answer first, held at the top while the forms scroll
    under it. Narrow windows: the field tables become label-above-box lists. */
@@ -39,12 +41,15 @@ code { overflow-wrap: anywhere; }
   .settings tr { margin-bottom: 0.5em; }
   .settings td:first-child { font-weight: bold; }
 }
-</STYLE>
+</style>
 </HEAD>
 <BODY>
+<HEADER>
 <H1>Virtual site manager of @ORV_ID@</H1>
+<NAV><A HREF="../vexil.cgi?zoa_name=start.zoaml" TARGET="_top">All the sites (start page)</A></NAV>
+</HEADER>
 <DIV CLASS="manager">
-<DIV CLASS="forms">
+<MAIN CLASS="forms">
 <P>This page belongs to the site <STRONG>@ORV_ID@</STRONG> (server id
 <CODE>@SERVER_ID@</CODE>). Every form of this page sends one message to
 the site manager of @ORV_ID@. Vantles, keywords and settings are explained in
@@ -54,7 +59,7 @@ the site manager of @ORV_ID@. Vantles, keywords and settings are explained in
 line that tells whether the site did it, refused it or failed.</P>
 <ZOA_REL> "auth_note" </ZOA_REL>
 <P><A HREF="vexil.cgi?zoa_name=site_map.zoaml" TARGET="_top">The map of the sites</A> (the sites and their distances):</P>
-<ZOA_REL> "map" </ZOA_REL>
+<P><IMG SRC="S-Event_Data/Images/site_map.svg" ALT="Map of the sites: each site is a circle, a line between two sites is labelled with their distance; a solid line means a query goes that way, a dashed one that the sites are too far apart to query each other."></P>
 
 <HR>
 <H2>Create a vantle for a document</H2>
@@ -73,21 +78,23 @@ line that tells whether the site did it, refused it or failed.</P>
 <INPUT TYPE="hidden" NAME="ic_par_8" VALUE="vantle_type">
 <INPUT TYPE="hidden" NAME="ic_par_9" VALUE="sym_name">
 <P>The boxes hold sample values: the form can be sent as it stands.</P>
-<TABLE CLASS="fields" BORDER=2 CELLPADDING=2>
-<TR><TH>Document id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="doc-001"></TD></TR>
-<TR><TH>I am (keywords)</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!"><BR><SPAN CLASS="hint">Words of the site's keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>physics#optics#!</CODE>; a lone <CODE>!</CODE> is an empty list.</SPAN></TD></TR>
-<TR><TH>I love (keywords)</TH><TD><INPUT TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
-<TR><TH>I hate (keywords)</TH><TD><INPUT TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
-<TR><TH>I behave (keywords)</TH><TD><INPUT TYPE="text" NAME="i_behave" SIZE=40 VALUE="!"></TD></TR>
-<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_keyword" SIZE=40 VALUE="lenses#mirrors#!"><BR><SPAN CLASS="hint">Any words, in the same form: <CODE>lenses#mirrors#!</CODE>.</SPAN></TD></TR>
-<TR><TH>Comment</TH><TD><INPUT TYPE="text" NAME="i_comment" SIZE=40 VALUE="Notes on lenses and mirrors#!"></TD></TR>
-<TR><TH>Vantle type</TH><TD>
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Archives" CHECKED>Archives
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Site_Building">Site building
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Profile">Profile
-<INPUT TYPE="radio" NAME="vantle_type" VALUE="Info_Gathering">Information gathering
+<TABLE CLASS="fields" BORDER=2>
+<TBODY>
+<TR><TH><LABEL FOR="c-doc_id">Document id</LABEL></TH><TD><INPUT ID="c-doc_id" TYPE="text" NAME="doc_id" REQUIRED MAXLENGTH=255 SIZE=40 VALUE="doc-001"></TD></TR>
+<TR><TH><LABEL FOR="c-i_am">I am (keywords)</LABEL></TH><TD><INPUT ID="c-i_am" TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!" ARIA-DESCRIBEDBY="c-i_am-hint"><BR><SPAN CLASS="hint" ID="c-i_am-hint">Words of the site's keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>physics#optics#!</CODE>; a lone <CODE>!</CODE> is an empty list.</SPAN></TD></TR>
+<TR><TH><LABEL FOR="c-i_love">I love (keywords)</LABEL></TH><TD><INPUT ID="c-i_love" TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
+<TR><TH><LABEL FOR="c-i_hate">I hate (keywords)</LABEL></TH><TD><INPUT ID="c-i_hate" TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH><LABEL FOR="c-i_behave">I behave (keywords)</LABEL></TH><TD><INPUT ID="c-i_behave" TYPE="text" NAME="i_behave" SIZE=40 VALUE="!"></TD></TR>
+<TR><TH><LABEL FOR="c-i_keyword">Keywords</LABEL></TH><TD><INPUT ID="c-i_keyword" TYPE="text" NAME="i_keyword" SIZE=40 VALUE="lenses#mirrors#!" ARIA-DESCRIBEDBY="c-i_keyword-hint"><BR><SPAN CLASS="hint" ID="c-i_keyword-hint">Any words, in the same form: <CODE>lenses#mirrors#!</CODE>.</SPAN></TD></TR>
+<TR><TH><LABEL FOR="c-i_comment">Comment</LABEL></TH><TD><INPUT ID="c-i_comment" TYPE="text" NAME="i_comment" SIZE=40 VALUE="Notes on lenses and mirrors#!"></TD></TR>
+<TR><TH ID="c-vantle_type">Vantle type</TH><TD ROLE="radiogroup" ARIA-LABELLEDBY="c-vantle_type">
+<LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Archives" CHECKED>Archives</LABEL>
+<LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Site_Building">Site building</LABEL>
+<LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Profile">Profile</LABEL>
+<LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Info_Gathering">Information gathering</LABEL>
 </TD></TR>
-<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="lens_notes"></TD></TR>
+<TR><TH><LABEL FOR="c-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="c-sym_name" TYPE="text" NAME="sym_name" REQUIRED MAXLENGTH=80 SIZE=40 VALUE="lens_notes"></TD></TR>
+</TBODY>
 </TABLE>
 <ZOA_DB_HERE>
 <INPUT TYPE="submit" NAME="button" VALUE="Create the vantle">
@@ -119,10 +126,12 @@ sample values; each query needs a symbolic name of its own.</P>
 <INPUT TYPE="hidden" NAME="i_keyword" VALUE="!">
 <INPUT TYPE="hidden" NAME="i_comment" VALUE="query">
 <INPUT TYPE="hidden" NAME="vantle_type" VALUE="Info_Gathering">
-<TABLE CLASS="fields" BORDER=2 CELLPADDING=2>
-<TR><TH>Query id</TH><TD><INPUT TYPE="text" NAME="doc_id" SIZE=40 VALUE="q-001"></TD></TR>
-<TR><TH>Keywords</TH><TD><INPUT TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!"><BR><SPAN CLASS="hint">Words of the keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>optics#!</CODE> also finds documents on physics or mechanics (near words).</SPAN></TD></TR>
-<TR><TH>Symbolic name</TH><TD><INPUT TYPE="text" NAME="sym_name" SIZE=40 VALUE="optics_query"></TD></TR>
+<TABLE CLASS="fields" BORDER=2>
+<TBODY>
+<TR><TH><LABEL FOR="q-doc_id">Query id</LABEL></TH><TD><INPUT ID="q-doc_id" TYPE="text" NAME="doc_id" REQUIRED MAXLENGTH=255 SIZE=40 VALUE="q-001"></TD></TR>
+<TR><TH><LABEL FOR="q-i_am">Keywords</LABEL></TH><TD><INPUT ID="q-i_am" TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!" ARIA-DESCRIBEDBY="q-i_am-hint"><BR><SPAN CLASS="hint" ID="q-i_am-hint">Words of the keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>optics#!</CODE> also finds documents on physics or mechanics (near words).</SPAN></TD></TR>
+<TR><TH><LABEL FOR="q-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="q-sym_name" TYPE="text" NAME="sym_name" REQUIRED MAXLENGTH=80 SIZE=40 VALUE="optics_query"></TD></TR>
+</TBODY>
 </TABLE>
 <INPUT TYPE="submit" NAME="button" VALUE="Send the query">
 </FORM>
@@ -141,14 +150,14 @@ Every vantle of @ORV_ID@:
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_ALL">
-Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
+<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Show the vantle">
 </FORM>
 <FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_VANTLE_RESULT">
-Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
+<LABEL>Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Show the saved results">
 </FORM>
 
@@ -158,7 +167,7 @@ Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_DELETE">
-Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
+<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle">
 </FORM>
 <FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
@@ -166,7 +175,7 @@ Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10>
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="ic_id_list" VALUE="-1">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_MOVE_DELETE">
-Document id: <INPUT TYPE="text" NAME="content" SIZE=40>
+<LABEL>Document id: <INPUT TYPE="text" NAME="content" SIZE=40 REQUIRED MAXLENGTH=255></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle of this document">
 </FORM>
 
@@ -183,7 +192,8 @@ Document id: <INPUT TYPE="text" NAME="content" SIZE=40>
 <P>Change one setting: type its key, a <CODE>|</CODE> and the new value,
 for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
 <CODE>ORV_ID|@ORV_ID@</CODE> and <CODE>SERVER_ID|@SERVER_ID@</CODE>.</P>
-<TABLE CLASS="settings" BORDER=1 CELLPADDING=3>
+<TABLE CLASS="settings" BORDER=1>
+<TBODY>
 <TR><TH>Setting</TH><TH>Key</TH><TH>What it does</TH></TR>
 <TR><TD>Server id</TD><TD><CODE>SERVER_ID</CODE></TD><TD>the server's name</TD></TR>
 <TR><TD>Orv id</TD><TD><CODE>ORV_ID</CODE></TD><TD>the site's name among the sites</TD></TR>
@@ -191,9 +201,10 @@ for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
 <TR><TD>Virtual site distance threshold</TD><TD><CODE>VG_THRESHOLD</CODE></TD><TD>queries go to the sites closer than this</TD></TR>
 <TR><TD>Maximum vantles threshold</TD><TD><CODE>MAX_VANTLE_THRESHOLD</CODE></TD><TD>how many results a query collects</TD></TR>
 <TR><TD>Email address</TD><TD><CODE>SET_EMAIL_ADDRESS</CODE></TD><TD>the owner address given to new vantles</TD></TR>
+</TBODY>
 </TABLE>
 <LABEL>Key|value:
-<INPUT TYPE="text" NAME="content" SIZE=40></LABEL>
+<INPUT TYPE="text" NAME="content" SIZE=40 REQUIRED></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Change Configuration">
 </FORM>
 
@@ -212,18 +223,34 @@ for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
 
 <HR>
 <H2>Any other message to a vantle</H2>
-<ZOA_IC_INPUT>
-</DIV>
-<DIV CLASS="answer">
-<H2>Answer of @ORV_ID@</H2>
+<FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer" CLASS="any-message">
+<INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
+<INPUT TYPE="hidden" NAME="zoa_name" VALUE="orv_manager">
+<INPUT TYPE="hidden" NAME="db_access" VALUE="">
+<FIELDSET><LEGEND>Send the message to an existing vantle, or make a new one:</LEGEND>
+<LABEL><INPUT TYPE="radio" NAME="flag" VALUE="old">Existing vantle (give its id)</LABEL>
+<LABEL><INPUT TYPE="radio" NAME="flag" VALUE="new">New vantle (no id needed)</LABEL>
+</FIELDSET>
+<TABLE CLASS="fields" BORDER=2>
+<TBODY>
+<TR><TH><LABEL FOR="m-ic_id_list">Vantle id (for an existing vantle):</LABEL></TH><TD><INPUT ID="m-ic_id_list" TYPE="text" NAME="ic_id_list" SIZE=30 INPUTMODE="numeric"></TD></TR>
+<TR><TH><LABEL FOR="m-message_type">Message type, for example MSG_SHOW_ALL:</LABEL></TH><TD><INPUT ID="m-message_type" TYPE="text" NAME="message_type" SIZE=30 REQUIRED></TD></TR>
+<TR><TH><LABEL FOR="m-content">Content, values separated by |:</LABEL></TH><TD><INPUT ID="m-content" TYPE="text" NAME="content" SIZE=30></TD></TR>
+</TBODY>
+</TABLE>
+<INPUT TYPE="submit" NAME="button" VALUE="TRIGGER IC &lt;VANTLE&gt;">
+</FORM>
+</MAIN>
+<ASIDE CLASS="answer">
+<H2 ID="answer-head">Answer of @ORV_ID@</H2>
 <IFRAME NAME="answer" TITLE="Answer of @ORV_ID@"
-SRCDOC="&lt;p style='font-family: sans-serif; color: #555'&gt;The answer of @ORV_ID@ to a form of this page appears here. An empty answer means the site had nothing to report.&lt;/p&gt;"></IFRAME>
+SRCDOC="&lt;html lang='en'&gt;&lt;title&gt;Answer of @ORV_ID@&lt;/title&gt;&lt;p style='font-family: sans-serif; color: #555'&gt;The answer of @ORV_ID@ to a form of this page appears here. An empty answer means the site had nothing to report.&lt;/p&gt;"></IFRAME>
+</ASIDE>
 </DIV>
-</DIV>
-<SCRIPT>
+<script>
 <ZOA_REL> "answer_view" </ZOA_REL>
-</SCRIPT>
-<SCRIPT>
+</script>
+<script>
 // The page's own message form changes cells too: it is sent as POST, in
 // UTF-8, to the answer frame like the other forms.
 for (const form of document.forms) {
@@ -240,6 +267,6 @@ answerView.watch(answer);
 document.addEventListener('submit', () => {
   if (window.matchMedia('(max-width: 700px)').matches) answer.scrollIntoView({ block: 'start' });
 });
-</SCRIPT>
+</script>
 </BODY>
 </HTML>
