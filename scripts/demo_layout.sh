@@ -218,6 +218,8 @@ lay_out_site() {
     -e "s/@SERVER_ID@/$(sed_text "${server_id[$name]}")/g" "$pages/site_map.zoaml" \
     >"$html/zoaml/site_map.zoaml"
   install -m 0644 "$demo/site_map.svg" "$dir/S-Event_Data/Images/"
+  # The manager page shows the demo's map, drawn from the sites' tables.
+  sed -i 's#S-Event_Data/Images/site_map\.gif#S-Event_Data/Images/site_map.svg#' "$html/zoaml/orv_manager.tpl"
 }
 
 # The sites that `from` sends queries to: those closer than its virtual

@@ -5,9 +5,9 @@
 <META NAME="viewport" CONTENT="width=device-width, initial-scale=1">
 <TITLE>@TITLE@</TITLE>
 <style>
-body { font-family: sans-serif; margin: 1.5em; max-width: 80em; line-height: 1.4; overflow-wrap: break-word; }
+body { font-family: sans-serif; margin: 1.5em; max-width: 100em; line-height: 1.4; overflow-wrap: break-word; }
 img { max-width: 100%; height: auto; }
-.sites { display: grid; gap: 1em; grid-template-columns: repeat(auto-fill, minmax(min(18em, 100%), 1fr)); }
+.sites { display: grid; gap: 1em; grid-template-columns: repeat(auto-fit, minmax(min(22em, 100%), 1fr)); }
 .site { border: 2px solid #1c4f9c; border-radius: 6px; padding: 0.6em 1em; min-width: 0; }
 .site h3 { margin: 0.2em 0 0.5em; }
 .site form { margin: 0.5em 0; }

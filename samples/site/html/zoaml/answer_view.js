@@ -251,13 +251,35 @@ summary { cursor: pointer; color: #333; }
         const key = `${d.site} ${d.doc_id}`;
         if (seen.has(key)) continue;
         seen.add(key);
-        const site = d.site ? esc(d.site) : '<span class="unknown">unknown site</span>';
+        const known = d.site || seen_site(a.site, q.ic_id, d.doc_id);
+        const site = known ? esc(known) : '<span class="unknown">unknown site</span>';
         const distance = d.distance === null ? 'no common word' : `distance ${d.distance}`;
         parts.push(`<tr data-doc="${esc(d.doc_id)}" data-rank="${d.rank}"><td data-label="Document">${esc(d.doc_id)}</td><td data-label="Site" class="site">${site}</td><td data-label="Rank">${d.rank} (${distance})</td><td class="keys" data-label="Keywords">${esc(words(d.i_am))}</td><td class="keys" data-label="Other keywords">${esc(words(d.keywords))}</td><td data-label="Comment">${esc(d.comment.split('#').filter((c) => c).join(' · '))}</td></tr>`);
       }
       parts.push('</tbody></table></div></section>');
     });
     return parts.join('');
+  }
+
+  // Which site answered with a document, as a carry in this browser saw
+  // it come back (the stored results do not keep the answering site).
+  const SEEN_KEY = (site, query) => `answered-by ${site} ${query}`;
+  function seen_site(site, query, doc_id) {
+    try {
+      const map = JSON.parse(localStorage.getItem(SEEN_KEY(site ? site.orv_id : '', query)) || '{}');
+      return Object.prototype.hasOwnProperty.call(map, doc_id) ? map[doc_id] : null;
+    } catch {
+      return null;
+    }
+  }
+  function remember_sites(site, query, by_doc) {
+    try {
+      const key = SEEN_KEY(site, query);
+      const map = JSON.parse(localStorage.getItem(key) || '{}');
+      localStorage.setItem(key, JSON.stringify(Object.assign(map, by_doc)));
+    } catch {
+      // a browser that keeps nothing shows "unknown site"
+    }
   }
 
   function settings_table(s) {
@@ -376,13 +398,55 @@ summary { cursor: pointer; color: #333; }
     }
     const created = a.cells && a.cells.created[0];
     if (created && a.request.kind === 'create' && sent && sent.vantle_type === 'Info_Gathering') {
+      const next = doc.getElementById('answer-next');
+      if (window.carryQuery) {
+        const carry = doc.createElement('button');
+        carry.type = 'button';
+        carry.id = 'carry-query-button';
+        carry.textContent = 'Carry the messages and show the results';
+        carry.addEventListener('click', () => window.carryQuery(created.ic_id, sent.doc_id));
+        next.append(carry);
+      }
       const form = request_button(doc, `Show the results of vantle ${created.ic_id}`, vantle_fields(created.ic_id, 'MSG_SHOW_VANTLE_RESULT'), 'get', action);
       form.id = 'results-button';
-      doc.getElementById('answer-next').append(form);
+      next.append(form);
     }
     // Forms of the answer that change the site go the same way as those of
     // the page.
-    doc.addEventListener('submit', (event) => intercept(event, frame), true);
+    if (!doc.body.dataset.forms) {
+      doc.body.dataset.forms = 'sent by the page';
+      doc.addEventListener('submit', (event) => intercept(event, frame), true);
+    }
+  }
+
+  // The number of documents of a results answer.
+  const documents_in = (a) => (a.results || []).reduce((n, b) => n + b.documents.length, 0);
+
+  // A query's results fill themselves: while the frame shows them, the
+  // values are asked for again every few seconds (a site whose exchange
+  // runs on arrival takes the answers in without anyone pressing), and the
+  // results are shown anew when documents have come. Stops after a while,
+  // or when the frame shows something else.
+  function follow_results(frame, doc, href, shown) {
+    let count = documents_in(shown);
+    let left = 120;
+    const again = async () => {
+      if (frame.contentDocument !== doc || --left < 0) return;
+      try {
+        const r = await fetch(href, { headers: { Accept: JSON_TYPE }, credentials: 'same-origin', cache: 'no-store' });
+        const v = values_of(await r.text());
+        if (frame.contentDocument !== doc) return;
+        if (v && documents_in(v) !== count) {
+          count = documents_in(v);
+          render(frame, v, null);
+          fire(frame);
+        }
+      } catch {
+        // the next round asks again
+      }
+      setTimeout(again, answerView.follow_ms);
+    };
+    setTimeout(again, answerView.follow_ms);
   }
 
   // Values kept for the note page a POST answer is shown on, by number.
@@ -528,6 +592,7 @@ summary { cursor: pointer; color: #333; }
         if (values) render(frame, values, sent);
         else render_text(frame, shown_lines(doc), 200);
         doc.body.style.visibility = '';
+        if (values && values.request.kind === 'results') follow_results(frame, doc, where.href, values);
       } else if (doc && doc.head) {
         doc.documentElement.lang = doc.documentElement.lang || 'en';
         const style = doc.createElement('style');
@@ -559,6 +624,70 @@ summary { cursor: pointer; color: #333; }
     if (frame) intercept(event, frame);
   }, true);
 
-  const answerView = { watch, render, fit, page_lines, sent: new WeakMap() };
+  // Sends one request to a site's manager and returns its values (null
+  // when the answer holds none).
+  async function ask_site(url, fields) {
+    const r = await fetch(url, {
+      method: 'POST',
+      body: new URLSearchParams(fields).toString(),
+      headers: { Accept: JSON_TYPE, 'Content-Type': 'application/x-www-form-urlencoded' },
+      credentials: 'same-origin',
+      cache: 'no-store',
+    });
+    return values_of(await r.text());
+  }
+
+  // Carries the messages between the sites of the demo (`root`: the address
+  // of its top, where waiting.cgi counts the messages): send at every site,
+  // then pick up at every site, round after round, until nothing waits or
+  // a round moves nothing. `step(round, dir, verb, values, status)` is
+  // called after each request. Returns [status, text] of the end.
+  // `home` (a site's directory, optional): that site picks up right after
+  // each other site has sent it something, so that each answer it takes
+  // in comes from one site.
+  async function carry(root, step, home = '') {
+    const waiting = async () => {
+      try {
+        const r = await fetch(new URL('waiting.cgi', root), { cache: 'no-store' });
+        return r.ok ? await r.json() : null;
+      } catch {
+        return null;
+      }
+    };
+    const total = (w) => Object.values(w).reduce((n, x) => n + x.inbox + x.outbox, 0);
+    let w = await waiting();
+    if (!w) return ['error', 'The sites cannot be counted: no carry here.'];
+    const dirs = Object.keys(w);
+    if (total(w) === 0) return ['nothing', 'Nothing waits: every inbox and outbox is empty.'];
+    // The files this carry handed over, by name: the site that sent each.
+    // A file picked up carries no sender when it answers a query; its name
+    // is the one its sender gave it.
+    const sent_by = new Map();
+    for (let round = 1; round <= 10; round++) {
+      let moved = false;
+      const one = async (dir, type, verb) => {
+        const v = await ask_site(new URL(`${dir}/orv.cgi`, root), { flag: 'orv', message_type: type });
+        const [status, head] = v ? status_of(v, null) : ['error', 'Error: the site gave no answer in values'];
+        if (v && v.send) for (const f of v.send.files) sent_by.set(f.file, v.site.orv_id);
+        if (v && v.pick_up) for (const f of v.pick_up.files) if (!f.sender && sent_by.has(f.file)) f.sender = sent_by.get(f.file);
+        if (v && ((v.send && v.send.files.length) || (v.pick_up && v.pick_up.files.length))) moved = true;
+        await step(round, dir, verb, v, status, head);
+        return v;
+      };
+      let home_id = null;
+      for (const dir of dirs) {
+        const v = await one(dir, 'SYS_SEND_MSG', 'send');
+        if (dir === home && v) home_id = v.site.orv_id;
+        if (home && dir !== home && v && v.send && v.send.files.some((f) => home_id === null || f.to === home_id)) await one(home, 'SYS_PICK_UP_MSG', 'pick up');
+      }
+      for (const dir of dirs) await one(dir, 'SYS_PICK_UP_MSG', 'pick up');
+      w = await waiting();
+      if (w && total(w) === 0) return ['done', `Finished after ${round} round${round === 1 ? '' : 's'}: every inbox and outbox is empty.`];
+      if (!moved) return ['error', 'Stopped: this round moved nothing, yet messages still wait.'];
+    }
+    return ['error', 'Stopped after 10 rounds: messages keep moving.'];
+  }
+
+  const answerView = { watch, render, fit, page_lines, status_of, values_of, carry, remember_sites, follow_ms: 3000, sent: new WeakMap() };
   window.answerView = answerView;
 })();

@@ -20,6 +20,11 @@ img { max-width: 100%; height: auto; }
 .auth { color: #5a3a00; background: #fff1db; padding: 0.4em 0.6em; border-radius: 4px; }
 .hint { font-size: 0.9em; color: #444; }
 code { overflow-wrap: anywhere; }
+#carry-section { border: 2px solid #2e8b3d; border-radius: 6px; padding: 0.2em 0.8em; margin-bottom: 0.6em; background: #f3faf4; }
+#carry-section h2 { font-size: 1.05em; }
+#progress-table { border-collapse: collapse; }
+#progress-table td, #progress-table th { border: 1px solid #b8c2d2; padding: 0.15em 0.5em; text-align: left; }
+#carry-state.error { color: #8c1010; font-weight: bold; }
 [aria-invalid="true"] { border: 2px solid #c62828; background: #fff4f4; }
 .settings code { white-space: nowrap; }
 /* One column: the answer first, held at the top while the forms scroll
@@ -28,7 +33,7 @@ code { overflow-wrap: anywhere; }
   .manager { grid-template-columns: minmax(0, 1fr); gap: 0.8em; }
   .answer { order: -1; position: sticky; top: 0; z-index: 1; background: #fff; padding-bottom: 0.3em; box-shadow: 0 3px 5px rgba(0,0,0,0.15); }
   .answer h2 { font-size: 1em; margin: 0.2em 0; }
-  .answer iframe { height: 40vh; }
+  .answer iframe { height: 28vh; }
 }
 @media (max-width: 700px) {
   body { margin: 0.5em; }
@@ -46,7 +51,7 @@ code { overflow-wrap: anywhere; }
 <BODY>
 <HEADER>
 <H1>Virtual site manager of @ORV_ID@</H1>
-<NAV><A HREF="../vexil.cgi?zoa_name=start.zoaml" TARGET="_top">All the sites (start page)</A></NAV>
+<NAV ID="demo-nav" HIDDEN><A HREF="../vexil.cgi?zoa_name=start.zoaml" TARGET="_top">All the sites (start page)</A></NAV>
 </HEADER>
 <DIV CLASS="manager">
 <MAIN CLASS="forms">
@@ -59,7 +64,7 @@ the site manager of @ORV_ID@. Vantles, keywords and settings are explained in
 line that tells whether the site did it, refused it or failed.</P>
 <ZOA_REL> "auth_note" </ZOA_REL>
 <P><A HREF="vexil.cgi?zoa_name=site_map.zoaml" TARGET="_top">The map of the sites</A> (the sites and their distances):</P>
-<P><IMG SRC="S-Event_Data/Images/site_map.svg" ALT="Map of the sites: each site is a circle, a line between two sites is labelled with their distance; a solid line means a query goes that way, a dashed one that the sites are too far apart to query each other."></P>
+<P><IMG SRC="S-Event_Data/Images/site_map.gif" ALT="Map of the sites: each site is a circle, a line between two sites is labelled with their distance; a solid line means a query goes that way, a dashed one that the sites are too far apart to query each other."></P>
 
 <HR>
 <H2>Create a vantle for a document</H2>
@@ -80,7 +85,7 @@ line that tells whether the site did it, refused it or failed.</P>
 <P>The boxes hold sample values: the form can be sent as it stands.</P>
 <TABLE CLASS="fields" BORDER=2>
 <TBODY>
-<TR><TH><LABEL FOR="c-doc_id">Document id</LABEL></TH><TD><INPUT ID="c-doc_id" TYPE="text" NAME="doc_id" REQUIRED MAXLENGTH=255 SIZE=40 VALUE="doc-001"></TD></TR>
+<TR><TH><LABEL FOR="c-doc_id">Document id</LABEL></TH><TD><INPUT ID="c-doc_id" TYPE="text" REQUIRED MAXLENGTH=255 NAME="doc_id" SIZE=40 VALUE="doc-001"></TD></TR>
 <TR><TH><LABEL FOR="c-i_am">I am (keywords)</LABEL></TH><TD><INPUT ID="c-i_am" TYPE="text" NAME="i_am" SIZE=40 VALUE="physics#optics#!" ARIA-DESCRIBEDBY="c-i_am-hint"><BR><SPAN CLASS="hint" ID="c-i_am-hint">Words of the site's keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>physics#optics#!</CODE>; a lone <CODE>!</CODE> is an empty list.</SPAN></TD></TR>
 <TR><TH><LABEL FOR="c-i_love">I love (keywords)</LABEL></TH><TD><INPUT ID="c-i_love" TYPE="text" NAME="i_love" SIZE=40 VALUE="optics#!"></TD></TR>
 <TR><TH><LABEL FOR="c-i_hate">I hate (keywords)</LABEL></TH><TD><INPUT ID="c-i_hate" TYPE="text" NAME="i_hate" SIZE=40 VALUE="!"></TD></TR>
@@ -93,7 +98,7 @@ line that tells whether the site did it, refused it or failed.</P>
 <LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Profile">Profile</LABEL>
 <LABEL><INPUT TYPE="radio" NAME="vantle_type" VALUE="Info_Gathering">Information gathering</LABEL>
 </TD></TR>
-<TR><TH><LABEL FOR="c-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="c-sym_name" TYPE="text" NAME="sym_name" REQUIRED MAXLENGTH=80 SIZE=40 VALUE="lens_notes"></TD></TR>
+<TR><TH><LABEL FOR="c-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="c-sym_name" TYPE="text" REQUIRED MAXLENGTH=49 NAME="sym_name" SIZE=40 VALUE="lens_notes"></TD></TR>
 </TBODY>
 </TABLE>
 <ZOA_DB_HERE>
@@ -128,9 +133,9 @@ sample values; each query needs a symbolic name of its own.</P>
 <INPUT TYPE="hidden" NAME="vantle_type" VALUE="Info_Gathering">
 <TABLE CLASS="fields" BORDER=2>
 <TBODY>
-<TR><TH><LABEL FOR="q-doc_id">Query id</LABEL></TH><TD><INPUT ID="q-doc_id" TYPE="text" NAME="doc_id" REQUIRED MAXLENGTH=255 SIZE=40 VALUE="q-001"></TD></TR>
+<TR><TH><LABEL FOR="q-doc_id">Query id</LABEL></TH><TD><INPUT ID="q-doc_id" TYPE="text" REQUIRED MAXLENGTH=255 NAME="doc_id" SIZE=40 VALUE="q-001"></TD></TR>
 <TR><TH><LABEL FOR="q-i_am">Keywords</LABEL></TH><TD><INPUT ID="q-i_am" TYPE="text" NAME="i_am" SIZE=40 VALUE="optics#!" ARIA-DESCRIBEDBY="q-i_am-hint"><BR><SPAN CLASS="hint" ID="q-i_am-hint">Words of the keyword list, each ended by <CODE>#</CODE>, the list ended by <CODE>!</CODE>: <CODE>optics#!</CODE> also finds documents on physics or mechanics (near words).</SPAN></TD></TR>
-<TR><TH><LABEL FOR="q-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="q-sym_name" TYPE="text" NAME="sym_name" REQUIRED MAXLENGTH=80 SIZE=40 VALUE="optics_query"></TD></TR>
+<TR><TH><LABEL FOR="q-sym_name">Symbolic name</LABEL></TH><TD><INPUT ID="q-sym_name" TYPE="text" REQUIRED MAXLENGTH=49 NAME="sym_name" SIZE=40 VALUE="optics_query"></TD></TR>
 </TBODY>
 </TABLE>
 <INPUT TYPE="submit" NAME="button" VALUE="Send the query">
@@ -242,6 +247,13 @@ for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
 </FORM>
 </MAIN>
 <ASIDE CLASS="answer">
+<SECTION ID="carry-section" HIDDEN>
+<H2>Carry the messages</H2>
+<P><BUTTON TYPE="button" ID="carry-button">Carry all messages</BUTTON>
+between all the sites (send, then pick up, until nothing moves).</P>
+<DIV ID="query-progress" ROLE="status"></DIV>
+<P ID="carry-state"></P>
+</SECTION>
 <H2 ID="answer-head">Answer of @ORV_ID@</H2>
 <IFRAME NAME="answer" TITLE="Answer of @ORV_ID@"
 SRCDOC="&lt;html lang='en'&gt;&lt;title&gt;Answer of @ORV_ID@&lt;/title&gt;&lt;p style='font-family: sans-serif; color: #555'&gt;The answer of @ORV_ID@ to a form of this page appears here. An empty answer means the site had nothing to report.&lt;/p&gt;"></IFRAME>
@@ -262,6 +274,115 @@ for (const form of document.forms) {
 // Each answer of the site gets its status line, tables and folded details.
 const answer = document.querySelector('iframe[name="answer"]');
 answerView.watch(answer);
+
+// The carry between the sites, where this site is one of the demo's: the
+// top of the demo counts the waiting messages (waiting.cgi).
+const demo_root = new URL('../', location.href);
+const this_dir = location.pathname.split('/').slice(-2)[0];
+const carry_state = document.getElementById('carry-state');
+const carry_button = document.getElementById('carry-button');
+fetch(new URL('waiting.cgi', demo_root), { cache: 'no-store' })
+  .then((r) => (r.ok ? r.json() : null))
+  .then((w) => {
+    if (!w || !(this_dir in w)) return;
+    document.getElementById('carry-section').hidden = false;
+    document.getElementById('demo-nav').hidden = false;
+    window.carryQuery = carry_query;
+  })
+  .catch(() => {});
+
+function results_url(id) {
+  const u = new URL('orv.cgi', location.href);
+  u.search = new URLSearchParams({ flag: 'old', ic_type: 'VANTLE', message_type: 'MSG_SHOW_VANTLE_RESULT', ic_id_list: id }).toString();
+  return u.href;
+}
+
+async function results_of(id) {
+  const r = await fetch(results_url(id), { headers: { Accept: 'application/json' }, cache: 'no-store' });
+  const v = answerView.values_of(await r.text());
+  if (v && v.site) this_site = v.site.orv_id;
+  return v && v.results && v.results[0] ? v.results[0] : null;
+}
+let this_site = '';
+
+// Runs the carry; `follow` (optional) hears each step.
+async function run_carry(follow) {
+  carry_button.disabled = true;
+  try {
+    const [status, text] = await answerView.carry(demo_root, async (round, dir, verb, values, st, head) => {
+      carry_state.textContent = `Round ${round}, ${dir}, ${verb}: ${head}`;
+      if (follow) await follow(dir, verb, values);
+    }, follow ? this_dir : '');
+    carry_state.textContent = text;
+    carry_state.className = status;
+    return status;
+  } finally {
+    carry_button.disabled = false;
+  }
+}
+carry_button.addEventListener('click', () => run_carry());
+
+// A query followed across the sites: the sites it goes to and, for each,
+// waiting to be sent / sent / answered (with the documents that came);
+// when the carry ends, its results are shown.
+async function carry_query(id, doc_id) {
+  const box = document.getElementById('query-progress');
+  const first = await results_of(id);
+  const sites = first && first.sent_to ? first.sent_to : [];
+  let count = first ? first.documents.length : 0;
+  let known_docs = new Set(first ? first.documents.map((d) => d.doc_id) : []);
+  const state = new Map(sites.map((s) => [s, 'waiting to be sent']));
+  const draw = () => {
+    const table = document.createElement('table');
+    table.id = 'progress-table';
+    table.createCaption().textContent = `Query "${doc_id}" (vantle ${id}): sent to ${sites.length ? sites.join(', ') : 'no site'}`;
+    const head = table.createTHead().insertRow();
+    for (const h of ['Site', 'State']) {
+      const th = document.createElement('th');
+      th.scope = 'col';
+      th.textContent = h;
+      head.append(th);
+    }
+    const body = table.createTBody();
+    for (const s of sites) {
+      const row = body.insertRow();
+      row.dataset.site = s;
+      row.insertCell().textContent = s;
+      const cell = row.insertCell();
+      cell.className = 'state';
+      cell.textContent = state.get(s);
+    }
+    box.replaceChildren(table);
+  };
+  draw();
+  await run_carry(async (dir, verb, v) => {
+    if (dir !== this_dir || !v) return;
+    if (verb === 'send' && v.send) {
+      for (const f of v.send.files) if (state.get(f.to) === 'waiting to be sent') state.set(f.to, 'sent, waiting for its answer');
+    }
+    if (verb === 'pick up' && v.pick_up) {
+      const answering = v.pick_up.files
+        .filter((f) => f.outcome === 'applied' && state.has(f.sender))
+        .filter((f) => !f.cells || f.cells.changed.some((c) => c.ic_id === id) || f.cells.created.some((c) => c.ic_id === id))
+        .map((f) => f.sender);
+      if (answering.length) {
+        const now = await results_of(id);
+        const n = now ? now.documents.length - count : 0;
+        count = now ? now.documents.length : count;
+        // The documents that came with one site's answer are that site's.
+        const fresh = now ? now.documents.map((d) => d.doc_id).filter((d) => !known_docs.has(d)) : [];
+        if (now) known_docs = new Set(now.documents.map((d) => d.doc_id));
+        if (answering.length === 1 && fresh.length) answerView.remember_sites(this_site, id, Object.fromEntries(fresh.map((d) => [d, answering[0]])));
+        const docs = (k) => `${k} document${k === 1 ? '' : 's'}`;
+        for (const s of answering) {
+          state.set(s, answering.length === 1 ? `answered (${docs(n)})` : `answered (${docs(n)} together with ${answering.filter((o) => o !== s).join(', ')})`);
+        }
+      }
+    }
+    draw();
+  });
+  answer.contentWindow.location.assign(results_url(id));
+}
 // In a narrow window the answer stands above the forms: after a form is
 // sent, the page goes back up to it.
 document.addEventListener('submit', () => {
