@@ -38,10 +38,11 @@ queries to the sites near it. Sites exchange messages as files: <EM>Send
 outgoing messages</EM> moves a site's waiting messages into the inboxes of
 the other sites, and <EM>Pick up incoming messages</EM> makes a site
 process what has arrived.</P>
-<P><IMG SRC="S-Event_Data/Images/site_map.svg" ID="site-map" ALT="Map of the sites. The distances are @DISTANCES@. @ASKS@."></P>
+<P ID="map-holder"><IMG SRC="S-Event_Data/Images/site_map.svg" ID="site-map" ALT="Map of the sites. The distances are @DISTANCES@. @ASKS@."></P>
 <P>The distances are @DISTANCES@. A site queries the sites that are closer
 than its virtual site distance threshold (<CODE>VG_THRESHOLD</CODE>, see its
-configuration): @ASKS@.</P>
+configuration): <SPAN ID="asks">@ASKS@</SPAN>.</P>
+<P ID="last-query" HIDDEN></P>
 <ZOA_REL> "auth_note" </ZOA_REL>
 
 <SECTION CLASS="carry" ID="carry">
@@ -208,6 +209,99 @@ document.getElementById('carry-button').addEventListener('click', async (event) 
   }
 });
 count_waiting();
+
+// The map and the "asks" line drawn from the sites' settings as they are
+// now (each site's distance table and threshold, read from the site), with
+// the path of the last query carried from a manager page marked.
+const SVG = 'http://www.w3.org/2000/svg';
+async function settings_of(dir) {
+  try {
+    const r = await fetch(`${dir}/orv.cgi?flag=orv&message_type=MSG_SHOW_CONFIG`, { headers: { Accept: 'application/json' }, cache: 'no-store' });
+    const v = answerView.values_of(await r.text());
+    return v && v.settings ? v.settings : null;
+  } catch {
+    return null;
+  }
+}
+function last_query() {
+  try {
+    return JSON.parse(localStorage.getItem('last query') || 'null');
+  } catch {
+    return null;
+  }
+}
+async function draw_map() {
+  const all = await Promise.all(site_dirs.map(settings_of));
+  if (all.some((s) => !s || !s.sites)) return;
+  const ids = all.map((s) => s.orv_id);
+  const distance = (i, j) => (all[i].sites.find((t) => t.orv_id === ids[j]) || { distance: null }).distance;
+  const asks = (i, j) => i !== j && distance(i, j) !== null && distance(i, j) < all[i].vg_threshold;
+  const lines = all.map((s, i) => {
+    const near = ids.filter((_, j) => asks(i, j));
+    return `${s.orv_id} asks ${near.length ? near.join(near.length > 2 ? ', ' : ' and ').replace(/, ([^,]*)$/, ' and $1') : 'no site'}`;
+  });
+  document.getElementById('asks').textContent = lines.join('; ');
+  const last = last_query();
+  const on_path = (i, j) => last && ((ids[i] === last.site && last.sent_to.includes(ids[j])) || (ids[j] === last.site && last.sent_to.includes(ids[i])));
+  const n = ids.length;
+  const w = 520, h = 340, cx = w / 2, cy = 160, rx = 190, ry = 110;
+  const x = [], y = [];
+  for (let k = 0; k < n; k++) {
+    const a = -Math.PI / 2 + (2 * Math.PI * k) / n;
+    x.push(n === 1 ? cx : cx + rx * Math.cos(a));
+    y.push(n === 1 ? cy : cy + ry * Math.sin(a));
+  }
+  const svg = document.createElementNS(SVG, 'svg');
+  const el = (name, attrs, text) => {
+    const e = document.createElementNS(SVG, name);
+    for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, v);
+    if (text !== undefined) e.textContent = text;
+    svg.append(e);
+    return e;
+  };
+  svg.setAttribute('viewBox', `0 0 ${w} ${h}`);
+  svg.setAttribute('width', w);
+  svg.setAttribute('role', 'img');
+  svg.id = 'live-map';
+  const pairs = [];
+  for (let i = 0; i < n; i++) for (let j = i + 1; j < n; j++) pairs.push([i, j]);
+  const described = pairs.map(([i, j]) => `${ids[i]}–${ids[j]} ${distance(i, j)}`).join(', ');
+  svg.setAttribute('aria-label', `Map of the sites. The distances are ${described}. ${lines.join('; ')}.${last ? ` The last query went from ${last.site} to ${last.sent_to.join(', ') || 'no site'}.` : ''}`);
+  el('rect', { width: w, height: h, fill: '#f6f8fc', stroke: '#1c4f9c' });
+  for (const [i, j] of pairs) {
+    const style = on_path(i, j)
+      ? { stroke: '#d35400', 'stroke-width': 6, 'data-path': 'last-query' }
+      : asks(i, j) || asks(j, i)
+        ? { stroke: '#1c4f9c', 'stroke-width': 3 }
+        : { stroke: '#999', 'stroke-width': 2, 'stroke-dasharray': '6 5' };
+    el('line', { x1: x[i], y1: y[i], x2: x[j], y2: y[j], ...style, 'data-pair': `${ids[i]} ${ids[j]}` });
+  }
+  for (const [i, j] of pairs) {
+    const mid = Math.hypot((x[i] + x[j]) / 2 - cx, (y[i] + y[j]) / 2 - cy) < 10 ? 0.3 : 0.5;
+    const mx = x[i] + mid * (x[j] - x[i]), my = y[i] + mid * (y[j] - y[i]);
+    const label = String(distance(i, j));
+    const lw = 10 + 9 * label.length;
+    el('rect', { x: mx - lw / 2, y: my - 10, width: lw, height: 20, rx: 4, fill: '#fff', stroke: '#ccc' });
+    el('text', { x: mx, y: my + 5, 'text-anchor': 'middle', 'font-size': 14 }, label);
+  }
+  for (let k = 0; k < n; k++) {
+    const bw = 24 + 9 * Math.min(ids[k].length, 18);
+    el('rect', { x: x[k] - bw / 2, y: y[k] - 17, width: bw, height: 34, rx: 17, fill: '#1c4f9c' });
+    el('text', { x: x[k], y: y[k] + 6, 'text-anchor': 'middle', 'font-size': 16, 'font-weight': 'bold', fill: '#fff' }, ids[k].slice(0, 18));
+  }
+  el('text', { x: 12, y: h - 30, 'font-size': 13, fill: '#333' }, 'Numbers are distances. Solid lines: queries go this way; dashed: too far apart.');
+  el('text', { x: 12, y: h - 12, 'font-size': 13, fill: '#333' }, last ? `Orange: the last query (${last.doc_id}) from ${last.site}.` : 'Read from the sites\' settings just now.');
+  const img = document.getElementById('site-map');
+  img.hidden = true;
+  document.getElementById('live-map')?.remove();
+  document.getElementById('map-holder').append(svg);
+  if (last) {
+    const p = document.getElementById('last-query');
+    p.textContent = `The last query carried from a manager page, "${last.doc_id}", went from ${last.site} to ${last.sent_to.join(', ') || 'no site'}.`;
+    p.hidden = false;
+  }
+}
+draw_map();
 </script>
 </BODY>
 </HTML>

@@ -449,6 +449,24 @@ summary { cursor: pointer; color: #333; }
     setTimeout(again, answerView.follow_ms);
   }
 
+  // A request that only reads the site can be shown again on a page of its
+  // own (with its title, its site and the way back): a link to it.
+  function own_tab_link(frame, where) {
+    const doc = frame.contentDocument;
+    const main = doc.querySelector('main');
+    if (!main || window.location.pathname.endsWith('/vexil.cgi') && new URLSearchParams(window.location.search).get('zoa_name') === 'answer_page.zoaml') return;
+    const page = new URL('vexil.cgi', where.href);
+    page.search = new URLSearchParams({ zoa_name: 'answer_page.zoaml', request: where.search.slice(1) }).toString();
+    const p = doc.createElement('p');
+    const a = doc.createElement('a');
+    a.href = page.href;
+    a.target = '_blank';
+    a.id = 'own-tab';
+    a.textContent = 'Open this answer in a tab of its own';
+    p.append(a);
+    main.append(p);
+  }
+
   // Values kept for the note page a POST answer is shown on, by number.
   const pending = new Map();
   let next_number = 1;
@@ -592,6 +610,7 @@ summary { cursor: pointer; color: #333; }
         if (values) render(frame, values, sent);
         else render_text(frame, shown_lines(doc), 200);
         doc.body.style.visibility = '';
+        own_tab_link(frame, where);
         if (values && values.request.kind === 'results') follow_results(frame, doc, where.href, values);
       } else if (doc && doc.head) {
         doc.documentElement.lang = doc.documentElement.lang || 'en';

@@ -34,6 +34,8 @@ code { overflow-wrap: anywhere; }
   .answer { order: -1; position: sticky; top: 0; z-index: 1; background: #fff; padding-bottom: 0.3em; box-shadow: 0 3px 5px rgba(0,0,0,0.15); }
   .answer h2 { font-size: 1em; margin: 0.2em 0; }
   .answer iframe { height: 28vh; }
+  .answer { max-height: 38vh; overflow-y: auto; }
+  #carry-section h2 { display: none; }
 }
 @media (max-width: 700px) {
   body { margin: 0.5em; }
@@ -332,6 +334,12 @@ async function carry_query(id, doc_id) {
   let count = first ? first.documents.length : 0;
   let known_docs = new Set(first ? first.documents.map((d) => d.doc_id) : []);
   const state = new Map(sites.map((s) => [s, 'waiting to be sent']));
+  // The start page marks the path of the last query on its map.
+  try {
+    localStorage.setItem('last query', JSON.stringify({ site: this_site, doc_id, ic_id: id, sent_to: sites }));
+  } catch {
+    // a browser that keeps nothing shows no path
+  }
   const draw = () => {
     const table = document.createElement('table');
     table.id = 'progress-table';
