@@ -289,7 +289,7 @@ async function draw_map() {
     el('rect', { x: x[k] - bw / 2, y: y[k] - 17, width: bw, height: 34, rx: 17, fill: '#1c4f9c' });
     el('text', { x: x[k], y: y[k] + 6, 'text-anchor': 'middle', 'font-size': 16, 'font-weight': 'bold', fill: '#fff' }, ids[k].slice(0, 18));
   }
-  el('text', { x: 12, y: h - 30, 'font-size': 13, fill: '#333' }, 'Numbers are distances. Solid lines: queries go this way; dashed: too far apart.');
+  el('text', { x: 12, y: h - 30, 'font-size': 13, fill: '#333' }, 'Numbers are distances. Solid: queries go this way; dashed: too far apart.');
   el('text', { x: 12, y: h - 12, 'font-size': 13, fill: '#333' }, last ? `Orange: the last query (${last.doc_id}) from ${last.site}.` : 'Read from the sites\' settings just now.');
   const img = document.getElementById('site-map');
   img.hidden = true;

@@ -24,10 +24,14 @@ test('the start page shows the map and a box of forms for each site', async () =
   await open_start(page, env.server);
   assert.equal(await page.getByRole('heading', { level: 1 }).innerText(), 'Three virtual sites');
 
-  // The site map, made by the layout from the sites.
+  // The site map, made by the layout from the sites (shown until the page
+  // has drawn it anew from the sites' settings).
   const map = page.locator('img[src="S-Event_Data/Images/site_map.svg"]');
-  await map.waitFor();
+  await map.waitFor({ state: 'attached' });
   assert.ok(await map.evaluate((img) => img.complete && img.naturalWidth > 0), 'the site map is not shown');
+  const live = page.locator('#live-map');
+  await live.waitFor();
+  assert.deepEqual(await live.locator('line').evaluateAll((ls) => ls.map((l) => l.dataset.pair)), ['north east', 'north south', 'east south']);
 
   for (const site of sites) {
     const box = site_box(page, site);
@@ -98,6 +102,8 @@ test('each manager page is reached from the start page with all its forms', asyn
     assert.equal(page.url(), env.server.url(`${site}/vexil.cgi?zoa_name=orv_manager.zoaml`));
     assert.equal(await page.title(), `Virtual site manager of ${site}`);
     assert.equal(await page.getByRole('heading', { level: 1 }).innerText(), `Virtual site manager of ${site}`);
+    // In the demo the page offers the carry between the sites.
+    await page.locator('#carry-section').waitFor();
     assert.deepEqual(await page.getByRole('heading', { level: 2 }).allInnerTexts(), [
       'Create a vantle for a document',
       'Query the sites',
@@ -106,6 +112,7 @@ test('each manager page is reached from the start page with all its forms', asyn
       'Site configuration',
       'Messages of other sites',
       'Any other message to a vantle',
+      'Carry the messages',
       `Answer of ${site}`,
     ]);
     for (const name of [
