@@ -293,7 +293,10 @@ TEST_F(OrvsiteSite, NewSiteServesRequestsAndIsNotLaidOutTwice) {
   make_vantle();
   run_result page = get("vexil.cgi", "zoa_name=orv_manager");
   EXPECT_EQ(0, page.status);
-  EXPECT_NE(std::string::npos, page.out.find("<FORM ACTION=\"orv.cgi\" METHOD=GET>")) << page.out;
+  EXPECT_NE(std::string::npos,
+            page.out.find("<FORM ACTION=\"orv.cgi\" METHOD=POST ACCEPT-CHARSET=\"UTF-8\" "
+                          "TARGET=\"answer\">"))
+      << page.out;
   EXPECT_TRUE(read_file(dir() + "/S-Event_Data/Images/site_map.gif"));
   EXPECT_EQ(new_north_config, read_file(html("config.txt")));
 

@@ -450,7 +450,7 @@ summary { cursor: pointer; color: #333; }
   }
 
   // A request that only reads the site can be shown again on a page of its
-  // own (with its title, its site and the way back): a link to it.
+  // own (with its title, its site and the way back); the answer offers that page.
   function own_tab_link(frame, where) {
     const doc = frame.contentDocument;
     const main = doc.querySelector('main');
