@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include "platform/error.h"
+#include "text/text.h"
 
 namespace platform {
 namespace {
@@ -381,14 +382,11 @@ int remove_leftover_parts(const std::string& dir) {
     if (pid_dot < 5 || name.compare(pid_dot - 5, 5, ".part") != 0) continue;
     std::string n = name.substr(dot + 1);
     std::string pid = name.substr(pid_dot + 1, dot - pid_dot - 1);
-    if (n.find_first_not_of("0123456789") != std::string::npos ||
-        pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) {
-      continue;
-    }
-    pid_t owner = static_cast<pid_t>(std::stol(pid));
+    std::optional<pid_t> owner = text::parse_number<pid_t>(pid, 0, 999999999);
+    if (n.find_first_not_of("0123456789") != std::string::npos || !owner) continue;
     // A running process may still be writing it (another program of the
     // site, or this run).
-    if (owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    if (*owner == ::getpid() || ::kill(*owner, 0) == 0 || errno != ESRCH) continue;
     std::string path = dir + "/" + name;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;

@@ -1,5 +1,6 @@
 // Users and permissions on Linux (POSIX calls only).
 #include "platform/users.h"
+#include "text/text.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -30,10 +31,9 @@ std::optional<user_account> find_user(const std::string& name) {
   struct passwd pw;
   struct passwd* found = nullptr;
   std::vector<char> buffer(16384);
-  bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos &&
-                name.size() < 10;
-  int err = number ? ::getpwuid_r(static_cast<uid_t>(std::stoul(name)), &pw, buffer.data(),
-                                  buffer.size(), &found)
+  // A number of up to nine digits is a user id.
+  std::optional<uid_t> number = text::parse_number<uid_t>(name, 0, 999999999);
+  int err = number ? ::getpwuid_r(*number, &pw, buffer.data(), buffer.size(), &found)
                    : ::getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &found);
   if (err != 0 || !found) return std::nullopt;
   user_account u;

@@ -354,7 +354,7 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
           std::string line = said.empty() ? f.text_of("file").value_or("") + ": " +
                                                 f.text_of("why").value_or("")
                                           : said.back();
-          if (line.rfind("Error: ", 0) == 0) line.erase(0, 7);
+          if (line.starts_with("Error: ")) line.erase(0, 7);
           log.line(log_priority::warning, dir + ": refused: " + line);
           continue;
         }

@@ -14,6 +14,7 @@
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/state_command.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
@@ -112,7 +113,8 @@ class metric_family {
 std::optional<std::int64_t> parse_duration(const std::string& text) {
   size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
   if (digits == 0 || digits > 9) return std::nullopt;
-  std::int64_t n = std::stoll(text.substr(0, digits));
+  std::int64_t n = *text::parse_number<std::int64_t>(std::string_view(text).substr(0, digits), 0,
+                                                     999999999);
   std::string unit = text.substr(digits);
   if (unit.empty() || unit == "s") return n;
   if (unit == "m") return n * 60;
