@@ -23,10 +23,8 @@ constexpr std::string_view header =
 
 bool same_id(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return text::lower(x) == text::lower(y); });
 }
 
 // The next blank-separated word of `line` from `*at`.
