@@ -9,7 +9,7 @@
 
 #include "engine/cell_store.h"
 #include "exchange/exchange.h"
-#include "platform/json_string.h"
+#include "json/json.h"
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
@@ -19,7 +19,7 @@
 namespace orvsite {
 namespace {
 
-using platform::json_string;
+using json::quote;
 
 waiting_files waiting_in(const std::string& dir, const std::vector<std::string>& names) {
   waiting_files w;
@@ -254,12 +254,12 @@ std::string status_json(const std::vector<site_status>& sites, std::int64_t now)
   for (const site_status& s : sites) {
     attention = attention || !s.attention.empty();
     if (!j.empty()) j += ",\n";
-    j += "  {\"dir\": " + json_string(s.dir) + ", \"is_site\": " + (s.is_site ? "true" : "false") +
-         ", \"orv_id\": " + json_string(s.orv_id) +
+    j += "  {\"dir\": " + quote(s.dir) + ", \"is_site\": " + (s.is_site ? "true" : "false") +
+         ", \"orv_id\": " + quote(s.orv_id) +
          ",\n   \"needs_attention\": " + (s.attention.empty() ? "false" : "true") +
          ", \"attention\": [";
     for (size_t i = 0; i < s.attention.size(); ++i) {
-      j += (i ? ", " : "") + json_string(s.attention[i]);
+      j += (i ? ", " : "") + quote(s.attention[i]);
     }
     j += "],\n   \"outbox\": " + json_waiting(s.outbox, now) +
          ", \"inbox\": " + json_waiting(s.inbox, now) +
@@ -271,25 +271,25 @@ std::string status_json(const std::vector<site_status>& sites, std::int64_t now)
          ", \"last_run\": " + json_time(s.record.last_run) +
          ", \"last_receive\": " + json_time(s.record.last_receive) +
          ", \"last_failure\": " + json_time(s.record.last_failure) +
-         ", \"failure_cause\": " + json_string(s.record.failure_cause) + ", \"damaged\": [";
+         ", \"failure_cause\": " + quote(s.record.failure_cause) + ", \"damaged\": [";
     for (size_t i = 0; i < s.record.damaged.size(); ++i) {
-      j += (i ? ", " : "") + json_string(s.record.damaged[i]);
+      j += (i ? ", " : "") + quote(s.record.damaged[i]);
     }
     j += "]},\n   \"peers\": [";
     for (size_t i = 0; i < s.peers.size(); ++i) {
       const peer_record& r = s.peers[i].record;
-      j += std::string(i ? ",\n     " : "\n     ") + "{\"orv_id\": " + json_string(r.peer) +
+      j += std::string(i ? ",\n     " : "\n     ") + "{\"orv_id\": " + quote(r.peer) +
            ", \"last_send\": " + json_time(r.last_send) +
            ", \"last_receive\": " + json_time(r.last_receive) +
            ", \"failing_since\": " + json_time(r.failing_since) +
            ", \"last_failure\": " + json_time(r.last_failure) +
-           ", \"failure_cause\": " + json_string(r.failure_cause) +
+           ", \"failure_cause\": " + quote(r.failure_cause) +
            ", \"outbox\": " + json_waiting(s.peers[i].outbox, now) + "}";
     }
     j += "],\n   \"check\": [";
     for (size_t i = 0; i < s.problems.size(); ++i) {
-      j += (i ? ", " : "") + std::string("{\"file\": ") + json_string(s.problems[i].file) +
-           ", \"what\": " + json_string(s.problems[i].what) + "}";
+      j += (i ? ", " : "") + std::string("{\"file\": ") + quote(s.problems[i].file) +
+           ", \"what\": " + quote(s.problems[i].what) + "}";
     }
     j += "]}";
   }
