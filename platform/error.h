@@ -6,7 +6,8 @@
 // the system call concerned and REASON the system's text for errno (see
 // `system_error`). The few calls whose callers must tell one reason from
 // another (a name already taken) return the error number itself, 0 for
-// success; their comments say so.
+// success; their comments say so. `rename_file` gives the REASON alone,
+// as its callers name both paths in their own message.
 #pragma once
 
 #include <string>
