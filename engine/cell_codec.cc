@@ -159,14 +159,16 @@ void cell_codec::write(store_writer& w, const ic_record& cell) const {
 
 std::int32_t read_next_id(store_reader& r) { return number_after(r, next_id_label); }
 
-ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why) const {
-  ic_record cell;
+namespace {
+
+// The header of a cell block: id, type, states, life time and, in the site
+// layout, the names.
+void read_header(store_reader& r, ic_record& cell, bool named) {
   cell.id = number_after(r, id_label);
   cell.ic_type = first_word(r.labelled(type_label));
   cell.current_state = number_after(r, current_label);
   cell.initial_state = number_after(r, initial_label);
   cell.max_time = number_after(r, max_time_label);
-  const bool named = layout == store_layout::site;
   if (named) {
     cell.sym_name = decode_text(r.labelled(sym_label));
     cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
@@ -176,6 +178,19 @@ ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why
     std::string_view flag = r.labelled(sys_flag_label);
     cell.sys_name.flag = flag.empty() || flag[0] == '\r' ? '\0' : flag[0];
   }
+}
+
+// Passes over `count` lines.
+void skip_lines(store_reader& r, std::int64_t count, std::string_view what) {
+  for (std::int64_t i = 0; i < count; ++i) r.line(what);
+}
+
+}  // namespace
+
+ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why) const {
+  ic_record cell;
+  const bool named = layout == store_layout::site;
+  read_header(r, cell, named);
   cell.birth_time = clock;
 
   std::int32_t n = count_after(r, input_label);
@@ -219,5 +234,29 @@ ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why
   return cell;
 }
 
+ic_record cell_codec::read_trusted(store_reader& r, std::int32_t clock,
+                                   std::int32_t* input_count) const {
+  ic_record cell;
+  const bool named = layout == store_layout::site;
+  read_header(r, cell, named);
+  cell.birth_time = clock;
+  // Every entry of the lists is a fixed number of lines (each field is one
+  // line): an input entry ten in the site layout and three in the counter
+  // layout, an output message one, a same ic entry one.
+  const std::int32_t n = count_after(r, input_label);
+  *input_count = n;
+  skip_lines(r, static_cast<std::int64_t>(n) * (named ? 10 : 3), "an input entry");
+  const std::int32_t g = count_after(r, output_label);
+  for (std::int32_t i = 0; i < g; ++i) {
+    std::int32_t k = r.number("the size of an output group");
+    if (k < 0) r.fail("the size of an output group must not be negative");
+    skip_lines(r, k, "an output message");
+  }
+  skip_lines(r, count_after(r, same_ic_label), "a same ic entry");
+  cell.fg = functions.of(cell.ic_type);
+  cell.mm = hooks.new_internal_mm(cell.ic_type);
+  if (named) hooks.load_mm(r, cell, mm_reading::load);
+  return cell;
+}
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/store_fingerprint.h"
 #include "formdecode/page.h"
 #include "platform/platform.h"
 
@@ -28,8 +29,17 @@ void load_all_cells(engine_state& st) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
     return;
   }
+  // A store that is exactly what a save of this program wrote (its
+  // fingerprint says so) need not be read in full to be trusted.
+  std::optional<store_fingerprint> print;
+  if (st.reading == store_reading::lazy) {
+    if (std::optional<std::string> f = platform::read_file(fingerprint_file)) {
+      print = store_fingerprint::parse(*f);
+      if (print && !print->matches(*data)) print.reset();
+    }
+  }
   try {
-    st.cells.load(std::move(*data), st.reading, st.clock);
+    st.cells.load(std::move(*data), st.reading, st.clock, print ? &print->read_in_full : nullptr);
   } catch (const store_error& e) {
     // The description names labels and fields only, never file data.
     st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
@@ -62,7 +72,8 @@ void save_all_cells(
     head = w.take();
   }
   std::string fresh;
-  const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh);
+  store_fingerprint print;
+  const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh, &print.read_in_full);
   if (before_write) before_write(text);
   std::string err;
   // The backup copy and the new store are both written before either is
@@ -95,10 +106,22 @@ void save_all_cells(
     }
     backup = *filed;
   }
+  // The fingerprint is taken while the system writes the store.
+  text_hash hash;
+  for (std::string_view piece : text) hash.add(piece);
+  print.bytes = hash.size();
+  print.hash = hash.value();
+  print.cells = st.cells.active.size();
   if (!store->sync(&err) || !store->rename_to(store_file, &err)) {
     if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
+  }
+  // The store is saved. Its fingerprint goes beside it; one that is lost
+  // or does not match only has the next load read the store in full, so a
+  // fingerprint that cannot be written is noted in the trace and no more.
+  if (!platform::replace_file(fingerprint_file, print.text(), &err)) {
+    st.out.tr().print("Can't write %s: %s<br>\n", fingerprint_file, err);
   }
 }
 

@@ -16,6 +16,9 @@ namespace engine {
 /// The store file in the working directory.
 inline constexpr const char* store_file = "file.ic";
 
+/// Beside the store: the fingerprint of the store the latest save wrote.
+inline constexpr const char* fingerprint_file = "file.ic.fingerprint";
+
 /// The directory of the backup copies.
 inline constexpr const char* backup_dir = "BACKUP";
 
@@ -26,7 +29,10 @@ inline constexpr const char* backup_dir = "BACKUP";
 /// the format says is reported with its line number and ends the run
 /// (status 1) before anything is replaced, so it is never saved over. In
 /// the counter layout the next cell id is read from the first line and
-/// raised above every stored id.
+/// raised above every stored id. A store that matches the fingerprint
+/// beside it (see `save_all_cells`) is the text a save wrote: its cells
+/// are read only as far as the application's report of each needs, except
+/// the blocks the fingerprint names.
 void load_all_cells(engine_state& st);
 
 /// Writes the active list to `file.ic` (written aside and renamed into
@@ -36,7 +42,8 @@ void load_all_cells(engine_state& st);
 /// that cannot be filed, or a store that cannot be written, is reported
 /// with the reason and ends the run (status 1); `file.ic` is then as it
 /// was. `before_write`, when given, sees the new text (in pieces, in order)
-/// before anything is written.
+/// before anything is written. Once the store is in place, its fingerprint
+/// (`store_fingerprint`) replaces the one in `file.ic.fingerprint`.
 void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write = {});

@@ -6,14 +6,17 @@
 
 namespace engine {
 
-void population::load(std::string text, store_reading reading, std::int32_t clock) {
+void population::load(std::string text, store_reading reading, std::int32_t clock,
+                      const std::vector<std::uint32_t>* trusted) {
   // The cells of an earlier load go before its text does: their views
   // point into it.
   active.clear();
   sleeping.clear();
+  types_.clear();
   text_ = std::move(text);
   rewritten_.clear();
   load_clock_ = clock;
+  if (reading == store_reading::full) trusted = nullptr;
   store_reader r(text_);
   // The counter layout begins with the next cell id; a store without that
   // line leaves the counter as it is.
@@ -22,16 +25,34 @@ void population::load(std::string text, store_reading reading, std::int32_t cloc
   }
   cell_list loaded;
   store_writer again;
-  while (!r.at_end()) {
+  auto next_full = trusted ? trusted->begin() : std::vector<std::uint32_t>::const_iterator();
+  for (std::uint32_t block = 0; !r.at_end(); ++block) {
     const size_t start = r.position();
-    // Every block is read whole: the format is checked everywhere, and the
-    // application reports the cell as the load reads it.
+    stored_cell s;
+    const bool in_full = !trusted || (next_full != trusted->end() && *next_full == block);
+    if (in_full && trusted) ++next_full;
+    if (!in_full) {
+      // A block of a store this program saved, that a load and a save give
+      // back as it stands: only what the application reports is read.
+      ic_record cell = codec_.read_trusted(r, clock, &s.input_count);
+      s.id = cell.id;
+      s.current_state = cell.current_state;
+      s.max_time = cell.max_time;
+      s.ic_type = &*types_.insert(std::move(cell.ic_type)).first;
+      s.has_mm = cell.mm != nullptr;
+      s.text = std::string_view(text_).substr(start, r.position() - start);
+      s.saved = s.text;
+      s.settled = true;
+      loaded.push_front(s);
+      continue;
+    }
+    // Every other block is read whole: the format is checked everywhere,
+    // and the application reports the cell as the load reads it.
     ic_record cell = codec_.read(r, clock);
     if (reading == store_reading::full) {
       loaded.push_front(std::move(cell));
       continue;
     }
-    stored_cell s;
     s.id = cell.id;
     s.current_state = cell.current_state;
     s.max_time = cell.max_time;
@@ -39,14 +60,15 @@ void population::load(std::string text, store_reading reading, std::int32_t cloc
     s.ic_type = &*types_.insert(cell.ic_type).first;
     s.has_mm = cell.mm != nullptr;
     s.text = std::string_view(text_).substr(start, r.position() - start);
-    // A save writes the cell as `write_cell` writes the record it reads
-    // as. Most blocks are written so already (a store the program saved,
+    // A save writes the cell as the codec writes the record it reads as.
+    // Most blocks are written so already (a store the program saved,
     // cells whose lists hold one entry at most), and stay as they are;
     // for the others that text is kept.
     again.clear();
     codec_.write(again, cell);
     if (again.str() == s.text) {
       s.saved = s.text;
+      s.settled = true;
     } else {
       s.saved = rewritten_.emplace_back(again.str());
     }
@@ -73,7 +95,8 @@ ic_record* population::find(cell_list& list, std::int32_t id) {
 }
 
 std::vector<std::string_view> population::store_pieces(std::string_view head,
-                                                       std::string& fresh) {
+                                                       std::string& fresh,
+                                                       std::vector<std::uint32_t>* unsettled) {
   // Reached cells are written one after the other into `fresh`; their
   // places are noted first, as `fresh` may move while it grows.
   struct piece {
@@ -86,13 +109,17 @@ std::vector<std::string_view> population::store_pieces(std::string_view head,
   order.push_back({head, 0, 0});
   store_writer w;
   w.reuse(std::move(fresh));
-  for (auto it = active.begin(); it != active.end(); ++it) {
+  if (unsettled) unsettled->clear();
+  std::uint32_t block = 0;
+  for (auto it = active.begin(); it != active.end(); ++it, ++block) {
     if (const ic_record* cell = it.slot().record_if_reached()) {
       const size_t from = w.str().size();
       codec_.write(w, *cell);
       order.push_back({{}, from, w.str().size()});
+      if (unsettled) unsettled->push_back(block);
     } else {
       order.push_back({it.slot().stored().saved, 0, 0});
+      if (unsettled && !it.slot().stored().settled) unsettled->push_back(block);
     }
   }
   fresh = w.take();

@@ -39,6 +39,8 @@ struct stored_cell {
   std::int32_t input_count = 0;    // entries of its input list
   const std::string* ic_type = nullptr;  // kept by the population
   bool has_mm = false;             // the application gave it memory at load
+  bool settled = false;            // `saved` is `text`, and known to be what a
+                                   // load and a save of the block give
   // Both views stay valid as long as the population keeps its load: `text`
   // points into the store text it holds, `saved` into that text too or
   // into its list of rewritten blocks (see `population`).
@@ -219,7 +221,14 @@ class population {
   /// sets `next_cell_id` (a store without it leaves the counter). A block
   /// that does not read as the format says throws `store_error`; the
   /// application sees every cell as the load reads it either way.
-  void load(std::string text, store_reading reading, std::int32_t clock);
+  ///
+  /// `trusted`, given with the lazy reading, says that the text is exactly
+  /// a store this program saved, and lists (ascending, 0 for the first
+  /// block) the blocks still to be read in full: every other block is
+  /// read only as far as the application's report needs (its lists are
+  /// passed over) and is kept as its saved text.
+  void load(std::string text, store_reading reading, std::int32_t clock,
+            const std::vector<std::uint32_t>* trusted = nullptr);
 
   /// The record of cell `s`, read from its stored text if need be.
   ic_record& reach(const cell_slot& s);
@@ -259,8 +268,11 @@ class population {
   /// list order, a reached cell as the codec writes it (into `fresh`),
   /// any other as its saved text. `head` goes first. The pieces point into
   /// `fresh` and into the population's load; they hold until either
-  /// changes.
-  std::vector<std::string_view> store_pieces(std::string_view head, std::string& fresh);
+  /// changes. `unsettled`, when given, gets the cell blocks (0 for the
+  /// first) that a load of the new store must read in full: those not
+  /// known to read and save as they stand.
+  std::vector<std::string_view> store_pieces(std::string_view head, std::string& fresh,
+                                             std::vector<std::uint32_t>* unsettled = nullptr);
 
  private:
   // A new cell `id` of the message's IC type at the front of the active

@@ -1,5 +1,7 @@
 #include "engine/population.h"
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -87,6 +89,67 @@ TEST_F(PopulationTest, ABlockSavedOtherwiseIsWrittenAsASaveWouldWriteIt) {
   std::vector<std::string_view> pieces = cells.store_pieces("", fresh);
   EXPECT_EQ((std::vector<std::string_view>{block(7, "note seven")}), pieces);
   EXPECT_FALSE(std::as_const(cells.active).front().reached()) << "the saved text was made at load";
+}
+
+}  // namespace
+
+namespace {
+
+// Calls of the application other than writing a block.
+std::vector<std::string> reports(const std::vector<std::string>& calls) {
+  std::vector<std::string> r;
+  for (const std::string& c : calls) {
+    if (c.rfind("save_mm ", 0) != 0) r.push_back(c);
+  }
+  return r;
+}
+
+TEST_F(PopulationTest, ATrustedLoadReportsAndSavesAsTheFullOne) {
+  // Cell 9 holds two inputs, which each load reverses: its block is never
+  // the one a save writes, and a fingerprint names it for reading in full.
+  engine::ic_record nine;
+  nine.id = 9;
+  nine.ic_type = "NOTE";
+  nine.mm = hooks.new_internal_mm("NOTE");
+  engine::message m;
+  m.sender = 3;
+  m.msg_type = 1;
+  engine::add_input(nine, m);
+  m.msg_type = 2;
+  engine::add_input(nine, m);
+  engine::store_writer w;
+  codec.write(w, nine);
+  const std::string text = block(7, "seven") + w.str() + block(8, "eight");
+
+  hooks.calls.clear();
+  cells.load(text, engine::store_reading::lazy, 0);
+  const std::vector<std::string> in_full = hooks.calls;
+  std::string fresh;
+  std::vector<std::uint32_t> unsettled;
+  std::vector<std::string> saved;
+  for (std::string_view p : cells.store_pieces("", fresh, &unsettled)) saved.emplace_back(p);
+  EXPECT_EQ((std::vector<std::uint32_t>{1}), unsettled) << "the middle block";
+  std::vector<std::int32_t> inputs;
+  for (const engine::cell_slot& s : std::as_const(cells.active)) {
+    inputs.push_back(s.no_inputs() ? 0 : 1);
+  }
+
+  hooks.calls.clear();
+  cells.load(text, engine::store_reading::lazy, 0, &unsettled);
+  EXPECT_EQ(reports(in_full), reports(hooks.calls)) << "the same reports in the same order";
+  EXPECT_EQ(1, std::count(hooks.calls.begin(), hooks.calls.end(), "save_mm 9"));
+  EXPECT_EQ(hooks.calls.size(), reports(hooks.calls).size() + 1)
+      << "only the block read in full is written again";
+  std::vector<std::string> again;
+  for (std::string_view p : cells.store_pieces("", fresh, &unsettled)) again.emplace_back(p);
+  EXPECT_EQ(saved, again);
+  EXPECT_EQ((std::vector<std::uint32_t>{1}), unsettled);
+  std::vector<std::int32_t> inputs_again;
+  for (const engine::cell_slot& s : std::as_const(cells.active)) {
+    inputs_again.push_back(s.no_inputs() ? 0 : 1);
+  }
+  EXPECT_EQ(inputs, inputs_again);
+  EXPECT_EQ(2u, cells.reach(*std::next(std::as_const(cells.active).begin())).inputs.size());
 }
 
 }  // namespace
