@@ -63,8 +63,7 @@ void load_all_cells(engine_state& st) {
 
 void save_all_cells(
     engine_state& st,
-    const std::function<void(const std::vector<std::string_view>&, const store_fingerprint&)>&
-        before_write) {
+    const std::function<void(const std::vector<std::string_view>&)>& before_write) {
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   std::string head;
   if (st.codec.layout == store_layout::counter) {
@@ -75,10 +74,7 @@ void save_all_cells(
   std::string fresh;
   store_fingerprint print;
   const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh, &print.read_in_full);
-  for (std::string_view piece : text) print.bytes += piece.size();
-  print.hash = text_hash(text);
-  print.cells = st.cells.active.size();
-  if (before_write) before_write(text, print);
+  if (before_write) before_write(text);
   std::string err;
   // The backup copy and the new store are both written before either is
   // put in place, so the system writes the one to the disk while the
@@ -110,6 +106,12 @@ void save_all_cells(
     }
     backup = *filed;
   }
+  // The fingerprint is taken while the system writes the store.
+  text_hash hash;
+  for (std::string_view piece : text) hash.add(piece);
+  print.bytes = hash.size();
+  print.hash = hash.value();
+  print.cells = st.cells.active.size();
   if (!store->sync(&err) || !store->rename_to(store_file, &err)) {
     if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/store_fingerprint.h"
 #include "platform/platform.h"
 
 namespace engine {
@@ -43,11 +42,11 @@ void load_all_cells(engine_state& st);
 /// that cannot be filed, or a store that cannot be written, is reported
 /// with the reason and ends the run (status 1); `file.ic` is then as it
 /// was. `before_write`, when given, sees the new text (in pieces, in order)
-/// and its fingerprint before anything is written. Once the store is in place, its fingerprint
+/// before anything is written. Once the store is in place, its fingerprint
 /// (`store_fingerprint`) replaces the one in `file.ic.fingerprint`.
-void save_all_cells(engine_state& st,
-                    const std::function<void(const std::vector<std::string_view>&,
-                                             const store_fingerprint&)>& before_write = {});
+void save_all_cells(
+    engine_state& st,
+    const std::function<void(const std::vector<std::string_view>&)>& before_write = {});
 
 /// The lowest free backup name for `store_name` in `BACKUP`
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.

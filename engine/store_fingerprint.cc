@@ -1,11 +1,33 @@
 #include "engine/store_fingerprint.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "engine/store_text.h"
 
 namespace engine {
 namespace {
+
+constexpr std::uint64_t p1 = 0x9E3779B185EBCA87ULL;
+constexpr std::uint64_t p2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr std::uint64_t p3 = 0x165667B19E3779F9ULL;
+constexpr std::uint64_t p4 = 0x85EBCA77C2B2AE63ULL;
+constexpr std::uint64_t p5 = 0x27D4EB2F165667C5ULL;
+
+constexpr std::uint64_t rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+constexpr std::uint64_t mix(std::uint64_t acc, std::uint64_t word) {
+  acc += word * p2;
+  acc = rotl(acc, 31);
+  return acc * p1;
+}
+
+std::uint64_t word_at(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
 
 constexpr std::string_view first_line = "file.ic fingerprint 1";
 constexpr std::string_view bytes_label = "bytes: ";
@@ -22,63 +44,74 @@ std::optional<T> whole_number(std::string_view text, int base = 10) {
   return v;
 }
 
-// A word of eight bytes, the first byte lowest.
-std::uint64_t word_at(const char* p) {
-  std::uint64_t w = 0;
-  for (int k = 7; k >= 0; --k) w = (w << 8) | static_cast<unsigned char>(p[k]);
-  return w;
-}
-
 }  // namespace
 
-std::uint64_t text_hash(std::span<const std::string_view> pieces) {
-  size_t size = 0;
-  for (std::string_view p : pieces) size += p.size();
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ size;
-  auto mix = [&h](std::uint64_t w) {
-    h ^= w;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 32;
-  };
-  std::uint64_t part = 0;  // the bytes of a word begun in an earlier piece
-  size_t held = 0;
-  for (std::string_view p : pieces) {
-    size_t i = 0;
-    while (held > 0 && held < 8 && i < p.size()) {
-      part |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i++])) << (8 * held++);
-    }
-    if (held == 8) {
-      mix(part);
-      part = 0;
-      held = 0;
-    }
-    for (; i + 8 <= p.size(); i += 8) mix(word_at(p.data() + i));
-    for (; i < p.size(); ++i) {
-      part |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * held++);
-    }
+text_hash::text_hash() : lanes_{p1 + p2, p2, 0, 0ULL - p1} {}
+
+void text_hash::stripe(const char* data) {
+  for (int i = 0; i < 4; ++i) lanes_[i] = mix(lanes_[i], word_at(data + 8 * i));
+}
+
+void text_hash::add(std::string_view piece) {
+  total_ += piece.size();
+  if (buffered_ > 0) {
+    const size_t take = std::min(sizeof buffer_ - buffered_, piece.size());
+    std::memcpy(buffer_ + buffered_, piece.data(), take);
+    buffered_ += take;
+    piece.remove_prefix(take);
+    if (buffered_ < sizeof buffer_) return;
+    stripe(buffer_);
+    buffered_ = 0;
   }
-  mix(part);
-  mix(h >> 29);
+  while (piece.size() >= sizeof buffer_) {
+    stripe(piece.data());
+    piece.remove_prefix(sizeof buffer_);
+  }
+  std::memcpy(buffer_, piece.data(), piece.size());
+  buffered_ = piece.size();
+}
+
+std::uint64_t text_hash::value() const {
+  std::uint64_t h = rotl(lanes_[0], 1) + rotl(lanes_[1], 7) + rotl(lanes_[2], 12) +
+                    rotl(lanes_[3], 18);
+  for (std::uint64_t lane : lanes_) {
+    h ^= mix(0, lane);
+    h = h * p1 + p4;
+  }
+  h += total_;
+  size_t i = 0;
+  for (; i + 8 <= buffered_; i += 8) {
+    h ^= mix(0, word_at(buffer_ + i));
+    h = rotl(h, 27) * p1 + p4;
+  }
+  for (; i < buffered_; ++i) {
+    h ^= static_cast<std::uint64_t>(static_cast<unsigned char>(buffer_[i])) * p5;
+    h = rotl(h, 11) * p1;
+  }
+  h ^= h >> 33;
+  h *= p2;
+  h ^= h >> 29;
+  h *= p3;
+  h ^= h >> 32;
   return h;
 }
 
-std::string hex_digits(std::uint64_t h) {
-  static const char digits[] = "0123456789abcdef";
-  std::string buf(16, '0');
-  for (int k = 15; k >= 0; --k, h >>= 4) buf[static_cast<size_t>(k)] = digits[h & 15];
-  return buf;
-}
-
 bool store_fingerprint::matches(std::string_view text) const {
-  return text.size() == bytes && text_hash(text) == hash;
+  if (text.size() != bytes) return false;
+  text_hash h;
+  h.add(text);
+  return h.value() == hash;
 }
 
 std::string store_fingerprint::text() const {
+  char hex[17];
+  auto [end, ec] = std::to_chars(hex, hex + sizeof hex, hash, 16);
+  (void)ec;
   std::string t;
   t.reserve(96 + read_in_full.size() * 8);
   t.append(first_line).append("\n");
   t.append(bytes_label).append(std::to_string(bytes)).append("\n");
-  t.append(hash_label).append(hex_digits(hash)).append("\n");
+  t.append(hash_label).append(hex, end).append("\n");
   t.append(cells_label).append(std::to_string(cells)).append("\n");
   t.append(full_label).append(std::to_string(read_in_full.size())).append("\n");
   for (std::uint32_t block : read_in_full) t.append(std::to_string(block)).append("\n");

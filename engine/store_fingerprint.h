@@ -6,24 +6,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace engine {
 
-/// A 64-bit hash of a text given in pieces: the pieces give the hash of the
-/// whole, however it is cut. Eight bytes at a time, mixed by
-/// multiplication, with the size first; a text that differs anywhere gives
-/// another value but by a chance of about one in 2^64. The value stays the
-/// same across versions of the program (the run journal keeps such values
-/// across a killed run); words are taken in little-endian order.
-std::uint64_t text_hash(std::span<const std::string_view> pieces);
-inline std::uint64_t text_hash(std::string_view text) { return text_hash({&text, 1}); }
+/// A 64-bit hash of a text given in pieces: the same text gives the same
+/// value however it is cut. Every byte and its place count, so a text that
+/// differs anywhere (a byte changed, lines swapped) gives another value
+/// but by a chance of about one in 2^64. Words are taken in the machine's
+/// byte order: the value is for this machine only.
+class text_hash {
+ public:
+  text_hash();
+  void add(std::string_view piece);
+  std::uint64_t value() const;
+  std::uint64_t size() const { return total_; }
 
-/// `h` as 16 lower-case hexadecimal digits.
-std::string hex_digits(std::uint64_t h);
+ private:
+  void stripe(const char* data);
+
+  std::uint64_t lanes_[4];
+  char buffer_[32] = {};
+  size_t buffered_ = 0;
+  std::uint64_t total_ = 0;
+};
 
 /// The fingerprint of one saved store.
 struct store_fingerprint {

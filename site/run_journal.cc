@@ -34,10 +34,49 @@ constexpr int name_db_record_lines = 7;
 constexpr int vantle_db_record_lines = 2;
 
 // A fingerprint of a text (64 bits, in hexadecimal) that stays the same
-// across versions of the program.
-std::string fingerprint(std::string_view text) {
-  return engine::hex_digits(engine::text_hash(text));
+// across versions of the program: eight bytes at a time, mixed by
+// multiplication. The text may come in pieces: the words run on across
+// them, so the pieces give the fingerprint of the whole.
+std::string fingerprint(std::span<const std::string_view> pieces) {
+  size_t size = 0;
+  for (std::string_view p : pieces) size += p.size();
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ size;
+  auto mix = [&h](std::uint64_t w) {
+    h ^= w;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 32;
+  };
+  std::uint64_t part = 0;  // the bytes of a word begun in an earlier piece
+  size_t held = 0;
+  for (std::string_view p : pieces) {
+    size_t i = 0;
+    while (held > 0 && held < 8 && i < p.size()) {
+      part |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i++])) << (8 * held++);
+    }
+    if (held == 8) {
+      mix(part);
+      part = 0;
+      held = 0;
+    }
+    for (; i + 8 <= p.size(); i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p.data() + i, 8);
+      mix(w);
+    }
+    for (; i < p.size(); ++i) {
+      part |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * held++);
+    }
+  }
+  mix(part);
+  mix(h >> 29);
+  char buf[17];
+  static const char digits[] = "0123456789abcdef";
+  for (int k = 15; k >= 0; --k, h >>= 4) buf[k] = digits[h & 15];
+  buf[16] = '\0';
+  return buf;
 }
+
+std::string fingerprint(std::string_view text) { return fingerprint({&text, 1}); }
 
 // "N F" for the current content of `file`, or "-" when there is none.
 std::string size_line(const std::optional<std::string>& text) {
@@ -259,11 +298,12 @@ void run_journal::before_naming_change() {
 void run_journal::save(engine::engine_state& st, exchange::exchange_state& ex) {
   bool staged = !platform::list_files_oldest_first(exchange::staging_dir).empty();
   bool journaled = noted_ || staged || !ex.taken.empty();
-  engine::save_all_cells(st, [&](const std::vector<std::string_view>&,
-                                 const engine::store_fingerprint& store) {
+  engine::save_all_cells(st, [&](const std::vector<std::string_view>& store) {
     if (!journaled) return;
-    write(sizes_ + std::string(saved_key) + std::to_string(store.bytes) + " " +
-          engine::hex_digits(store.hash) + "\n");
+    size_t size = 0;
+    for (std::string_view p : store) size += p.size();
+    write(sizes_ + std::string(saved_key) + std::to_string(size) + " " + fingerprint(store) +
+          "\n");
   });  // the run takes effect here
   if (!journaled) return;
   exchange::publish_staged();
