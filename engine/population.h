@@ -2,8 +2,9 @@
 // list, and the only way to reach, change, add or remove a cell.
 //
 // A run reads the cell store once, cell by cell, checking each block as
-// the format says and giving the application the load's reports; then it
-// keeps each cell as its stored text. A cell becomes a record only when
+// the format says and giving the application the load's reports (a store
+// the program saved itself, and that says so, is read only as far as the
+// reports need); then it keeps each cell as its stored text. A cell becomes a record only when
 // the run reaches it (looks into its lists, its memory or its functions,
 // or changes it); until then the list holds its id, type, states, life
 // time and the size of its input list, which is all that lookups, the
