@@ -97,7 +97,7 @@ void broadcast(int n) {
     c.id = i;
     c.ic_type = "NOTE";
     c.sys_name = {"srv1", "north", "NOTE", i, 's'};
-    c.fg = engine::read_fg_functions(st, "NOTE");
+    c.fg = st.functions.copy_of("NOTE");
     c.mm = hooks.new_internal_mm("NOTE");
     st.cells.active.push_back(std::move(c));
   }

@@ -306,27 +306,27 @@ std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string
   return fg_parser(out, text, file_name).parse();
 }
 
-void set_fg_functions(engine_state& st, const std::string& ic_type,
-                      std::vector<fg_function> chain) {
-  st.fg_cache.insert_or_assign(ic_type,
-                               std::make_shared<const std::vector<fg_function>>(std::move(chain)));
+void fg_library::set(const std::string& ic_type, std::vector<fg_function> chain) {
+  cache_.insert_or_assign(ic_type,
+                          std::make_shared<const std::vector<fg_function>>(std::move(chain)));
 }
 
-fg_chain type_functions(engine_state& st, const std::string& ic_type) {
-  auto cached = st.fg_cache.find(ic_type);
-  if (cached != st.fg_cache.end()) return fg_chain(cached->second);
+fg_chain fg_library::of(const std::string& ic_type) {
+  auto cached = cache_.find(ic_type);
+  if (cached != cache_.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
   // The type names a file of the working directory and nothing else.
   std::optional<std::string> text;
   if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
-  if (!text) fatal_trace(st.out, "No such file: " + file, "");
-  auto chain = std::make_shared<const std::vector<fg_function>>(parse_fg_functions(st.out, *text, file));
-  st.fg_cache.emplace(ic_type, chain);
+  if (!text) fatal_trace(out_, "No such file: " + file, "");
+  auto chain =
+      std::make_shared<const std::vector<fg_function>>(parse_fg_functions(out_, *text, file));
+  cache_.emplace(ic_type, chain);
   return fg_chain(std::move(chain));
 }
 
-std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type) {
-  return type_functions(st, ic_type).view();
+std::vector<fg_function> fg_library::copy_of(const std::string& ic_type) {
+  return of(ic_type).view();
 }
 
 }  // namespace engine

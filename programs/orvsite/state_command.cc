@@ -41,7 +41,7 @@ std::optional<std::map<std::string, int>> cells_by_type(const site::site_config&
   }
   std::map<std::string, int> types;
   for (const engine::cell_list* l : {&st.cells.active, &st.cells.sleeping}) {
-    for (const engine::ic_record& c : *l) ++types[c.ic_type];
+    for (const engine::cell_slot& c : *l) ++types[c.ic_type()];  // no cell is read
   }
   return types;
 }
