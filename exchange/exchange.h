@@ -74,6 +74,9 @@ struct exchange_state {
   std::vector<incoming_file> incoming;  // the files of `inbox` this run took or set aside
   std::vector<std::string> marks;       // the delivery marks, listed once per run
   bool marks_listed = false;
+  // The sending site of the message being processed, when known: a reply
+  // it carries is kept as that site's answer.
+  std::optional<std::string> processing_sender;
 };
 
 /// True when the inbox file `name` is for the site `orv_id`: its name

@@ -477,9 +477,18 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   EXPECT_EQ(
       (std::vector<std::string>{"SOUTH17000000000", "south17000000000", "south17000000000.1"}),
       files("south/html/inbox"));
-  EXPECT_EQ((std::vector<std::string>{".incoming", "config.txt", "inbox", "orv_ftp_get.cmd",
-                                      "orv_ftp_put.cmd", "outbox"}),
+  EXPECT_EQ((std::vector<std::string>{".inbox-staging", ".incoming", "config.txt", "inbox",
+                                      "orv_ftp_get.cmd", "orv_ftp_put.cmd", "outbox"}),
             files("south/html"));
+  // Each delivery leaves a mark naming its sender, by which the pick-up
+  // knows it.
+  std::vector<std::string> marked;
+  for (const std::string& mark : files("south/html/.inbox-staging/done")) {
+    marked.push_back(mark.substr(0, mark.find('.')));
+  }
+  std::sort(marked.begin(), marked.end());
+  marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+  EXPECT_EQ((std::vector<std::string>{"east", "north"}), marked);
   EXPECT_EQ((std::vector<std::string>{".lock"}), files("south/html/.incoming"))
       << "nothing is left beside the inbox";
 
@@ -490,6 +499,7 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   std::vector<std::string> senders;
   while (std::optional<ext_message> m = exchange::pick_up_message(ex, "south", out_)) {
     senders.push_back(m->sender.orv_id);
+    EXPECT_EQ(m->sender.orv_id, ex.incoming.back().sender.value_or("")) << "known by its mark";
   }
   exchange::remove_taken(ex);
   std::sort(senders.begin(), senders.end());

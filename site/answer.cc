@@ -453,6 +453,7 @@ std::string answer_json(const answer& a) {
     for (const picked_file& f : *a.picked) {
       w.begin_object().member("file", f.file).member("sender", f.sender);
       w.member("outcome", f.applied ? "applied" : "refused").member("why", f.why);
+      w.member("refusal", f.refusal);
       w.member("load_warnings", f.load_warnings).member("message_errors", f.message_errors);
       w.key("cells");
       write_cells(w, f.cells);

@@ -93,6 +93,8 @@ struct picked_file {
   std::optional<std::string> sender;  // orv id of the sending site, when known
   bool applied = false;
   std::string why;                          // why it was refused
+  std::string refusal;                      // the line that set it aside, without its
+                                            // markup and its leading "Error: "
   std::vector<std::string> load_warnings;   // what reading and taking it said
   std::vector<std::string> message_errors;  // what processing its message said
   cell_changes cells;

@@ -136,6 +136,7 @@ struct call {
   world* site_data;             // null when the request read none
   run_journal* journal;         // null when the run keeps no journal
   answer* ans;                  // null when the run keeps no answer in values
+  const std::optional<std::string>& sender;  // the site that sent the message, when known
 
   std::string text(int n) const { return engine::par_text(st, n, params, cell); }
   std::int32_t integer(int n) const { return engine::par_int(st, n, params, cell); }
@@ -321,7 +322,9 @@ void save_result(const call& c) {
     e.i_keyword = c.text(6);
     e.i_comment = c.text(7);
     e.vantle_type = c.text(8);
-    add_info_entry(v, std::move(e));
+    // A copy collects the answers of its own site; a source vantle those
+    // the picked-up message brings from the site that sent it.
+    add_info_entry(v, std::move(e), v.copy_mark == 'c' ? std::optional(c.orv_id) : c.sender);
     c.pg().print("Doc %s Has been saved into info_list. Total = %d. <br>\n",
                  v.info_link.front().doc_id, v.collected_vantles);
   } else if (v.vantle_type == profile) {
@@ -478,7 +481,8 @@ int orv_hooks::do_predicate(engine::engine_state& st, std::int32_t number,
     return 0;
   }
   return p->fn(
-      call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
+      call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_,
+           ex_.processing_sender});
 }
 
 int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
@@ -495,7 +499,8 @@ int orv_hooks::do_actions(engine::engine_state& st, std::int32_t number,
                     cell.id, number);
     return 0;
   }
-  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_});
+  a->fn(call{st, params, cell, v, out_, cfg_, site_orv_id_, site_world(), journal_, answer_,
+           ex_.processing_sender});
   return 0;
 }
 

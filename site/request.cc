@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,9 @@ request_view request_of(const formdecode::field_store& fields) {
   r.kind = request_kind(r.message_type, r.ic_ids);
   return r;
 }
+
+// What begins the page's line of an error.
+constexpr std::string_view error_marker = "Error: ";
 
 // The file name `path` without its directory.
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -103,6 +107,14 @@ void note_pass(answer& a, const exchange::exchange_state& ex,
     if (!f.said.empty() && !noted(p.load_warnings) && !noted(p.message_errors)) {
       p.load_warnings.push_back(f.said);
     }
+    // The refusal as a log tells it: the line that set the file aside (the
+    // last its processing, else its reading, said), without its error marker.
+    if (!p.applied) {
+      const std::vector<std::string>& lines =
+          p.message_errors.empty() ? p.load_warnings : p.message_errors;
+      if (!lines.empty()) p.refusal = lines.back();
+      if (p.refusal.starts_with(error_marker)) p.refusal.erase(0, error_marker.size());
+    }
     a.picked->push_back(std::move(p));
   }
 }
@@ -167,13 +179,16 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
         }
         current = std::move(files);
         a.file_cells = &file.cells;
+        ex.processing_sender = ex.incoming.back().sender;
         engine::handle_ext_message(st, *m);
+        ex.processing_sender.reset();
         a.file_cells = nullptr;
         file.message_errors = a.errors_since(processing);
         current.clear();
       }
     } catch (const formdecode::run_exit&) {
       a.file_cells = nullptr;
+      ex.processing_sender.reset();
       if (current.empty()) throw;
       journal.roll_back(ex);
       const std::string why = "its processing ended the run";

@@ -226,9 +226,9 @@ void load_vantle(store_reader& r, vantle_record& v, const std::function<void()>&
   }
 }
 
-void add_info_entry(vantle_record& v, info_entry e) {
+void add_info_entry(vantle_record& v, info_entry e, const std::optional<std::string>& site) {
   e.ic_id = -1;
-  e.orv_id = "N/A";
+  e.orv_id = site && !site->empty() ? *site : "N/A";
   e.copy_mark = 'n';
   v.info_link.push_front(std::move(e));
   ++v.collected_vantles;

@@ -105,8 +105,10 @@ void write_comment(engine::store_writer& w, const std::string& comment);
 /// are one line.
 std::string read_comment(engine::store_reader& r);
 
-/// Puts an info entry at the front of `info_link`.
-void add_info_entry(vantle_record& v, info_entry e);
+/// Puts an info entry at the front of `info_link`. Its orv id is the site
+/// that answered, `site`, when known, else "N/A".
+void add_info_entry(vantle_record& v, info_entry e,
+                    const std::optional<std::string>& site = std::nullopt);
 
 /// Puts a profile entry for `doc_id` at the front of `profile_link`.
 void add_profile_entry(vantle_record& v, const std::string& doc_id);

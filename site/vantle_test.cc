@@ -133,9 +133,10 @@ TEST(VantleTest, CollectedEntriesReverseOnEachLoad) {
   info_entry b;
   b.doc_id = "B";
   b.i_comment = "line 1\nline 2#!";
-  site::add_info_entry(v, a);
+  site::add_info_entry(v, a, std::string("east"));
   site::add_info_entry(v, b);
   ASSERT_EQ(2, v.collected_vantles);
+  EXPECT_EQ("east", v.info_link.back().orv_id);  // the site that answered A
   EXPECT_EQ("B", v.info_link.front().doc_id);
   EXPECT_EQ(-1, v.info_link.front().ic_id);
   EXPECT_EQ("N/A", v.info_link.front().orv_id);
@@ -149,6 +150,7 @@ TEST(VantleTest, CollectedEntriesReverseOnEachLoad) {
   expect_same(v, back);
   ASSERT_EQ(2u, back.info_link.size());
   EXPECT_EQ("A", back.info_link.front().doc_id);
+  EXPECT_EQ("east", back.info_link.front().orv_id);
   EXPECT_EQ("line 1\nline 2#!", back.info_link.back().i_comment);
   EXPECT_EQ("P1", back.profile_link.front().doc_id);
   ASSERT_TRUE(back.fusion);

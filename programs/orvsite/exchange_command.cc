@@ -345,13 +345,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
       for (const json::value& f : files ? files->items() : std::vector<json::value>{}) {
         if (f.text_of("outcome") != "applied") {
           // An incoming file set aside is a refusal of its own in the log,
-          // told by the line that set it aside.
-          std::vector<std::string> said = texts_of(&f, "message_errors");
-          if (said.empty()) said = texts_of(&f, "load_warnings");
-          std::string line = said.empty() ? f.text_of("file").value_or("") + ": " +
-                                                f.text_of("why").value_or("")
-                                          : said.back();
-          if (line.starts_with("Error: ")) line.erase(0, 7);
+          // told as the answer words it, else by its file and reason.
+          std::string line = f.text_of("refusal").value_or("");
+          if (line.empty()) {
+            line = f.text_of("file").value_or("") + ": " + f.text_of("why").value_or("");
+          }
           log.line(log_priority::warning, dir + ": refused: " + line);
           continue;
         }

@@ -27,6 +27,9 @@
 #      second), NAME.1, NAME.2, ...: a file in an inbox is never replaced,
 #      and the receiving orv only looks at the orv id at the front;
 #   4. the file in `.outbox-local` is removed.
+# Before step 3 an empty delivery mark SELF.NAME.HASH is left in the
+# target's `.inbox-staging/done`, by which its pick-up knows the sender;
+# marks older than 60 days are removed.
 # A file found in `.outbox-local` is finished first: when its copy is
 # still in `.incoming` the copy goes on at step 3, otherwise it arrived.
 # When step 3 cannot be done (an inbox that cannot be written), the file
@@ -99,6 +102,11 @@ link_in() {
     return 0
   fi
   { [ -d "$target/inbox" ] || mkdir "$target/inbox"; } 2>/dev/null
+  # The delivery mark tells the receiving pick-up which site sent the file
+  # (its messages do not always say); it is made before the file can be
+  # picked up.
+  { [ -d "$target/.inbox-staging/done" ] || mkdir -p "$target/.inbox-staging/done"; } 2>/dev/null
+  : >"$target/.inbox-staging/done/$id" 2>/dev/null
   dest=$name
   n=0
   # One sender at a time chooses a name in this inbox.
@@ -172,6 +180,11 @@ for file in outbox/*; do
     continue
   fi
   link_in "$name" "$target" "$id" || status=1
+done
+
+# Delivery marks of files picked up long ago.
+for dir in "$root"/*/html/.inbox-staging/done; do
+  [ -d "$dir" ] && find "$dir" -maxdepth 1 -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 done
 
 # Copies of runs that were stopped during step 1, a day ago or more.

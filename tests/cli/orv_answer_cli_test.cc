@@ -74,9 +74,12 @@ class OrvAnswerCli : public ::testing::Test {
     return body;
   }
 
-  // Moves every file of `from`'s outbox into `to`'s inbox.
+  // Moves every file of `from`'s outbox into `to`'s inbox, leaving the
+  // delivery mark that names the sender, as the put scripts do.
   void carry(const std::string& from, const std::string& to) {
+    std::filesystem::create_directories(html(to, ".inbox-staging/done"));
     for (const std::string& n : test_util::list_dir(html(from, "outbox"))) {
+      write_file(html(to, ".inbox-staging/done/" + from + "." + n + ".0"), "");
       std::filesystem::rename(html(from, "outbox/" + n), html(to, "inbox/" + n));
     }
   }
@@ -163,7 +166,7 @@ TEST_F(OrvAnswerCli, EachKindOfRequestAnswersInValues) {
 }
 
 // A query that two documents of east answer: one result block, each
-// document once, ranked.
+// document once, ranked, with the site that answered.
 TEST_F(OrvAnswerCli, SavedResultsListEachDocumentOnceRanked) {
   ask("create_east_a", create("doc-b", "optics", "Archives", "b"), "east");
   ask("create_east_b", create("doc-a", "mechanics", "Archives", "a"), "east");
@@ -178,10 +181,12 @@ TEST_F(OrvAnswerCli, SavedResultsListEachDocumentOnceRanked) {
       ask("results", "flag=old&ic_type=VANTLE&ic_id_list=1&message_type=MSG_SHOW_VANTLE_RESULT");
   EXPECT_HAS(a,
              "\"results\":[{\"query\":{\"ic_id\":1,\"doc_id\":\"q-1\",\"keywords\":[\"optics\"]},"
-             "\"sent_to\":[\"east\"],\"documents\":[{\"doc_id\":\"doc-a\",\"site\":null");
-  EXPECT_HAS(a, "\"distance\":0,\"rank\":1},{\"doc_id\":\"doc-b\",\"site\":null");
+             "\"sent_to\":[\"east\"],\"documents\":[{\"doc_id\":\"doc-a\",\"site\":\"east\"");
+  EXPECT_HAS(a, "\"distance\":0,\"rank\":1},{\"doc_id\":\"doc-b\",\"site\":\"east\"");
   EXPECT_HAS(a, "\"distance\":0,\"rank\":2}]}]");
   EXPECT_HAS(a, "\"summary\":\"2 documents answer query 1 (q-1).\"");
+  // The answering site is kept with the saved result.
+  EXPECT_HAS(read_file(html("north", "file.ic")).value_or(""), "\n-1\neast\nn\nInfo_Gathering\n");
 }
 
 // Two files from two sites; the second names a message type north does
@@ -193,10 +198,12 @@ TEST_F(OrvAnswerCli, APickUpAnswersPerFileWithItsSender) {
   std::string a = ask("pick_up", "flag=orv&message_type=SYS_PICK_UP_MSG");
   EXPECT_HAS(a,
              "\"files\":[{\"file\":\"north1700000000\",\"sender\":\"east\",\"outcome\":\"applied\","
-             "\"why\":\"\",\"load_warnings\":[],\"message_errors\":[],");
+             "\"why\":\"\",\"refusal\":\"\",\"load_warnings\":[],\"message_errors\":[],");
   EXPECT_HAS(a,
              "{\"file\":\"north1700000001\",\"sender\":\"south\",\"outcome\":\"refused\","
-             "\"why\":\"unknown message type MSG_BOGUS\"");
+             "\"why\":\"unknown message type MSG_BOGUS\",\"refusal\":\"The incoming file "
+             "inbox/north1700000001 cannot be processed: unknown message type MSG_BOGUS; it is "
+             "moved to inbox/rejected.\"");
   EXPECT_HAS(a, "\"summary\":\"1 message picked up, 1 refused.\"");
   EXPECT_HAS(a, "\"vantles\":[{\"ic_id\":1,");
 }

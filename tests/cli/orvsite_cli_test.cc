@@ -193,9 +193,10 @@ TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
 TEST_F(OrvsiteExchange, CountsAndSendersComeFromTheAnswerNotItsPage) {
   const std::string dir = site_dir("north");
   auto file = [](const std::string& name, const std::string& sender, const std::string& outcome,
-                 const std::string& errors) {
+                 const std::string& errors, const std::string& refusal = "") {
     return "{\"file\":\"" + name + "\",\"sender\":" + sender + ",\"outcome\":\"" + outcome +
-           "\",\"why\":\"\",\"load_warnings\":[],\"message_errors\":[" + errors +
+           "\",\"why\":\"\",\"refusal\":\"" + refusal +
+           "\",\"load_warnings\":[],\"message_errors\":[" + errors +
            "],\"cells\":{\"created\":[],\"changed\":[],\"deleted\":[]}}";
   };
   write_file(dir + "/answer.json",
@@ -203,7 +204,8 @@ TEST_F(OrvsiteExchange, CountsAndSendersComeFromTheAnswerNotItsPage) {
              "\"errors\":[\"Error: north3 went astray\"],\"pick_up\":{\"load_warnings\":[],"
              "\"files\":[" + file("north1", "\"east\"", "applied", "") + "," +
              file("north2", "\"south\"", "applied", "") + "," +
-             file("north3", "null", "refused", "\"Error: north3 went astray\"") +
+             file("north3", "null", "refused", "\"Error: north3 went astray\"",
+                  "north3 went astray") +
              "]},\"page\":\"Content-type: text/html\\n\\nGot letters north1, north2.\\n\"}\n");
   write_file(dir + "/orv.cgi",
              "#!/bin/sh\nprintf 'Content-type: application/json\\n\\n'\ncat answer.json\n");
