@@ -120,7 +120,7 @@ void broadcast(int n) {
   engine::handle_ext_message(st, e);
   double cast = seconds_since(start);
   size_t fired = 0;
-  for (const std::string& call : hooks.calls) fired += call.rfind("do_actions", 0) == 0;
+  for (const std::string& call : hooks.calls) fired += call.starts_with("do_actions");
   std::printf("broadcast to %d cells: %.2f ms (%zu fired); load %.2f ms, save %.2f ms; "
               "broadcast / (load + save) = %.2f\n",
               n, cast * 1e3, fired, load * 1e3, save * 1e3, cast / (load + save));

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include <vector>
 
 #include "site/keywords.h"
+#include "text/text.h"
 
 namespace {
 
@@ -283,24 +285,38 @@ int main(int argc, char** argv) {
   std::string keep;
   std::string before;
   bool with_100k = true;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--rounds" && i + 1 < argc) {
-      rounds = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--orv" && i + 1 < argc) {
-      orv = argv[++i];
-    } else if (a == "--before" && i + 1 < argc) {
-      before = argv[++i];
-    } else if (a == "--keep" && i + 1 < argc) {
-      keep = argv[++i];
-    } else if (a == "--no-100k") {
+  // "--rounds 3" and "--rounds=3" alike, long options shortened while
+  // unambiguous.
+  const option table[] = {{"rounds", required_argument, nullptr, 'r'},
+                          {"orv", required_argument, nullptr, 'o'},
+                          {"before", required_argument, nullptr, 'b'},
+                          {"keep", required_argument, nullptr, 'k'},
+                          {"no-100k", no_argument, nullptr, 'n'},
+                          {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  bool usage = false;
+  for (int code; !usage && (code = getopt_long(argc, argv, "", table, nullptr)) != -1;) {
+    if (code == 'r') {
+      std::optional<int> n = text::parse_number(std::string_view(optarg), 1, 1000000);
+      usage = !n;
+      rounds = n.value_or(rounds);
+    } else if (code == 'o') {
+      orv = optarg;
+    } else if (code == 'b') {
+      before = optarg;
+    } else if (code == 'k') {
+      keep = optarg;
+    } else if (code == 'n') {
       with_100k = false;
     } else {
-      std::fprintf(stderr,
-                   "usage: scale_bench [--rounds N] [--orv PATH] [--before PATH] [--keep DIR] "
-                   "[--no-100k]\n");
-      return 2;
+      usage = true;
     }
+  }
+  if (usage || optind != argc) {
+    std::fprintf(stderr,
+                 "usage: scale_bench [--rounds N] [--orv PATH] [--before PATH] [--keep DIR] "
+                 "[--no-100k]\n");
+    return 2;
   }
   fs::path root;
   if (keep.empty()) {

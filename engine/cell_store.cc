@@ -10,6 +10,7 @@
 #include "engine/store_fingerprint.h"
 #include "formdecode/page.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace engine {
 
@@ -130,13 +131,13 @@ namespace {
 // The backup number of `name` ("file.ic.b12" gives 12 for the prefix
 // "file.ic.b"), or -1 when it is not a name of ours.
 long long backup_number(const std::string& name, const std::string& prefix) {
-  if (name.compare(0, prefix.size(), prefix) != 0) return -1;
+  if (!name.starts_with(prefix)) return -1;
   std::string digits = name.substr(prefix.size());
   if (digits.empty() || digits.size() > 9 ||
       digits.find_first_not_of("0123456789") != std::string::npos) {
     return -1;
   }
-  long long n = std::stoll(digits);
+  long long n = *text::parse_number<long long>(digits, 0, 999999999);
   return std::to_string(n) == digits ? n : -1;
 }
 

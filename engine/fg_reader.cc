@@ -7,6 +7,7 @@
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace engine {
 namespace {
@@ -16,8 +17,6 @@ using formdecode::run_exit;
 
 const char* const head_content = "rev";
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 // Everything before the first "//".
 std::string_view cut_comment(std::string_view line) {
   size_t c = line.find("//");
@@ -26,7 +25,7 @@ std::string_view cut_comment(std::string_view line) {
 
 bool has_word(std::string_view s) {
   for (char c : s) {
-    if (!is_blank(c)) return true;
+    if (!text::is_space(c)) return true;
   }
   return false;
 }
@@ -36,7 +35,7 @@ bool has_word(std::string_view s) {
 // does not fit.
 std::optional<std::int32_t> leading_int(std::string_view s, size_t* pos) {
   size_t p = *pos;
-  while (p < s.size() && is_blank(s[p])) ++p;
+  while (p < s.size() && text::is_space(s[p])) ++p;
   bool negative = false;
   if (p < s.size() && (s[p] == '+' || s[p] == '-')) negative = s[p++] == '-';
   size_t digits = p;
@@ -131,9 +130,9 @@ class fg_parser {
   // run up to the next blank, split at "|".
   std::vector<parameter> parameters(std::string_view value, size_t pos,
                                      std::string_view headline) {
-    while (pos < value.size() && is_blank(value[pos])) ++pos;
+    while (pos < value.size() && text::is_space(value[pos])) ++pos;
     size_t end = pos;
-    while (end < value.size() && !is_blank(value[end])) ++end;
+    while (end < value.size() && !text::is_space(value[end])) ++end;
     std::string_view list = value.substr(pos, end - pos);
     if (list.size() > max_parameter_list) fatal_trace(out_, headline, lines_.last());
     return parse_parameter_list(list);

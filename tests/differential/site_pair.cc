@@ -194,7 +194,7 @@ std::optional<std::pair<unsigned, bool>> kind_of(const std::string& path) {
 // sites: the stamp is compared by whether it is that of the site's own
 // `BACKUP` as it is now, which makes the hint hold.
 bool is_backup_hint(const std::string& rel) {
-  return rel.rfind("BACKUP.", 0) == 0 && rel.size() > 12 &&
+  return rel.starts_with("BACKUP.") && rel.size() > 12 &&
          rel.compare(rel.size() - 5, 5, ".next") == 0 && rel.find('/') == std::string::npos;
 }
 
@@ -350,7 +350,7 @@ site_files files_for(const std::string& store) {
     largest = std::max(largest, id);
     std::string name;
     for (size_t k = i + 1; k < lines.size() && k < i + 7; ++k) {
-      if (lines[k].rfind("ic symbolic name: ", 0) == 0) name = lines[k].substr(18);
+      if (lines[k].starts_with("ic symbolic name: ")) name = lines[k].substr(18);
     }
     const std::string n = std::to_string(id);
     f.name_db += n + "\n" + (name.empty() ? "*** (no symbolic name)" : name) +
