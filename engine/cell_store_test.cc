@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include "engine/fg_reader.h"
 #include "engine/ic_manager.h"
+#include "engine/store_fingerprint.h"
 #include "engine/model.h"
 #include "engine/senders.h"
 #include "engine/test_hooks.h"
@@ -92,6 +94,48 @@ TEST_F(CellStoreTest, SaveAndLoadReverseTheOrder) {
   engine::load_all_cells(st);
   engine::save_all_cells(st);
   EXPECT_EQ(first, read_file(dir_ / "file.ic")) << "two cycles give the first order back";
+}
+
+TEST_F(CellStoreTest, OnlyAStoreThatMatchesItsFingerprintIsTrusted) {
+  add(1);
+  add(2);
+  engine::save_all_cells(st);
+  const std::string saved = *read_file(dir_ / "file.ic");
+  std::optional<std::string> print = read_file(dir_ / engine::fingerprint_file);
+  ASSERT_TRUE(print);
+  ASSERT_TRUE(engine::store_fingerprint::parse(*print));
+  EXPECT_TRUE(engine::store_fingerprint::parse(*print)->matches(saved));
+  EXPECT_EQ(2u, engine::store_fingerprint::parse(*print)->read_in_full.size())
+      << "both cells were records: " << *print;
+
+  // Saved again without reaching a cell: every block is known to read and
+  // save as it stands, and the next load reads none of them in full.
+  engine::load_all_cells(st);
+  engine::save_all_cells(st);
+  EXPECT_EQ(0u, engine::store_fingerprint::parse(*read_file(dir_ / engine::fingerprint_file))
+                    ->read_in_full.size());
+  hooks.calls.clear();
+  engine::load_all_cells(st);
+  EXPECT_EQ((std::vector<std::string>{"new_internal_mm NOTE", "load_mm 2",
+                                      "new_internal_mm NOTE", "load_mm 1"}),
+            hooks.calls)
+      << "the same reports in store order, and no block written again";
+
+  // The same store put back by hand with one byte changed is read in full.
+  std::string changed = *read_file(dir_ / "file.ic");
+  changed.replace(changed.find("empty"), 5, "EMPTY");
+  write_file(dir_ / "file.ic", changed);
+  hooks.calls.clear();
+  engine::load_all_cells(st);
+  EXPECT_EQ(2, std::count_if(hooks.calls.begin(), hooks.calls.end(), [](const std::string& c) {
+              return c.rfind("save_mm ", 0) == 0;
+            })) << "each block read whole and written again";
+
+  // A damaged store is refused as before, whatever its fingerprint says.
+  write_file(dir_ / "file.ic", header(7) + "input list: x\n");
+  EXPECT_EQ(1, status_of(engine::load_all_cells));
+  EXPECT_NE(std::string::npos, page.str().find("The cell store file.ic is damaged at line 12"))
+      << page.str();
 }
 
 TEST_F(CellStoreTest, FullCellRoundTrip) {
