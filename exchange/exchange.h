@@ -49,7 +49,7 @@ inline constexpr const char* aside_dir = ".";
 
 /// Where the SSH transfer's receiving half marks each delivery, by transfer
 /// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
-inline constexpr const char* delivery_marks_dir = ".inbox-staging/done";
+inline constexpr const char* delivery_marks_dir = ".inbox-link/done";
 
 /// One incoming file that a pick-up took or set aside.
 struct incoming_file {
