@@ -103,14 +103,14 @@ fi
 refuse() {
   rm -rf "${staging:?}/$1"
   echo "refused $1 $2"
-  printf '%s %s: %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$1" "$2" >>"$records/refused"
+  printf '%s: %s (%s)\n' "$1" "$2" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 }
 
 bytes=0
 seen=0
 if [ $# -gt "$max_files" ]; then
-  printf '%s a delivery of %s files: only the first %s are taken\n' \
-    "$(date -u +%Y-%m-%dT%H:%M:%SZ)" $# "$max_files" >>"$records/refused"
+  printf 'a delivery of %s files: only the first %s are taken (%s)\n' \
+    $# "$max_files" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 fi
 for id in "$@"; do
   seen=$((seen + 1))
@@ -206,10 +206,13 @@ for id in "$@"; do
 done
 
 # What cannot be delivered goes: anything in staging that is not a plain
-# file (sub-directories, links, devices), and copies and temporary files
-# that were cut off or never linked in a day ago.
+# file (sub-directories, links, devices), files whose names are no transfer
+# ids of messages for this site, and copies and temporary files that were
+# cut off or never linked in a day ago.
 find "$staging" -mindepth 1 -maxdepth 1 ! -type f -exec rm -rf {} + 2>/dev/null
 find "$staging" -mindepth 1 -maxdepth 1 -type f -mtime +1 -exec rm -f {} + 2>/dev/null
+find "$staging" -regextype posix-extended -mindepth 1 -maxdepth 1 -type f ! -name '.*' \
+  ! -iregex ".*/[a-z0-9_-]+\.$self[0-9]+\.[0-9a-f]{32}" -exec rm -f {} + 2>/dev/null
 # A staging directory over its limits is emptied.
 held=$(find "$staging" -mindepth 1 -maxdepth 1 -type f -printf '%s\n' 2>/dev/null |
   awk '{ n++; s += $1 } END { printf "%d %d", n, s }')
@@ -217,8 +220,8 @@ held_files=${held% *}
 held_bytes=${held#* }
 if [ "$held_files" -gt "$max_files" ] || [ "$held_bytes" -gt "$max_bytes" ]; then
   find "$staging" -mindepth 1 -maxdepth 1 -type f -exec rm -f {} + 2>/dev/null
-  printf '%s staging held %s files, %s bytes, over its limits (%s files, %s bytes): emptied\n' \
-    "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$held_files" "$held_bytes" "$max_files" "$max_bytes" >>"$records/refused"
+  printf 'staging held %s files, %s bytes, over its limits (%s files, %s bytes): emptied (%s)\n' \
+    "$held_files" "$held_bytes" "$max_files" "$max_bytes" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 fi
 find "$records/done" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 exit 0
