@@ -32,6 +32,15 @@ struct closer {
 
 }  // namespace
 
+bool plain_site_file_or_absent(const std::string& path, std::string* err) {
+  std::string why;
+  if (read_site_file(path, &why, 0) || why.empty()) return true;
+  // Only the size bound of 0 may have refused it: then it is plain.
+  if (why.find(" bytes, more than the 0 it may hold") != std::string::npos) return true;
+  *err = why;
+  return false;
+}
+
 std::optional<std::string> read_site_file(const std::string& path, std::string* err,
                                           std::size_t max_bytes) {
   err->clear();

@@ -20,6 +20,11 @@ inline constexpr std::size_t site_file_limit = std::size_t{256} << 20;
 std::optional<std::string> read_site_file(const std::string& path, std::string* err,
                                           std::size_t max_bytes = site_file_limit);
 
+/// True when `path` does not exist or is a plain file of the site that
+/// this process can read (checked as `read_site_file` does, without
+/// reading it); otherwise false with `*err` naming it and the reason.
+bool plain_site_file_or_absent(const std::string& path, std::string* err);
+
 }  // namespace platform
 
 #endif
