@@ -65,6 +65,10 @@ std::optional<std::string> read_site_file(const std::string& path, std::string* 
     *err = path + ": " + std::strerror(errno);
     return std::nullopt;
   }
+  if (S_ISDIR(st.st_mode)) {  // told as the system tells it, like any unreadable file
+    *err = path + ": " + std::strerror(EISDIR);
+    return std::nullopt;
+  }
   if (!S_ISREG(st.st_mode)) {
     *err = path + ": not a plain file of the site (" + kind_of(st.st_mode) + ")";
     return std::nullopt;
