@@ -10,6 +10,7 @@
 #include "engine/store_fingerprint.h"
 #include "formdecode/page.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "text/text.h"
 
 namespace engine {
@@ -19,7 +20,7 @@ using formdecode::run_exit;
 void load_all_cells(engine_state& st) {
   st.cells.active.clear();
   std::string err;
-  std::optional<std::string> data = platform::read_file(store_file, &err);
+  std::optional<std::string> data = platform::read_site_file(store_file, &err);
   if (!data && !err.empty()) {
     // Only a missing store is an empty one: a store that exists but cannot
     // be read is never saved over.

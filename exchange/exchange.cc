@@ -8,6 +8,7 @@
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "text/text.h"
 
 namespace exchange {
@@ -86,7 +87,8 @@ bool take_content_file(exchange_state& ex, engine::ext_message& m, formdecode::o
     return true;
   }
   std::string path = std::string(inbox_dir) + "/" + name;
-  std::optional<std::string> text = platform::read_file(path);
+  std::string why;
+  std::optional<std::string> text = platform::read_site_file(path, &why, message_file_limit);
   if (!text) {
     out.pg().print(
         "Error: Can't open the content file \"%s\" in the directory inbox; the message has "
@@ -254,7 +256,8 @@ std::optional<engine::ext_message> parse_message_file(std::string_view text, std
 
 std::optional<engine::ext_message> read_message_file(const std::string& path,
                                                      formdecode::output& out) {
-  std::optional<std::string> text = platform::read_file(path);
+  std::string why;
+  std::optional<std::string> text = platform::read_site_file(path, &why, message_file_limit);
   if (!text) {
     out.pg().print("Error: Can't open the \"%s\" file in the directory inbox.\n<p>", path);
     return std::nullopt;
@@ -337,7 +340,15 @@ std::optional<engine::ext_message> pick_up_message(exchange_state& ex, const std
     }
     std::string path = std::string(inbox_dir) + "/" + ex.pass[ex.pass_at++];
     if (!ex.seen.insert(path).second) continue;  // a content file taken meanwhile
-    std::optional<std::string> text = platform::read_file(path);
+    std::string why;
+    std::optional<std::string> text = platform::read_site_file(path, &why, message_file_limit);
+    if (!text && !why.empty() && why.find("not a plain file") == std::string::npos) {
+      // Too big, or unreadable: set aside unread rather than met again at
+      // every pick-up.
+      out.pg().print("Error: Can't open the \"%s\" file in the directory inbox.\n<p>", path);
+      ex.incoming.push_back({path, std::nullopt, true, why, ""});
+      continue;
+    }
     if (!text) {
       out.pg().print("Error: Can't open the \"%s\" file in the directory inbox.\n<p>", path);
       continue;

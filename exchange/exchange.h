@@ -11,6 +11,7 @@
 // were written in and a sequence number within that second.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -49,7 +50,11 @@ inline constexpr const char* aside_dir = ".";
 
 /// Where the SSH transfer's receiving half marks each delivery, by transfer
 /// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
-inline constexpr const char* delivery_marks_dir = ".inbox-staging/done";
+inline constexpr const char* delivery_marks_dir = ".inbox-link/done";
+
+/// The most a message file (or its content file) in `inbox` may hold; a
+/// larger one is set aside unread.
+inline constexpr std::size_t message_file_limit = std::size_t{64} << 20;
 
 /// One incoming file that a pick-up took or set aside.
 struct incoming_file {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "text/text.h"
 
 namespace site {
@@ -75,7 +76,7 @@ std::optional<int> whole_number(const std::string& text) {
 
 site_config read_config(formdecode::output& out) {
   std::string err;
-  std::optional<std::string> text = platform::read_file(config_file, &err);
+  std::optional<std::string> text = platform::read_site_file(config_file, &err);
   if (!text && err.empty() && !platform::exists(config_file)) {
     out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
                    config_file);

@@ -8,6 +8,7 @@
 #include "engine/cell_store.h"
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "site/naming_counters.h"
 #include "text/text.h"
 
@@ -65,7 +66,7 @@ bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != st
 
 std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg) {
   std::string err;
-  std::optional<std::string> text = platform::read_file(file, &err);
+  std::optional<std::string> text = platform::read_site_file(file, &err);
   if (!text && !err.empty()) {
     pg.print("Error: can't read %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "text/text.h"
 
 namespace site {
@@ -18,7 +19,7 @@ namespace {
 // a missing one, it would hand out ids and names already in use.
 std::optional<std::string> first_line(const char* file, formdecode::page* pg = nullptr) {
   std::string err;
-  std::optional<std::string> text = platform::read_file(file, &err);
+  std::optional<std::string> text = platform::read_site_file(file, &err);
   if (!text && !err.empty() && pg) {
     pg->print("Error: can't read %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};

@@ -12,6 +12,7 @@
 #include "engine/cell_store.h"
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "site/naming.h"
 #include "site/vantle.h"
 #include "text/text.h"
@@ -167,7 +168,7 @@ void run_journal::recover(formdecode::output& out) {
   if (parts > 0) out.tr().print("Removed %d temporary files of killed runs.\n", parts);
 
   std::string err;
-  std::optional<std::string> text = platform::read_file(journal_file, &err);
+  std::optional<std::string> text = platform::read_site_file(journal_file, &err);
   if (!text && err.empty() && platform::exists(journal_file)) err = "a link to nothing";
   if (!text && !err.empty()) {
     // Neither completed nor undone, and no run may go on beside it.
@@ -218,7 +219,7 @@ void run_journal::recover(formdecode::output& out) {
     }
   }
   std::string store_err;
-  std::optional<std::string> store = platform::read_file(engine::store_file, &store_err);
+  std::optional<std::string> store = platform::read_site_file(engine::store_file, &store_err);
   if (!store && !store_err.empty()) {
     out.both("Error: can't read %s; nothing is changed.\n<p>", store_err);
     throw formdecode::run_exit{1};

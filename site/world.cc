@@ -8,6 +8,7 @@
 #include "engine/cell_store.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "site/naming.h"
 #include "site/naming_counters.h"
 #include "site/vantle.h"
@@ -41,7 +42,7 @@ void check_run_files(formdecode::output& out, unsigned needs) {
   if (needs & (READS_CELLS | SAVES_CELLS | PICKS_UP)) {
     for (const char* file : {engine::store_file, name_db_file, vantle_db_file, ic_id_counter_file,
                              name_counter_file, site_table_file, knowledge_base_file}) {
-      if (!platform::readable_or_absent(file, &err)) refuse_unreadable(out, err);
+      if (!platform::plain_site_file_or_absent(file, &err)) refuse_unreadable(out, err);
     }
   }
   std::vector<std::string> dirs;
@@ -63,7 +64,7 @@ void check_run_files(formdecode::output& out, unsigned needs) {
 
 site_table read_site_table(formdecode::output& out) {
   std::string read_err;
-  std::optional<std::string> text = platform::read_file(site_table_file, &read_err);
+  std::optional<std::string> text = platform::read_site_file(site_table_file, &read_err);
   if (!text) cannot_open(out, "Cannot find file %s\n", site_table_file, read_err);
   std::string err;
   std::optional<site_table> table = site_table::parse(*text, &err);
@@ -73,7 +74,7 @@ site_table read_site_table(formdecode::output& out) {
 
 knowledge_base read_knowledge_base(formdecode::output& out) {
   std::string read_err;
-  std::optional<std::string> text = platform::read_file(knowledge_base_file, &read_err);
+  std::optional<std::string> text = platform::read_site_file(knowledge_base_file, &read_err);
   if (!text) cannot_open(out, "Cannot open data file %s\n", knowledge_base_file, read_err);
   std::string err;
   std::optional<knowledge_base> kb = parse_knowledge_base(*text, &err);

@@ -13,6 +13,7 @@
 #include "exchange/exchange.h"
 #include "json/json.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/exchange_record.h"
 #include "programs/orvsite/site_files.h"
@@ -183,6 +184,26 @@ bool any_new(const std::set<std::string>& now, const std::set<std::string>& befo
                      [&](const std::string& name) { return !before.count(name); });
 }
 
+// What the link-in (orv_ssh_link.sh) refused since the last run: its runs
+// for a sender answer that sender, so the site's own log learns of them
+// here, once each (the file is taken aside before it is read).
+void log_link_in_refusals(const std::string& dir, exchange_log& log) {
+  const std::string refused = join(join(dir, html_dir), ".inbox-link/refused");
+  const std::string telling = refused + ".telling";
+  std::string why;
+  if (!platform::exists(refused) || !platform::rename_file(refused, telling, &why)) return;
+  std::optional<std::string> text = platform::read_site_file(telling, &why, 1 << 20);
+  platform::remove_file(telling);
+  if (!text) {
+    log.line(log_priority::warning, dir + ": the link-in's refusals cannot be read: " + why);
+    return;
+  }
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) log.line(log_priority::warning, dir + ": the link-in refused: " + line);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> configured_orv_id(const std::string& dir) {
@@ -258,6 +279,7 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   }
   record.last_run = now;
   exchange_log log(dir, extras.log_file, err);
+  log_link_in_refusals(dir, log);
   std::vector<std::string> ids = known_peer_ids(dir);
   // Ends the run: the record written (a failure to write it is only said),
   // the metrics when asked for.

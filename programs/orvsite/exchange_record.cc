@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
 #include "site/site_table.h"
@@ -143,10 +144,11 @@ exchange_record read_exchange_record(const std::string& dir, bool* present) {
   std::string path = join(dir, exchange_record_file);
   if (present) *present = platform::exists(path);
   if (!platform::exists(path)) return {};
-  std::optional<std::string> text = platform::read_file(path);
+  std::string why;
+  std::optional<std::string> text = platform::read_site_file(path, &why, 1 << 20);
   if (!text) {
     exchange_record r;
-    r.damaged.push_back("cannot be read");
+    r.damaged.push_back(why.empty() ? "cannot be read" : why);
     return r;
   }
   return parse_exchange_record(*text);

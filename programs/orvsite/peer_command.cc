@@ -105,16 +105,21 @@ bool ensure_key(const std::string& html, const std::string& comment, std::ostrea
 }
 
 // The authorized_keys line for a peer's machine: this site's key may only
-// deliver into the peer's site directory, and only from this machine.
+// deliver into the peer's site directory, only from this machine, and only
+// files sent under this site's orv id `sender` (when it is known).
 std::optional<std::string> authorized_line(const std::string& html, const std::string& peer_site,
-                                           const std::string& from, std::ostream& err) {
+                                           const std::string& from,
+                                           const std::optional<std::string>& sender,
+                                           std::ostream& err) {
   std::optional<std::string> pub = platform::read_file(join(html, key_file) + ".pub");
   if (!pub) {
     err << "orvsite peer: cannot read " << join(html, key_file) << ".pub\n";
     return std::nullopt;
   }
   std::string key = pub->substr(0, pub->find_last_not_of("\r\n") + 1);
-  return "command=\"" + peer_site + "/html/" + serve_script + " " + peer_site +
+  std::string peer_option =
+      sender && !sender->empty() && only(*sender, "_-") ? "--peer " + *sender + " " : "";
+  return "command=\"" + peer_site + "/html/" + serve_script + " " + peer_option + peer_site +
          "\",restrict,from=\"" + from + "\" " + key;
 }
 
@@ -230,7 +235,7 @@ int peer_add(const peer_options& o, std::istream& in, std::ostream& out, std::os
     return 1;
   }
   std::optional<std::string> line =
-      authorized_line(html, site_dir, this_machine(o.from, o.host), err);
+      authorized_line(html, site_dir, this_machine(o.from, o.host), orv_id, err);
   if (!line) return 1;
   out << "added " << o.name << " (" << where << ", " << site_dir << ") to " << hosts << "\n"
       << "On " << o.host << ", add this line to the authorized_keys of the account that runs "
@@ -358,7 +363,7 @@ int peer_rotate_key(const std::string& dir, const std::optional<std::string>& fr
     if (l.id.empty() || l.site.empty()) continue;
     std::string host = host_spec(l.where);
     if (host[0] == '[') host = host.substr(1, host.find(']') - 1);
-    std::optional<std::string> line = authorized_line(html, l.site, this_machine(from, host), err);
+    std::optional<std::string> line = authorized_line(html, l.site, this_machine(from, host), orv_id, err);
     if (!line) return 1;
     out << l.id << " (" << l.where << "):\n" << *line << "\n";
   }

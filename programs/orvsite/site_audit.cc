@@ -114,7 +114,7 @@ class access_audit {
     need(html_dir, 4 | 2 | 1, true);
     for (const char* d : {exchange::inbox_dir, exchange::outbox_dir, engine::backup_dir,
                           exchange::rejected_dir, exchange::staging_dir, exchange::held_dir,
-                          ".incoming", ".inbox-staging", ".outbox-local", "log"}) {
+                          ".incoming", ".inbox-staging", ".inbox-link", ".outbox-local", "log"}) {
       need(in_html(d), 4 | 2 | 1);
     }
     for (const char* d : {"zoaml", "ssh"}) need(in_html(d), 4 | 1);

@@ -330,6 +330,48 @@ TEST_F(OrvFaultsCli, AFileThatCannotBeReadStopsTheRunAndChangesNothing) {
   }
 }
 
+// A site file that is not a plain file of the site (a link to a copy
+// outside, a FIFO) is refused like an unreadable one: never followed,
+// never waited on, and the run changes nothing.
+TEST_F(OrvFaultsCli, AFileThatIsNotAPlainFileOfTheSiteStopsTheRunAndChangesNothing) {
+  const std::string form = "message_type=MSG_CREATE&flag=new&ic_type=NOTE&content=x&ic_sym_name=";
+  get(form + "n1");
+  write_file(html("vantle_db"), "v\ndoc\n");
+  write_file(html("name_counter"), "4");
+  const std::string outside = site_.path() + "/outside";
+  for (const char* file : {"file.ic", "name_db", "vantle_db", "ic_id_counter", "name_counter",
+                           "config.txt", "site.config", "kb.txt"}) {
+    for (bool fifo : {false, true}) {
+      const std::string text = read_file(html(file)).value_or("");
+      std::map<std::string, std::string> before = site_files(html(""));
+      before.erase("inbox/north1");
+      ASSERT_EQ(0, ::rename(html(file).c_str(), outside.c_str()));
+      if (fifo) {
+        ASSERT_EQ(0, ::mkfifo(html(file).c_str(), 0644));
+      } else {
+        ASSERT_EQ(0, ::symlink(outside.c_str(), html(file).c_str()));
+      }
+      for (const char* query : {"create", "SYS_PICK_UP_MSG"}) {
+        deliver("north1", incoming("MSG_CREATE", "NOTE", "a"), 10);
+        std::string q = std::string(query) == "create"
+                            ? form + "n2"
+                            : "message_type=" + std::string(query) + "&flag=orv";
+        run_result r = get(q);
+        EXPECT_EQ(1, r.status) << file << " " << query << "\n" << r.out;
+        EXPECT_NE(std::string::npos,
+                  r.out.find(std::string(file) + ": not a plain file of the site"))
+            << file << " " << query << "\n" << r.out;
+        EXPECT_EQ(text, read_file(outside).value_or("?")) << file << " " << query;
+      }
+      ASSERT_EQ(0, ::unlink(html(file).c_str()));
+      ASSERT_EQ(0, ::rename(outside.c_str(), html(file).c_str()));
+      std::map<std::string, std::string> after = site_files(html(""));
+      after.erase("inbox/north1");
+      EXPECT_EQ(before, after) << file;
+    }
+  }
+}
+
 // An incoming file that pick-up cannot remove from inbox (here: another
 // user's file in a shared inbox with the sticky bit) is never processed,
 // however often pick-up runs; the others are.

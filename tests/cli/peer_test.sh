@@ -44,7 +44,7 @@ check "the host map has the line" contains "$a/html/orv_hosts" "east  $user@127.
 check "known_hosts has the key" contains "$a/html/ssh/known_hosts" "[127.0.0.1]:$port ssh-ed25519 "
 line=$(tail -n 1 "$t/out")
 check "the authorized_keys line has the forced command" \
-  [ "${line%% ssh-ed25519 *}" = "command=\"$b/html/orv_ssh_serve.sh $b\",restrict,from=\"127.0.0.1\"" ]
+  [ "${line%% ssh-ed25519 *}" = "command=\"$b/html/orv_ssh_serve.sh --peer north $b\",restrict,from=\"127.0.0.1\"" ]
 check "a peer is added once" not peer add "$a" EAST 127.0.0.1 --port "$port" --yes
 echo "$line" >>"$t/authorized_keys"
 check "the other way, by fingerprint" peer add "$b" north 127.0.0.1 --port "$port" --user "$user" \

@@ -252,4 +252,73 @@ check "nothing was linked beside inbox" [ -z "$(find "$b/html" -maxdepth 1 -name
 check "nor into inbox" [ -z "$(find "$b/html/inbox" -maxdepth 1 -name '.*' -type f)" ]
 check "and the staged copies are dropped" [ -z "$(ls -A "$b/html/.inbox-staging" | grep north)" ]
 
+# --- 4. What a peer's own key may deliver -----------------------------------
+# South's key, as `orvsite peer add` writes its line: for east only, and
+# only files that south sends.
+ssh-keygen -q -t ed25519 -N '' -f "$t/south_key"
+echo "command=\"$b/html/orv_ssh_serve.sh --peer south $b\",restrict $(cat "$t/south_key.pub")" >>"$t/authorized_keys"
+south_ssh="ssh -F /dev/null -p $port -i $t/south_key -o IdentitiesOnly=yes -o BatchMode=yes"
+south_ssh="$south_ssh -o UserKnownHostsFile=$a/html/ssh/known_hosts -o LogLevel=ERROR"
+as_south() { $south_ssh "$login" "$@" >"$t/out" 2>"$t/err" </dev/null; }
+stage() { rsync -rlt --force -e "$south_ssh" "$@" "$login:$b/html/.inbox-staging/" >/dev/null 2>"$t/err"; }
+drop=$t/drop
+mkdir -p "$drop" "$t/outside"
+rm -rf "$b/html/inbox"/* "$b/html/.inbox-staging"/*
+echo "message" >"$drop/m"
+h=$(sha256sum <"$drop/m" | cut -c1-32)
+foreign=north.east17000000009.$h
+for n in north.east17000000009 south.rejected south.-x south.east.. south.x. south.east17000000009; do
+  cp "$drop/m" "$drop/$n.$h"
+done
+# Links planted where the link-in kept its lock and marks.
+ln -s "$t/outside" "$drop/done"
+ln -s "$t/outside/x" "$drop/.lock"
+mkdir -p "$drop/sub"
+touch "$drop/sub/a"
+check "south can stage its files and links" stage "$drop/"
+check "south cannot start a link-in without naming files" not as_south "sh -s -- $b/html"
+as_south "sh -s -- $b/html north.east17000000009.$h south.rejected.$h south.-x.$h south.east...$h south.x..$h south.east17000000009.$h"
+check "south's key does not deliver for north" contains "$t/out" "refused north.east17000000009.$h sent with the key of south"
+check "nor a name pick-up would not take" [ "$(grep -c '^refused south\.\|^bad south\.' "$t/out")" -eq 4 ]
+check "south's own message is linked" contains "$t/out" "linked south.east17000000009.$h east17000000009"
+check "and only it" [ "$(ls "$b/html/inbox")" = east17000000009 ]
+check "nothing was made outside staging" [ -z "$(ls -A "$t/outside")" ]
+check "what cannot be delivered is gone from staging" [ -z "$(ls -A "$b/html/.inbox-staging")" ]
+check "the link-in's marks are its own" [ -f "$b/html/.inbox-link/done/south.east17000000009.$h" ]
+rm -f "$b/html/inbox"/*
+# A file over the staging limit is refused before it is read, and the
+# refusals reach east's exchange log.
+printf 'bytes 100000\nfiles 50\n' >"$b/html/orv_staging_limits"
+rm -rf "${drop:?}"/* "$drop"/.lock
+head -c 200000 /dev/zero >"$drop/big"
+h=$(sha256sum <"$drop/big" | cut -c1-32)
+mv "$drop/big" "$drop/south.east17000000010.$h"
+check "a big file can be staged" stage "$drop/"
+as_south "sh -s -- $b/html south.east17000000010.$h"
+check "but is refused" contains "$t/out" "refused south.east17000000010.$h 200000 bytes, over the staging limit of 100000 bytes"
+check "and removed" [ -z "$(ls -A "$b/html/.inbox-staging")" ]
+# A flood: more files than the limit are staged and named; the link-in
+# takes the first 50, refuses the rest at once and empties staging.
+rm -f "$drop"/*
+for i in $(seq 1000 2999); do
+  echo "$i" >"$drop/m"
+  mv "$drop/m" "$drop/south.east1700000$i.$(sha256sum <<<"$i" | cut -c1-32)"
+done
+check "the flood is staged" stage "$drop/"
+ids=$(ls "$drop" | tr '\n' ' ')
+started=$(date +%s)
+as_south "sh -s -- $b/html $ids"
+check "the flood's link-in ends within a minute" [ $(($(date +%s) - started)) -lt 60 ]
+check "it links the first 50" [ "$(grep -c '^linked ' "$t/out")" -eq 50 ]
+check "and refuses the others" [ "$(grep -c '^refused .* more than 50 files in one delivery' "$t/out")" -eq 1950 ]
+check "staging is emptied" [ -z "$(ls -A "$b/html/.inbox-staging")" ]
+rm -f "$b/html/inbox"/*
+"$bin/orvsite" exchange "$b" --log "$t/exchange.log" >/dev/null 2>&1
+check "the refusals are in east's exchange log" contains "$t/exchange.log" \
+  "the link-in refused: $foreign"
+check "with the big file's" contains "$t/exchange.log" "over the staging limit of 100000 bytes"
+check "and the flood's" contains "$t/exchange.log" "a delivery of 2000 files: only the first 50 are taken"
+check "told once" [ ! -e "$b/html/.inbox-link/refused" ]
+rm -f "$b/html/orv_staging_limits"
+
 finish

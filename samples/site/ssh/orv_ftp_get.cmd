@@ -22,11 +22,10 @@ staging=$html/.inbox-staging
 say() { echo "$me: $*" >&2; }
 lower() { printf '%s' "$1" | tr '[:upper:]' '[:lower:]'; }
 
-[ -d "$staging" ] || exit 0
-staged=""
-for file in "$staging"/*; do
-  [ -f "$file" ] && staged="$staged ${file##*/}"
-done
+[ -d "$staging" ] && [ ! -L "$staging" ] || exit 0
+# At most one link-in's worth of files per run (the rest wait for the next).
+staged=$(find "$staging" -mindepth 1 -maxdepth 1 -type f ! -name '.*' -printf '%f\n' 2>/dev/null |
+  grep -v '[^A-Za-z0-9_.-]' | head -n 1000 | tr '\n' ' ')
 [ -n "$staged" ] || exit 0
 if [ ! -f "$map" ]; then
   say "no host map $map: staged files stay in $staging:$staged"

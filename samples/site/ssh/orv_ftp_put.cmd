@@ -200,7 +200,7 @@ send_to() {
         rm -f "$work/$peer/$tid"
         if [ "$what" = linked ]; then say "sent $name to $peer (inbox/$dest)"; fi
         ;;
-      *) say "$peer refused $name ($what)" ;;
+      *) say "$peer refused $name ($what${dest:+: $dest})" ;;
     esac
   done <<EOF
 $answer

@@ -3,109 +3,225 @@
 # the message files that a sender has copied into this site's staging
 # directory into `inbox`, each exactly once:
 #
-#   sh orv_ssh_link.sh HTML_DIR [TRANSFER_ID ...]
+#   sh orv_ssh_link.sh [--peer SENDER] HTML_DIR TRANSFER_ID...
 #
 # HTML_DIR is the site's `html` directory. A sender's put script runs it on
-# this machine over ssh (it sends the script on standard input, so nothing
-# needs installing here); this site's get script runs it for what is staged
-# without naming transfer ids (then every complete staged file is linked).
+# this machine over ssh, through the forced command of its key
+# (orv_ssh_serve.sh, which adds `--peer SENDER` when the key's line names
+# the sender); this site's get script runs it for what is staged.
 #
 # A transfer id is `SENDER.NAME.HASH`: the sender's orv id, the name of the
 # file in the sender's outbox and the first 32 hex digits of the SHA-256 of
 # its content. The staged copy is HTML_DIR/.inbox-staging/TRANSFER_ID,
 # written there whole by rsync (which writes a hidden temporary file and
-# renames it when complete). For each id, one line on standard output:
+# renames it when complete). Only a plain file is taken, only from SENDER
+# (when --peer names it), only under a NAME that is a message file for this
+# site (its orv id followed by digits), and only within the staging limits.
+# For each id, one line on standard output:
 #   linked ID NAME   now in inbox under NAME (the next free name: NAME,
 #                    NAME.1, NAME.2, ...; a file in inbox is never replaced)
 #   known ID         linked in by an earlier run: the copy is dropped
 #   missing ID       nothing staged under that id
-#   bad ID           the staged copy does not match the hash: dropped
-# Every id that was linked leaves an empty marker in .inbox-staging/done;
-# that is how a repeated send (after its confirmation was lost) is known.
-# Markers older than 60 days are removed.
+#   bad ID           the staged copy does not match the hash, or its name
+#                    is no message file name: dropped
+#   refused ID WHY   the copy is not taken (WHY says why): dropped
+# Every refusal is also added to HTML_DIR/.inbox-link/refused, which the
+# get script reports in the exchange log.
+#
+# The link-in keeps its own records in HTML_DIR/.inbox-link, outside the
+# directory the peers write: its lock and an empty marker per linked id in
+# `done` (how a repeated send, after its confirmation was lost, is known;
+# markers older than 60 days are removed).
+#
+# Staging limits: HTML_DIR/orv_staging_limits may hold the lines
+#   files N     at most N files staged and taken per run (default 1000)
+#   bytes N     at most N bytes staged and taken per run (default 67108864)
+# A file larger than the byte limit is refused before it is read. When the
+# staging directory holds more than the limits, whatever is left in it after
+# the run is removed (its senders send it again).
 
 set -u
 # A dropped connection must not cut a link-in short: the steps below run
-# to the end once begun.
+# to the end once begun (and they are bounded by the staging limits).
 trap '' HUP INT TERM PIPE
+me=orv_ssh_link.sh
 
-[ $# -ge 1 ] || { echo "usage: orv_ssh_link.sh HTML_DIR [TRANSFER_ID ...]" >&2; exit 2; }
+peer=""
+if [ "${1-}" = --peer ]; then
+  peer=$(printf '%s' "${2-}" | tr '[:upper:]' '[:lower:]')
+  shift 2
+fi
+[ $# -ge 2 ] || { echo "usage: $me [--peer SENDER] HTML_DIR TRANSFER_ID..." >&2; exit 2; }
 html=$1
 shift
 staging=$html/.inbox-staging
 inbox=$html/inbox
-[ -d "$html" ] || { echo "orv_ssh_link.sh: no site directory $html" >&2; exit 1; }
-[ -d "$inbox" ] || mkdir "$inbox" || exit 1
-[ -d "$staging/done" ] || mkdir -p "$staging/done" || exit 1
-
-# One link-in at a time per site (the sender's and the site's own).
-exec 9>>"$staging/.lock" || exit 1
-flock -w 300 9 || { echo "orv_ssh_link.sh: $staging is busy" >&2; exit 1; }
-
-if [ $# -eq 0 ]; then
-  for file in "$staging"/*; do
-    [ -f "$file" ] && set -- "$@" "${file##*/}"
-  done
+records=$html/.inbox-link
+[ -d "$html" ] || { echo "$me: no site directory $html" >&2; exit 1; }
+for dir in "$inbox" "$staging" "$records" "$records/done"; do
+  if [ -L "$dir" ]; then
+    echo "$me: $dir is a symbolic link, not a directory of the site" >&2
+    exit 1
+  fi
+  [ -d "$dir" ] || mkdir "$dir" || exit 1
+done
+if [ -L "$records/lock" ] || { [ -e "$records/lock" ] && [ ! -f "$records/lock" ]; }; then
+  echo "$me: $records/lock is not a plain file" >&2
+  exit 1
 fi
 
+# One link-in at a time per site (the senders' and the site's own).
+exec 9>>"$records/lock" || exit 1
+flock -w 300 9 || { echo "$me: $staging is busy" >&2; exit 1; }
+
+# This site's orv id: the names of its message files begin with it.
+self=""
+if [ -f "$html/config.txt" ] && [ ! -L "$html/config.txt" ]; then
+  self=$(head -c 65536 "$html/config.txt" | tr -d '\r' | sed -n 's/^orv id: *\([^ ]*\).*$/\1/p' |
+    head -n 1 | tr '[:upper:]' '[:lower:]')
+fi
+case $self in
+  '' | *[!a-z0-9_-]*) echo "$me: $html/config.txt holds no plain orv id" >&2; exit 1 ;;
+esac
+
+max_files=1000
+max_bytes=67108864
+limits=$html/orv_staging_limits
+if [ -f "$limits" ] && [ ! -L "$limits" ]; then
+  while read -r key value _; do
+    case $value in '' | *[!0-9]*) continue ;; esac
+    case $key in
+      files) max_files=$value ;;
+      bytes) max_bytes=$value ;;
+    esac
+  done <<LIMITS
+$(head -c 4096 "$limits" | tr -d '\r')
+LIMITS
+fi
+
+# refuse ID WHY: the staged copy of ID is not taken.
+refuse() {
+  rm -rf "${staging:?}/$1"
+  echo "refused $1 $2"
+  printf '%s: %s (%s)\n' "$1" "$2" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
+}
+
+bytes=0
+seen=0
+if [ $# -gt "$max_files" ]; then
+  printf 'a delivery of %s files: only the first %s are taken (%s)\n' \
+    $# "$max_files" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
+fi
 for id in "$@"; do
+  seen=$((seen + 1))
+  if [ "$seen" -gt "$max_files" ]; then # cheap: the copies go with the staging's cleaning
+    echo "refused $id more than $max_files files in one delivery"
+    continue
+  fi
   case $id in
     .* | */* | '') echo "bad $id"; continue ;;
   esac
   staged=$staging/$id
+  sender=${id%%.*}
+  hash=${id##*.}
+  rest=${id%.*}
+  name=${rest#*.}
   # The name must stay a message file name in inbox: not "." or "..", not
   # hidden, no other characters than the senders write (a staged
   # "north.....HASH" would otherwise be linked beside inbox, not into it).
-  name=${id#*.}
-  name=${name%.*}
   case $name in
     '' | .* | *[!A-Za-z0-9_.-]*)
-      rm -f "$staged"
+      rm -rf "$staged"
       echo "bad $id"
       continue
       ;;
   esac
-  if [ -e "$staging/done/$id" ]; then
-    rm -f "$staged"
+  lsender=$(printf '%s' "$sender" | tr '[:upper:]' '[:lower:]')
+  lname=$(printf '%s' "$name" | tr '[:upper:]' '[:lower:]')
+  digits=${lname#"$self"}
+  if [ "$rest" = "$id" ] || [ "$name" = "$rest" ]; then
+    rm -rf "$staged"
+    echo "bad $id"
+    continue
+  fi
+  case $lsender in '' | *[!a-z0-9_-]*)
+    refuse "$id" "the sender is no plain orv id"
+    continue
+    ;;
+  esac
+  if [ -n "$peer" ] && [ "$lsender" != "$peer" ]; then
+    refuse "$id" "sent with the key of $peer under the orv id $sender"
+    continue
+  fi
+  case $digits in
+    "$lname" | '' | *[!0-9]*)
+      refuse "$id" "$name is no message file name for $self"
+      continue
+      ;;
+  esac
+  case $hash in
+    *[!0-9a-f]*) rm -rf "$staged"; echo "bad $id"; continue ;;
+  esac
+  [ ${#hash} -eq 32 ] || { rm -rf "$staged"; echo "bad $id"; continue; }
+  if [ -e "$records/done/$id" ]; then
+    rm -rf "$staged"
     echo "known $id"
     continue
   fi
-  if [ -L "$staged" ]; then # rsync may write links: only files are taken
-    rm -f "$staged"
-    echo "bad $id"
+  if [ -L "$staged" ] || { [ -e "$staged" ] && [ ! -f "$staged" ]; }; then
+    refuse "$id" "not a plain file"
     continue
   fi
   if [ ! -f "$staged" ]; then
     echo "missing $id"
     continue
   fi
-  hash=${id##*.}
-  rest=${id%.*}
-  name=${rest#*.}
-  if [ "$rest" = "$id" ] || [ "$name" = "$rest" ] ||
-    [ "$(sha256sum <"$staged" | cut -c1-32)" != "$hash" ]; then
+  size=$(stat -c %s -- "$staged" 2>/dev/null) || size=""
+  case $size in '' | *[!0-9]*) refuse "$id" "its size cannot be read"; continue ;; esac
+  if [ "$size" -gt $((max_bytes - bytes)) ]; then
+    refuse "$id" "$size bytes, over the staging limit of $max_bytes bytes"
+    continue
+  fi
+  if [ "$(sha256sum <"$staged" | cut -c1-32)" != "$hash" ]; then
     rm -f "$staged"
     echo "bad $id"
     continue
   fi
+  bytes=$((bytes + size))
   dest=$name
   n=0
   # A name that is taken, even by a directory (ln would link into it), is
   # skipped.
   while [ -e "$inbox/$dest" ] || [ -L "$inbox/$dest" ] || ! ln "$staged" "$inbox/$dest" 2>/dev/null; do
     if [ ! -e "$inbox/$dest" ] && [ ! -L "$inbox/$dest" ]; then # not taken: inbox cannot be written
-      echo "orv_ssh_link.sh: cannot link $id into $inbox" >&2
+      echo "$me: cannot link $id into $inbox" >&2
       exit 1
     fi
     n=$((n + 1))
     dest=$name.$n
   done
-  : >"$staging/done/$id"
+  : >"$records/done/$id"
   rm -f "$staged"
   echo "linked $id $dest"
 done
 
-# Old markers, and temporary files of copies that were cut off a day ago.
-find "$staging/done" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
-find "$staging" -maxdepth 1 -type f -name '.?*' ! -name .lock -mtime +1 -exec rm -f {} + 2>/dev/null
+# What cannot be delivered goes: anything in staging that is not a plain
+# file (sub-directories, links, devices), files whose names are no transfer
+# ids of messages for this site, and copies and temporary files that were
+# cut off or never linked in a day ago.
+find "$staging" -mindepth 1 -maxdepth 1 ! -type f -exec rm -rf {} + 2>/dev/null
+find "$staging" -mindepth 1 -maxdepth 1 -type f -mtime +1 -exec rm -f {} + 2>/dev/null
+find "$staging" -regextype posix-extended -mindepth 1 -maxdepth 1 -type f ! -name '.*' \
+  ! -iregex ".*/[a-z0-9_-]+\.$self[0-9]+\.[0-9a-f]{32}" -exec rm -f {} + 2>/dev/null
+# A staging directory over its limits is emptied.
+held=$(find "$staging" -mindepth 1 -maxdepth 1 -type f -printf '%s\n' 2>/dev/null |
+  awk '{ n++; s += $1 } END { printf "%d %d", n, s }')
+held_files=${held% *}
+held_bytes=${held#* }
+if [ "$held_files" -gt "$max_files" ] || [ "$held_bytes" -gt "$max_bytes" ]; then
+  find "$staging" -mindepth 1 -maxdepth 1 -type f -exec rm -f {} + 2>/dev/null
+  printf 'staging held %s files, %s bytes, over its limits (%s files, %s bytes): emptied (%s)\n' \
+    "$held_files" "$held_bytes" "$max_files" "$max_bytes" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
+fi
+find "$records/done" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 exit 0

@@ -4,7 +4,10 @@
 # ~/.ssh/authorized_keys, naming the site directories the peer may deliver
 # to (each holds a site's programs and its html directory):
 #
-#   command="/srv/orv/east/html/orv_ssh_serve.sh /srv/orv/east",restrict,from="192.0.2.1" ssh-ed25519 AAAA... north
+#   command="/srv/orv/east/html/orv_ssh_serve.sh --peer north /srv/orv/east",restrict,from="192.0.2.1" ssh-ed25519 AAAA... north
+#
+# `--peer ORV_ID` (written by `orvsite peer add`) names the site that owns
+# the key: its link-in then takes only files sent under that orv id.
 #
 # sshd runs it for every login with that key, whatever the peer asked for,
 # and passes the peer's command line in SSH_ORIGINAL_COMMAND. Exactly the
@@ -13,7 +16,8 @@
 #   rsync --server OPTIONS . SITE/html/.inbox-staging/
 #       the copy of the message files into the site's staging directory,
 #       run by rrsync, which keeps rsync inside that directory and lets it
-#       only write there (no reading, no deleting);
+#       only write there (no reading, no deleting); a symbolic link it
+#       writes is made harmless (rsync's --munge-links) and never followed;
 #   sh -s -- SITE/html TRANSFER_ID...
 #       the link-in: orv_ssh_link.sh beside this script (never a script the
 #       peer sends; what it sends on standard input is ignored) links the
@@ -30,6 +34,12 @@ refuse() {
   exit 1
 }
 here=$(cd "$(dirname "$0")" && pwd) || exit 1
+peer=""
+if [ "${1-}" = --peer ]; then
+  peer=${2-}
+  case $peer in '' | *[!A-Za-z0-9_-]*) refuse "the forced command names no plain orv id after --peer" ;; esac
+  shift 2
+fi
 [ $# -ge 1 ] || refuse "the forced command names no site directory"
 sites=" $* "
 command=${SSH_ORIGINAL_COMMAND-}
@@ -60,7 +70,7 @@ case $command in
     # rrsync takes the destination relative to the directory it is kept in.
     SSH_ORIGINAL_COMMAND="$options ."
     export SSH_ORIGINAL_COMMAND
-    exec rrsync -wo -no-del -no-lock "$staging"
+    exec rrsync -wo -munge -no-del -no-lock "$staging"
     ;;
   "sh -s -- "*)
     set -f
@@ -70,11 +80,15 @@ case $command in
     html=$1
     shift
     site_of "$html" || refuse "$html is not the html directory of a site of this key"
+    [ $# -ge 1 ] || refuse "the link-in takes named files only: $command"
     for id in "$@"; do
       case $id in
         *[!A-Za-z0-9_.-]* | .*) refuse "no transfer id: $id" ;;
       esac
     done
+    if [ -n "$peer" ]; then
+      exec sh "$here/orv_ssh_link.sh" --peer "$peer" "$html" "$@" </dev/null
+    fi
     exec sh "$here/orv_ssh_link.sh" "$html" "$@" </dev/null
     ;;
   *)

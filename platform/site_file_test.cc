@@ -1,0 +1,50 @@
+#include "platform/site_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "gtest/gtest.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using test_util::scoped_temp_dir;
+using test_util::write_file;
+
+TEST(SiteFile, ReadsAPlainFileAndTellsAMissingOne) {
+  scoped_temp_dir dir;
+  write_file(dir.path() + "/config.txt", "orv id: north\n");
+  std::string err;
+  EXPECT_EQ(platform::read_site_file(dir.path() + "/config.txt", &err), "orv id: north\n");
+  EXPECT_FALSE(platform::read_site_file(dir.path() + "/none", &err));
+  EXPECT_EQ(err, "");
+}
+
+TEST(SiteFile, RefusesWhatIsNotAPlainFileWithoutReadingIt) {
+  scoped_temp_dir dir;
+  std::string err;
+  // A FIFO without a writer would block a plain open; a device would never end.
+  ASSERT_EQ(0, ::mkfifo((dir.path() + "/config.txt").c_str(), 0600));
+  EXPECT_FALSE(platform::read_site_file(dir.path() + "/config.txt", &err));
+  EXPECT_EQ(err, dir.path() + "/config.txt: not a plain file of the site (a FIFO)");
+  ASSERT_EQ(0, ::symlink("/dev/zero", (dir.path() + "/file.ic").c_str()));
+  EXPECT_FALSE(platform::read_site_file(dir.path() + "/file.ic", &err));
+  EXPECT_EQ(err, dir.path() + "/file.ic: not a plain file of the site (a symbolic link)");
+  write_file(dir.path() + "/outside", "x");
+  ASSERT_EQ(0, ::symlink((dir.path() + "/outside").c_str(), (dir.path() + "/name_db").c_str()));
+  EXPECT_FALSE(platform::read_site_file(dir.path() + "/name_db", &err));
+  EXPECT_NE(err, "");
+  EXPECT_FALSE(platform::read_site_file("/dev/zero", &err));
+  EXPECT_EQ(err, "/dev/zero: not a plain file of the site (a character device)");
+}
+
+TEST(SiteFile, RefusesAFileOverItsBound) {
+  scoped_temp_dir dir;
+  write_file(dir.path() + "/kb.txt", std::string(100, 'k'));
+  std::string err;
+  EXPECT_FALSE(platform::read_site_file(dir.path() + "/kb.txt", &err, 99));
+  EXPECT_EQ(err, dir.path() + "/kb.txt: 100 bytes, more than the 99 it may hold");
+  EXPECT_EQ(platform::read_site_file(dir.path() + "/kb.txt", &err, 100), std::string(100, 'k'));
+}
+
+}  // namespace
