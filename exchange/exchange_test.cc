@@ -477,13 +477,13 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   EXPECT_EQ(
       (std::vector<std::string>{"SOUTH17000000000", "south17000000000", "south17000000000.1"}),
       files("south/html/inbox"));
-  EXPECT_EQ((std::vector<std::string>{".inbox-staging", ".incoming", "config.txt", "inbox",
+  EXPECT_EQ((std::vector<std::string>{".inbox-link", ".incoming", "config.txt", "inbox",
                                       "orv_ftp_get.cmd", "orv_ftp_put.cmd", "outbox"}),
             files("south/html"));
   // Each delivery leaves a mark naming its sender, by which the pick-up
   // knows it.
   std::vector<std::string> marked;
-  for (const std::string& mark : files("south/html/.inbox-staging/done")) {
+  for (const std::string& mark : files("south/html/.inbox-link/done")) {
     marked.push_back(mark.substr(0, mark.find('.')));
   }
   std::sort(marked.begin(), marked.end());

@@ -28,7 +28,7 @@
 #      and the receiving orv only looks at the orv id at the front;
 #   4. the file in `.outbox-local` is removed.
 # Before step 3 an empty delivery mark SELF.NAME.HASH is left in the
-# target's `.inbox-staging/done`, by which its pick-up knows the sender;
+# target's `.inbox-link/done`, by which its pick-up knows the sender;
 # marks older than 60 days are removed.
 # A file found in `.outbox-local` is finished first: when its copy is
 # still in `.incoming` the copy goes on at step 3, otherwise it arrived.
@@ -105,8 +105,8 @@ link_in() {
   # The delivery mark tells the receiving pick-up which site sent the file
   # (its messages do not always say); it is made before the file can be
   # picked up.
-  { [ -d "$target/.inbox-staging/done" ] || mkdir -p "$target/.inbox-staging/done"; } 2>/dev/null
-  : >"$target/.inbox-staging/done/$id" 2>/dev/null
+  { [ -d "$target/.inbox-link/done" ] || mkdir -p "$target/.inbox-link/done"; } 2>/dev/null
+  : >"$target/.inbox-link/done/$id" 2>/dev/null
   dest=$name
   n=0
   # One sender at a time chooses a name in this inbox.
@@ -183,7 +183,7 @@ for file in outbox/*; do
 done
 
 # Delivery marks of files picked up long ago.
-for dir in "$root"/*/html/.inbox-staging/done; do
+for dir in "$root"/*/html/.inbox-link/done; do
   [ -d "$dir" ] && find "$dir" -maxdepth 1 -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 done
 

@@ -77,9 +77,9 @@ class OrvAnswerCli : public ::testing::Test {
   // Moves every file of `from`'s outbox into `to`'s inbox, leaving the
   // delivery mark that names the sender, as the put scripts do.
   void carry(const std::string& from, const std::string& to) {
-    std::filesystem::create_directories(html(to, ".inbox-staging/done"));
+    std::filesystem::create_directories(html(to, ".inbox-link/done"));
     for (const std::string& n : test_util::list_dir(html(from, "outbox"))) {
-      write_file(html(to, ".inbox-staging/done/" + from + "." + n + ".0"), "");
+      write_file(html(to, ".inbox-link/done/" + from + "." + n + ".0"), "");
       std::filesystem::rename(html(from, "outbox/" + n), html(to, "inbox/" + n));
     }
   }
