@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -217,11 +218,20 @@ constexpr const char* status_help =
     "and of the host map html/orv_hosts. It also reads the site as orvsite check\n"
     "does and lists what that finds. Nothing is written to the site.\n"
     "\n"
+    "It also shows per peer what it has staged and the refusals of its\n"
+    "deliveries, the entries of inbox that pick-up never takes, the locks held\n"
+    "and by whom, an exchange that died, the free disk space and the refusals\n"
+    "of the exchange log.\n"
+    "\n"
     "A site needs the operator when sends to a peer have failed for longer than\n"
-    "--failing-for (default 1h), when a file has waited in outbox or inbox for\n"
-    "longer than --waiting-for (default 1h), when its last exchange failed as a\n"
-    "whole, or when orvsite check finds a damaged or missing file. TIME is a\n"
-    "number of seconds, or a number followed by s, m, h or d.\n"
+    "--failing-for, when a file has waited in outbox, inbox or staging for\n"
+    "longer than --waiting-for (both by default the site's own, in\n"
+    "html/exchange.conf, else 10m), when its last exchange failed as a whole,\n"
+    "when an exchange died, when inbox holds an entry pick-up never takes, when\n"
+    "a lock has been held longer than the site's lock-held-for (5m), when its\n"
+    "disk has less free than free-space-below (100M), or when orvsite check\n"
+    "finds a damaged or missing file. TIME is a number of seconds, or a number\n"
+    "followed by s, m, h or d.\n"
     "  --json             one JSON object for tools instead of the text (times\n"
     "                     in seconds since 1970, null for never)\n"
     "  --prometheus FILE  write the figures as metrics in the text format of the\n"
@@ -242,7 +252,8 @@ constexpr const char* watch_help =
     "pauses for a tenth of a second (or after a second); files that arrive\n"
     "during a round lead to another round. When a round fails or leaves files\n"
     "in outbox (a peer out of reach), it is tried again after --retry seconds\n"
-    "(60 by default) or at the next arrival. --keep N prunes the backup copies\n"
+    "(by default the site's retry in html/exchange.conf, else 60) or at the\n"
+    "next arrival. --keep N prunes the backup copies\n"
     "after each pick-up, as orvsite exchange --keep N.\n"
     "Runs until it is stopped (a signal: Ctrl-C, kill). Exit status 1 at once\n"
     "when DIR is not a site or its boxes cannot be watched.\n";
@@ -422,7 +433,8 @@ int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
       return 2;
     }
   }
-  int retry = 60;
+  // The site's own retry time (html/exchange.conf) unless one is given.
+  int retry = static_cast<int>(std::min<std::int64_t>(read_site_settings(p.positional[0]).retry, 999999));
   if (auto it = p.options.find("--retry"); it != p.options.end()) {
     const std::string& t = it->second;
     if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
@@ -476,6 +488,8 @@ int run_status(const parsed_args& p, std::ostream& out, std::ostream& err) {
     err << "orvsite status: give --json or --prometheus, not both\n";
     return 2;
   }
+  o.limits.failing_for_given = p.options.count("--failing-for") > 0;
+  o.limits.waiting_for_given = p.options.count("--waiting-for") > 0;
   for (auto [name, into] : {std::pair{"--failing-for", &o.limits.failing_for},
                             std::pair{"--waiting-for", &o.limits.waiting_for}}) {
     auto it = p.options.find(name);
