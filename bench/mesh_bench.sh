@@ -91,9 +91,10 @@ CONF
   mkdir -p "$t/$s"
   "$bin/orvsite" new "$dir" --server-id "srv-$s" --orv-id "$s" --site-config "$t/site.config" \
     >/dev/null || die "orvsite new $dir"
-  # Every other site answers: a vantle collects up to SITES results.
-  printf 'server id: srv-%s\norv id: %s\nretrieval threshold: 1\nvirtual site distance threshold: 9\nmax. vantle# threshold: %d\nemail address: NULL\n' \
-    "$s" "$s" "$sites" >"$dir/html/config.txt"
+  # Every other site answers, and the queries of the other home sites match
+  # as well: a vantle collects up to 99 results, more than a run brings.
+  printf 'server id: srv-%s\norv id: %s\nretrieval threshold: 1\nvirtual site distance threshold: 9\nmax. vantle# threshold: 99\nemail address: NULL\n' \
+    "$s" "$s" >"$dir/html/config.txt"
   install -m 0755 "$samples"/ssh/* "$dir/html/"
   echo "$s-site $s 127.0.0.1 $p $user $dir $(ssh-keygen -lf "$t/$s.host_key.pub" | awk '{ print $2 }')" >>"$t/roster"
 done
