@@ -97,7 +97,7 @@ void broadcast(int n) {
     c.id = i;
     c.ic_type = "NOTE";
     c.sys_name = {"srv1", "north", "NOTE", i, 's'};
-    c.fg = engine::read_fg_functions(st, "NOTE");
+    c.fg = st.functions.copy_of("NOTE");
     c.mm = hooks.new_internal_mm("NOTE");
     st.cells.active.push_back(std::move(c));
   }
@@ -120,7 +120,7 @@ void broadcast(int n) {
   engine::handle_ext_message(st, e);
   double cast = seconds_since(start);
   size_t fired = 0;
-  for (const std::string& call : hooks.calls) fired += call.rfind("do_actions", 0) == 0;
+  for (const std::string& call : hooks.calls) fired += call.starts_with("do_actions");
   std::printf("broadcast to %d cells: %.2f ms (%zu fired); load %.2f ms, save %.2f ms; "
               "broadcast / (load + save) = %.2f\n",
               n, cast * 1e3, fired, load * 1e3, save * 1e3, cast / (load + save));

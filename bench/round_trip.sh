@@ -23,45 +23,17 @@ set -uo pipefail
 bin=$(cd "$1" && pwd)
 samples=$(cd "$2" && pwd)
 queries=${3:-5}
-t=$(mktemp -d /tmp/orv-bench.XXXXXX)
-sshd_pid=""
+. "$(dirname "${BASH_SOURCE[0]}")/../tests/cli/lib.sh"
+test_dir orv-bench
 watchers=()
-cleanup() {
+stop_watchers() {
   for pid in "${watchers[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  if [ -n "$sshd_pid" ]; then kill "$sshd_pid" 2>/dev/null; wait "$sshd_pid" 2>/dev/null; fi
-  rm -rf "$t"
 }
-trap cleanup EXIT
+on_exit stop_watchers
 die() { echo "round_trip.sh: $*" >&2; exit 1; }
 
-ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
-: >"$t/authorized_keys"
-if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if port_free "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || die "no free port"
-cat >"$t/sshd_config" <<CONF
-ListenAddress 127.0.0.1
-Port $port
-HostKey $t/host_key
-PidFile $t/sshd.pid
-AuthorizedKeysFile $t/authorized_keys
-PermitRootLogin prohibit-password
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-LogLevel ERROR
-CONF
-/usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
-sshd_pid=$!
-for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
-port_free "$port" && die "sshd did not start: $(cat "$t/sshd.log")"
+sshd_prepare
+start_sshd
 
 a=$t/machine-a/north
 b=$t/machine-b/east

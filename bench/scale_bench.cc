@@ -4,16 +4,20 @@
 // Every round runs each case once, in the same order, so a busy moment of
 // a shared machine falls on all of them alike.
 //
-//   scale_bench [--rounds N] [--orv PATH] [--keep DIR] [--no-100k]
+//   scale_bench [--rounds N] [--orv PATH] [--before PATH] [--keep DIR] [--no-100k]
 //
 // The sites are laid out in a fresh temporary directory (or DIR, kept
 // afterwards) with the sample site's files and a store written in the
 // store's own format, with naming files that agree with it. `--no-100k`
 // leaves out the site of 100,000 vantles and its rows, for a quick run.
+// `--before PATH` runs the requests for one vantle with a second `orv`
+// too (in sites of their own), each round beside the first, and prints
+// their rows side by side: a change measured before and after in one run.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +36,7 @@
 #include <vector>
 
 #include "site/keywords.h"
+#include "text/text.h"
 
 namespace {
 
@@ -278,22 +283,40 @@ int main(int argc, char** argv) {
   std::string orv = std::string(PROGRAM_DIR) + "/orv";
   const std::string vexil = std::string(PROGRAM_DIR) + "/vexil";
   std::string keep;
+  std::string before;
   bool with_100k = true;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--rounds" && i + 1 < argc) {
-      rounds = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--orv" && i + 1 < argc) {
-      orv = argv[++i];
-    } else if (a == "--keep" && i + 1 < argc) {
-      keep = argv[++i];
-    } else if (a == "--no-100k") {
+  // "--rounds 3" and "--rounds=3" alike, long options shortened while
+  // unambiguous.
+  const option table[] = {{"rounds", required_argument, nullptr, 'r'},
+                          {"orv", required_argument, nullptr, 'o'},
+                          {"before", required_argument, nullptr, 'b'},
+                          {"keep", required_argument, nullptr, 'k'},
+                          {"no-100k", no_argument, nullptr, 'n'},
+                          {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  bool usage = false;
+  for (int code; !usage && (code = getopt_long(argc, argv, "", table, nullptr)) != -1;) {
+    if (code == 'r') {
+      std::optional<int> n = text::parse_number(std::string_view(optarg), 1, 1000000);
+      usage = !n;
+      rounds = n.value_or(rounds);
+    } else if (code == 'o') {
+      orv = optarg;
+    } else if (code == 'b') {
+      before = optarg;
+    } else if (code == 'k') {
+      keep = optarg;
+    } else if (code == 'n') {
       with_100k = false;
     } else {
-      std::fprintf(stderr,
-                   "usage: scale_bench [--rounds N] [--orv PATH] [--keep DIR] [--no-100k]\n");
-      return 2;
+      usage = true;
     }
+  }
+  if (usage || optind != argc) {
+    std::fprintf(stderr,
+                 "usage: scale_bench [--rounds N] [--orv PATH] [--before PATH] [--keep DIR] "
+                 "[--no-100k]\n");
+    return 2;
   }
   fs::path root;
   if (keep.empty()) {
@@ -307,6 +330,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("orv: %s\nsites in %s, %d rounds\n", orv.c_str(), root.c_str(), rounds);
+  if (!before.empty()) std::printf("before: %s\n", before.c_str());
   lay_out_site(root / "v1000", 1000);
   lay_out_site(root / "v10000", 10000);
   if (with_100k) {
@@ -314,6 +338,12 @@ int main(int argc, char** argv) {
     lay_out_site(root / "v100000", 100000);
     std::printf("site of 100,000 vantles laid out in %.2f s\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  // The earlier program works in sites of its own: each program leaves
+  // its site as it left it (a fingerprint of its last save, or none).
+  if (!before.empty()) {
+    lay_out_site(root / "b10000", 10000);
+    if (with_100k) lay_out_site(root / "b100000", 100000);
   }
   lay_out_site(root / "backups0", 1000);
   lay_out_site(root / "backups10000", 1000);
@@ -439,6 +469,10 @@ int main(int argc, char** argv) {
     durable_copy(sink, 10000);
     sink.add("request 10000", run({orv}, root / "v10000", request(10000)));
     drop_new_backups(root / "v10000", 0);
+    if (!before.empty()) {
+      sink.add("request 10000, before", run({before}, root / "b10000", request(10000)));
+      drop_new_backups(root / "b10000", 0);
+    }
     sink.add("request 1000", run({orv}, root / "v1000", request(1000)));
     drop_new_backups(root / "v1000", 0);
 
@@ -461,6 +495,10 @@ int main(int argc, char** argv) {
       } else {
         large_pages_off();
         large_pages_on();
+      }
+      if (!before.empty()) {
+        sink.add("request 100000, before", run({before}, root / "b100000", request(100000)));
+        drop_new_backups(root / "b100000", 0);
       }
     }
 
@@ -522,17 +560,31 @@ int main(int argc, char** argv) {
         "durable copy 100000", "<= 1.5");
   }
   // A save files a synced backup copy of the new store besides the synced
-  // store itself: the least it can cost is the durable copy and one more
-  // synced copy. What lies above that is the request's own work.
-  auto with_backup = [&](const char* what, const std::string& n) {
+  // store itself: the least it can cost, its save floor, is the durable
+  // copy and one more synced copy. What lies above that is the request's
+  // own work.
+  auto with_backup = [&](const char* what, const std::string& n, const std::string& which,
+                         const char* goal) {
+    const std::string name = "request " + n + which;
     std::printf("%-58s %7.2f %7.2f %9s\n", what,
-                s.med("request " + n) / (s.med("durable copy " + n) + s.med("synced copy " + n)),
-                s.med_cpu("request " + n) /
-                    (s.med_cpu("durable copy " + n) + s.med_cpu("synced copy " + n)),
-                "");
+                s.med(name) / (s.med("durable copy " + n) + s.med("synced copy " + n)),
+                s.med_cpu(name) / (s.med_cpu("durable copy " + n) + s.med_cpu("synced copy " + n)),
+                goal);
   };
-  with_backup("request at 10,000 / durable copy and a synced backup", "10000");
-  if (with_100k) with_backup("request at 100,000 / durable copy and a synced backup", "100000");
+  with_backup("request for one vantle at 10,000 / its save floor", "10000", "", "<= 1.2");
+  if (!before.empty()) {
+    with_backup("  the same, before", "10000", ", before", "");
+  }
+  if (with_100k) {
+    with_backup("request for one vantle at 100,000 / its save floor", "100000", "", "<= 1.2");
+    if (!before.empty()) with_backup("  the same, before", "100000", ", before", "");
+  }
+  if (!before.empty()) {
+    row("request at 10,000, after / before", "request 10000", "request 10000, before", "");
+    if (with_100k) {
+      row("request at 100,000, after / before", "request 100000", "request 100000, before", "");
+    }
+  }
   row("request at 10,000 / at 1,000 vantles", "request 10000", "request 1000", "<= 10");
   const double mib = 1024.0 * 1024.0;
   auto peak_bytes = [&](const std::string& name) {
@@ -544,16 +596,24 @@ int main(int argc, char** argv) {
               "peak memory of the request at 10,000 / file.ic", peak / store, "", "<= 4x+10M",
               peak / mib, store / mib, (4.0 * store + 10 * mib) / mib);
   // The peak of a request against twice its store.
-  auto peak_row = [&](const char* what, const std::string& name, uintmax_t bytes) {
+  auto peak_row = [&](const char* what, const std::string& name, uintmax_t bytes, double limit) {
     const double p = peak_bytes(name), b = static_cast<double>(bytes);
-    std::printf("%-58s %7.2f %7s %9s  (%.1f MiB peak; file.ic %.2f MiB: limit %.1f MiB)\n", what,
-                p / b, "", "<= 2", p / mib, b / mib, 2.0 * b / mib);
+    char goal[16] = "";
+    if (limit > 0) std::snprintf(goal, sizeof goal, "<= %g", limit);
+    std::printf("%-58s %7.2f %7s %9s  (%.1f MiB peak; file.ic %.2f MiB", what, p / b, "", goal,
+                p / mib, b / mib);
+    if (limit > 0) std::printf(": limit %.1f MiB", limit * b / mib);
+    std::printf(")\n");
   };
   peak_row("peak memory of the request at 10,000 vantles / file.ic", "request 10000",
-           store_bytes);
+           store_bytes, 2);
+  if (!before.empty()) peak_row("  the same, before", "request 10000, before", store_bytes, 0);
   if (with_100k) {
     peak_row("peak memory of the request at 100,000 vantles / file.ic", "request 100000",
-             store_bytes_100k);
+             store_bytes_100k, 1.5);
+    if (!before.empty()) {
+      peak_row("  the same, before", "request 100000, before", store_bytes_100k, 0);
+    }
   }
   row("save with 10,000 backups / with none (1,000 vantles)", "save, 10000 backups",
       "save, no backups", "<= 1.2");

@@ -36,7 +36,7 @@ engine::ic_record make_cell(engine::engine_state& st, std::int32_t id) {
   c.current_state = 1;
   c.sym_name = "document " + std::to_string(id);
   c.sys_name = {"srv1", "north", site::vantle_type_name, id, 's'};
-  c.fg = engine::read_fg_functions(st, c.ic_type);
+  c.fg = st.functions.copy_of(c.ic_type);
   engine::message m;
   m.mflag = engine::IC_ID;
   m.msg_type = 3;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/store_text.h"
 #include "platform/platform.h"
 
 namespace engine {
@@ -17,31 +16,11 @@ namespace engine {
 /// The store file in the working directory.
 inline constexpr const char* store_file = "file.ic";
 
+/// Beside the store: the fingerprint of the store the latest save wrote.
+inline constexpr const char* fingerprint_file = "file.ic.fingerprint";
+
 /// The directory of the backup copies.
 inline constexpr const char* backup_dir = "BACKUP";
-
-/// The first line of a store in the counter layout.
-inline constexpr std::string_view next_id_label = "next available ic: ";
-
-/// The next cell id of the line that begins with `next_id_label`.
-std::int32_t read_next_id(store_reader& r);
-
-/// Why a cell block is read.
-enum class cell_reading {
-  at_load,             // by the load: the application makes the cell's
-                       // memory and reports the cell
-  reached_with_mm,     // a stored cell the run reaches, read quietly; the
-  reached_without_mm,  // load gave it application memory, or none
-};
-
-/// The cells of a whole store text, the last cell of the text first (so
-/// each load and save reverses the order): the reader behind
-/// `load_all_cells`, with no file system. The layout is that of
-/// `st`; in the counter layout a leading next-cell-id line sets
-/// `st.next_cell_id`. A text that does not read as the format says throws
-/// `store_error`; an fg functions file that cannot be read ends the run as
-/// `read_fg_functions` says.
-cell_list parse_store(engine_state& st, std::string_view text);
 
 /// Loads every cell of `file.ic` into the active list, as `st.reading`
 /// says. A missing file is
@@ -50,7 +29,10 @@ cell_list parse_store(engine_state& st, std::string_view text);
 /// the format says is reported with its line number and ends the run
 /// (status 1) before anything is replaced, so it is never saved over. In
 /// the counter layout the next cell id is read from the first line and
-/// raised above every stored id.
+/// raised above every stored id. A store that matches the fingerprint
+/// beside it (see `save_all_cells`) is the text a save wrote: its cells
+/// are read only as far as the application's report of each needs, except
+/// the blocks the fingerprint names.
 void load_all_cells(engine_state& st);
 
 /// Writes the active list to `file.ic` (written aside and renamed into
@@ -60,16 +42,11 @@ void load_all_cells(engine_state& st);
 /// that cannot be filed, or a store that cannot be written, is reported
 /// with the reason and ends the run (status 1); `file.ic` is then as it
 /// was. `before_write`, when given, sees the new text (in pieces, in order)
-/// before anything is written.
+/// before anything is written. Once the store is in place, its fingerprint
+/// (`store_fingerprint`) replaces the one in `file.ic.fingerprint`.
 void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write = {});
-
-/// The text of one cell block, application block included.
-void write_cell(engine_state& st, store_writer& w, const ic_record& cell);
-
-/// Reads one cell block (the reader stands at its first line).
-ic_record read_cell(engine_state& st, store_reader& r, cell_reading why = cell_reading::at_load);
 
 /// The lowest free backup name for `store_name` in `BACKUP`
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.

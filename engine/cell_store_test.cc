@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "engine/fg_reader.h"
+#include "engine/ic_manager.h"
 #include "engine/model.h"
 #include "engine/senders.h"
 #include "engine/test_hooks.h"
@@ -42,7 +43,7 @@ class CellStoreTest : public ::testing::Test, public engine_test::engine_fixture
     ic_record c;
     c.id = id;
     c.ic_type = type;
-    c.fg = engine::read_fg_functions(st, type);
+    c.fg = st.functions.copy_of(type);
     c.mm = hooks.new_internal_mm(type);
     st.cells.active.push_back(std::move(c));
     return st.cells.active.back();
@@ -50,7 +51,7 @@ class CellStoreTest : public ::testing::Test, public engine_test::engine_fixture
 
   std::vector<std::int32_t> active_ids() const {
     std::vector<std::int32_t> ids;
-    for (const ic_record& c : st.cells.active) ids.push_back(c.id);
+    for (const engine::cell_slot& c : st.cells.active) ids.push_back(c.id());
     return ids;
   }
 
@@ -149,7 +150,6 @@ TEST_F(CellStoreTest, FullCellRoundTrip) {
   EXPECT_EQ("my doc  two", l.sym_name);
   EXPECT_EQ(5, l.sys_name.ic_id);
   EXPECT_EQ('s', l.sys_name.flag);
-  EXPECT_EQ(2, l.input_count);
   ASSERT_EQ(2u, l.inputs.size());
   const message& la = l.inputs.front().msg;  // reversed: a is first now
   EXPECT_EQ(4, l.inputs.front().source);
@@ -337,13 +337,15 @@ TEST_F(CellStoreTest, ASaveThatCannotFileItsBackupFailsAndChangesNothing) {
 
 TEST_F(CellStoreTest, StoreTextReadsInMemory) {
   std::string text = header(7) + empty_lists() + "note 7\n" + header(8) + empty_lists() + "n8\n";
-  engine::cell_list cells = engine::parse_store(st, text);
+  st.cells.load(text, engine::store_reading::full, st.clock);
+  engine::cell_list& cells = st.cells.active;
   ASSERT_EQ(2u, cells.size());
   EXPECT_EQ(8, cells.front().id) << "the last cell of the text first";
   EXPECT_EQ(7, cells.back().id);
   EXPECT_TRUE(cells.front().fg.is_shared()) << "the cells read their type's functions";
   EXPECT_EQ(&cells.front().fg.view(), &cells.back().fg.view());
-  EXPECT_THROW(engine::parse_store(st, header(7) + "input list: x\n"), engine::store_error);
+  EXPECT_THROW(st.cells.load(header(7) + "input list: x\n", engine::store_reading::full, st.clock),
+               engine::store_error);
 }
 
 // A hook that ends the run in the middle of a save.
@@ -372,7 +374,7 @@ TEST_F(CellStoreTest, RunEndingDuringSaveLeavesTheOldStore) {
 
 class CounterLayoutTest : public CellStoreTest {
  protected:
-  CounterLayoutTest() { st.layout = engine::store_layout::counter; }
+  CounterLayoutTest() { st.codec.layout = engine::store_layout::counter; }
 };
 
 TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
@@ -410,9 +412,9 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
       first);
   EXPECT_TRUE(test_util::list_dir(dir_ / "BACKUP").empty()) << "no backup copy";
 
-  st.next_cell_id = 50;
+  st.cells.next_cell_id = 50;
   engine::load_all_cells(st);
-  EXPECT_EQ(3, st.next_cell_id);
+  EXPECT_EQ(3, st.cells.next_cell_id);
   EXPECT_EQ((std::vector<std::int32_t>{1, 2}), active_ids());
   const auto& inputs = st.cells.active.back().inputs;
   EXPECT_EQ("a|b  ", inputs.front().msg.content) << "trailing blanks stay in this layout";
@@ -426,9 +428,9 @@ TEST_F(CounterLayoutTest, CellsTakeIdsFromTheStoredCounter) {
 
   write_file(dir_ / "file.ic", "id: 7\nic type: PLAIN\ncurrent state: 0\ninitial state: 0\n"
                                "max. time: 100\ninput list: 0\noutput list: 0\nsame ic: 0\n");
-  st.next_cell_id = 9;
+  st.cells.next_cell_id = 9;
   engine::load_all_cells(st);
-  EXPECT_EQ(9, st.next_cell_id) << "a store without the counter line leaves the counter";
+  EXPECT_EQ(9, st.cells.next_cell_id) << "a store without the counter line leaves the counter";
   EXPECT_EQ((std::vector<std::int32_t>{7}), active_ids());
 }
 

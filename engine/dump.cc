@@ -35,7 +35,7 @@ void dump_cell(engine_state& st, const ic_record& cell) {
   out.trace_line("      current state: %s\n", state_name(cell.current_state));
   out.trace_line("      initial state: %s\n", state_name(cell.initial_state));
   out.trace_line("      max. time: %d\n", cell.max_time);
-  if (st.layout == store_layout::site) {  // cells of the counter layout have no names
+  if (st.codec.layout == store_layout::site) {  // cells of the counter layout have no names
     out.trace_line("      ic symbolic name: %s\n", cell.sym_name);
     out.trace_line("      ic system name -- server id: %s\n", cell.sys_name.server_id);
     out.trace_line("      ic system name -- orv id: %s\n", cell.sys_name.orv_id);

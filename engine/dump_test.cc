@@ -148,7 +148,7 @@ namespace {
 // A program without names and without page tails: the page shows the
 // trace's own text, and cells show no name lines.
 TEST_F(DumpTest, CounterLayoutWithoutPageTails) {
-  st.layout = engine::store_layout::counter;
+  st.codec.layout = engine::store_layout::counter;
   out.set_page_tails(false);
   ic_record c;
   c.id = 2;

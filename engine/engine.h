@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/ext_message.h"
+#include "engine/fg_reader.h"
 #include "engine/hooks.h"
 #include "engine/population.h"
 #include "engine/records.h"
@@ -31,14 +32,6 @@ struct message_type_name {
 /// A program's message-type table, in the order names are compared.
 using message_table = std::span<const message_type_name>;
 
-/// How the cell store lays out the cells, and where new cells get their ids.
-enum class store_layout {
-  site,     // names and system names, an application block per cell and
-            // numbered backup copies; ids and names come from the hooks
-  counter,  // a next-cell-id line first, short input entries, no names, no
-            // application block, no backup copy; ids come from that counter
-};
-
 /// What delivery by id does with a receiver that is in neither cell list.
 enum class missing_receiver {
   create_cell,     // the message becomes a request to create a cell
@@ -53,7 +46,7 @@ enum class missing_receiver {
 struct engine_rules {
   bool fill_zero_receiver = true;  // a first receiver id of 0 stands for the
                                    // cells accepting the message's type
-  bool warn_missing_cell = true;   // `found_ic` reports a lookup that fails
+  bool warn_missing_cell = true;   // a lookup by id that fails is reported
   missing_receiver on_missing = missing_receiver::create_cell;
   bool sends_cross_site = true;    // outputs for another manager are sent;
                                    // otherwise built (hooks called) and dropped
@@ -72,24 +65,27 @@ struct fuzzy_stats {
 struct engine_state {
   engine_state(formdecode::output& o, site_identity s, message_table t, app_hooks& h)
       : out(o), site(std::move(s)), msg_types(t), hooks(h) {}
+  engine_state(const engine_state&) = delete;
+  engine_state& operator=(const engine_state&) = delete;
 
   formdecode::output& out;  // the page and the trace of the run
   site_identity site;       // this site's server id and orv id
   message_table msg_types;  // names and numbers of the message types
   app_hooks& hooks;         // the application
-  store_layout layout = store_layout::site;  // set by the program before the first load
-  std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
-  engine_rules rules;             // set by the program before the first request
+  engine_rules rules;       // set by the program before the first request
+
+  /// Transition functions already read this run, by IC type, shared by
+  /// the cells of the type.
+  fg_library functions{out};
+  /// How cells are read and written; its layout is set by the program
+  /// before the first load.
+  cell_codec codec{hooks, functions};
 
   store_reading reading = store_reading::lazy;  // how `load_all_cells` reads the store
-  population cells{*this};        // the cells of the run
+  population cells{codec};        // the cells of the run
   std::deque<msg_link> pending;   // messages waiting for the IC manager
   std::int32_t clock = 0;         // messages taken from the queue this run
   fuzzy_stats fuzzy;              // selected by output fuzzy codes
-
-  /// Transition functions already read this run, by IC type, shared by
-  /// the cells of the type (see `fg_chain`).
-  std::map<std::string, std::shared_ptr<const std::vector<fg_function>>, std::less<>> fg_cache;
 };
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace engine {
 namespace {
@@ -16,8 +17,6 @@ using formdecode::run_exit;
 
 const char* const head_content = "rev";
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 // Everything before the first "//".
 std::string_view cut_comment(std::string_view line) {
   size_t c = line.find("//");
@@ -26,7 +25,7 @@ std::string_view cut_comment(std::string_view line) {
 
 bool has_word(std::string_view s) {
   for (char c : s) {
-    if (!is_blank(c)) return true;
+    if (!text::is_space(c)) return true;
   }
   return false;
 }
@@ -36,7 +35,7 @@ bool has_word(std::string_view s) {
 // does not fit.
 std::optional<std::int32_t> leading_int(std::string_view s, size_t* pos) {
   size_t p = *pos;
-  while (p < s.size() && is_blank(s[p])) ++p;
+  while (p < s.size() && text::is_space(s[p])) ++p;
   bool negative = false;
   if (p < s.size() && (s[p] == '+' || s[p] == '-')) negative = s[p++] == '-';
   size_t digits = p;
@@ -131,9 +130,9 @@ class fg_parser {
   // run up to the next blank, split at "|".
   std::vector<parameter> parameters(std::string_view value, size_t pos,
                                      std::string_view headline) {
-    while (pos < value.size() && is_blank(value[pos])) ++pos;
+    while (pos < value.size() && text::is_space(value[pos])) ++pos;
     size_t end = pos;
-    while (end < value.size() && !is_blank(value[end])) ++end;
+    while (end < value.size() && !text::is_space(value[end])) ++end;
     std::string_view list = value.substr(pos, end - pos);
     if (list.size() > max_parameter_list) fatal_trace(out_, headline, lines_.last());
     return parse_parameter_list(list);
@@ -307,27 +306,27 @@ std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string
   return fg_parser(out, text, file_name).parse();
 }
 
-void set_fg_functions(engine_state& st, const std::string& ic_type,
-                      std::vector<fg_function> chain) {
-  st.fg_cache.insert_or_assign(ic_type,
-                               std::make_shared<const std::vector<fg_function>>(std::move(chain)));
+void fg_library::set(const std::string& ic_type, std::vector<fg_function> chain) {
+  cache_.insert_or_assign(ic_type,
+                          std::make_shared<const std::vector<fg_function>>(std::move(chain)));
 }
 
-fg_chain type_functions(engine_state& st, const std::string& ic_type) {
-  auto cached = st.fg_cache.find(ic_type);
-  if (cached != st.fg_cache.end()) return fg_chain(cached->second);
+fg_chain fg_library::of(const std::string& ic_type) {
+  auto cached = cache_.find(ic_type);
+  if (cached != cache_.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
   // The type names a file of the working directory and nothing else.
   std::optional<std::string> text;
   if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
-  if (!text) fatal_trace(st.out, "No such file: " + file, "");
-  auto chain = std::make_shared<const std::vector<fg_function>>(parse_fg_functions(st.out, *text, file));
-  st.fg_cache.emplace(ic_type, chain);
+  if (!text) fatal_trace(out_, "No such file: " + file, "");
+  auto chain =
+      std::make_shared<const std::vector<fg_function>>(parse_fg_functions(out_, *text, file));
+  cache_.emplace(ic_type, chain);
   return fg_chain(std::move(chain));
 }
 
-std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type) {
-  return type_functions(st, ic_type).view();
+std::vector<fg_function> fg_library::copy_of(const std::string& ic_type) {
+  return of(ic_type).view();
 }
 
 }  // namespace engine

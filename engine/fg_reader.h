@@ -2,12 +2,14 @@
 // from the type's fg functions file ("VANTLE.in" for the type VANTLE).
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/engine.h"
 #include "engine/records.h"
+#include "formdecode/page.h"
 
 namespace engine {
 
@@ -22,24 +24,37 @@ std::string fg_file_name(const std::string& ic_type);
 /// first character. Empty texts are passed over.
 std::vector<parameter> parse_parameter_list(std::string_view list);
 
-/// The transition functions of `ic_type`: the built-in head function, then
-/// one function per entry of the type's file, in file order. The file is
-/// parsed once per run and the chain shared by the cells of the type. A
-/// missing or malformed file ends the run through `fatal_trace` (status
-/// -1); differing output-IC and output-message counts end it with status 0.
-fg_chain type_functions(engine_state& st, const std::string& ic_type);
+/// The transition functions of every IC type a run meets, each type's
+/// file read once and its chain shared by the cells of the type.
+class fg_library {
+ public:
+  /// `out` takes the page and trace lines of a file that cannot be read.
+  explicit fg_library(formdecode::output& out) : out_(out) {}
+  fg_library(const fg_library&) = delete;
+  fg_library& operator=(const fg_library&) = delete;
 
-/// The same functions as a fresh copy of one's own.
-std::vector<fg_function> read_fg_functions(engine_state& st, const std::string& ic_type);
+  /// The transition functions of `ic_type`: the built-in head function,
+  /// then one function per entry of the type's file, in file order. A
+  /// missing or malformed file ends the run through `fatal_trace` (status
+  /// -1); differing output-IC and output-message counts end it with
+  /// status 0.
+  fg_chain of(const std::string& ic_type);
 
-/// Makes `chain` the transition functions of `ic_type` for the rest of the
-/// run, as if its file had been read: a reader of cells from memory needs
-/// no fg functions file then.
-void set_fg_functions(engine_state& st, const std::string& ic_type,
-                      std::vector<fg_function> chain);
+  /// The same functions as a fresh copy of one's own.
+  std::vector<fg_function> copy_of(const std::string& ic_type);
+
+  /// Makes `chain` the transition functions of `ic_type` for the rest of
+  /// the run, as if its file had been read: a reader of cells from memory
+  /// needs no fg functions file then.
+  void set(const std::string& ic_type, std::vector<fg_function> chain);
+
+ private:
+  formdecode::output& out_;
+  std::map<std::string, std::shared_ptr<const std::vector<fg_function>>, std::less<>> cache_;
+};
 
 /// Parses the text of an fg functions file; `file_name` names it in the
-/// messages. Failures end the run as for `read_fg_functions`.
+/// messages. Failures end the run as for `fg_library::of`.
 std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
                                             const std::string& file_name);
 

@@ -248,7 +248,7 @@ class FgFileTest : public FgReaderTest {
 TEST_F(FgFileTest, MissingFileEndsTheRun) {
   EXPECT_EQ("VANTLE.in", engine::fg_file_name("VANTLE"));
   try {
-    engine::read_fg_functions(st, "VANTLE");
+    st.functions.copy_of("VANTLE");
     FAIL();
   } catch (const run_exit& e) {
     EXPECT_EQ(-1, e.status);
@@ -259,17 +259,17 @@ TEST_F(FgFileTest, MissingFileEndsTheRun) {
 
 TEST_F(FgFileTest, ReadOncePerTypeAndCopiedPerCell) {
   test_util::write_file(dir_ / "A.in", "1\n2\n0\n0\n0\n0\n0\n");
-  std::vector<fg_function> first = engine::read_fg_functions(st, "A");
+  std::vector<fg_function> first = st.functions.copy_of("A");
   first[1].next_state = 99;  // a firing changes its own copy only
   test_util::write_file(dir_ / "A.in", "garbage\n");
-  std::vector<fg_function> second = engine::read_fg_functions(st, "A");
+  std::vector<fg_function> second = st.functions.copy_of("A");
   ASSERT_EQ(2u, second.size());
   EXPECT_EQ(2, second[1].next_state);
 }
 
 TEST_F(FgFileTest, TypeNamesNoPath) {
   test_util::write_file(dir_ / "sub/B.in", "");
-  EXPECT_THROW(engine::read_fg_functions(st, "sub/B"), run_exit);
+  EXPECT_THROW(st.functions.copy_of("sub/B"), run_exit);
   EXPECT_EQ("***** No such file: sub/B.in *****\n\n</body></html>", page.str());
 }
 

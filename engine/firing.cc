@@ -194,7 +194,7 @@ id_set remote_receivers(engine_state& st, ic_record& cell, fg_function& f, std::
   if (code > 0 || code == OUT_NEW_CELL || code == OUT_PASSED_6 || code == OUT_PASSED_7) {
     set.ids = {code};
   } else if (code == OUT_ALL_ACCEPTING || code == OUT_ONE_ACCEPTING) {
-    set = cells_accepting(st, out_spec.msg_type, type_text);
+    set = st.cells.accepting(out_spec.msg_type, type_text);
   } else if (code == OUT_ALL_FOUND || code == OUT_ONE_FOUND) {
     set = st.hooks.find_ic(st, cell, f, f.inputs, out_spec, type_text);
   } else if (code == OUT_OTHERS_ACCEPTING || code == OUT_SELF) {
@@ -245,7 +245,7 @@ std::list<output_group> make_outputs(engine_state& st, ic_record& cell, fg_funct
         bool one_group = x == OUT_ONE_ACCEPTING || x == OUT_ONE_FOUND;
         id_set ids = (x == OUT_ALL_FOUND || x == OUT_ONE_FOUND)
                          ? st.hooks.find_ic(st, cell, f, f.inputs, m, t)
-                         : cells_accepting(st, m.msg_type, t);
+                         : st.cells.accepting(m.msg_type, t);
         output_group together;
         for (std::int32_t id : ids.ids) {
           if (x == OUT_OTHERS_ACCEPTING && id == cell.id) continue;

@@ -47,7 +47,10 @@ struct app_hooks {
   /// by the reader (it throws `store_error`). The load reads every cell
   /// once (`mm_reading::load`): what the application reports about its
   /// cells, it reports then. A cell the run reaches later is read again
-  /// (`mm_reading::reach`), and must then be read without a report.
+  /// (`mm_reading::reach`), and must then be read without a report. At
+  /// load the cell holds its header (id, type, states, names); its lists
+  /// may not have been read (a store the program saved itself is read no
+  /// further than this block), so a report must not depend on them.
   virtual void load_mm(store_reader& in, ic_record& cell, mm_reading why) = 0;
 
   /// Called once the whole store is loaded (after the last `load_mm`).

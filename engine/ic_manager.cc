@@ -17,6 +17,15 @@ namespace {
 
 constexpr int max_stale_retries = 100;
 
+// The first cell with `ic_id` in the list `list`. A miss writes
+// "found_ic(): ic_id = %d not found!\n" to the page and the trace, unless
+// the program's rules turn that warning off.
+found_cell found_ic(engine_state& st, std::int32_t ic_id, which_list list) {
+  found_cell f = st.cells.locate(ic_id, list);
+  if (!f && st.rules.warn_missing_cell) st.out.both("found_ic(): ic_id = %d not found!\n", ic_id);
+  return f;
+}
+
 message base_message(const ext_message& ext, std::int32_t msg_type,
                      const std::optional<std::string>& content) {
   message m;
@@ -47,7 +56,7 @@ enum class delivery {
 // no one type, and is taken as able.
 bool initial_state_consumes(engine_state& st, const std::string& type, std::int32_t msg_type) {
   if (type == "NOT_SPEC") return true;
-  fg_chain chain = type_functions(st, type);
+  fg_chain chain = st.functions.of(type);
   for (const fg_function& f : chain.view()) {
     if (f.current_state != 0) continue;
     for (const message& spec : f.inputs) {
@@ -91,7 +100,7 @@ delivery missing(engine_state& st, message& m, std::int32_t id) {
 // Delivers `m` to its receivers by id.
 delivery deliver(engine_state& st, message& m) {
   if (st.rules.fill_zero_receiver && !m.receivers.empty() && m.receivers.front() == 0) {
-    id_set set = cells_accepting(st, m.msg_type, itype_of(m));
+    id_set set = st.cells.accepting(m.msg_type, itype_of(m));
     m.receivers = set.ids;
     if (set.ids.empty()) {
       m.mflag = IC_TYPE;
@@ -111,10 +120,10 @@ delivery deliver(engine_state& st, message& m) {
     if (id == 0) break;
     if (by_name && delivered.count(id)) break;
     if (found_cell a = found_ic(st, id, which_list::active)) {
-      refresh(st, *a.cell());
+      refresh(*a.cell(), st.clock);
       add_input(*a.cell(), m);
     } else if (found_cell s = found_ic(st, id, which_list::sleeping)) {
-      add_input(wake(st, s.at), m);
+      add_input(st.cells.wake(s.at, st.clock), m);
     } else {
       delivery d = missing(st, m, id);
       if (d != delivery::done) return d;
@@ -186,7 +195,7 @@ void fire(engine_state& st, cell_list::iterator it, fg_function& f,
     for (const msg_node& n : g.msgs) append_queue(st, n.msg);
   }
   if (!groups.empty()) add_output_group(cell, std::move(groups));
-  set_next_state(st, f, it);
+  st.cells.set_next_state(f, it);
 }
 
 // One scan of the active list: the first cell that can fire does.
@@ -241,7 +250,6 @@ std::optional<std::string> take_input(engine_state& st, const message& spec, ic_
     if (!same_message(spec, it->msg)) continue;
     std::optional<std::string> content = it->msg.content;
     cell.inputs.erase(it);
-    --cell.input_count;
     if (bind) bind_inputs(spec.params, content, cell);
     return content;
   }
@@ -316,7 +324,7 @@ void ic_manager(engine_state& st, message first) {
       add_input(*made, m);
       if (m.sender > 0) point_sender_at(st, sent, by_fallback, *made);
     }
-    sleep_expired(st);
+    st.cells.sleep_expired();
     scan(st);
   }
 }
@@ -344,7 +352,7 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
   } else if (id > 0) {
     ic_manager(st, base);
   } else if (id == RECEIVER_ALL_ACCEPTING) {
-    id_set set = cells_accepting(st, msg_type, ext.ic_type);
+    id_set set = st.cells.accepting(msg_type, ext.ic_type);
     std::vector<std::int32_t> ids = set.ids;
     std::sort(ids.begin(), ids.end(), std::greater<>());
     for (std::int32_t target : ids) {
@@ -359,6 +367,14 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
   } else {
     print_twice(st, "Unexpected ic_id = %d\n", id);
   }
+}
+
+ic_record* new_cell_from_message(engine_state& st, const message& m) {
+  new_cell_result made = st.cells.new_cell(m, st.site, st.clock);
+  if (made.failed) {
+    st.out.pg().write("Error occurs when writing a new record into the naming Database.\n<p>");
+  }
+  return made.cell;
 }
 
 }  // namespace engine

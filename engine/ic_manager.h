@@ -53,4 +53,11 @@ struct withdrawal {
 /// Senders and receivers that are not in the active list are passed over.
 void remove_output(engine_state& st, std::int32_t consumer, const std::list<withdrawal>& list);
 
+/// Makes the cell that `m` asks for, registered with the application, at
+/// the front of the active list. Returns none when the registration is
+/// refused (the hook said why) or fails ("Error occurs when writing a new
+/// record into the naming Database.\n<p>"). With the counter layout the
+/// cell takes the next cell id and has no names; that cannot fail.
+ic_record* new_cell_from_message(engine_state& st, const message& m);
+
 }  // namespace engine

@@ -26,7 +26,7 @@ class IcManagerTest : public test_util::in_temp_dir, public engine_test::engine_
     c.id = id;
     c.ic_type = type;
     c.sys_name = {"srv1", "north", type, id, 's'};
-    c.fg = engine::read_fg_functions(st, type);
+    c.fg = st.functions.copy_of(type);
     st.cells.active.push_front(std::move(c));
     return st.cells.active.front();
   }

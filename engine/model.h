@@ -37,9 +37,6 @@ std::string sender_name(std::int32_t sender);
 
 // --- messages ------------------------------------------------------------
 
-/// The IC type of the target, "NONE" when the message has none.
-inline std::string itype_of(const message& m) { return m.itype.value_or("NONE"); }
-
 /// True when `a` and `b` are the same message: type, sender, mflag,
 /// content, first receiver and, for IC_TYPE messages, itype. A message of
 /// a reloaded output list keeps no content and no itype: an absent content,

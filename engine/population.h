@@ -2,8 +2,9 @@
 // list, and the only way to reach, change, add or remove a cell.
 //
 // A run reads the cell store once, cell by cell, checking each block as
-// the format says and giving the application the load's reports; then it
-// keeps each cell as its stored text. A cell becomes a record only when
+// the format says and giving the application the load's reports (a store
+// the program saved itself, and that says so, is read only as far as the
+// reports need); then it keeps each cell as its stored text. A cell becomes a record only when
 // the run reaches it (looks into its lists, its memory or its functions,
 // or changes it); until then the list holds its id, type, states, life
 // time and the size of its input list, which is all that lookups, the
@@ -21,13 +22,14 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
+#include "engine/cell_codec.h"
 #include "engine/records.h"
 
 namespace engine {
 
-struct engine_state;
 class population;
 
 /// What a stored cell offers before it is read, and how a save writes it.
@@ -38,6 +40,11 @@ struct stored_cell {
   std::int32_t input_count = 0;    // entries of its input list
   const std::string* ic_type = nullptr;  // kept by the population
   bool has_mm = false;             // the application gave it memory at load
+  bool settled = false;            // `saved` is `text`, and known to be what a
+                                   // load and a save of the block give
+  // Both views stay valid as long as the population keeps its load: `text`
+  // points into the store text it holds, `saved` into that text too or
+  // into its list of rewritten blocks (see `population`).
   std::string_view text;           // its block in the store as read
   std::string_view saved;          // its block as a save writes it
 };
@@ -74,8 +81,10 @@ class cell_slot {
 
 /// A list of cells (the active or the sleeping list), front first. Its
 /// iterators give the cells as records: stepping onto a cell costs
-/// nothing, looking at it through `*` or `->` reaches it. `slot()` shows a
-/// cell without reaching it.
+/// nothing, looking at it through `*` or `->` reaches it (reads it, which
+/// runs the application's hook for its block). A const list gives its
+/// slots instead and never reaches a cell: a const view of the population
+/// runs no hook. `slot()` shows a cell without reaching it.
 class cell_list {
   using slots = std::list<cell_slot>;
 
@@ -83,7 +92,7 @@ class cell_list {
   class basic_iterator {
    public:
     using iterator_category = std::bidirectional_iterator_tag;
-    using value_type = ic_record;
+    using value_type = std::remove_const_t<Rec>;
     using difference_type = std::ptrdiff_t;
     using pointer = Rec*;
     using reference = Rec&;
@@ -112,6 +121,7 @@ class cell_list {
     template <class, class>
     friend class basic_iterator;
 
+    // The record of the cell (a plain iterator), or its slot (a const one).
     Rec& reach(const cell_slot& s) const;
 
     It it_{};
@@ -120,7 +130,7 @@ class cell_list {
 
  public:
   using iterator = basic_iterator<slots::iterator, ic_record>;
-  using const_iterator = basic_iterator<slots::const_iterator, const ic_record>;
+  using const_iterator = basic_iterator<slots::const_iterator, const cell_slot>;
   using value_type = ic_record;
 
   cell_list() = default;
@@ -144,8 +154,8 @@ class cell_list {
 
   ic_record& front() { return *begin(); }
   ic_record& back() { return *std::prev(end()); }
-  const ic_record& front() const { return *begin(); }
-  const ic_record& back() const { return *std::prev(end()); }
+  const cell_slot& front() const { return *begin(); }
+  const cell_slot& back() const { return *std::prev(end()); }
 
   /// Adds a record at the front or the back.
   void push_front(ic_record cell) { slots_.emplace_front(std::move(cell)); }
@@ -174,53 +184,7 @@ class cell_list {
 /// the run reaches it, or every cell read in full at load.
 enum class store_reading { lazy, full };
 
-/// The cells of one run.
-class population {
- public:
-  explicit population(engine_state& st) : st_(st) {
-    active.owner_ = this;
-    sleeping.owner_ = this;
-  }
-  population(const population&) = delete;
-  population& operator=(const population&) = delete;
-
-  cell_list active;    // awake cells, newest first
-  cell_list sleeping;  // cells in SLEEP or DEAD, latest first
-
-  /// Takes the text of the whole store and puts its cells in the active
-  /// list (the last cell of the text first), as `reading` says. A block
-  /// that does not read as the format says throws `store_error`; the
-  /// application sees every cell as the load reads it either way.
-  void load(std::string text, store_reading reading);
-
-  /// The record of cell `s`, read from its stored text if need be.
-  ic_record& reach(const cell_slot& s);
-
-  /// The first cell with `id` in `list`, reached; none when there is none.
-  ic_record* find(cell_list& list, std::int32_t id);
-
-  /// The pieces of the store text a save writes: every active cell in
-  /// list order, a reached cell as `write_cell` writes it (into `fresh`),
-  /// any other as its saved text. `head` goes first.
-  std::vector<std::string_view> store_pieces(std::string_view head, std::string& fresh);
-
- private:
-  engine_state& st_;
-  std::string text_;                  // the store as read
-  std::set<std::string, std::less<>> types_;  // the IC types of stored cells
-  std::deque<std::string> rewritten_; // saved texts that differ from the stored ones
-  std::int32_t load_clock_ = 0;       // the clock when the store was read
-};
-
-template <class It, class Rec>
-Rec& cell_list::basic_iterator<It, Rec>::reach(const cell_slot& s) const {
-  if (ic_record* r = s.record_if_reached()) return *r;
-  return owner_->reach(s);
-}
-
-// --- what the engine does with the population ------------------------------
-
-/// Which list `found_ic` searches.
+/// Which list `locate` searches.
 enum class which_list { active, sleeping };
 
 /// Where a cell was found: the list and its position there.
@@ -231,42 +195,126 @@ struct found_cell {
   explicit operator bool() const { return list != nullptr; }
 };
 
-/// The first cell with `ic_id` in the list `list`. A miss writes
-/// "found_ic(): ic_id = %d not found!\n" to the page and the trace, unless
-/// the program's rules turn that warning off.
-found_cell found_ic(engine_state& st, std::int32_t ic_id, which_list list);
+/// What `population::new_cell` made.
+struct new_cell_result {
+  ic_record* cell = nullptr;  // none when the registration was refused or failed
+  bool failed = false;        // the application could not register the cell
+};
 
-/// The active cells that have an fg function with an input spec of
-/// `msg_type` and, unless `type_name` is "NOT_SPEC", whose IC type is
-/// `type_name`; in reverse order of the active list.
-id_set cells_accepting(engine_state& st, std::int32_t msg_type, const std::string& type_name);
+/// The cells of one run.
+class population {
+ public:
+  /// `codec` reads and writes the cells; it outlives the population.
+  explicit population(const cell_codec& codec) : codec_(codec) {
+    active.owner_ = this;
+    sleeping.owner_ = this;
+  }
+  population(const population&) = delete;
+  population& operator=(const population&) = delete;
+
+  cell_list active;    // awake cells, newest first
+  cell_list sleeping;  // cells in SLEEP or DEAD, latest first
+  std::int32_t next_cell_id = 1;  // counter layout: the id of the next new cell
+
+  /// Takes the text of the whole store and puts its cells in the active
+  /// list (the last cell of the text first), as `reading` says; cells are
+  /// born at `clock`. In the counter layout a leading next-cell-id line
+  /// sets `next_cell_id` (a store without it leaves the counter). A block
+  /// that does not read as the format says throws `store_error`; the
+  /// application sees every cell as the load reads it either way.
+  ///
+  /// `trusted`, given with the lazy reading, says that the text is exactly
+  /// a store this program saved, and lists (ascending, 0 for the first
+  /// block) the blocks still to be read in full: every other block is
+  /// read only as far as the application's report needs (its lists are
+  /// passed over) and is kept as its saved text.
+  void load(std::string text, store_reading reading, std::int32_t clock,
+            const std::vector<std::uint32_t>* trusted = nullptr);
+
+  /// The record of cell `s`, read from its stored text if need be.
+  ic_record& reach(const cell_slot& s);
+
+  /// The first cell with `id` in `list`, reached; none when there is none.
+  ic_record* find(cell_list& list, std::int32_t id);
+
+  /// The first cell with `id` in the list `list`, not reached.
+  found_cell locate(std::int32_t id, which_list list);
+
+  /// The active cells that have an fg function with an input spec of
+  /// `msg_type` and, unless `type_name` is "NOT_SPEC", whose IC type is
+  /// `type_name`; in reverse order of the active list. A stored cell is
+  /// not reached: the functions of its type answer for it.
+  id_set accepting(std::int32_t msg_type, const std::string& type_name);
+
+  /// Moves every active cell whose max. time is 0 to the front of the
+  /// sleeping list, in state SLEEP.
+  void sleep_expired();
+
+  /// Moves a sleeping cell to the front of the active list, in state 0,
+  /// born at `clock`.
+  ic_record& wake(cell_list::iterator cell, std::int32_t clock);
+
+  /// Gives the active cell the function's next state; SLEEP and DEAD move
+  /// it to the front of the sleeping list, DEAD also drops its inputs and
+  /// outputs.
+  void set_next_state(const fg_function& f, cell_list::iterator cell);
+
+  /// Makes the cell that `m` asks for at the front of the active list,
+  /// born at `clock`, registered with the application (`site` is this
+  /// site). With the counter layout the cell takes `next_cell_id` and has
+  /// no names; that cannot fail.
+  new_cell_result new_cell(const message& m, const site_identity& site, std::int32_t clock);
+
+  /// The pieces of the store text a save writes: every active cell in
+  /// list order, a reached cell as the codec writes it (into `fresh`),
+  /// any other as its saved text. `head` goes first. The pieces point into
+  /// `fresh` and into the population's load; they hold until either
+  /// changes. `unsettled`, when given, gets the cell blocks (0 for the
+  /// first) that a load of the new store must read in full: those not
+  /// known to read and save as they stand.
+  std::vector<std::string_view> store_pieces(std::string_view head, std::string& fresh,
+                                             std::vector<std::uint32_t>* unsettled = nullptr);
+
+ private:
+  // A new cell `id` of the message's IC type at the front of the active
+  // list, with its type's functions and application memory.
+  ic_record& push_new_cell(std::int32_t id, const message& m, std::int32_t clock);
+
+  const cell_codec& codec_;
+  // The store as read. The `text` of every stored cell, and the `saved`
+  // text of most, are views into it: it is never changed until the next
+  // load, which replaces every stored cell.
+  std::string text_;
+  // The IC types of stored cells; a stored cell points at its type here. A
+  // set never moves an element it holds, so those pointers last.
+  std::set<std::string, std::less<>> types_;
+  // Saved texts that differ from the stored ones; a stored cell's `saved`
+  // views one of them. A deque never moves its elements when it grows at
+  // the end, so those views last (a vector would move them).
+  std::deque<std::string> rewritten_;
+  std::int32_t load_clock_ = 0;       // the clock when the store was read
+};
+
+template <class It, class Rec>
+Rec& cell_list::basic_iterator<It, Rec>::reach(const cell_slot& s) const {
+  if constexpr (std::is_same_v<Rec, const cell_slot>) {
+    return s;
+  } else {
+    if (ic_record* r = s.record_if_reached()) return *r;
+    return owner_->reach(s);
+  }
+}
+
+// --- a cell's lists ----------------------------------------------------------
 
 /// Puts `m` at the front of the cell's input list.
 void add_input(ic_record& cell, const message& m);
 
 /// Puts the groups of `groups` (in their order) in front of the cell's
-/// output list; the output count goes up by one.
+/// output list.
 void add_output_group(ic_record& cell, std::list<output_group> groups);
 
-/// Birth time := message clock, max. time := 100.
-void refresh(const engine_state& st, ic_record& cell);
-
-/// Moves every active cell whose max. time is 0 to the front of the
-/// sleeping list, in state SLEEP.
-void sleep_expired(engine_state& st);
-
-/// Moves a sleeping cell to the front of the active list, in state 0.
-ic_record& wake(engine_state& st, cell_list::iterator cell);
-
-/// Gives the cell the function's next state; SLEEP and DEAD move it to the
-/// front of the sleeping list, DEAD also drops its inputs and outputs.
-void set_next_state(engine_state& st, const fg_function& f, cell_list::iterator cell);
-
-/// Makes the cell that `m` asks for, registered with the application, at
-/// the front of the active list. Returns none when the registration is
-/// refused (the hook said why) or fails ("Error occurs when writing a new
-/// record into the naming Database.\n<p>"). With the counter layout the
-/// cell takes the next cell id and has no names; that cannot fail.
-ic_record* new_cell_from_message(engine_state& st, const message& m);
+/// Birth time := `clock`, max. time := 100.
+void refresh(ic_record& cell, std::int32_t clock);
 
 }  // namespace engine

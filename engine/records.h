@@ -94,6 +94,9 @@ struct message {
 /// A message in a queue or in the spec lists of an fg function.
 using msg_link = message;
 
+/// The IC type of the target, "NONE" when the message has none.
+inline std::string itype_of(const message& m) { return m.itype.value_or("NONE"); }
+
 /// An entry of a cell's input list or of an output group.
 struct msg_node {
   std::int32_t source = 0;  // input: the message's sender; output: its receiver
@@ -252,8 +255,6 @@ struct binding {
 struct ic_record {
   std::int32_t id = 0;
   std::string ic_type;
-  std::int32_t input_count = 0;
-  std::int32_t output_count = 0;
   std::list<msg_node> inputs;         // newest first
   std::list<output_group> outputs;    // newest group first
   std::int32_t current_state = STATE_START;

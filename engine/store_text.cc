@@ -1,4 +1,5 @@
 #include "engine/store_text.h"
+#include "text/text.h"
 
 #include <cerrno>
 #include <charconv>
@@ -10,19 +11,10 @@
 namespace engine {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 bool needs_encoding(std::string_view text) {
-  if (text.substr(0, encoded_marker.size()) == encoded_marker) return true;
+  if (text.starts_with(encoded_marker)) return true;
   // Every stored text passes here on each save: one plain pass.
   for (char c : text) {
     if (c == '\n' || c == '\r') return true;
@@ -51,13 +43,13 @@ std::string encode_text(std::string_view text) {
 }
 
 std::string decode_text(std::string_view line) {
-  if (line.substr(0, encoded_marker.size()) != encoded_marker) return std::string(line);
+  if (!line.starts_with(encoded_marker)) return std::string(line);
   line.remove_prefix(encoded_marker.size());
   std::string out;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '%' && i + 2 < line.size() && hex_value(line[i + 1]) >= 0 &&
-        hex_value(line[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(line[i + 1]) * 16 + hex_value(line[i + 2]));
+    if (line[i] == '%' && i + 2 < line.size() && text::hex_value(line[i + 1]) >= 0 &&
+        text::hex_value(line[i + 2]) >= 0) {
+      out += static_cast<char>(text::hex_value(line[i + 1]) * 16 + text::hex_value(line[i + 2]));
       i += 2;
     } else {
       out += line[i];
@@ -68,7 +60,7 @@ std::string decode_text(std::string_view line) {
 
 std::optional<std::int32_t> parse_int(std::string_view text) {
   size_t p = 0;
-  while (p < text.size() && is_blank(text[p])) ++p;
+  while (p < text.size() && text::is_blank(text[p])) ++p;
   bool negative = false;
   if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
   const size_t digits = p;
@@ -78,7 +70,7 @@ std::optional<std::int32_t> parse_int(std::string_view text) {
     if (v > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
   }
   if (p == digits) return std::nullopt;
-  while (p < text.size() && is_blank(text[p])) ++p;
+  while (p < text.size() && text::is_blank(text[p])) ++p;
   if (p != text.size()) return std::nullopt;
   if (negative) v = -v;
   if (v < INT_MIN || v > INT_MAX) return std::nullopt;
@@ -202,7 +194,7 @@ std::string_view store_reader::labelled(std::string_view label) {
   std::optional<std::string_view> next = next_line(data_, &pos_);
   if (!next) fail("the file ends where " + quoted(label) + " is expected");
   std::string_view l = *next;
-  if (l.substr(0, label.size()) == label) return l.substr(label.size());
+  if (l.starts_with(label)) return l.substr(label.size());
   // A label whose value is empty may have lost its trailing space.
   if (!label.empty() && label.back() == ' ' && l == label.substr(0, label.size() - 1)) return {};
   fail(quoted(label) + " is expected");
@@ -220,15 +212,15 @@ std::vector<std::int32_t> store_reader::numbers(std::string_view what, size_t co
   std::vector<std::int32_t> out;
   size_t p = 0;
   while (out.size() < count) {
-    while (p < l.size() && is_blank(l[p])) ++p;
+    while (p < l.size() && text::is_blank(l[p])) ++p;
     size_t e = p;
-    while (e < l.size() && !is_blank(l[e])) ++e;
+    while (e < l.size() && !text::is_blank(l[e])) ++e;
     std::optional<std::int32_t> v = e > p ? parse_int(l.substr(p, e - p)) : std::nullopt;
     if (!v) fail(std::string(what) + " must be " + std::to_string(count) + " numbers");
     out.push_back(*v);
     p = e;
   }
-  while (p < l.size() && is_blank(l[p])) ++p;
+  while (p < l.size() && text::is_blank(l[p])) ++p;
   if (p != l.size()) fail(std::string(what) + " must be " + std::to_string(count) + " numbers");
   return out;
 }
@@ -257,7 +249,7 @@ float store_reader::fuzzy(std::string_view what) {
   std::string l(line(what));
   char* end = nullptr;
   float f = std::strtof(l.c_str(), &end);
-  while (end && is_blank(*end)) ++end;
+  while (end && text::is_blank(*end)) ++end;
   if (end == l.c_str() || *end != '\0') fail(std::string(what) + " must be a number");
   return f;
 }

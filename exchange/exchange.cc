@@ -8,6 +8,7 @@
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace exchange {
 namespace {
@@ -22,22 +23,14 @@ constexpr size_t sym_name_width = engine::max_name_length + 1;
 // Most sequence numbers tried within one second before giving up.
 constexpr int max_sequence_tries = 100000;
 
-// A text field on one line: a line feed or carriage return inside would
-// shift every later line of the file, so each becomes a blank.
-std::string one_line(const std::string& text) {
-  std::string s = text;
-  std::replace(s.begin(), s.end(), '\n', ' ');
-  std::replace(s.begin(), s.end(), '\r', ' ');
-  return s;
-}
-
 void put_number(std::string& file, long long v) {
   file += std::to_string(v);
   file += '\n';
 }
 
 void put_text(std::string& file, const std::string& text) {
-  file += one_line(text);
+  // A line end inside would shift every later line of the file.
+  file += text::line_ends_as_blanks(text);
   file += '\n';
 }
 
@@ -59,9 +52,7 @@ char first_char(std::string_view line) { return line.empty() ? '\0' : line[0]; }
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    unsigned char a = static_cast<unsigned char>(text[i]);
-    unsigned char b = static_cast<unsigned char>(prefix[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
+    if (text::lower(text[i]) != text::lower(prefix[i])) return false;
   }
   return true;
 }

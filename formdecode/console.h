@@ -14,7 +14,8 @@ std::string_view project_version();
 
 enum class console_option { none, help, version };
 
-/// The option of a run with exactly one argument, "--help" or "--version",
+/// The option of a run with exactly one argument, "--help" or "--version"
+/// (either shortened while unambiguous, as getopt_long reads long options),
 /// that no web server started: neither GATEWAY_INTERFACE nor REQUEST_METHOD
 /// is set (a server may hand a query without "=" to a CGI program as its
 /// arguments). `none` for every other run, which goes on as it always did.

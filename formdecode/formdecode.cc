@@ -1,5 +1,6 @@
 // Form decoding: GET query strings and url-encoded POST bodies.
 #include "formdecode/formdecode.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,22 +17,11 @@ std::optional<std::string> env(const char* name) {
   return std::string(v);
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The value of a field whose name began with an underscore: leading and
 // trailing white space dropped, every line end made a single line feed.
 std::string clean_value(std::string_view value) {
   size_t start = 0;
-  while (start < value.size() && is_space(value[start])) ++start;
+  while (start < value.size() && text::is_space(value[start])) ++start;
   std::string out;
   for (size_t i = start; i < value.size(); ++i) {
     if (value[i] != '\r') {
@@ -42,17 +32,8 @@ std::string clean_value(std::string_view value) {
     }
     // a carriage return at the very end is dropped
   }
-  while (!out.empty() && is_space(out.back())) out.pop_back();
+  while (!out.empty() && text::is_space(out.back())) out.pop_back();
   return out;
-}
-
-// The leading decimal number of a text as atol reads it (0 when none);
-// `overflow` is set when it does not fit.
-long long leading_number(const std::string& text, bool* overflow) {
-  errno = 0;
-  long long n = std::strtoll(text.c_str(), nullptr, 10);
-  *overflow = (errno == ERANGE);
-  return n;
 }
 
 }  // namespace
@@ -74,9 +55,9 @@ std::string url_unescape(std::string_view pair) {
     char c = pair[i];
     if (c == '+') {
       out += ' ';
-    } else if (c == '%' && i + 2 < pair.size() && hex_value(pair[i + 1]) >= 0 &&
-               hex_value(pair[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(pair[i + 1]) * 16 + hex_value(pair[i + 2]));
+    } else if (c == '%' && i + 2 < pair.size() && text::hex_value(pair[i + 1]) >= 0 &&
+               text::hex_value(pair[i + 2]) >= 0) {
+      out += static_cast<char>(text::hex_value(pair[i + 1]) * 16 + text::hex_value(pair[i + 2]));
       i += 2;
     } else {
       out += c;
@@ -137,7 +118,7 @@ std::string postread(const request& rq, page& pg) {
     throw run_exit{1};
   }
   bool overflow = false;
-  long long n = leading_number(*rq.content_length, &overflow);
+  long long n = text::leading_number(*rq.content_length, &overflow);
   if (n < 0) query_error(pg, "postread", EINVAL);
   if (overflow || n > max_post_length) query_error(pg, "postread", ENOMEM);
 

@@ -21,6 +21,8 @@ TEST(Json, TextsAreEscapedAndAlwaysValidUtf8) {
       {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {"x\xE2\x82", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // above U+10FFFF
+      {std::string("a\0b\x7F", 4), "\"a\\u0000b\\u007f\""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.want, json::quote(c.in)) << c.in;
 }

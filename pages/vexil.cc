@@ -11,6 +11,7 @@
 #include "formdecode/field_store.h"
 #include "pages/zoa_lang.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace pages {
 namespace {
@@ -147,7 +148,7 @@ std::string image_url(const std::string& file) { return std::string(image_dir) +
 
 double numeric_value(std::string_view line) {
   size_t i = 0;
-  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+  while (i < line.size() && text::is_space(line[i])) ++i;
   size_t start = i;
   if (i < line.size() && (line[i] == '+' || line[i] == '-')) ++i;
   size_t digits = 0;

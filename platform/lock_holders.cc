@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace platform {
 

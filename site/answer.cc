@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "json/json.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
@@ -33,12 +34,6 @@ void note_changed(cell_changes& cc, const cell_ref& c) {
 void note_deleted(cell_changes& cc, const cell_ref& c) {
   std::erase_if(cc.changed, [&](const cell_ref& e) { return same_cell(e, c); });
   note(cc.deleted, c);
-}
-
-std::string lower(std::string_view s) {
-  std::string t(s);
-  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return t;
 }
 
 std::string trim(std::string_view s) {
@@ -271,7 +266,7 @@ std::vector<std::string> error_lines(std::string_view page) {
     if (at != 0 && page[at - 1] != '\n' && page[at - 1] != '>') continue;
     std::string_view rest = page.substr(at);
     bool error = false;
-    for (std::string_view s : starts) error = error || rest.substr(0, s.size()) == s;
+    for (std::string_view s : starts) error = error || rest.starts_with(s);
     size_t end = rest.find_first_of("\n<");
     // A file that is there but does not read says so in its own words.
     error = error || rest.substr(0, end).find(" is missing or damaged") != std::string_view::npos;
@@ -341,11 +336,11 @@ bool wants_json(std::string_view accept) {
     std::string_view range = accept.substr(0, comma);
     accept = comma == std::string_view::npos ? std::string_view() : accept.substr(comma + 1);
     size_t semi = range.find(';');
-    std::string type = lower(trim(range.substr(0, semi)));
+    std::string type = text::lower(trim(range.substr(0, semi)));
     if (type != "application/json") continue;
     // "q=0" says the type is not acceptable.
     std::string params =
-        semi == std::string_view::npos ? "" : lower(std::string(range.substr(semi)));
+        semi == std::string_view::npos ? "" : text::lower(range.substr(semi));
     size_t q = params.find("q=");
     if (q != std::string::npos && std::strtod(params.c_str() + q + 2, nullptr) <= 0) continue;
     return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
@@ -26,19 +27,15 @@ constexpr const char* email_label = "email address: ";
 // Server and orv ids fill the 50-byte name fields of messages and cells.
 constexpr size_t max_id_length = 49;
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The first word after `label` at the start of `line`, or nothing when the
 // line does not carry the label or no word follows it.
 std::optional<std::string> word_after(std::string_view line, std::string_view label) {
-  if (line.substr(0, label.size()) != label) return std::nullopt;
+  if (!line.starts_with(label)) return std::nullopt;
   line.remove_prefix(label.size());
   size_t b = 0;
-  while (b < line.size() && is_space(line[b])) ++b;
+  while (b < line.size() && text::is_space(line[b])) ++b;
   size_t e = b;
-  while (e < line.size() && !is_space(line[e])) ++e;
+  while (e < line.size() && !text::is_space(line[e])) ++e;
   if (e == b) return std::nullopt;
   return std::string(line.substr(b, e - b));
 }
@@ -55,23 +52,6 @@ std::optional<int> number_after(std::string_view line, std::string_view label) {
   return static_cast<int>(v);
 }
 
-// The lines of a text, each without its line feed (and a carriage return
-// before it, so files written elsewhere read the same).
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t nl = text.find('\n', start);
-    size_t end = nl == std::string::npos ? text.size() : nl;
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    if (nl == std::string::npos) break;
-    start = nl + 1;
-  }
-  return lines;
-}
-
 // A whole value for a numeric setting: a decimal integer that fits an int,
 // blanks allowed around it.
 std::optional<int> whole_number(const std::string& text) {
@@ -80,7 +60,7 @@ std::optional<int> whole_number(const std::string& text) {
   errno = 0;
   long v = std::strtol(begin, &end, 10);
   if (end == begin || errno == ERANGE || v < INT_MIN || v > INT_MAX) return std::nullopt;
-  while (*end != '\0' && is_space(*end)) ++end;
+  while (*end != '\0' && text::is_space(*end)) ++end;
   if (*end != '\0') return std::nullopt;
   return static_cast<int>(v);
 }
@@ -117,7 +97,7 @@ site_config read_config(formdecode::output& out) {
 }
 
 site_config parse_config(const std::string& text, formdecode::output& out) {
-  std::vector<std::string> lines = split_lines(text);
+  std::vector<std::string_view> lines = text::split_lines(text);
   lines.resize(std::max<size_t>(lines.size(), 6));
 
   site_config cfg;
@@ -197,7 +177,7 @@ bool update_config(site_config& cfg, std::string_view content, formdecode::outpu
     if (value.find_first_of("\n\r") != std::string::npos) {
       return refuse_update(out, refused, "The value of \"%s\" must be one line.\n", key);
     }
-    if (std::all_of(value.begin(), value.end(), is_space)) {
+    if (std::all_of(value.begin(), value.end(), text::is_space)) {
       return refuse_update(out, refused, "The value of \"%s\" must not be blank.\n", key);
     }
     if (is_number && !whole_number(value)) {

@@ -1,5 +1,6 @@
 // The external message built from a form.
 #include "site/form.h"
+#include "text/text.h"
 
 #include <cerrno>
 #include <climits>
@@ -46,7 +47,7 @@ std::optional<std::int32_t> first_id(const std::string& list) {
 }
 
 // The leading decimal number of a text, as atol reads it (0 when none).
-long long leading_count(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+long long leading_count(const std::string& text) { return text::leading_number(text); }
 
 }  // namespace
 

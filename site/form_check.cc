@@ -2,6 +2,7 @@
 
 #include "site/naming.h"
 #include "site/vantle.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
@@ -94,7 +95,6 @@ std::string given_values(const std::vector<std::string>& values) {
   return text;
 }
 
-bool one_line(std::string_view v) { return v.find_first_of("\n\r") == std::string_view::npos; }
 
 // Checks (and mends) one value; the refusal when it breaks its rule.
 std::optional<refusal> check_value(std::string& value, const value_rule& rule,
@@ -105,7 +105,7 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
     case role::text:
       return std::nullopt;
     case role::doc_id:
-      if (!one_line(value)) return refuse("it must be one line");
+      if (!text::is_one_line(value)) return refuse("it must be one line");
       if (value.size() > max_doc_id_length) {
         return refuse(bytes_long(value.size(), max_doc_id_length));
       }
@@ -144,7 +144,7 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
       }
       return refuse("it is none of Site_Building, Archives, Profile, Info_Gathering");
     case role::vantle_name:
-      if (!one_line(value)) return refuse("it must be one line");
+      if (!text::is_one_line(value)) return refuse("it must be one line");
       if (value.size() > engine::max_name_length) {
         return refuse(bytes_long(value.size(), engine::max_name_length));
       }

@@ -73,7 +73,7 @@ void report_refused(const keyword_tree& groups, refused_vantles& refused,
   refused.clear();
 }
 
-void report_group(const keyword_tree& groups, int node, const engine::cell_list& active,
+void report_group(const keyword_tree& groups, int node, engine::cell_list& active,
                   formdecode::page& pg) {
   const std::vector<group_member>& members = groups.at(node).members;
   pg.write("<hr>\n");

@@ -44,7 +44,7 @@ void report_refused(const keyword_tree& groups, refused_vantles& refused,
 /// member is looked up by its ic id among the cells of `active`; a member
 /// without such a vantle cell (sleeping, or a copy whose ic id names a cell
 /// of another site) is listed as "error in print_vg_cell <br>\n".
-void report_group(const keyword_tree& groups, int node, const engine::cell_list& active,
+void report_group(const keyword_tree& groups, int node, engine::cell_list& active,
                   formdecode::page& pg);
 
 /// Takes vantle `v` out of its group: every member with its vantle id (ic

@@ -1,16 +1,10 @@
 // Reading the keyword hierarchy; finding, comparing and grouping keywords.
 #include "site/keywords.h"
 
-#include <cctype>
+#include "text/text.h"
 
 namespace site {
 namespace {
-
-std::string lower_case(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // True for the characters that a blank rule folds into one blank.
 bool is_blank(char c, keyword_tree::blank_rule rule) {
@@ -107,7 +101,7 @@ void keyword_tree::index_names() {
   while (!stack.empty()) {
     int i = stack.back();
     stack.pop_back();
-    by_name_.emplace(lower_case(at(i).name), i);
+    by_name_.emplace(text::lower(at(i).name), i);
     if (at(i).next_sibling >= 0) stack.push_back(at(i).next_sibling);
     if (at(i).first_child >= 0) stack.push_back(at(i).first_child);
   }
@@ -115,7 +109,7 @@ void keyword_tree::index_names() {
 
 std::optional<int> keyword_tree::find(std::string_view word) const {
   if (word.size() > max_keyword_length) return std::nullopt;
-  auto i = by_name_.find(lower_case(word));
+  auto i = by_name_.find(text::lower(word));
   if (i == by_name_.end()) return std::nullopt;
   return i->second;
 }

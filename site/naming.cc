@@ -9,22 +9,10 @@
 #include "engine/store_text.h"
 #include "platform/platform.h"
 #include "site/naming_counters.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
-
-// The lines of a text, each without its line end.
-std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    size_t e = text.find('\n');
-    std::string_view line = text.substr(0, e);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    text = e == std::string_view::npos ? std::string_view() : text.substr(e + 1);
-  }
-  return lines;
-}
 
 // Names are read back without trailing spaces, so they are compared so.
 std::string_view stored_form(std::string_view name) { return engine::trim_trailing_spaces(name); }
@@ -58,7 +46,7 @@ std::int32_t highest_stored_id(formdecode::page& pg) {
   std::int32_t highest = 0;
   std::optional<std::string> store = read_naming_file(engine::store_file, pg);
   if (store) {
-    for (std::string_view line : split_lines(*store)) {
+    for (std::string_view line : text::split_lines(*store)) {
       if (line.substr(0, 4) != "id: ") continue;
       std::optional<std::int32_t> id = engine::parse_int(line.substr(4));
       if (id && *id > highest) highest = *id;
@@ -88,7 +76,7 @@ std::optional<std::string> read_naming_file(const char* file, formdecode::page& 
 name_db_read read_name_records(std::string_view text,
                                const std::function<bool(const name_record&)>& visit,
                                std::string* err) {
-  std::vector<std::string_view> lines = split_lines(text);
+  std::vector<std::string_view> lines = text::split_lines(text);
   name_db_read result = name_db_read::whole;
   // An id line that is not a number reads as 0; the first is noted.
   auto id_at = [&](size_t i) {

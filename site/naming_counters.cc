@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
@@ -39,7 +40,7 @@ void store(const char* file, long long value) {
 long long counter_value(std::string_view text, std::string* err) {
   std::string line(text.substr(0, text.find('\n')));
   if (line.size() > 19) line.resize(19);
-  long long v = std::strtoll(line.c_str(), nullptr, 10);
+  long long v = text::leading_number(line);
   if (err) {
     std::string_view digits = line;
     if (!digits.empty() && digits.back() == '\r') digits.remove_suffix(1);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/cell_store.h"
+#include "engine/ic_manager.h"
 #include "engine/model.h"
 #include "gtest/gtest.h"
 #include "platform/platform.h"

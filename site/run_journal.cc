@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "site/naming.h"
 #include "site/vantle.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
@@ -112,11 +113,9 @@ std::optional<std::string> cut_refused(const char* file, std::string_view value,
       value.find(' ') == std::string_view::npos ? "" : value.substr(value.find(' ') + 1);
   long long n = 0;
   if (value != "-") {
-    if (size_text.empty() || size_text.size() > 15 ||
-        size_text.find_first_not_of("0123456789") != std::string_view::npos || print.empty()) {
-      return std::string("it is not a size and a fingerprint");
-    }
-    n = std::strtoll(std::string(size_text).c_str(), nullptr, 10);
+    std::optional<long long> size = text::parse_number<long long>(size_text, 0, 999999999999999);
+    if (!size || print.empty()) return std::string("it is not a size and a fingerprint");
+    n = *size;
   }
   if (!now) return std::nullopt;  // nothing to cut
   if (static_cast<size_t>(n) > now->size()) {
@@ -195,24 +194,24 @@ void run_journal::recover(formdecode::output& out) {
     size_t e = rest.find('\n');
     std::string_view line = rest.substr(0, e);
     rest = e == std::string_view::npos ? std::string_view() : rest.substr(e + 1);
-    if (line.substr(0, saved_key.size()) == saved_key) {
+    if (line.starts_with(saved_key)) {
       saved_line = std::string(line.substr(saved_key.size()));
-    } else if (line.substr(0, store_key.size()) == store_key) {
+    } else if (line.starts_with(store_key)) {
       store_before = std::string(line.substr(store_key.size()));
-    } else if (line.substr(0, taken_key.size()) == taken_key) {
+    } else if (line.starts_with(taken_key)) {
       // Only a plain file of `inbox` was ever taken.
       std::string_view path = line.substr(taken_key.size());
       std::string_view prefix = exchange::inbox_dir;
-      if (path.substr(0, prefix.size()) == prefix && path.size() > prefix.size() &&
+      if (path.starts_with(prefix) && path.size() > prefix.size() &&
           path[prefix.size()] == '/' &&
           exchange::is_plain_name(path.substr(prefix.size() + 1))) {
         taken.emplace_back(path);
       } else {
         refuse_line(line, "only files of inbox are taken");
       }
-    } else if (line.substr(0, name_db_key.size()) == name_db_key) {
+    } else if (line.starts_with(name_db_key)) {
       sizes.emplace_back(name_db_file, line.substr(name_db_key.size()));
-    } else if (line.substr(0, vantle_db_key.size()) == vantle_db_key) {
+    } else if (line.starts_with(vantle_db_key)) {
       sizes.emplace_back(vantle_db_file, line.substr(vantle_db_key.size()));
     } else if (!line.empty()) {
       refuse_line(line, "it is not a line of a run journal");
@@ -264,7 +263,7 @@ void run_journal::recover(formdecode::output& out) {
       if (value == "-") {
         platform::remove_file(file);
       } else {
-        long long n = std::strtoll(value.substr(0, value.find(' ')).c_str(), nullptr, 10);
+        long long n = text::leading_number(value.substr(0, value.find(' ')));
         if (static_cast<long long>(now->size()) > n) platform::truncate_file(file, n);
       }
     }

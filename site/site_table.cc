@@ -5,13 +5,10 @@
 #include <cstdlib>
 
 #include "engine/store_text.h"
+#include "text/text.h"
 
 namespace site {
 namespace {
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
 
 // Hands out the white-space separated tokens of a text one by one.
 class tokens {
@@ -19,13 +16,13 @@ class tokens {
   explicit tokens(std::string_view text) : text_(text) {}
 
   std::optional<std::string_view> next() {
-    while (pos_ < text_.size() && is_space(text_[pos_])) {
+    while (pos_ < text_.size() && text::is_space(text_[pos_])) {
       if (text_[pos_] == '\n') ++line_;
       ++pos_;
     }
     if (pos_ >= text_.size()) return std::nullopt;
     size_t start = pos_;
-    while (pos_ < text_.size() && !is_space(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && !text::is_space(text_[pos_])) ++pos_;
     return text_.substr(start, pos_ - start);
   }
 

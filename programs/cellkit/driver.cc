@@ -19,7 +19,7 @@ site::form_rules form() {
 }
 
 void configure(engine::engine_state& st) {
-  st.layout = engine::store_layout::counter;
+  st.codec.layout = engine::store_layout::counter;
   st.rules.fill_zero_receiver = false;
   st.rules.warn_missing_cell = false;
   st.rules.on_missing = engine::missing_receiver::report_by_id;

@@ -48,7 +48,7 @@ class CellkitEngine : public test_util::in_run_dir {
 
   std::vector<std::int32_t> ids() const {
     std::vector<std::int32_t> r;
-    for (const engine::ic_record& c : st.cells.active) r.push_back(c.id);
+    for (const engine::cell_slot& c : st.cells.active) r.push_back(c.id());
     return r;
   }
 
@@ -66,7 +66,7 @@ TEST_F(CellkitEngine, MissingCellByIdEndsTheManagerRunAndDropsTheQueue) {
             "The receiving index cell (wth type = CLICK and id = 99) is NOT found.\n <br>",
             page());
   EXPECT_EQ((std::vector<std::int32_t>{1}), ids()) << "the queued creation is dropped";
-  EXPECT_EQ(2, st.next_cell_id);
+  EXPECT_EQ(2, st.cells.next_cell_id);
   EXPECT_EQ("", trace()) << "no not-found warning of the lookup";
 }
 
@@ -125,7 +125,7 @@ TEST_F(CellkitEngine, SystemMessages) {
   EXPECT_EQ((std::vector<std::int32_t>{2, 1}), ids());
   cellkit::handle_request(st, from_form(engine::ORV_MSG, "SYS_RESTORE", "NULL"));
   EXPECT_EQ((std::vector<std::int32_t>{1}), ids());
-  EXPECT_EQ(2, st.next_cell_id) << "the stored counter comes back with the stored cells";
+  EXPECT_EQ(2, st.cells.next_cell_id) << "the stored counter comes back with the stored cells";
   cellkit::handle_request(st, from_form(engine::ORV_MSG, "DOUBLECLICK", "NULL"));
   EXPECT_EQ("Single click!All Vantles are backuped. <p>\nSingle click!"
             "All Vantles are restored.<p>\nUnknown message type: DOUBLECLICK <p>\n",
@@ -140,13 +140,13 @@ TEST_F(CellkitEngine, StoreWithoutCounterContinuesAfterTheHighestId) {
   write_file("file.ic", "id: 7\nic type: CLICK\ncurrent state: 1\ninitial state: 0\n"
                         "max. time: 100\ninput list: 0\noutput list: 0\nsame ic: 0\n");
   engine::load_all_cells(st);
-  EXPECT_EQ(8, st.next_cell_id);
+  EXPECT_EQ(8, st.cells.next_cell_id);
   write_file("file.ic", "next available ic: 3\n"
                         "id: 5\nic type: CLICK\ncurrent state: 1\ninitial state: 0\n"
                         "max. time: 100\ninput list: 0\noutput list: 0\nsame ic: 0\n");
-  st.next_cell_id = 1;
+  st.cells.next_cell_id = 1;
   engine::load_all_cells(st);
-  EXPECT_EQ(6, st.next_cell_id) << "a counter below a stored id is raised";
+  EXPECT_EQ(6, st.cells.next_cell_id) << "a counter below a stored id is raised";
   cellkit::handle_request(st, from_form(engine::IC_TYPE, "SINGLECLICK", "CLICK"));
   EXPECT_EQ((std::vector<std::int32_t>{6, 5}), ids());
 }

@@ -149,7 +149,7 @@ class checker {
       add_html(engine::store_file, plain(page.str()));
       return;
     }
-    for (const engine::cell_list* list : {&st.cells.active, &st.cells.sleeping}) {
+    for (engine::cell_list* list : {&st.cells.active, &st.cells.sleeping}) {
       for (const engine::ic_record& cell : *list) {
         ids_.cells.push_back(cell.id);
         if (auto* v = dynamic_cast<const site::vantle_record*>(cell.mm.get())) {

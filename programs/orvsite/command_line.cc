@@ -20,6 +20,7 @@
 #include "programs/orvsite/peer_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_command.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
@@ -398,11 +399,9 @@ struct command {
 // The number of `--keep`, or none (with the complaint on `err`) when it is
 // not a plain number.
 std::optional<int> keep_count(const std::string& text, const char* command, std::ostream& err) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-    err << "orvsite " << command << ": --keep takes a number, not \"" << text << "\"\n";
-    return std::nullopt;
-  }
-  return std::stoi(text);
+  std::optional<int> n = text::parse_number(text, 0, 999999999);
+  if (!n) err << "orvsite " << command << ": --keep takes a number, not \"" << text << "\"\n";
+  return n;
 }
 
 int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -437,12 +436,12 @@ int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
   int retry = static_cast<int>(std::min<std::int64_t>(read_site_settings(p.positional[0]).retry, 999999));
   if (auto it = p.options.find("--retry"); it != p.options.end()) {
     const std::string& t = it->second;
-    if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(t) < 1) {
+    std::optional<int> seconds = text::parse_number(t, 1, 999999);
+    if (!seconds) {
       err << "orvsite watch: --retry takes a number of seconds (at least 1), not \"" << t << "\"\n";
       return 2;
     }
-    retry = std::stoi(t);
+    retry = *seconds;
   }
   return watch_site(p.positional[0], out, err, keep, retry);
 }
@@ -544,12 +543,12 @@ int run_peer(const std::vector<std::string>& args, std::ostream& out, std::ostre
   o.name = a[2];
   o.host = a[3];
   if (std::optional<std::string> port = option("--port")) {
-    if (port->empty() || port->size() > 5 || port->find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(*port) < 1 || std::stoi(*port) > 65535) {
+    std::optional<int> number = text::parse_number(*port, 1, 65535);
+    if (!number) {
       err << "orvsite peer add: --port takes a port number, not \"" << *port << "\"\n";
       return 2;
     }
-    o.port = std::stoi(*port);
+    o.port = *number;
   }
   o.user = option("--user").value_or("");
   o.site = option("--site-dir");

@@ -19,6 +19,7 @@
 #include "programs/orvsite/status_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_troubles.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
@@ -73,11 +74,7 @@ std::string by_site(const std::map<std::string, int>& counts) {
 
 // True when `line` holds `id` as a word of its own (letter case aside).
 bool mentions(const std::string& line, const std::string& id) {
-  auto lower = [](std::string t) {
-    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return t;
-  };
-  std::string l = lower(line), w = lower(id);
+  std::string l = text::lower(line), w = text::lower(id);
   auto word_char = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; };
   for (size_t at = l.find(w); at != std::string::npos; at = l.find(w, at + 1)) {
     if ((at == 0 || !word_char(l[at - 1])) &&
@@ -362,7 +359,7 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
           std::string line = said.empty() ? f.text_of("file").value_or("") + ": " +
                                                 f.text_of("why").value_or("")
                                           : said.back();
-          if (line.rfind("Error: ", 0) == 0) line.erase(0, 7);
+          if (line.starts_with("Error: ")) line.erase(0, 7);
           log.line(log_priority::warning, dir + ": refused: " + line);
           continue;
         }

@@ -11,6 +11,7 @@
 #include "site/config.h"
 #include "site/site_table.h"
 #include "site/world.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
@@ -22,10 +23,8 @@ constexpr std::string_view header =
 
 bool same_id(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return text::lower(x) == text::lower(y); });
 }
 
 // The next blank-separated word of `line` from `*at`.
@@ -39,11 +38,9 @@ std::string_view word(std::string_view line, size_t* at) {
 }
 
 bool number(std::string_view w, std::int64_t* n) {
-  if (w.empty() || w.size() > 18 || w.find_first_not_of("0123456789") != std::string_view::npos) {
-    return false;
-  }
-  *n = std::stoll(std::string(w));
-  return true;
+  std::optional<std::int64_t> v = text::parse_number<std::int64_t>(w, 0, 999999999999999999);
+  if (v) *n = *v;
+  return v.has_value();
 }
 
 bool plain_id(std::string_view id) {
@@ -76,21 +73,6 @@ peer_record& exchange_record::peer(const std::string& id) {
   auto at = std::lower_bound(peers.begin(), peers.end(), id,
                              [](const peer_record& a, const std::string& b) { return a.peer < b; });
   return *peers.insert(at, std::move(p));
-}
-
-std::string one_line(std::string_view text, size_t most) {
-  std::string line;
-  for (char c : text) {
-    bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
-    if (blank) {
-      if (!line.empty() && line.back() != ' ') line += ' ';
-    } else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
-      line += c;
-    }
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  if (line.size() > most) line.resize(most);
-  return line;
 }
 
 exchange_record parse_exchange_record(std::string_view text) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/text.h"
+
 namespace orvsite {
 
 /// The record, below the site directory (inside html, which the web server
@@ -53,9 +55,8 @@ exchange_record read_exchange_record(const std::string& dir, bool* present = nul
 /// renamed). False, with `*err`, when that fails.
 bool write_exchange_record(const std::string& dir, const exchange_record& r, std::string* err);
 
-/// `text` as one line: line breaks and tabs become blanks, runs of blanks
-/// one, and at most `most` bytes.
-std::string one_line(std::string_view text, size_t most = 300);
+/// `text` as one line (see text/text.h).
+using text::one_line;
 
 }  // namespace orvsite
 

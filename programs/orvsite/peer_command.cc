@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/site_files.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
@@ -25,11 +26,6 @@ struct host_line {
   std::string text;  // the line as it stands
   std::string id, where, site;
 };
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool only(const std::string& s, const char* allowed) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [&](char c) {
@@ -164,7 +160,7 @@ int peer_add(const peer_options& o, std::istream& in, std::ostream& out, std::os
   }
   std::string hosts = join(html, hosts_file);
   for (const host_line& l : read_hosts(hosts)) {
-    if (!l.id.empty() && lower(l.id) == lower(o.name)) {
+    if (!l.id.empty() && text::lower(l.id) == text::lower(o.name)) {
       err << "orvsite peer add: " << hosts << " has a line for " << l.id
           << " already (orvsite peer remove first)\n";
       return 1;
@@ -274,7 +270,7 @@ int peer_remove(const std::string& dir, const std::string& name, std::ostream& o
   bool found = false;
   std::vector<std::string> other_specs;
   for (const host_line& l : read_hosts(hosts)) {
-    if (!l.id.empty() && lower(l.id) == lower(name)) {
+    if (!l.id.empty() && text::lower(l.id) == text::lower(name)) {
       found = true;
       spec = host_spec(l.where);
       continue;

@@ -12,6 +12,7 @@
 #include "site/naming_counters.h"
 #include "site/run_journal.h"
 #include "site/vantle.h"
+#include "text/text.h"
 
 namespace orvsite {
 
@@ -141,7 +142,7 @@ class access_audit {
       }
     }
     for (const std::string& f : platform::list_file_names(join(dir_, in_html("ssh")))) {
-      if (f == "known_hosts" || f.rfind("known_hosts", 0) == 0 || f == "authorized_keys" ||
+      if (f == "known_hosts" || f.starts_with("known_hosts") || f == "authorized_keys" ||
           f == "config" || (f.size() > 4 && f.compare(f.size() - 4, 4, ".pub") == 0)) {
         continue;
       }
@@ -168,11 +169,6 @@ class access_audit {
   const platform::user_account& user_;
   std::vector<site_problem>* problems_;
 };
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 }  // namespace
 
@@ -236,7 +232,7 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
   // Files in inbox that pick-up never takes.
   if (!orv_id.empty()) {
     for (const std::string& f : platform::list_file_names(exchange::inbox_dir)) {
-      if (lower(f).rfind(lower(orv_id), 0) == 0) continue;
+      if (text::lower(f).starts_with(text::lower(orv_id))) continue;
       std::string file = join(exchange::inbox_dir, f);
       add(file, "not addressed to this site (its name does not begin with the orv id " + orv_id +
                     "): pick-up never takes it; to mend: mv " + path(file) + " " +

@@ -41,7 +41,7 @@ std::optional<std::map<std::string, int>> cells_by_type(const site::site_config&
   }
   std::map<std::string, int> types;
   for (const engine::cell_list* l : {&st.cells.active, &st.cells.sleeping}) {
-    for (const engine::ic_record& c : *l) ++types[c.ic_type];
+    for (const engine::cell_slot& c : *l) ++types[c.ic_type()];  // no cell is read
   }
   return types;
 }
@@ -52,7 +52,7 @@ std::vector<std::string> backup_copies(const std::string& backup_dir) {
   std::vector<std::string> copies;
   const std::string prefix = std::string(engine::store_file) + ".b";
   for (std::string& name : platform::list_files_oldest_first(backup_dir)) {
-    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+    if (name.size() > prefix.size() && name.starts_with(prefix) &&
         name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
       copies.push_back(std::move(name));
     }

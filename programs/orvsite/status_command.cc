@@ -9,16 +9,17 @@
 
 #include "engine/cell_store.h"
 #include "exchange/exchange.h"
-#include "platform/json_string.h"
+#include "json/json.h"
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/state_command.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
 
-using platform::json_string;
+using json::quote;
 
 waiting_files waiting_in(const std::string& dir, const std::vector<std::string>& names) {
   waiting_files w;
@@ -112,7 +113,8 @@ class metric_family {
 std::optional<std::int64_t> parse_duration(const std::string& text) {
   size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
   if (digits == 0 || digits > 9) return std::nullopt;
-  std::int64_t n = std::stoll(text.substr(0, digits));
+  std::int64_t n = *text::parse_number<std::int64_t>(std::string_view(text).substr(0, digits), 0,
+                                                     999999999);
   std::string unit = text.substr(digits);
   if (unit.empty() || unit == "s") return n;
   if (unit == "m") return n * 60;
@@ -260,12 +262,12 @@ std::string status_json(const std::vector<site_status>& sites, std::int64_t now)
   for (const site_status& s : sites) {
     attention = attention || !s.attention.empty();
     if (!j.empty()) j += ",\n";
-    j += "  {\"dir\": " + json_string(s.dir) + ", \"is_site\": " + (s.is_site ? "true" : "false") +
-         ", \"orv_id\": " + json_string(s.orv_id) +
+    j += "  {\"dir\": " + quote(s.dir) + ", \"is_site\": " + (s.is_site ? "true" : "false") +
+         ", \"orv_id\": " + quote(s.orv_id) +
          ",\n   \"needs_attention\": " + (s.attention.empty() ? "false" : "true") +
          ", \"attention\": [";
     for (size_t i = 0; i < s.attention.size(); ++i) {
-      j += (i ? ", " : "") + json_string(s.attention[i]);
+      j += (i ? ", " : "") + quote(s.attention[i]);
     }
     j += "],\n   \"outbox\": " + json_waiting(s.outbox, now) +
          ", \"inbox\": " + json_waiting(s.inbox, now) +
@@ -277,25 +279,25 @@ std::string status_json(const std::vector<site_status>& sites, std::int64_t now)
          ", \"last_run\": " + json_time(s.record.last_run) +
          ", \"last_receive\": " + json_time(s.record.last_receive) +
          ", \"last_failure\": " + json_time(s.record.last_failure) +
-         ", \"failure_cause\": " + json_string(s.record.failure_cause) + ", \"damaged\": [";
+         ", \"failure_cause\": " + quote(s.record.failure_cause) + ", \"damaged\": [";
     for (size_t i = 0; i < s.record.damaged.size(); ++i) {
-      j += (i ? ", " : "") + json_string(s.record.damaged[i]);
+      j += (i ? ", " : "") + quote(s.record.damaged[i]);
     }
     j += "]},\n   \"peers\": [";
     for (size_t i = 0; i < s.peers.size(); ++i) {
       const peer_record& r = s.peers[i].record;
-      j += std::string(i ? ",\n     " : "\n     ") + "{\"orv_id\": " + json_string(r.peer) +
+      j += std::string(i ? ",\n     " : "\n     ") + "{\"orv_id\": " + quote(r.peer) +
            ", \"last_send\": " + json_time(r.last_send) +
            ", \"last_receive\": " + json_time(r.last_receive) +
            ", \"failing_since\": " + json_time(r.failing_since) +
            ", \"last_failure\": " + json_time(r.last_failure) +
-           ", \"failure_cause\": " + json_string(r.failure_cause) +
+           ", \"failure_cause\": " + quote(r.failure_cause) +
            ", \"outbox\": " + json_waiting(s.peers[i].outbox, now) + "}";
     }
     j += "],\n   \"check\": [";
     for (size_t i = 0; i < s.problems.size(); ++i) {
-      j += (i ? ", " : "") + std::string("{\"file\": ") + json_string(s.problems[i].file) +
-           ", \"what\": " + json_string(s.problems[i].what) + "}";
+      j += (i ? ", " : "") + std::string("{\"file\": ") + quote(s.problems[i].file) +
+           ", \"what\": " + quote(s.problems[i].what) + "}";
     }
     j += "]" + (s.is_site ? troubles_json(s.troubles, now) : std::string()) + "}";
   }

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "exchange/exchange.h"
-#include "platform/json_string.h"
+#include "json/json.h"
 #include "platform/lock_holders.h"
 #include "platform/platform.h"
 #include "programs/orvsite/exchange_log.h"
@@ -19,7 +19,7 @@ namespace orvsite {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::json_string;
+using json::quote;
 
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -323,23 +323,23 @@ std::string troubles_json(const site_troubles& t, std::int64_t now) {
   std::string j = ",\n   \"free_bytes\": " +
                   (t.free_bytes ? std::to_string(*t.free_bytes) : std::string("null")) +
                   ", \"refusals\": {\"last_day\": " + std::to_string(t.refusals) +
-                  ", \"newest\": " + json_string(t.last_refusal) + "}" +
+                  ", \"newest\": " + quote(t.last_refusal) + "}" +
                   ",\n   \"staging\": [";
   for (size_t i = 0; i < t.staging.size(); ++i) {
     const staging_use& u = t.staging[i];
-    j += (i ? ", " : "") + std::string("{\"peer\": ") + json_string(u.peer) +
+    j += (i ? ", " : "") + std::string("{\"peer\": ") + quote(u.peer) +
          ", \"files\": " + std::to_string(u.files) + ", \"bytes\": " + std::to_string(u.bytes) +
          ", \"refused\": " + std::to_string(u.refused) + "}";
   }
   j += "],\n   \"inbox_untakeable\": [";
   for (size_t i = 0; i < t.untakeable.size(); ++i) {
-    j += (i ? ", " : "") + std::string("{\"name\": ") + json_string(t.untakeable[i].name) +
-         ", \"why\": " + json_string(t.untakeable[i].why) + "}";
+    j += (i ? ", " : "") + std::string("{\"name\": ") + quote(t.untakeable[i].name) +
+         ", \"why\": " + quote(t.untakeable[i].why) + "}";
   }
   j += "],\n   \"locks\": [";
   for (size_t i = 0; i < t.locks.size(); ++i) {
     const held_lock& l = t.locks[i];
-    j += (i ? ", " : "") + std::string("{\"file\": ") + json_string("html/" + l.file) +
+    j += (i ? ", " : "") + std::string("{\"file\": ") + quote("html/" + l.file) +
          ", \"pid\": " + std::to_string(l.pid) +
          ", \"held_seconds\": " + (l.since ? std::to_string(now - l.since) : std::string("null")) +
          "}";

@@ -7,6 +7,7 @@
 
 #include "formdecode/page.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace tagwell {
 namespace {
@@ -19,13 +20,7 @@ using formdecode::run_exit;
   throw run_exit{1};
 }
 
-bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool is_letter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The keyword list: after white space, one line; a last line without a
 // line end is not used; lines "(" and ")" alone are grouping marks.
@@ -33,7 +28,7 @@ std::vector<std::string> read_keywords(const std::string& text, std::ostream& er
   std::vector<std::string> keywords;
   size_t pos = 0;
   for (;;) {
-    while (pos < text.size() && is_space(text[pos])) ++pos;
+    while (pos < text.size() && text::is_space(text[pos])) ++pos;
     size_t nl = text.find('\n', pos);
     if (pos >= text.size() || nl == std::string::npos) break;
     std::string line = text.substr(pos, nl - pos);
@@ -96,7 +91,7 @@ std::string classify_document(std::ostream& out, std::ostream& err) {
   if (!kb) fail(err, "Can't open knowledge database!");
   std::vector<std::string> keywords = read_keywords(*kb, err);
   std::vector<std::string> lowered;
-  for (const std::string& k : keywords) lowered.push_back(lower(k));
+  for (const std::string& k : keywords) lowered.push_back(text::lower(k));
 
   std::optional<std::string> text = platform::read_file(document_file);
   if (!text) fail(out, "Can't open document\n");
@@ -120,17 +115,17 @@ std::string classify_document(std::ostream& out, std::ostream& err) {
   for (;;) {
     while (!doc.at_end() && !is_letter(doc.peek())) doc.get();
     if (doc.at_end()) break;
-    std::string word = lower(read_word(doc, err));
+    std::string word = text::lower(read_word(doc, err));
     for (size_t k = 0; k < lowered.size(); ++k) {
       const std::string& key = lowered[k];
       if (key == word) {
         count(k);
         break;
       }
-      if (key.compare(0, word.size(), word) == 0) {
+      if (key.starts_with(word)) {
         size_t mark = doc.mark();
         std::optional<std::string> phrase = read_phrase(doc, word);
-        if (phrase && lower(*phrase) == key) {
+        if (phrase && text::lower(*phrase) == key) {
           count(k);
           break;
         }

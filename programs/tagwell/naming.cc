@@ -9,6 +9,7 @@
 #include "formdecode/page.h"
 #include "platform/platform.h"
 #include "site/naming_counters.h"
+#include "text/text.h"
 
 namespace tagwell {
 namespace {
@@ -40,7 +41,7 @@ class record_reader {
     rec.server_id = lines[0];
     rec.orv_id = lines[1];
     rec.ic_type = lines[2];
-    rec.ic_id = static_cast<std::int32_t>(std::strtol(lines[3].c_str(), nullptr, 10));
+    rec.ic_id = static_cast<std::int32_t>(text::leading_number(lines[3]));
     rec.flag = lines[4].empty() ? '\0' : lines[4][0];
     return rec;
   }
@@ -68,7 +69,7 @@ std::optional<name_record> find(const std::string& name, std::ostream& out) {
   if (!text) return std::nullopt;
   record_reader reader(std::move(*text));
   while (std::optional<name_record> rec = reader.next(out)) {
-    if (rec->symbolic_name.compare(0, name.size(), name) == 0) return rec;
+    if (rec->symbolic_name.starts_with(name)) return rec;
   }
   return std::nullopt;
 }

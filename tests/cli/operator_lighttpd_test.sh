@@ -17,30 +17,11 @@ for need in lighttpd curl openssl "$debian_conf" /usr/lib/lighttpd/mod_openssl.s
     { echo "operator_lighttpd_test.sh: $need is missing: bash scripts/deps.sh test" >&2; exit 1; }
 done
 
-t=$(mktemp -d /tmp/orv-operator-test.XXXXXX)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-operator-test
 chmod 755 "$t"  # lighttpd's user walks through it
 server=""
-failures=0
-cleanup() {
-  if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
-}
-trap cleanup EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-  local candidate
-  for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
-    if port_free "$candidate" && [ "$candidate" != "${1:-}" ]; then echo "$candidate"; return; fi
-  done
-  echo "no free port" >&2
-  exit 1
-}
+on_exit 'if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi'
 http_port=$(free_port)
 tls_port=$(free_port "$http_port")
 
@@ -136,8 +117,4 @@ done
 grep -qs 'cannot reach east' "$t/log/breakage.log" ||
   fail "the transfer script's standard error is not in the breakage log"
 
-if [ "$failures" -ne 0 ]; then
-  echo "operator_lighttpd_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "operator_lighttpd_test.sh: every check passed"
+finish

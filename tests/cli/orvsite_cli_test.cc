@@ -625,6 +625,17 @@ TEST(ConsoleOptions, HelpAndVersionOfEveryProgramTouchNoFile) {
   }
   EXPECT_TRUE(test_util::list_dir(empty.path()).empty()) << "tagwell wrote its files";
 
+  // The options are read as getopt_long reads them: shortened while
+  // unambiguous; a value given to --version is no console request.
+  for (const char* program : {"orv", "cellkit", "vexil"}) {
+    run_result shortened = test_util::run_program_args(test_util::program_path(program),
+                                                       {"--vers"}, empty.path(), {});
+    EXPECT_EQ(std::string(program) + " " PROJECT_VERSION "\n", shortened.out);
+    run_result valued = test_util::run_program_args(test_util::program_path(program),
+                                                    {"--version=1"}, empty.path(), {});
+    EXPECT_EQ(std::string::npos, valued.out.find(PROJECT_VERSION "\n")) << program;
+  }
+
   // Started by a web server, an argument is no option: a page as always.
   run_result cgi = test_util::run_program_args(test_util::program_path("orv"), {"--help"},
                                                empty.path(), {{"GATEWAY_INTERFACE", "CGI/1.1"}});

@@ -9,53 +9,11 @@ set -uo pipefail
 
 bin=$(cd "$1" && pwd)
 samples=$(cd "$2" && pwd)
-t=$(mktemp -d /tmp/orv-peer-test.XXXXXX)
-sshd_pid=""
-failures=0
-cleanup() {
-  if [ -n "$sshd_pid" ]; then kill "$sshd_pid" 2>/dev/null; wait "$sshd_pid" 2>/dev/null; fi
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-check() { local what=$1; shift; "$@" || fail "$what"; }
-not() { ! "$@"; }
-contains() { grep -qF -- "$2" "$1" || { echo "--- $1:" >&2; cat "$1" >&2; false; }; }
-count() { find "$1" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | wc -l; }
-
-for tool in /usr/sbin/sshd ssh ssh-keygen ssh-keyscan rsync rrsync; do
-  command -v "$tool" >/dev/null ||
-    { echo "peer_test.sh: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
-done
-
-ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
-: >"$t/authorized_keys"
-if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if port_free "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "no free port" >&2; exit 1; }
-cat >"$t/sshd_config" <<CONF
-ListenAddress 127.0.0.1
-Port $port
-HostKey $t/host_key
-PidFile $t/sshd.pid
-AuthorizedKeysFile $t/authorized_keys
-PermitRootLogin prohibit-password
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-LogLevel ERROR
-CONF
-/usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
-sshd_pid=$!
-for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
-port_free "$port" && { echo "sshd did not start:" >&2; cat "$t/sshd.log" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-peer-test
+need ssh-keyscan rsync rrsync
+sshd_prepare
+start_sshd
 
 # Two sites laid out by orvsite, with the SSH transfer scripts.
 site() {
@@ -137,8 +95,4 @@ check "list is empty" peer list "$a"
 check "list output" [ ! -s "$t/out" ]
 check "removing again fails" not peer remove "$a" east
 
-if [ "$failures" -ne 0 ]; then
-  echo "peer_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "peer_test.sh: every check passed"
+finish

@@ -17,40 +17,11 @@ set -uo pipefail
 
 bin=$(cd "$1" && pwd)
 samples=$(cd "$2" && pwd)
-t=$(mktemp -d /tmp/orv-ssh-test.XXXXXX)
-sshd_pid=""
-failures=0
-
-cleanup() {
-  stop_sshd
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-# check DESCRIPTION COMMAND...: the command must succeed.
-check() {
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
-# contains FILE TEXT: FILE holds TEXT (fixed string).
-not() { ! "$@"; }
-contains() { grep -qF -- "$2" "$1" || { echo "--- $1:" >&2; cat "$1" >&2; false; }; }
-# The files in a directory, without hidden ones.
-files() { find "$1" -maxdepth 1 -type f ! -name '.*' -printf '%f\n' 2>/dev/null | sort; }
-count() { files "$1" | wc -l; }
-
-for tool in /usr/sbin/sshd ssh ssh-keygen rsync; do
-  command -v "$tool" >/dev/null ||
-    { echo "ssh_exchange_test.sh: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
-done
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-ssh-test
+need rsync
 
 # --- The SSH server -------------------------------------------------------
-ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$t/client_key"
 a=$t/machine-a/north
 b=$t/machine-b/east
@@ -58,52 +29,7 @@ c=$t/machine-c/south
 # The sites' key may only deliver: its forced command serves the copy into
 # a staging directory and the link-in of the three sites, nothing else.
 echo "command=\"$b/html/orv_ssh_serve.sh $a $b $c\",restrict $(cat "$t/client_key.pub")" >"$t/authorized_keys"
-# As root, sshd separates privileges into this directory (Debian creates it
-# when its service starts).
-if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if port_free "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "no free port" >&2; exit 1; }
-
-cat >"$t/sshd_config" <<CONF
-ListenAddress 127.0.0.1
-Port $port
-HostKey $t/host_key
-PidFile $t/sshd.pid
-AuthorizedKeysFile $t/authorized_keys
-PermitRootLogin prohibit-password
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-LogLevel ERROR
-CONF
-
-start_sshd() {
-  /usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
-  sshd_pid=$!
-  for _ in $(seq 100); do
-    if ! port_free "$port"; then return 0; fi
-    kill -0 "$sshd_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "sshd did not start:" >&2
-  cat "$t/sshd.log" >&2
-  exit 1
-}
-stop_sshd() {
-  if [ -n "$sshd_pid" ]; then
-    kill "$sshd_pid" 2>/dev/null
-    wait "$sshd_pid" 2>/dev/null
-    sshd_pid=""
-  fi
-}
+sshd_prepare
 start_sshd
 
 # --- Three sites on three "machines" ---------------------------------------
@@ -326,8 +252,4 @@ check "nothing was linked beside inbox" [ -z "$(find "$b/html" -maxdepth 1 -name
 check "nor into inbox" [ -z "$(find "$b/html/inbox" -maxdepth 1 -name '.*' -type f)" ]
 check "and the staged copies are dropped" [ -z "$(ls -A "$b/html/.inbox-staging" | grep north)" ]
 
-if [ "$failures" -ne 0 ]; then
-  echo "ssh_exchange_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "ssh_exchange_test.sh: every check passed"
+finish

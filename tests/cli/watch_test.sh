@@ -7,18 +7,14 @@
 set -uo pipefail
 
 bin=$(cd "$1" && pwd)
-t=$(mktemp -d /tmp/orv-watch-test.XXXXXX)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-watch-test
 pids=()
-failures=0
-cleanup() {
+stop_watchers() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
 }
-trap cleanup EXIT
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-check() { local what=$1; shift; "$@" || fail "$what"; }
+on_exit stop_watchers
 backups() { find "$1/html/BACKUP" -maxdepth 1 -type f -name 'file.ic.b*' 2>/dev/null | wc -l; }
-files() { find "$1" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | wc -l; }
 
 "$bin/orvsite" new "$t/north" --server-id srv1 --orv-id north >/dev/null || exit 1
 "$bin/orvsite" new "$t/east" --server-id srv2 --orv-id east >/dev/null || exit 1
@@ -66,7 +62,7 @@ check "the answer comes back to north and is picked up" until_true 30 picked_up_
 orv "$a" "flag=old&ic_type=VANTLE&ic_id_list=1&message_type=MSG_SHOW_VANTLE_RESULT"
 sleep 1 # let the watchers settle
 check "north shows east's answer" grep -q "Doc id: doc-lens" "$t/page"
-check "every box is empty" [ "$(files "$a/html/outbox")$(files "$b/html/inbox")$(files "$b/html/outbox")$(files "$a/html/inbox")" = 0000 ]
+check "every box is empty" [ "$(count "$a/html/outbox")$(count "$b/html/inbox")$(count "$b/html/outbox")$(count "$a/html/inbox")" = 0000 ]
 check "east picked up once (one backup copy more)" [ "$(backups "$b")" -eq $((before + 1)) ]
 check "north picked up once (one copy for the pick-up, one for showing the result)" [ "$(backups "$a")" -eq $((query_saved + 2)) ]
 check "the watchers report what moved" grep -q "picked up 1 message" "$t/watch.out"
@@ -75,7 +71,5 @@ check "the watchers are still running" kill -0 "${pids[@]}"
 
 if [ "$failures" -ne 0 ]; then
   echo "--- watch output:" >&2; cat "$t/watch.out" "$t/watch.err" >&2
-  echo "watch_test.sh: $failures check(s) failed" >&2
-  exit 1
 fi
-echo "watch_test.sh: every check passed"
+finish

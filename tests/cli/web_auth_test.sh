@@ -8,30 +8,12 @@ set -uo pipefail
 
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
-t=$(mktemp -d /tmp/orv-auth-test.XXXXXX)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-auth-test
 server=""
-failures=0
-cleanup() {
-  if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
-}
-trap cleanup EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-for tool in lighttpd curl openssl; do
-  command -v "$tool" >/dev/null ||
-    { echo "web_auth_test.sh: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
-done
-
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if port_free "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "no free port" >&2; exit 1; }
+on_exit 'if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi'
+need lighttpd curl openssl
+port=$(free_port) || exit 1
 
 AUTH='ann:s3cret:with colon' BUILD_DIR=$build DEMO_DIR=$t/demo PORT=$port \
   bash "$src/scripts/demo_layout.sh" >/dev/null || { echo "demo_layout.sh failed" >&2; exit 1; }
@@ -74,8 +56,4 @@ expect "vexil.cgi is public" 200 "$(status "$base/vexil.cgi?zoa_name=start")"
 expect "html stays closed" 403 "$(status "$base/north/html/config.txt" -u 'ann:s3cret:with colon')"
 expect "the password file is not served" 404 "$(status "$base/../htpasswd" --path-as-is)"
 
-if [ "$failures" -ne 0 ]; then
-  echo "web_auth_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "web_auth_test.sh: every check passed"
+finish

@@ -76,7 +76,10 @@ class site_pair {
 
   /// Runs `rq` in the full site and then in the lazy site. The first
   /// difference in exit status, page or any file below `html` (its path,
-  /// and the first differing line), or nothing when there is none.
+  /// and the first differing line), or nothing when there is none. The
+  /// lazy site trusts a store that matches its fingerprint at every second
+  /// run after a lay-out, and reads it in full at the others; its
+  /// fingerprint must match its store after each run.
   std::optional<std::string> run(const request& rq);
 
   /// The page and the ending ("returned", "exit status N") of the last
@@ -90,6 +93,7 @@ class site_pair {
 
  private:
   std::string root_;
+  int runs_ = 0;  // runs since the lay-out
   std::string last_page_;
   std::string last_status_;
 };

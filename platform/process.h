@@ -1,0 +1,145 @@
+// Processes: starting programs, this process's own state, the machine.
+//
+// The system was first written against a command interpreter ("mkdir",
+// "copy", "dir/O:D", site scripts). On Linux each of those is done
+// directly, without a shell; the only process started through /bin/sh is a
+// site script (`run_site_script`), and every program the project starts is
+// started by `spawn` here. Errors follow platform/error.h.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+/// Where a child's standard input comes from.
+enum class input_mode {
+  null,     // /dev/null
+  inherit,  // the caller's standard input
+};
+
+/// Where one of a child's output streams goes.
+enum class output_mode {
+  inherit,    // the caller's stream of the same number
+  capture,    // collected into the result (both streams are read as they
+              // come, so a chatty program never blocks on a full pipe)
+  to_stderr,  // the caller's standard error (keeps a page on standard
+              // output clean)
+  null,       // /dev/null
+};
+
+/// What to start and how.
+struct spawn_options {
+  /// The program and its arguments. argv[0] is looked up in PATH when it
+  /// holds no "/" (unless `search_path` is false) and run as given otherwise.
+  std::vector<std::string> argv;
+  bool search_path = true;
+  /// The directory it starts in; empty: the caller's working directory.
+  std::string dir;
+  /// Its environment, entries "NAME=value", exactly (nothing inherited);
+  /// none: the caller's environment.
+  std::optional<std::vector<std::string>> env;
+  input_mode in = input_mode::null;
+  output_mode out = output_mode::inherit;
+  output_mode err = output_mode::inherit;
+};
+
+/// What a finished child left.
+struct spawn_result {
+  int status = -1;   // exit status 0..255, or -1 when ended by a signal
+  std::string out;   // standard output, when captured
+  std::string err;   // standard error, when captured
+};
+
+/// Starts a program, waits for it and returns what it left. Nothing, with
+/// `*err` ("PROGRAM: cannot be run: REASON"), when it could not be started:
+/// the directory cannot be entered or the program cannot be executed. (The
+/// child tells the exact reason through a pipe closed by a successful exec,
+/// so a program's own exit status of 126 or 127 is not mistaken for it.)
+std::optional<spawn_result> spawn(const spawn_options& options, std::string* err);
+
+/// Runs the executable site script `name` of the working directory as
+/// "./name" through /bin/sh, with no input, its output sent to standard error
+/// (the page is standard output and must stay valid HTML). Returns the
+/// script's exit status, or -1 when it could not be run. Callers ignore the
+/// result, as the site scripts' failures are not the program's concern.
+int run_site_script(const std::string& name);
+
+/// What `run_program` and `run_command` saw of the program they ran.
+struct program_result {
+  int status = -1;  // exit status 0..255, or -1 when it was ended by a signal
+  std::string out;  // its standard output
+};
+
+/// Runs the program `path` (no arguments) in the directory `dir` with
+/// exactly the environment `env` (entries "NAME=value"; nothing is
+/// inherited), standard input from /dev/null, standard output captured into
+/// `result->out` and standard error passed through. This is how a web
+/// server starts a CGI program. False, with `*err`, when it could not be
+/// started. With `err_text`, standard error is collected there instead for
+/// the caller to pass on and read.
+bool run_program(const std::string& path, const std::string& dir,
+                 const std::vector<std::string>& env, program_result* result, std::string* err,
+                 std::string* err_text = nullptr);
+
+/// Runs the program `argv[0]` (looked up in PATH when it holds no "/")
+/// with the arguments `argv[1..]` and the caller's environment, standard
+/// input from /dev/null, standard output captured into `result->out` and
+/// standard error captured into `*error_text`. False, with `*err`, when it
+/// could not be started.
+bool run_command(const std::vector<std::string>& argv, program_result* result,
+                 std::string* error_text, std::string* err);
+
+/// Runs `program` (looked up in PATH) with `args` in the directory `dir`,
+/// with the caller's environment, standard input from /dev/null and both
+/// output streams passed through. Its exit status; 127, as a shell says it,
+/// when it could not be started; -1 when it was ended by a signal or no
+/// process could be made.
+int run_tool(const std::string& program, const std::vector<std::string>& args,
+             const std::string& dir);
+
+/// Changes the working directory; false when that is not possible.
+bool change_directory(const std::string& path);
+
+/// The same; on failure `*err` holds the path and the system's reason.
+bool change_directory(const std::string& path, std::string* err);
+
+/// The working directory, or an empty text when it cannot be told.
+std::string current_directory();
+
+/// The absolute path of the running program, or an empty text when the
+/// system does not tell it.
+std::string own_executable();
+
+/// Starts the running program again, once, with the C library asked to
+/// back its memory with large pages, where the system gives them only on
+/// request: a run that loads a large store then takes a small part of the
+/// page faults (and of their time) it would otherwise. Returns without a
+/// restart when large pages are given always or never, when the caller
+/// already chose (GLIBC_TUNABLES names glibc.malloc.hugetlb; set it to 0 to
+/// run as is, for example under a profiler), or when the restart fails.
+/// Call it first thing, before the program reads its input.
+void restart_with_large_pages(char** argv);
+
+/// True when standard error is the systemd journal's stream (the service
+/// manager names it in JOURNAL_STREAM as DEVICE:INODE), so lines written
+/// there may begin with a priority such as "<3>".
+bool stderr_is_journal();
+
+/// The value of the environment variable `name`, or nothing when unset.
+std::optional<std::string> environment(const char* name);
+
+/// The process id of this run.
+std::int32_t process_id();
+
+/// Seconds since 1970-01-01 UTC.
+std::int64_t now_seconds();
+
+/// The local address this machine uses to reach `host` (a name or an
+/// address), as text; nothing when the name does not resolve or no route
+/// leads there. Nothing is sent.
+std::optional<std::string> local_address_towards(const std::string& host);
+
+}  // namespace platform

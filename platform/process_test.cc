@@ -1,0 +1,136 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "gtest/gtest.h"
+#include "platform/unique_fd.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using platform::input_mode;
+using platform::output_mode;
+using platform::spawn_options;
+using test_util::scoped_temp_dir;
+
+spawn_options shell(const std::string& script) {
+  spawn_options o;
+  o.argv = {"/bin/sh", "-c", script};
+  return o;
+}
+
+TEST(Spawn, CapturesBothStreamsApartAndGivesTheStatus) {
+  spawn_options o = shell("echo out; echo err >&2; exit 4");
+  o.out = output_mode::capture;
+  o.err = output_mode::capture;
+  std::string err;
+  auto r = platform::spawn(o, &err);
+  ASSERT_TRUE(r) << err;
+  EXPECT_EQ(4, r->status);
+  EXPECT_EQ("out\n", r->out);
+  EXPECT_EQ("err\n", r->err);
+}
+
+TEST(Spawn, StandardOutputGoesToTheCallersStandardError) {
+  // This process's standard error is a file for the length of the test.
+  scoped_temp_dir dir;
+  platform::unique_fd file(::open((dir / "stderr").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_TRUE(file);
+  platform::unique_fd saved(::dup(STDERR_FILENO));
+  ASSERT_EQ(STDERR_FILENO, ::dup2(file.get(), STDERR_FILENO));
+  spawn_options o = shell("echo moved; echo said >&2");
+  o.out = output_mode::to_stderr;
+  auto r = platform::spawn(o, nullptr);
+  ::dup2(saved.get(), STDERR_FILENO);
+  ASSERT_TRUE(r);
+  EXPECT_EQ("", r->out);
+  EXPECT_EQ("moved\nsaid\n", test_util::read_file(dir / "stderr"));
+}
+
+TEST(Spawn, InputIsEmptyAndTheEnvironmentExactlyTheOneGiven) {
+  spawn_options o = shell("cat; echo \"[$ONLY][${HOME-unset}]\"; pwd");
+  o.env = std::vector<std::string>{"ONLY=this"};
+  o.out = output_mode::capture;
+  scoped_temp_dir dir;
+  o.dir = dir.path();
+  o.in = input_mode::null;
+  auto r = platform::spawn(o, nullptr);
+  ASSERT_TRUE(r);
+  EXPECT_EQ("[this][unset]\n" + dir.path() + "\n", r->out);
+}
+
+TEST(Spawn, TheCallersEnvironmentAndPathWhenNoneIsGiven) {
+  ::setenv("SPAWN_TEST_MARK", "inherited", 1);
+  spawn_options o;
+  o.argv = {"sh", "-c", "echo $SPAWN_TEST_MARK"};  // found through PATH
+  o.out = output_mode::capture;
+  o.err = output_mode::null;
+  auto r = platform::spawn(o, nullptr);
+  ::unsetenv("SPAWN_TEST_MARK");
+  ASSERT_TRUE(r);
+  EXPECT_EQ("inherited\n", r->out);
+}
+
+TEST(Spawn, AProgramThatCannotStartIsToldFromOneThatExits127) {
+  scoped_temp_dir dir;
+  spawn_options missing;
+  missing.argv = {dir.path() + "/absent"};
+  std::string err;
+  EXPECT_FALSE(platform::spawn(missing, &err));
+  EXPECT_EQ(dir.path() + "/absent: cannot be run: No such file or directory", err);
+
+  spawn_options elsewhere = shell("true");
+  elsewhere.dir = dir.path() + "/no-dir";
+  EXPECT_FALSE(platform::spawn(elsewhere, &err));
+  EXPECT_NE(std::string::npos, err.find("cannot be run in " + dir.path() + "/no-dir"));
+
+  auto r = platform::spawn(shell("exit 127"), &err);
+  ASSERT_TRUE(r) << err;
+  EXPECT_EQ(127, r->status);
+}
+
+TEST(Spawn, RunProgramReportsAProgramThatCannotStart) {
+  scoped_temp_dir dir;
+  test_util::write_file(dir / "cgi", "no interpreter line, not executable\n");
+  platform::program_result r;
+  std::string err;
+  EXPECT_FALSE(platform::run_program(dir / "cgi", dir.path(), {}, &r, &err));
+  EXPECT_EQ(dir / "cgi" + ": cannot be run in " + dir.path() + ": Permission denied", err);
+}
+
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
+
+TEST(UniqueFd, ClosesOnceWhenItsLastOwnerGoes) {
+  int raw = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(raw, 0);
+  {
+    platform::unique_fd a(raw);
+    platform::unique_fd b(std::move(a));
+    EXPECT_FALSE(a);
+    EXPECT_EQ(raw, b.get());
+    platform::unique_fd c;
+    c = std::move(b);
+    EXPECT_TRUE(is_open(raw));
+  }
+  EXPECT_FALSE(is_open(raw));
+}
+
+TEST(UniqueFd, ResetClosesTheOldAndReleaseGivesUp) {
+  int first = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int second = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  platform::unique_fd fd(first);
+  fd.reset(second);
+  EXPECT_FALSE(is_open(first));
+  EXPECT_EQ(second, fd.release());
+  EXPECT_FALSE(fd);
+  EXPECT_TRUE(is_open(second));
+  EXPECT_TRUE(fd.close());  // nothing held
+  ::close(second);
+}
+
+}  // namespace

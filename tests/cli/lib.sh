@@ -1,0 +1,132 @@
+# Shared set-up of the shell tests and benchmarks; sourced, never run:
+#   . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"      (from tests/cli)
+# It gives:
+#   test_dir PREFIX        makes the temporary directory $t; on exit the
+#                          cleanup runs the hooks of `on_exit`, stops the SSH
+#                          server and removes $t (kept when KEEP_TEST_DIRS
+#                          is set)
+#   on_exit COMMAND        adds a command to the cleanup
+#   need TOOL...           ends the script when a tool is missing
+#   fail, check, not, contains, files, count, finish
+#                          the checks of a test; `finish` reports the
+#                          failures and gives the exit status
+#   port_free PORT, free_port [OTHER]
+#                          ports of 127.0.0.1; free_port prints a free one
+#                          (not OTHER)
+#   sshd_prepare, start_sshd, stop_sshd
+#                          an SSH server on 127.0.0.1 only, at the free port
+#                          $port, with its own host key ($t/host_key), the
+#                          authorized keys of $t/authorized_keys and a
+#                          temporary configuration; no system service is
+#                          touched
+
+lib_name=${0##*/}
+t=""
+failures=0
+sshd_pid=""
+lib_exit_hooks=()
+
+lib_cleanup() {
+  local hook
+  for hook in "${lib_exit_hooks[@]}"; do eval "$hook"; done
+  stop_sshd
+  [ -n "$t" ] || return 0
+  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
+}
+
+test_dir() {
+  t=$(mktemp -d "/tmp/$1.XXXXXX") || exit 1
+  trap lib_cleanup EXIT
+}
+
+on_exit() { lib_exit_hooks+=("$1"); }
+
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null ||
+      { echo "$lib_name: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
+  done
+}
+
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+# check DESCRIPTION COMMAND...: the command must succeed.
+check() {
+  local what=$1
+  shift
+  "$@" || fail "$what"
+}
+not() { ! "$@"; }
+# contains FILE TEXT: FILE holds TEXT (fixed string); shows FILE when not.
+contains() { grep -qF -- "$2" "$1" || { echo "--- $1:" >&2; cat "$1" >&2; false; }; }
+# The files in a directory, without hidden ones, and how many there are.
+files() { find "$1" -maxdepth 1 -type f ! -name '.*' -printf '%f\n' 2>/dev/null | sort; }
+count() { files "$1" | wc -l; }
+# The exit status of a test: 1 when a check failed.
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$lib_name: $failures check(s) failed" >&2
+    exit 1
+  fi
+  echo "$lib_name: every check passed"
+  exit 0
+}
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+free_port() {
+  local candidate
+  for _ in $(seq 50); do
+    candidate=$((20000 + RANDOM % 40000))
+    if port_free "$candidate" && [ "$candidate" != "${1:-}" ]; then echo "$candidate"; return; fi
+  done
+  echo "no free port" >&2
+  exit 1
+}
+
+sshd_prepare() {
+  need /usr/sbin/sshd ssh ssh-keygen
+  ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
+  [ -e "$t/authorized_keys" ] || : >"$t/authorized_keys"
+  # As root, sshd separates privileges into this directory (Debian creates
+  # it when its service starts).
+  if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
+  port=$(free_port) || exit 1
+  cat >"$t/sshd_config" <<CONF
+ListenAddress 127.0.0.1
+Port $port
+HostKey $t/host_key
+PidFile $t/sshd.pid
+AuthorizedKeysFile $t/authorized_keys
+PermitRootLogin prohibit-password
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+LogLevel ERROR
+CONF
+}
+
+start_sshd() {
+  /usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
+  sshd_pid=$!
+  for _ in $(seq 100); do
+    if ! port_free "$port"; then return 0; fi
+    kill -0 "$sshd_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "sshd did not start:" >&2
+  cat "$t/sshd.log" >&2
+  exit 1
+}
+
+stop_sshd() {
+  if [ -n "$sshd_pid" ]; then
+    kill "$sshd_pid" 2>/dev/null
+    wait "$sshd_pid" 2>/dev/null
+    sshd_pid=""
+  fi
+}
