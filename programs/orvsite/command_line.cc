@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/new_command.h"
+#include "programs/orvsite/mesh_command.h"
 #include "programs/orvsite/peer_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_command.h"
@@ -41,6 +43,8 @@ constexpr const char* usage_text =
     "  watch DIR      exchange whenever a file arrives in inbox or outbox\n"
     "  peer add|list|remove|rotate-key DIR ...\n"
     "                 the sites on other machines this site sends to\n"
+    "  mesh add|check DIR [ROSTER]\n"
+    "                 every peer of a roster file at once, and the mesh verified\n"
     "  backup DIR [FILE]\n"
     "                 the site's html directory into an archive, under its run lock\n"
     "  restore DIR FILE\n"
@@ -215,11 +219,20 @@ constexpr const char* status_help =
     "and of the host map html/orv_hosts. It also reads the site as orvsite check\n"
     "does and lists what that finds. Nothing is written to the site.\n"
     "\n"
+    "It also shows per peer what it has staged and the refusals of its\n"
+    "deliveries, the entries of inbox that pick-up never takes, the locks held\n"
+    "and by whom, an exchange that died, the free disk space and the refusals\n"
+    "of the exchange log.\n"
+    "\n"
     "A site needs the operator when sends to a peer have failed for longer than\n"
-    "--failing-for (default 1h), when a file has waited in outbox or inbox for\n"
-    "longer than --waiting-for (default 1h), when its last exchange failed as a\n"
-    "whole, or when orvsite check finds a damaged or missing file. TIME is a\n"
-    "number of seconds, or a number followed by s, m, h or d.\n"
+    "--failing-for, when a file has waited in outbox, inbox or staging for\n"
+    "longer than --waiting-for (both by default the site's own, in\n"
+    "html/exchange.conf, else 10m), when its last exchange failed as a whole,\n"
+    "when an exchange died, when inbox holds an entry pick-up never takes, when\n"
+    "a lock has been held longer than the site's lock-held-for (5m), when its\n"
+    "disk has less free than free-space-below (100M), or when orvsite check\n"
+    "finds a damaged or missing file. TIME is a number of seconds, or a number\n"
+    "followed by s, m, h or d.\n"
     "  --json             one JSON object for tools instead of the text (times\n"
     "                     in seconds since 1970, null for never)\n"
     "  --prometheus FILE  write the figures as metrics in the text format of the\n"
@@ -240,10 +253,30 @@ constexpr const char* watch_help =
     "pauses for a tenth of a second (or after a second); files that arrive\n"
     "during a round lead to another round. When a round fails or leaves files\n"
     "in outbox (a peer out of reach), it is tried again after --retry seconds\n"
-    "(60 by default) or at the next arrival. --keep N prunes the backup copies\n"
+    "(by default the site's retry in html/exchange.conf, else 60) or at the\n"
+    "next arrival. --keep N prunes the backup copies\n"
     "after each pick-up, as orvsite exchange --keep N.\n"
     "Runs until it is stopped (a signal: Ctrl-C, kill). Exit status 1 at once\n"
     "when DIR is not a site or its boxes cannot be watched.\n";
+
+constexpr const char* mesh_help =
+    "Usage: orvsite mesh add DIR ROSTER [--from ADDRESS] [--install-key KEY]\n"
+    "                                    [--authorized-keys PATH]\n"
+    "       orvsite mesh check DIR [ROSTER]\n"
+    "A roster lists the sites of a mesh, one line each (# starts a comment):\n"
+    "  SITE  ORV-ID  HOST  PORT  USER  SITE-DIRECTORY  HOST-KEY-FINGERPRINT\n"
+    "add: adds every other site of ROSTER as a peer of the site DIR (whose own\n"
+    "line is the one of its orv id), as orvsite peer add does, with the host key\n"
+    "pinned to the roster's fingerprint (a host showing another key is not\n"
+    "added). It prints the authorized_keys line each peer's account needs; with\n"
+    "--install-key it logs in to each peer's account with that key (your own,\n"
+    "not the site's) and appends the line to PATH there (.ssh/authorized_keys,\n"
+    "relative to the account's home; %o in PATH stands for the peer's orv id),\n"
+    "printing it only for the peers it cannot reach. Peers already in html/orv_hosts are left as they are.\n"
+    "check: one line per peer of html/orv_hosts: reachable, its host key the one\n"
+    "of html/ssh/known_hosts (and of ROSTER, when given), the site's key let in\n"
+    "and held to the forced command; with ROSTER, every site of it a peer.\n"
+    "Exit status 0 when every peer is in order, 1 otherwise.\n";
 
 constexpr const char* peer_help =
     "Usage: orvsite peer add DIR NAME HOST [--port N] [--user U] [--site-dir PATH]\n"
@@ -399,7 +432,8 @@ int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
       return 2;
     }
   }
-  int retry = 60;
+  // The site's own retry time (html/exchange.conf) unless one is given.
+  int retry = static_cast<int>(std::min<std::int64_t>(read_site_settings(p.positional[0]).retry, 999999));
   if (auto it = p.options.find("--retry"); it != p.options.end()) {
     const std::string& t = it->second;
     std::optional<int> seconds = text::parse_number(t, 1, 999999);
@@ -453,6 +487,8 @@ int run_status(const parsed_args& p, std::ostream& out, std::ostream& err) {
     err << "orvsite status: give --json or --prometheus, not both\n";
     return 2;
   }
+  o.limits.failing_for_given = p.options.count("--failing-for") > 0;
+  o.limits.waiting_for_given = p.options.count("--waiting-for") > 0;
   for (auto [name, into] : {std::pair{"--failing-for", &o.limits.failing_for},
                             std::pair{"--waiting-for", &o.limits.waiting_for}}) {
     auto it = p.options.find(name);
@@ -522,6 +558,39 @@ int run_peer(const std::vector<std::string>& args, std::ostream& out, std::ostre
   return peer_add(o, std::cin, out, err);
 }
 
+int run_mesh(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  parsed_args p;
+  if (!parse_args(args, 1, {"--from", "--install-key", "--authorized-keys"}, {}, &p, "mesh", err)) {
+    err << "Try: orvsite mesh --help\n";
+    return 2;
+  }
+  if (p.help) {
+    out << mesh_help;
+    return 0;
+  }
+  const std::vector<std::string>& a = p.positional;
+  std::string what = a.empty() ? "" : a[0];
+  if (!((what == "add" && a.size() == 3) || (what == "check" && (a.size() == 2 || a.size() == 3)))) {
+    err << "orvsite mesh: give add DIR ROSTER or check DIR [ROSTER]\n"
+        << "Try: orvsite mesh --help\n";
+    return 2;
+  }
+  if (what == "check") {
+    std::optional<std::string> roster;
+    if (a.size() == 3) roster = a[2];
+    return mesh_check(a[1], roster, out, err);
+  }
+  mesh_options o;
+  o.dir = a[1];
+  o.roster = a[2];
+  if (auto it = p.options.find("--from"); it != p.options.end()) o.from = it->second;
+  if (auto it = p.options.find("--install-key"); it != p.options.end()) o.install_key = it->second;
+  if (auto it = p.options.find("--authorized-keys"); it != p.options.end()) {
+    o.authorized_keys = it->second;
+  }
+  return mesh_add(o, out, err);
+}
+
 int run_backup(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::optional<std::string> file;
   if (p.positional.size() > 1) file = p.positional[1];
@@ -567,6 +636,7 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
   }
   if (args[0] == "peer") return run_peer(args, out, err);
+  if (args[0] == "mesh") return run_mesh(args, out, err);
   for (const command& c : commands()) {
     if (args[0] != c.name) continue;
     parsed_args p;

@@ -19,6 +19,7 @@
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/status_command.h"
 #include "programs/orvsite/state_command.h"
+#include "programs/orvsite/status_troubles.h"
 #include "text/text.h"
 
 namespace orvsite {
@@ -279,6 +280,13 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   }
   record.last_run = now;
   exchange_log log(dir, extras.log_file, err);
+  // Marked as running until it ends, so that a run killed on the way is
+  // seen (by orvsite status now, by this line at the next run).
+  running_mark running(dir);
+  if (!running.previous().empty()) {
+    log.line(log_priority::error, dir + ": the exchange " + running.previous() +
+                                      " died without finishing");
+  }
   log_link_in_refusals(dir, log);
   std::vector<std::string> ids = known_peer_ids(dir);
   // Ends the run: the record written (a failure to write it is only said),

@@ -123,8 +123,14 @@ std::optional<std::int64_t> parse_duration(const std::string& text) {
   return std::nullopt;
 }
 
-site_status site_status_of(const std::string& dir, const status_limits& limits, std::int64_t now) {
+site_status site_status_of(const std::string& dir, const status_limits& given, std::int64_t now) {
   site_status s;
+  s.settings = read_site_settings(dir);
+  status_limits limits = given;
+  if (!given.failing_for_given) limits.failing_for = s.settings.failing_for;
+  if (!given.waiting_for_given) limits.waiting_for = s.settings.waiting_for;
+  s.settings.failing_for = limits.failing_for;
+  s.settings.waiting_for = limits.waiting_for;
   s.dir = dir;
   std::string html = join(dir, html_dir);
   s.is_site = platform::exists(join(html, "config.txt"));
@@ -180,6 +186,7 @@ site_status site_status_of(const std::string& dir, const status_limits& limits, 
   }
 
   s.problems = check_site(dir, nullptr);
+  s.troubles = site_troubles_of(dir, s.settings, ids, now, &s.attention);
 
   for (const peer_status& p : s.peers) {
     if (p.record.failing_since != 0 && now - p.record.failing_since > limits.failing_for) {
@@ -243,6 +250,7 @@ std::string status_text(const std::vector<site_status>& sites, std::int64_t now)
         out << "    last failure " << when(r.last_failure, now) << ": " << r.failure_cause << "\n";
       }
     }
+    out << troubles_text(s.troubles, now);
     for (const site_problem& p : s.problems) out << "  check: " << p.file << ": " << p.what << "\n";
   }
   return out.str();
@@ -291,7 +299,7 @@ std::string status_json(const std::vector<site_status>& sites, std::int64_t now)
       j += (i ? ", " : "") + std::string("{\"file\": ") + quote(s.problems[i].file) +
            ", \"what\": " + quote(s.problems[i].what) + "}";
     }
-    j += "]}";
+    j += "]" + (s.is_site ? troubles_json(s.troubles, now) : std::string()) + "}";
   }
   return "{\"time\": " + std::to_string(now) + ", \"needs_attention\": " +
          (attention ? "true" : "false") + ",\n \"sites\": [\n" + j + "\n ]}\n";
@@ -334,8 +342,53 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
                              "When a send to the peer last failed (0: never).");
   metric_family peer_outbox("orvsite_peer_outbox_files", "gauge",
                             "Files in outbox addressed to the peer.");
+  metric_family free("orvsite_free_bytes", "gauge",
+                      "Free bytes on the file system of the site (-1: unknown).");
+  metric_family refusals("orvsite_exchange_refusals_last_day", "gauge",
+                         "Refusal lines in the exchange log of the last day.");
+  metric_family untakeable("orvsite_inbox_untakeable_entries", "gauge",
+                           "Entries of inbox that pick-up never takes.");
+  metric_family lock_held("orvsite_lock_held_seconds", "gauge",
+                          "How long a held lock has been held (-1: unknown).");
+  metric_family lock_pid("orvsite_lock_holder_pid", "gauge",
+                         "The process the kernel names as the holder of a lock.");
+  metric_family died("orvsite_exchange_died", "gauge",
+                     "1 when an exchange was killed before it finished, else 0.");
+  metric_family lock_limit("orvsite_lock_held_limit_seconds", "gauge",
+                           "The site's limit for a held lock.");
+  metric_family free_limit("orvsite_free_bytes_limit", "gauge",
+                           "The site's limit for its free disk space.");
+  metric_family failing_limit("orvsite_failing_for_limit_seconds", "gauge",
+                              "The site's limit for failing sends.");
+  metric_family staged_files("orvsite_peer_staging_files", "gauge",
+                             "Files the peer has staged, not yet linked into inbox.");
+  metric_family staged_bytes("orvsite_peer_staging_bytes", "gauge",
+                             "Their size together.");
+  metric_family peer_refused("orvsite_peer_refusals_last_day", "gauge",
+                             "Refusals of the peer's deliveries in the exchange log, last day.");
   for (const site_status& s : sites) {
     std::string site = "dir=\"" + label(s.dir) + "\",site=\"" + label(s.orv_id) + "\"";
+    if (s.is_site) {
+      const site_troubles& t = s.troubles;
+      free.add(site, t.free_bytes.value_or(-1));
+      refusals.add(site, t.refusals);
+      untakeable.add(site, static_cast<std::int64_t>(t.untakeable.size()));
+      died.add(site, t.died_started != 0 ? 1 : 0);
+      lock_limit.add(site, s.settings.lock_held_for);
+      free_limit.add(site, s.settings.free_space_below);
+      failing_limit.add(site, s.settings.failing_for);
+      for (const held_lock& l : t.locks) {
+        std::string lock = site + ",lock=\"html/" + label(l.file) + "\"";
+        lock_held.add(lock, l.since ? now - l.since : -1);
+        lock_pid.add(lock, l.pid);
+      }
+      for (const staging_use& u : t.staging) {
+        std::string peer = site + ",peer=\"" + label(u.peer) + "\"";
+        staged_files.add(peer, u.files);
+        staged_bytes.add(peer, u.bytes);
+        peer_refused.add(peer, u.refused);
+      }
+    }
     up.add(site, s.is_site ? 1 : 0);
     attention.add(site, s.attention.empty() ? 0 : 1);
     if (!s.is_site) continue;
@@ -367,7 +420,8 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
        {&up, &attention, &check, &outbox, &outbox_age, &inbox, &inbox_age, &rejected, &backups,
         &backup_bytes, &last_request, &last_run, &last_receive, &last_failure, &damaged,
         &peer_send, &peer_receive, &peer_failing, &peer_failing_since, &peer_failure,
-        &peer_outbox}) {
+        &peer_outbox, &free, &refusals, &untakeable, &lock_held, &lock_pid, &died, &lock_limit,
+        &free_limit, &failing_limit, &staged_files, &staged_bytes, &peer_refused}) {
     f->write(text);
   }
   return text;

@@ -14,13 +14,18 @@
 
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/exchange_record.h"
+#include "programs/orvsite/status_troubles.h"
 
 namespace orvsite {
 
 /// When a site needs the operator.
+/// Given on the command line, they apply to every site; else each site's
+/// own (html/exchange.conf) or the defaults there.
 struct status_limits {
-  std::int64_t failing_for = 3600;  // a peer's sends have failed for longer (seconds)
-  std::int64_t waiting_for = 3600;  // a file has waited in outbox or inbox for longer
+  std::int64_t failing_for = 600;  // a peer's sends have failed for longer (seconds)
+  std::int64_t waiting_for = 600;  // a file has waited in outbox or inbox for longer
+  bool failing_for_given = false;  // from the command line
+  bool waiting_for_given = false;
 };
 
 /// What waits in one directory.
@@ -50,6 +55,8 @@ struct site_status {
   std::vector<peer_status> peers;  // sorted by orv id
   std::vector<site_problem> problems;  // what orvsite check finds
   std::vector<std::string> attention;  // why the operator is needed; empty: all is well
+  site_settings settings;              // the site's own limits
+  site_troubles troubles;              // staging, inbox, locks, a dead run, disk
 };
 
 /// Reads the site `dir` (nothing is written) and judges it by `limits` at

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ctime>
 #include <sstream>
+#include <thread>
 
 #include "gtest/gtest.h"
 #include "platform/platform.h"
@@ -28,6 +30,17 @@ std::string jq(const std::string& json, const std::string& path) {
   run_result r = test_util::run_program_args("/usr/bin/jq", {"-c", path}, "/", {}, json);
   return r.status == 0 ? r.out : "jq failed (" + r.err + ") on:\n" + json;
 }
+
+// A time as the exchange log writes it: "2026-01-31T12:00:00Z".
+std::string orvsite_time(std::int64_t t) {
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm{};
+  gmtime_r(&tt, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+std::string iso_time_now() { return orvsite_time(platform::now_seconds()); }
 
 class OrvsiteStatus : public ::testing::Test {
  protected:
@@ -197,6 +210,121 @@ TEST_F(OrvsiteStatus, AFailingPeerAndOldFilesNeedTheOperator) {
   EXPECT_EQ(2, orvsite({"status", "--prometheus", root_.path() + "/no/such/dir.prom",
                         site_dir("north")})
                    .status);
+}
+
+TEST_F(OrvsiteStatus, InboxEntriesPickUpNeverTakesAreShown) {
+  std::filesystem::create_directories(html("east", "inbox/east5"));
+  std::filesystem::create_symlink("/etc/hostname", html("east", "inbox/east6"));
+  write_file(html("east", "inbox/east\n7"), "x\n");
+  write_file(html("east", "inbox/.east8"), "x\n");
+  write_file(html("east", "inbox/.east9"), "a sender still writing\n");
+  age(html("east", "inbox/.east8"), 7200);
+  run_result status = orvsite({"status", "--json", site_dir("east")});
+  EXPECT_EQ(1, status.status) << status.out;
+  EXPECT_EQ("[[\".east8\",\"a hidden name\"],[\"east5\",\"a directory\"],[\"east6\",\"a symbolic "
+            "link\"],[\"east\\\\n7\",\"a name with a control character\"]]\n",
+            jq(status.out, "[.sites[0].inbox_untakeable[] | [.name, .why]]"));
+  run_result text = orvsite({"status", site_dir("east")});
+  EXPECT_NE(std::string::npos,
+            text.out.find("  ! inbox: 4 entries pick-up will never take (.east8: a hidden name, ...)\n"))
+      << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("  inbox: east5: a directory, never picked up\n"))
+      << text.out;
+}
+
+TEST_F(OrvsiteStatus, StagingAndRefusalsArePerPeer) {
+  std::filesystem::create_directories(html("east", ".inbox-staging/done"));
+  write_file(html("east", ".inbox-staging/north.east1700000001.0123abcd"), "0123456789");
+  write_file(html("east", ".inbox-staging/north.east1700000002.4567abcd"), "01234");
+  write_file(html("east", ".inbox-staging/done/north.east1.89ab"), "");
+  std::filesystem::create_directories(html("east", "log"));
+  write_file(html("east", "log/exchange.log"),
+             iso_time_now() + " " + site_dir("east") +
+                 ": refused: north.east1700000003.ffff from north: over the size limit\n" +
+                 "2020-01-01T00:00:00Z " + site_dir("east") + ": refused: an old one from north\n");
+  run_result status = orvsite({"status", "--json", site_dir("east")});
+  EXPECT_EQ(0, status.status) << "fresh staging and a refusal alone are shown, not alarms: "
+                              << status.out;
+  EXPECT_EQ("[[\"north\",2,15,1]]\n",
+            jq(status.out, "[.sites[0].staging[] | [.peer, .files, .bytes, .refused]]"));
+  EXPECT_EQ("1\n", jq(status.out, ".sites[0].refusals.last_day"));
+  // A delivery staged long ago and never linked in needs the operator.
+  age(html("east", ".inbox-staging/north.east1700000001.0123abcd"), 7200);
+  run_result text = orvsite({"status", site_dir("east")});
+  EXPECT_EQ(1, text.status) << text.out;
+  EXPECT_NE(std::string::npos,
+            text.out.find("  ! html/.inbox-staging: a delivery has waited 2h 0m to be linked into inbox\n"))
+      << text.out;
+  EXPECT_NE(std::string::npos,
+            text.out.find("  staging from north: 2 files, 15 bytes; 1 refusal in the last day\n"))
+      << text.out;
+  std::string prom = root_.path() + "/east.prom";
+  EXPECT_EQ(1, orvsite({"status", "--prometheus", prom, site_dir("east")}).status);
+  std::string metrics = read_file(prom).value_or("");
+  EXPECT_NE(std::string::npos,
+            metrics.find("orvsite_peer_staging_bytes{dir=\"" + site_dir("east") +
+                         "\",site=\"east\",peer=\"north\"} 15\n"))
+      << metrics;
+}
+
+TEST_F(OrvsiteStatus, AnExchangeThatDiedIsSeenAtOnceAndLogged) {
+  EXPECT_EQ(0, orvsite({"exchange", site_dir("north")}).status);
+  EXPECT_FALSE(platform::exists(html("north", "exchange.running"))) << "a run that ends unmarks";
+  // What a run killed on the way leaves behind.
+  std::int64_t started = platform::now_seconds() - 30;
+  write_file(html("north", "exchange.running"), "4000000 " + std::to_string(started) + "\n");
+  run_result status = orvsite({"status", "--json", site_dir("north")});
+  EXPECT_EQ(1, status.status);
+  EXPECT_EQ("[" + std::to_string(started) + ",4000000]\n",
+            jq(status.out, "[.sites[0].died.started, .sites[0].died.pid]"));
+  EXPECT_NE(std::string::npos, jq(status.out, ".sites[0].attention[0]").find("died without finishing"));
+  EXPECT_EQ(0, orvsite({"exchange", site_dir("north")}).status);
+  std::string log = read_file(html("north", "log/exchange.log")).value_or("");
+  EXPECT_NE(std::string::npos, log.find(": the exchange started " + orvsite_time(started) +
+                                        " by pid 4000000 died without finishing\n"))
+      << log;
+  EXPECT_EQ(0, orvsite({"status", site_dir("north")}).status);
+}
+
+TEST_F(OrvsiteStatus, ALockHeldTooLongNamesItsHolder) {
+  write_file(html("north", "exchange.conf"), "# this site's limits\nlock-held-for 1s\n");
+  write_file(html("north", "run.lock"), "");
+  platform::run_lock held(html("north", "run.lock"));
+  ASSERT_TRUE(held.held());
+  // Process start times are told in whole seconds: well past the limit.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  run_result status = orvsite({"status", "--json", site_dir("north")});
+  EXPECT_EQ(1, status.status) << status.out;
+  EXPECT_EQ("[\"html/run.lock\"," + std::to_string(platform::process_id()) + ",true]\n",
+            jq(status.out, ".sites[0].locks[0] | [.file, .pid, .held_seconds >= 1]"));
+  EXPECT_NE(std::string::npos,
+            jq(status.out, ".sites[0].attention[0]")
+                .find("html/run.lock has been held for ")) << status.out;
+  EXPECT_NE(std::string::npos,
+            jq(status.out, ".sites[0].attention[0]")
+                .find(" by pid " + std::to_string(platform::process_id())));
+}
+
+TEST_F(OrvsiteStatus, EachSiteHasItsOwnLimits) {
+  // A peer failing for two minutes: in order by the defaults, not by a
+  // site that allows one minute; the command line decides for all.
+  write_file(html("north", "exchange.state"),
+             "site 1 0 0\npeer east 0 0 " + std::to_string(platform::now_seconds() - 120) +
+                 " 1 orv_ftp_put.cmd: cannot reach east\n");
+  EXPECT_EQ(0, orvsite({"status", site_dir("north")}).status);
+  write_file(html("north", "exchange.conf"), "failing-for 1m\nretry 2m\n");
+  run_result status = orvsite({"status", site_dir("north")});
+  EXPECT_EQ(1, status.status);
+  EXPECT_NE(std::string::npos, status.out.find("  ! sends to east have failed for 2m ")) << status.out;
+  EXPECT_EQ(0, orvsite({"status", "--failing-for", "1h", site_dir("north")}).status);
+  // Little free disk space, and a line that does not read.
+  write_file(html("north", "exchange.conf"), "free-space-below 100000G\nlock-held-for soon\n");
+  run_result disk = orvsite({"status", site_dir("north")});
+  EXPECT_EQ(1, disk.status);
+  EXPECT_NE(std::string::npos, disk.out.find("  ! the disk of the site has ")) << disk.out;
+  EXPECT_NE(std::string::npos,
+            disk.out.find("  ! html/exchange.conf does not read, line 2: soon is not a time"))
+      << disk.out;
 }
 
 TEST_F(OrvsiteStatus, UnderSystemdTheLogIsTheJournal) {

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# A mesh of SITES sites on this machine, each on a "machine" of its own: an
+# sshd per site on a free 127.0.0.1 port with its own host key and its own
+# authorized_keys file, the mesh laid out by `orvsite mesh add` from one
+# roster (host keys pinned, lines installed with an operator key), and
+# `orvsite watch` at every site (exchange on arrival). Every site holds one
+# document vantle; HOMES sites send QUERIES queries each, all at once (one
+# after the other per site), and each query's round trip runs from the
+# request that writes it until every other site's answer is in the home
+# site's store. Three runs: the mesh as it is, the same while a peer floods
+# a home site with files, and the same with one site down (its sshd and its
+# watch stopped: every other answer must still come).
+#
+#   bench/mesh_bench.sh BIN_DIR SAMPLES_DIR [SITES] [HOMES] [QUERIES] [FLOOD]
+#
+# SITES 5, HOMES 3, QUERIES 3, FLOOD 300 files by default. Printed per run:
+# median, 90th percentile and maximum round trip, the answers lost (not in
+# within 60 s) and doubled (a site's answer twice in one query's results).
+set -uo pipefail
+
+bin=$(cd "$1" && pwd)
+samples=$(cd "$2" && pwd)
+sites=${3:-5}
+homes=${4:-3}
+queries=${5:-3}
+flood=${6:-300}
+wait_limit=60
+t=$(mktemp -d /tmp/orv-mesh-bench.XXXXXX)
+declare -A sshd_pid watch_pid port
+cleanup() {
+  for pid in "${watch_pid[@]}" "${sshd_pid[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  if [ -n "${KEEP_BENCH_DIR:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
+}
+trap cleanup EXIT
+die() { echo "mesh_bench.sh: $*" >&2; exit 1; }
+[ "$homes" -le "$sites" ] || die "HOMES ($homes) exceeds SITES ($sites)"
+if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+user=$(id -un)
+names=()
+for i in $(seq "$sites"); do names+=("$(printf 's%02d' "$i")"); done
+
+# --- the machines and the sites ------------------------------------------------
+ssh-keygen -q -t ed25519 -N '' -f "$t/operator_key"
+{
+  echo "$sites"
+  for i in "${!names[@]}"; do echo "$i ${names[$i]}"; done
+  for i in "${!names[@]}"; do
+    row=""
+    for j in "${!names[@]}"; do row+="$([ "$i" -eq "$j" ] && echo 0 || echo 1) "; done
+    echo "$row"
+  done
+} >"$t/site.config"
+start_sshd() {
+  /usr/sbin/sshd -D -e -f "$t/$1.sshd_config" 2>>"$t/sshd.log" &
+  sshd_pid[$1]=$!
+  for _ in $(seq 100); do port_free "${port[$1]}" || return 0; sleep 0.1; done
+  die "sshd of $1 did not start: $(cat "$t/sshd.log")"
+}
+echo "# site orv-id host port user site-dir host-key" >"$t/roster"
+for s in "${names[@]}"; do
+  p=""
+  for _ in $(seq 50); do
+    candidate=$((20000 + RANDOM % 40000))
+    if port_free "$candidate"; then p=$candidate; break; fi
+  done
+  [ -n "$p" ] || die "no free port"
+  port[$s]=$p
+  ssh-keygen -q -t ed25519 -N '' -f "$t/$s.host_key"
+  cp "$t/operator_key.pub" "$t/$s.keys"
+  cat >"$t/$s.sshd_config" <<CONF
+ListenAddress 127.0.0.1
+Port $p
+HostKey $t/$s.host_key
+PidFile $t/$s.sshd.pid
+AuthorizedKeysFile $t/$s.keys
+PermitRootLogin prohibit-password
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+MaxStartups 100:30:200
+LogLevel ERROR
+CONF
+  start_sshd "$s"
+  dir=$t/$s/site
+  mkdir -p "$t/$s"
+  "$bin/orvsite" new "$dir" --server-id "srv-$s" --orv-id "$s" --site-config "$t/site.config" \
+    >/dev/null || die "orvsite new $dir"
+  # Every other site answers, and the queries of the other home sites match
+  # as well: a vantle collects up to 99 results, more than a run brings.
+  printf 'server id: srv-%s\norv id: %s\nretrieval threshold: 1\nvirtual site distance threshold: 9\nmax. vantle# threshold: 99\nemail address: NULL\n' \
+    "$s" "$s" >"$dir/html/config.txt"
+  install -m 0755 "$samples"/ssh/* "$dir/html/"
+  echo "$s-site $s 127.0.0.1 $p $user $dir $(ssh-keygen -lf "$t/$s.host_key.pub" | awk '{ print $2 }')" >>"$t/roster"
+done
+setup_start=$(date +%s.%N)
+for s in "${names[@]}"; do
+  "$bin/orvsite" mesh add "$t/$s/site" "$t/roster" --install-key "$t/operator_key" \
+    --authorized-keys "$t/%o.keys" >"$t/mesh.out" 2>&1 || die "mesh add at $s: $(cat "$t/mesh.out")"
+done
+"$bin/orvsite" mesh check "$t/${names[0]}/site" "$t/roster" >"$t/mesh.out" 2>&1 ||
+  die "mesh check: $(cat "$t/mesh.out")"
+setup_end=$(date +%s.%N)
+
+orv() { # SITE QUERY: one request, its page in $t/page.SITE
+  (cd "$t/$1/site" && env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET QUERY_STRING="$2" ./orv.cgi) \
+    >"$t/page.$1" 2>>"$t/orv.err"
+}
+create() { # SITE DOC I_AM TYPE NAME
+  orv "$1" "flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_par_num=9&ic_par_1=doc_id&ic_par_2=i_am&ic_par_3=i_love&ic_par_4=i_hate&ic_par_5=i_behave&ic_par_6=i_keyword&ic_par_7=i_comment&ic_par_8=vantle_type&ic_par_9=sym_name&doc_id=$2&i_am=$3%23%21&i_love=%21&i_hate=%21&i_behave=%21&i_keyword=lenses%23%21&i_comment=notes%23%21&vantle_type=$4&sym_name=$5"
+}
+for s in "${names[@]}"; do
+  create "$s" "doc-$s" optics Archives "lens-$s" || die "document at $s"
+done
+# Anything the documents sent is delivered before the runs start.
+for s in "${names[@]}"; do
+  "$bin/orvsite" watch "$t/$s/site" >>"$t/watch.$s.out" 2>>"$t/watch.$s.err" &
+  watch_pid[$s]=$!
+done
+sleep 2
+
+now() { date +%s.%N; }
+# One home site's queries, one after the other: a line per query with its
+# round trip, the answers expected, in, doubled.
+asker() { # SITE RUN EXPECTED...
+  local s=$1 run=$2 i id start end got doubled
+  shift 2
+  for i in $(seq "$queries"); do
+    start=$(now)
+    create "$s" "q-$run-$s-$i" mechanics Info_Gathering "ask-$run-$i" || { echo "fail"; continue; }
+    id=$(sed -n 's/.*Create a new Vantle \([0-9]*\) for Doc.*/\1/p' "$t/page.$s" | head -n 1)
+    got=0 doubled=0
+    for _ in $(seq $((wait_limit * 4))); do
+      sleep 0.25
+      orv "$s" "flag=old&ic_type=VANTLE&ic_id_list=$id&message_type=MSG_SHOW_VANTLE_RESULT" || continue
+      got=0 doubled=0
+      for e in "$@"; do
+        n=$(grep -o "Doc id: doc-$e\b" "$t/page.$s" | wc -l)
+        [ "$n" -ge 1 ] && got=$((got + 1))
+        [ "$n" -ge 2 ] && doubled=$((doubled + n - 1))
+      done
+      [ "$got" -eq "$#" ] && break
+    done
+    end=$(now)
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') $# $got $doubled"
+  done
+}
+stats() { # RUN LABEL: the figures of one run from $t/run.RUN.*
+  cat "$t"/run."$1".* >"$t/all.$1"
+  sort -g "$t/all.$1" | awk -v label="$2" '{ v[NR] = $1; want += $2; got += $3; dup += $4 }
+    END {
+      if (NR == 0) { print label ": no queries"; exit }
+      p90 = v[int(0.9 * NR + 0.999)]; if (p90 == "") p90 = v[NR]
+      med = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+      printf "%-28s %3d queries: median %5.2f s, p90 %5.2f s, max %5.2f s; answers %d of %d, lost %d, doubled %d\n",
+        label, NR, med, p90, v[NR], got, want, want - got, dup
+    }'
+}
+run() { # RUN LABEL DOWN_SITE: every home asks at once
+  local r=$1 label=$2 down=${3:-} s e expected pids=()
+  for s in "${names[@]:0:$homes}"; do
+    expected=()
+    for e in "${names[@]}"; do [ "$e" != "$s" ] && [ "$e" != "$down" ] && expected+=("$e"); done
+    asker "$s" "$r" "${expected[@]}" >"$t/run.$r.$s" &
+    pids+=($!)
+  done
+  for p in "${pids[@]}"; do wait "$p"; done
+  stats "$r" "$label"
+  [ -n "${BENCH_VERBOSE:-}" ] && cat "$t"/run."$r".* >&2
+}
+
+echo "mesh of $sites sites over SSH on 127.0.0.1 (one sshd each), orvsite watch at each;"
+echo "$homes home sites ask $queries queries each, all at once; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk -v a="$setup_start" -v b="$setup_end" -v n="$sites" \
+  'BEGIN { printf "mesh laid out from the roster (mesh add at %d sites, mesh check): %.1f s\n", n, b - a }'
+run plain "as it is"
+
+# A peer floods the first home site: FLOOD files that hold no message, sent
+# by the last site's watch over SSH while the queries run.
+victim=${names[0]}
+flooder=${names[$((sites - 1))]}
+(
+  for k in $(seq "$flood"); do
+    printf 'not a message %d\n' "$k" >"$t/$flooder/site/html/outbox/.f$k"
+    mv "$t/$flooder/site/html/outbox/.f$k" "$t/$flooder/site/html/outbox/${victim}$((1700000000 + k))"
+  done
+) &
+flood_pid=$!
+run flood "while $flooder floods $victim"
+wait "$flood_pid"
+
+down=${names[$((sites - 1))]}
+kill "${watch_pid[$down]}" "${sshd_pid[$down]}" 2>/dev/null
+wait "${watch_pid[$down]}" "${sshd_pid[$down]}" 2>/dev/null
+unset "watch_pid[$down]" "sshd_pid[$down]"
+run down "with $down down" "$down"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+rejected=$(find "$t/$victim/site/html/inbox/rejected" -type f 2>/dev/null | wc -l)
+echo "flood: $rejected of $flood files set aside at $victim"
