@@ -64,7 +64,7 @@ echo "# site orv-id host port user site-dir host-key" >"$t/roster"
 for s in "${names[@]}"; do
   p=""
   for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
+    candidate=$((20000 + RANDOM % 12000))
     if port_free "$candidate"; then p=$candidate; break; fi
   done
   [ -n "$p" ] || die "no free port"

@@ -16,7 +16,10 @@ shift || true
 
 bash scripts/deps.sh fuzz
 
-build_dir=build-fuzz
+# Absolute, because a target may change its working directory while it
+# runs (fuzz_population runs the programs inside its sites): a crash found
+# there must still be written where this script looks for it.
+build_dir=$PWD/build-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
 cmake --build "$build_dir" -j "$jobs" --target fuzz_targets

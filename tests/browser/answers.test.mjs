@@ -79,7 +79,7 @@ test('a good request and a refused one each get their status line; routine lines
   await change.locator('input[name="content"]').fill('COLOUR|blue');
   await submit(page, change, 'Change Configuration');
   assert.equal(await answer_status(answer(page)), 'refused');
-  assert.equal(await status_line(answer(page)), 'Refused: Unknown Choice "COLOUR" with value blue. Check the box "Content". The site did not carry out this request. Correct the form and send it again.');
+  assert.equal(await status_line(answer(page)), 'Refused: Unknown Choice "COLOUR" with value blue. Check the box "Key|value". The site did not carry out this request. Correct the form and send it again.');
   const colour = await answer(page).locator('#answer-status').evaluate((e) => getComputedStyle(e).backgroundColor);
   assert.notEqual(colour, 'rgba(0, 0, 0, 0)');
   await screenshot(page, 'refused-request');

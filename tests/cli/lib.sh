@@ -76,10 +76,13 @@ finish() {
 }
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# Ports are taken below 32000: the kernel hands out the ports above
+# (ip_local_port_range, 32768 and up by default) to outgoing connections,
+# which may take one between this check and the server's bind.
 free_port() {
   local candidate
   for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
+    candidate=$((20000 + RANDOM % 12000))
     if port_free "$candidate" && [ "$candidate" != "${1:-}" ]; then echo "$candidate"; return; fi
   done
   echo "no free port" >&2

@@ -37,7 +37,8 @@ declare -A port
 machine() {
   local p="" candidate
   for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
+    # below the ports the kernel gives outgoing connections (32768 and up)
+    candidate=$((20000 + RANDOM % 12000))
     if port_free "$candidate"; then p=$candidate; break; fi
   done
   [ -n "$p" ] || { echo "no free port" >&2; exit 1; }
@@ -60,7 +61,12 @@ LogLevel ERROR
 CONF
   /usr/sbin/sshd -D -e -f "$t/$1.sshd_config" 2>>"$t/sshd.log" &
   pids+=($!)
-  for _ in $(seq 100); do port_free "$p" || return 0; sleep 0.1; done
+  # Listening, and by this sshd (one that could not bind has ended).
+  for _ in $(seq 100); do
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    port_free "$p" || return 0
+    sleep 0.1
+  done
   echo "sshd did not start:" >&2; cat "$t/sshd.log" >&2; exit 1
 }
 fingerprint() { ssh-keygen -lf "$t/$1.host_key.pub" | awk '{ print $2 }'; }

@@ -158,6 +158,16 @@ summary { cursor: pointer; color: #333; }
     return { flag: 'old', ic_type: 'VANTLE', ic_id_list: id, message_type };
   }
 
+  // The label a person sees beside the box a refusal names (the site's own
+  // label when the form is not at hand, or its box has no label).
+  function shown_label(r, sent) {
+    const form = sent && sent.form;
+    const box = form && form.elements ? form.elements[r.field] : null;
+    const label = box && box.nodeType === 1 && box.labels && box.labels[0];
+    const text = label ? label.textContent.replace(/\s+/g, ' ').trim().replace(/:$/, '') : '';
+    return text || r.label;
+  }
+
   // The status of an answer in values: [status, head, more].
   function status_of(a, sent) {
     const kind = a.request ? a.request.kind : '';
@@ -166,7 +176,7 @@ summary { cursor: pointer; color: #333; }
       const r = (a.refusals || [])[0];
       if (!r) return ['refused', `Refused: ${a.summary || 'the site did not carry out this request'}`, 'The site did not carry out this request. Correct the form and send it again.'];
       const others = a.refusals.length > 1 ? ` ${plural(a.refusals.length - 1, 'more refusal', 'more refusals')} below.` : '';
-      return ['refused', `Refused: ${r.why}`, `Check the box "${r.label}". The site did not carry out this request. Correct the form and send it again.${others}`];
+      return ['refused', `Refused: ${r.why}`, `Check the box "${shown_label(r, sent)}". The site did not carry out this request. Correct the form and send it again.${others}`];
     }
     if (a.outcome === 'error') {
       const first = (a.errors || [])[0] || a.summary || 'the site could not carry out this request';
@@ -318,7 +328,7 @@ summary { cursor: pointer; color: #333; }
     parts.push('<div id="answer-next" class="next"></div>');
     if (a.refusals && a.refusals.length > 1) {
       parts.push('<ul id="refusals">');
-      for (const r of a.refusals) parts.push(`<li>${esc(r.label)} "${esc(r.value)}": ${esc(r.why)}</li>`);
+      for (const r of a.refusals) parts.push(`<li>${esc(shown_label(r, sent))} "${esc(r.value)}": ${esc(r.why)}</li>`);
       parts.push('</ul>');
     }
     if (a.vantles && a.vantles.length) parts.push(vantle_table(a));
