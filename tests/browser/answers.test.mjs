@@ -76,7 +76,13 @@ test('a good request and a refused one each get their status line; routine lines
 
   // A refused request: a setting that does not exist.
   const change = manager_form(page, 'MSG_UPDATE_CONFIG');
-  await change.locator('input[name="content"]').fill('COLOUR|blue');
+  // The box itself wants a key, "|" and a value; what it lets through the
+  // site checks again.
+  const setting = change.locator('input[name="content"]');
+  for (const [text, valid] of [['COLOUR', false], ['COLOUR|', false], ['COLOUR|blue', true]]) {
+    await setting.fill(text);
+    assert.equal(await setting.evaluate((b) => b.checkValidity()), valid, text);
+  }
   await submit(page, change, 'Change Configuration');
   assert.equal(await answer_status(answer(page)), 'refused');
   assert.equal(await status_line(answer(page)), 'Refused: Unknown Choice "COLOUR" with value blue. Check the box "Key|value". The site did not carry out this request. Correct the form and send it again.');

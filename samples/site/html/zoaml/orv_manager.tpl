@@ -157,14 +157,14 @@ Every vantle of @ORV_ID@:
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_ALL">
-<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
+<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric" PATTERN="[+\-]?[0-9]+( .*)?" TITLE="a whole number, for example 12 or -1"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Show the vantle">
 </FORM>
 <FORM ACTION="orv.cgi" METHOD=GET ACCEPT-CHARSET="UTF-8" TARGET="answer">
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_SHOW_VANTLE_RESULT">
-<LABEL>Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
+<LABEL>Query vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric" PATTERN="[+\-]?[0-9]+( .*)?" TITLE="a whole number, for example 12 or -1"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Show the saved results">
 </FORM>
 
@@ -174,7 +174,7 @@ Every vantle of @ORV_ID@:
 <INPUT TYPE="hidden" NAME="flag" VALUE="old">
 <INPUT TYPE="hidden" NAME="ic_type" VALUE="VANTLE">
 <INPUT TYPE="hidden" NAME="message_type" VALUE="MSG_DELETE">
-<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric"></LABEL>
+<LABEL>Vantle id: <INPUT TYPE="text" NAME="ic_id_list" SIZE=10 REQUIRED INPUTMODE="numeric" PATTERN="[+\-]?[0-9]+( .*)?" TITLE="a whole number, for example 12 or -1"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Delete the vantle">
 </FORM>
 <FORM ACTION="orv.cgi" METHOD=POST ACCEPT-CHARSET="UTF-8" TARGET="answer">
@@ -211,7 +211,7 @@ for example <CODE>VG_THRESHOLD|12</CODE>. This site's ids are
 </TBODY>
 </TABLE>
 <LABEL>Key|value:
-<INPUT TYPE="text" NAME="content" SIZE=40 REQUIRED></LABEL>
+<INPUT TYPE="text" NAME="content" SIZE=40 REQUIRED PATTERN="[^\|]+\|.+" TITLE="a key, | and the new value, for example VG_THRESHOLD|12"></LABEL>
 <INPUT TYPE="submit" NAME="button" VALUE="Change Configuration">
 </FORM>
 
