@@ -113,7 +113,9 @@ std::optional<std::string> sender_of(exchange_state& ex, const std::string& path
     ex.marks = platform::list_file_names(delivery_marks_dir);
     ex.marks_listed = true;
   }
-  std::optional<std::string> s = sender_by_marks(path.substr(path.rfind('/') + 1), ex.marks);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  std::optional<std::string> s = sender_by_record(name);
+  if (!s) s = sender_by_marks(name, ex.marks);
   return s ? s : sender_by_message(m, self);
 }
 
@@ -143,6 +145,21 @@ std::optional<std::string> sender_by_marks(const std::string& name,
   }
   if (sender.empty()) return std::nullopt;
   return sender;
+}
+
+std::optional<std::string> sender_by_record(const std::string& name) {
+  if (!is_plain_name(name)) return std::nullopt;
+  std::string why;
+  std::optional<std::string> text =
+      platform::read_site_file(std::string(sender_records_dir) + "/" + name, &why, 256);
+  if (!text) return std::nullopt;
+  std::string id = *text;
+  while (!id.empty() && text::is_space(id.back())) id.pop_back();
+  if (id.empty() || id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789_-") != std::string::npos) {
+    return std::nullopt;
+  }
+  return id;
 }
 
 std::optional<std::string> sender_by_message(const engine::ext_message& m,
@@ -428,7 +445,13 @@ void reject_message(const std::vector<std::string>& files, std::string_view why,
 }
 
 void remove_taken(exchange_state& ex) {
-  for (const std::string& path : ex.taken) platform::remove_file(held_path(path));
+  for (const std::string& path : ex.taken) {
+    platform::remove_file(held_path(path));
+    // Its sender record is of no more use, and must not speak for a later
+    // file of the same name.
+    platform::remove_file(std::string(sender_records_dir) + "/" +
+                          path.substr(path.rfind('/') + 1));
+  }
   ex.taken.clear();
 }
 

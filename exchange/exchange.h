@@ -52,6 +52,13 @@ inline constexpr const char* aside_dir = ".";
 /// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
 inline constexpr const char* delivery_marks_dir = ".inbox-link/done";
 
+/// Where the transfer scripts record, before a file enters `inbox`, which
+/// site sent it: one small file per inbox name, holding the sender's orv
+/// id. Unlike the delivery marks it names the file as it lies in `inbox`,
+/// so two senders of the same name in the same second are told apart.
+/// The pick-up removes a record with the file it belongs to.
+inline constexpr const char* sender_records_dir = ".inbox-link/from";
+
 /// The most a message file (or its content file) in `inbox` may hold; a
 /// larger one is set aside unread.
 inline constexpr std::size_t message_file_limit = std::size_t{64} << 20;
@@ -95,6 +102,11 @@ bool is_for_site(std::string_view name, std::string_view orv_id);
 /// match.
 std::optional<std::string> sender_by_marks(const std::string& name,
                                            const std::vector<std::string>& marks);
+
+/// The sender recorded for the inbox file `name` in `sender_records_dir`;
+/// nothing when there is no record, or it is not a plain file holding one
+/// orv id.
+std::optional<std::string> sender_by_record(const std::string& name);
 
 /// The sender of message `m` by its sending cell: a source cell lives at
 /// its site, so that site sent it; a copy of a cell may live anywhere, so

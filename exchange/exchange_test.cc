@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -436,10 +437,12 @@ class SampleScripts : public ::testing::Test {
 
   // Writes a message from `from` to the site `to` at the given second, as
   // the first file of a run.
-  void send(const std::string& from, const std::string& to, std::int64_t second) {
+  void send(const std::string& from, const std::string& to, std::int64_t second,
+            char sender_flag = 's') {
     at(from);
     ext_message m = sample_message();
     m.sender.orv_id = from;
+    m.sender.flag = sender_flag;
     m.receiver.orv_id = to;
     exchange::exchange_state ex;
     ASSERT_TRUE(exchange::write_outgoing_message_at(ex, m, to, second, out_));
@@ -505,6 +508,34 @@ TEST_F(SampleScripts, PutMovesFilesIntoTheTargetInboxWithoutReplacingAny) {
   std::sort(senders.begin(), senders.end());
   EXPECT_EQ((std::vector<std::string>{"east", "east", "north"}), senders);
   EXPECT_TRUE(files("south/html/inbox").empty());
+}
+
+TEST_F(SampleScripts, PickUpKnowsTheSenderOfEachFileOfOneNameFromTheLinkInsRecord) {
+  // Answers written by copies of cells name no site, and north and east
+  // wrote theirs to south in the same second (as sites started together
+  // by cron do): one name, so one of them is linked in as NAME.1.
+  send("north", "south", 1700000000, 'c');
+  send("east", "south", 1700000000, 'c');
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));  // at east
+  at("north");
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+  ASSERT_EQ((std::vector<std::string>{"south17000000000", "south17000000000.1"}),
+            files("south/html/inbox"));
+
+  at("south");
+  exchange::exchange_state ex;
+  std::map<std::string, std::string> sender_of;
+  while (exchange::pick_up_message(ex, "south", out_)) {
+    const exchange::incoming_file& f = ex.incoming.back();
+    sender_of[f.path] = f.sender.value_or("unknown");
+  }
+  EXPECT_EQ((std::map<std::string, std::string>{{"inbox/south17000000000", "east"},
+                                                {"inbox/south17000000000.1", "north"}}),
+            sender_of);
+  // Once the messages took effect their records go with them, so they
+  // never speak for a later file of the same name.
+  exchange::remove_taken(ex);
+  EXPECT_TRUE(files("south/html/.inbox-link/from").empty());
 }
 
 }  // namespace

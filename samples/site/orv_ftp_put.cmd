@@ -28,8 +28,10 @@
 #      and the receiving orv only looks at the orv id at the front;
 #   4. the file in `.outbox-local` is removed.
 # Before step 3 an empty delivery mark SELF.NAME.HASH is left in the
-# target's `.inbox-link/done`, by which its pick-up knows the sender;
-# marks older than 60 days are removed.
+# target's `.inbox-link/done` (marks older than 60 days are removed), and
+# the file's name in the target's inbox gets a sender record
+# `.inbox-link/from/NAME` holding SELF, by which its pick-up knows the
+# sender.
 # A file found in `.outbox-local` is finished first: when its copy is
 # still in `.incoming` the copy goes on at step 3, otherwise it arrived.
 # When step 3 cannot be done (an inbox that cannot be written), the file
@@ -107,12 +109,17 @@ link_in() {
   # picked up.
   { [ -d "$target/.inbox-link/done" ] || mkdir -p "$target/.inbox-link/done"; } 2>/dev/null
   : >"$target/.inbox-link/done/$id" 2>/dev/null
+  { [ -d "$target/.inbox-link/from" ] || mkdir "$target/.inbox-link/from"; } 2>/dev/null
   dest=$name
   n=0
   # One sender at a time chooses a name in this inbox.
   (
     flock -w 300 9 || { say "$target/.incoming is busy"; exit 1; }
     while :; do
+      # The sender record of the name, written before the file can be
+      # picked up under it (a record left by a file of the same name that
+      # was removed by hand is replaced).
+      [ -e "$target/inbox/$dest" ] || printf '%s\n' "$self" >"$target/.inbox-link/from/$dest" 2>/dev/null
       # mv -n never replaces a file; whether the copy is still there tells
       # whether it moved.
       mv -n -- "$staged" "$target/inbox/$dest" 2>/dev/null

@@ -29,9 +29,11 @@
 # get script reports in the exchange log.
 #
 # The link-in keeps its own records in HTML_DIR/.inbox-link, outside the
-# directory the peers write: its lock and an empty marker per linked id in
+# directory the peers write: its lock, an empty marker per linked id in
 # `done` (how a repeated send, after its confirmation was lost, is known;
-# markers older than 60 days are removed).
+# markers older than 60 days are removed), and per file it links a sender
+# record `from/NAME` holding the sender's orv id, written before the file
+# enters inbox as NAME (the pick-up reads it, and removes it with the file).
 #
 # Staging limits: HTML_DIR/orv_staging_limits may hold the lines
 #   files N     at most N files staged and taken per run (default 1000)
@@ -58,7 +60,7 @@ staging=$html/.inbox-staging
 inbox=$html/inbox
 records=$html/.inbox-link
 [ -d "$html" ] || { echo "$me: no site directory $html" >&2; exit 1; }
-for dir in "$inbox" "$staging" "$records" "$records/done"; do
+for dir in "$inbox" "$staging" "$records" "$records/done" "$records/from"; do
   if [ -L "$dir" ]; then
     echo "$me: $dir is a symbolic link, not a directory of the site" >&2
     exit 1
@@ -192,7 +194,10 @@ for id in "$@"; do
   n=0
   # A name that is taken, even by a directory (ln would link into it), is
   # skipped.
-  while [ -e "$inbox/$dest" ] || [ -L "$inbox/$dest" ] || ! ln "$staged" "$inbox/$dest" 2>/dev/null; do
+  # Each name tried gets its sender record before the file can be picked
+  # up under it.
+  while [ -e "$inbox/$dest" ] || [ -L "$inbox/$dest" ] ||
+    ! { printf '%s\n' "$sender" >"$records/from/$dest" 2>/dev/null; ln "$staged" "$inbox/$dest" 2>/dev/null; }; do
     if [ ! -e "$inbox/$dest" ] && [ ! -L "$inbox/$dest" ]; then # not taken: inbox cannot be written
       echo "$me: cannot link $id into $inbox" >&2
       exit 1
@@ -223,5 +228,5 @@ if [ "$held_files" -gt "$max_files" ] || [ "$held_bytes" -gt "$max_bytes" ]; the
   printf 'staging held %s files, %s bytes, over its limits (%s files, %s bytes): emptied (%s)\n' \
     "$held_files" "$held_bytes" "$max_files" "$max_bytes" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 fi
-find "$records/done" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
+find "$records/done" "$records/from" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 exit 0
