@@ -79,30 +79,30 @@ std::optional<std::string> read_site_file(const std::string& path, std::string* 
     return std::nullopt;
   }
   // A regular file: clear O_NONBLOCK (it means nothing here, but keeps the
-  // reads plain) and read it to its end, never past the bound.
+  // reads plain) and read it to its end, never past the bound. The size
+  // fstat gave is read straight into place; a file that grew meanwhile is
+  // taken on in small steps, so a large store is never held twice over.
   ::fcntl(fd, F_SETFL, 0);
   std::string data(static_cast<std::size_t>(st.st_size), '\0');
   std::size_t have = 0;
+  char more[65536];
   for (;;) {
-    if (have == data.size()) {
-      if (have >= max_bytes) {
-        char probe;
-        ssize_t more = ::read(fd, &probe, 1);
-        if (more > 0) {
-          *err = path + ": grew past the " + std::to_string(max_bytes) + " bytes it may hold";
-          return std::nullopt;
-        }
-        break;
-      }
-      data.resize(std::min(max_bytes, std::max<std::size_t>(have * 2, 4096)));
-    }
-    ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+    const bool in_place = have < data.size();
+    ssize_t n = in_place ? ::read(fd, data.data() + have, data.size() - have)
+                         : ::read(fd, more, sizeof more);
     if (n < 0) {
       if (errno == EINTR) continue;
       *err = path + ": " + std::strerror(errno);
       return std::nullopt;
     }
     if (n == 0) break;
+    if (!in_place) {
+      if (have + static_cast<std::size_t>(n) > max_bytes) {
+        *err = path + ": grew past the " + std::to_string(max_bytes) + " bytes it may hold";
+        return std::nullopt;
+      }
+      data.append(more, static_cast<std::size_t>(n));
+    }
     have += static_cast<std::size_t>(n);
   }
   data.resize(have);
