@@ -660,6 +660,13 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
         return 2;
       }
     }
+    // A restore killed in a site is finished before anything reads it.
+    if (c.name != std::string("new")) {
+      size_t sites = c.name == std::string("status") ? p.positional.size() : 1;
+      for (size_t i = 0; i < sites && i < p.positional.size(); ++i) {
+        if (finish_cut_restore(p.positional[i], err) != 0) return 1;
+      }
+    }
     return c.run(p, out, err);
   }
   err << "orvsite: unknown command " << args[0] << "\n" << usage_text;
