@@ -86,7 +86,10 @@ bool carry_through(const std::string& site_dir, const std::string& aside, std::s
     return fail(err, "cannot remove " + join(aside, swapping_mark));
   }
   restore_stop_point();
-  if (!platform::remove_tree(aside)) return fail(err, "cannot remove " + aside);
+  // A folder that stays (the site's own programs may not write in the site
+  // directory) holds nothing the site needs; the next run as its owner
+  // removes it.
+  platform::remove_tree(aside);
   restore_stop_point();
   return true;
 }
@@ -112,6 +115,7 @@ bool swap_in_restore(const std::string& site_dir, const std::string& aside, std:
 std::optional<std::string> finish_restore(const std::string& site_dir, std::string* err) {
   int finished = 0;
   int removed = 0;
+  std::string stays;  // a folder that could not be removed
   for (const std::string& name : platform::list_entries(site_dir).value_or(std::vector<std::string>{})) {
     if (!is_aside_name(name)) continue;
     const std::string aside = join(site_dir, name);
@@ -122,14 +126,21 @@ std::optional<std::string> finish_restore(const std::string& site_dir, std::stri
       ++finished;
     } else if (platform::remove_tree(aside)) {
       ++removed;
-    } else {
-      if (err) *err = "cannot remove " + aside;
-      return "a restore cut short left " + aside;
     }
+    if (platform::exists(aside)) stays = aside;
   }
-  if (finished == 0 && removed == 0) return std::nullopt;
-  if (finished > 0) return "finished a restore that was cut short during its swap";
-  return "removed what a restore cut short before its swap left";
+  std::string said;
+  if (finished > 0) {
+    said = "finished a restore that was cut short during its swap";
+  } else if (removed > 0) {
+    said = "removed what a restore cut short before its swap left";
+  }
+  if (!stays.empty()) {
+    said += std::string(said.empty() ? "" : "; ") + "cannot remove " + stays +
+            " (the site does not need it)";
+  }
+  if (said.empty()) return std::nullopt;
+  return said;
 }
 
 bool restore_left_over(const std::string& site_dir) {

@@ -21,8 +21,9 @@ std::string restore_aside_name(int pid);
 /// checked copy; then `html` takes the mode and owner of `ASIDE/html` and
 /// the folder `aside` is removed. The caller holds the site's run lock.
 /// Each move is noted in `aside` first, so that `finish_restore` can carry
-/// a killed swap through. False with `*err` when a step fails; the swap is
-/// then finished by the next `finish_restore`.
+/// a killed swap through. False with `*err` when a move fails; the swap is
+/// then finished by the next `finish_restore`. (A folder `aside` that
+/// cannot be removed at the end is left for `finish_restore`.)
 bool swap_in_restore(const std::string& site_dir, const std::string& aside, std::string* err);
 
 /// What a killed restore left in `site_dir`: a swap that began is carried
@@ -30,7 +31,8 @@ bool swap_in_restore(const std::string& site_dir, const std::string& aside, std:
 /// restores that were killed before their swap are removed (the site stays
 /// the old one). The caller holds the site's run lock, so no restore runs
 /// meanwhile. Nothing, when there was nothing to do; otherwise a line that
-/// says what was done, and `*err` set when not all of it could be done.
+/// says what was done (and which folder could not be removed: the site is
+/// whole without it). `*err` is set when a swap cannot be carried through.
 std::optional<std::string> finish_restore(const std::string& site_dir, std::string* err);
 
 /// True when `site_dir` holds something of a killed restore, checked

@@ -697,6 +697,39 @@ TEST_F(OrvsiteSite, RestoreKilledAtAnyStepLeavesTheOldSiteOrTheNewOne) {
   EXPECT_GT(new_seen, 5) << "a kill in every move of the swap";
 }
 
+TEST_F(OrvsiteSite, ASwapCutShortByRootIsFinishedByTheSitesOwnUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "restores as root, serves as another user";
+  make_vantle();
+  own_store();
+  // The site's files are the web server user's; the site directory stays
+  // root's, so that user cannot remove the restore's folder beside html.
+  ASSERT_EQ(0, ::chmod(root_.path().c_str(), 0755));
+  test_util::give_to_unprivileged(html(""));
+  std::string archive = root_ / "north.tar.gz";
+  ASSERT_EQ(0, orvsite({"backup", dir(), archive}).status);
+  auto request = [&](const std::string& query) {
+    return test_util::run_program_unprivileged(dir() + "/orv.cgi", dir(),
+                                               {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}});
+  };
+  ASSERT_EQ(0, request(create_form("d2", "physics%23%21", "Archives", "v2")).status);
+  ASSERT_NE(std::string::npos, read_file(html("vantle_db")).value_or("").find("v2\n"));
+
+  // Killed while html's old entries move out.
+  run_result r = test_util::run_program_args(test_util::program_path("orvsite"),
+                                             {"restore", dir(), archive}, "/",
+                                             {{"ORV_TEST_RESTORE_STOP", "5"}});
+  ASSERT_EQ(-1, r.status) << r.err;
+  run_result page = request("");
+  EXPECT_EQ(0, page.status) << page.out;
+  EXPECT_EQ(std::string::npos, page.out.find("Error")) << page.out;
+  std::string names = read_file(html("vantle_db")).value_or("");
+  EXPECT_NE(std::string::npos, names.find("v1\n")) << names;
+  EXPECT_EQ(std::string::npos, names.find("v2\n")) << "the old site came back: " << names;
+  // What that user could not remove, the next orvsite command does.
+  orvsite({"check", dir()});
+  EXPECT_EQ(std::vector<std::string>{}, restore_leftovers(dir()));
+}
+
 TEST_F(OrvsiteSite, IdsHandedOutBeforeARestoreAreNotHandedOutAgain) {
   auto create = [&](const std::string& doc) {
     run_result r = get("orv.cgi", create_form(doc, "physics%23%21", "Archives", "n" + doc));
