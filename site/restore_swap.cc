@@ -71,7 +71,9 @@ bool carry_through(const std::string& site_dir, const std::string& aside, std::s
   }
   // What is still in the copy moves in; an entry that moved in already is
   // no longer there.
-  for (const std::string& name : platform::list_entries(incoming).value_or(std::vector<std::string>{})) {
+  std::optional<std::vector<std::string>> new_names = platform::list_entries(incoming);
+  if (!new_names) return fail(err, "cannot list " + incoming);
+  for (const std::string& name : *new_names) {
     if (!move(join(incoming, name), join(html, name), err)) return false;
     restore_stop_point();
   }
