@@ -784,6 +784,7 @@ TEST_F(OrvsiteSite, ARequestNeverWritesDefaultSettingsBesideCells) {
   EXPECT_EQ(store, read_file(html("file.ic")));
   // Without cells the settings are a new site's.
   std::filesystem::remove(html("file.ic"));
+  std::filesystem::remove(html("config.txt"));
   r = get("orv.cgi", "");
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find("Creating the configuration file: config.txt")) << r.out;
