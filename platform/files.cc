@@ -360,13 +360,40 @@ std::vector<std::string> list_directories(const std::string& dir) {
   return names;
 }
 
+std::optional<std::vector<std::string>> list_entries(const std::string& dir) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return std::nullopt;
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool remove_tree(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode)) {
+    // Entries the folder cannot list or give up are still tried below: the
+    // folder itself then stays, and the result says so.
+    for (const std::string& name : list_entries(path).value_or(std::vector<std::string>{})) {
+      remove_tree(path + "/" + name);
+    }
+    return ::rmdir(path.c_str()) == 0 || errno == ENOENT;
+  }
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
 bool set_mode(const std::string& path, unsigned mode) {
   return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-int remove_leftover_parts(const std::string& dir) {
+int remove_leftover_parts(const std::string& dir, bool any_owner) {
   int removed = 0;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return 0;
@@ -386,7 +413,7 @@ int remove_leftover_parts(const std::string& dir) {
     if (n.find_first_not_of("0123456789") != std::string::npos || !owner) continue;
     // A running process may still be writing it (another program of the
     // site, or this run).
-    if (*owner == ::getpid() || ::kill(*owner, 0) == 0 || errno != ESRCH) continue;
+    if (!any_owner && (*owner == ::getpid() || ::kill(*owner, 0) == 0 || errno != ESRCH)) continue;
     std::string path = dir + "/" + name;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;

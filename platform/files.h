@@ -149,6 +149,14 @@ std::optional<file_info> stat_file(const std::string& path);
 /// The names of the subdirectories of `dir`, sorted ("." and ".." left out).
 std::vector<std::string> list_directories(const std::string& dir);
 
+/// The names of every entry of `dir` (files, folders, links and the rest,
+/// but "." and ".."), sorted; nothing when it cannot be listed.
+std::optional<std::vector<std::string>> list_entries(const std::string& dir);
+
+/// Removes `path` and, when it is a folder, everything below it; links are
+/// removed, never followed. True when nothing of that name is left.
+bool remove_tree(const std::string& path);
+
 /// Sets the permission bits of `path` (for example 0755 for a program or a
 /// site script). False when that is not possible.
 bool set_mode(const std::string& path, unsigned mode);
@@ -156,8 +164,10 @@ bool set_mode(const std::string& path, unsigned mode);
 /// Removes the files of `dir` left by writes that were killed before their
 /// file was renamed or linked into place: names ending in ".part.", a
 /// process id and a number, whose process is no longer running. Returns
-/// how many were removed.
-int remove_leftover_parts(const std::string& dir);
+/// how many were removed. With `any_owner`, such files go whatever their
+/// process id says (for files that came from elsewhere, as from an archive,
+/// whose numbers name no process of this machine).
+int remove_leftover_parts(const std::string& dir, bool any_owner = false);
 
 /// Cuts the file `path` back to `size` bytes; false when that fails.
 bool truncate_file(const std::string& path, std::int64_t size);

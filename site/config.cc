@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/cell_store.h"
 #include "platform/platform.h"
 #include "platform/site_file.h"
 #include "text/text.h"
@@ -78,6 +79,15 @@ site_config read_config(formdecode::output& out) {
   std::string err;
   std::optional<std::string> text = platform::read_site_file(config_file, &err);
   if (!text && err.empty() && !platform::exists(config_file)) {
+    // Defaults would give a site that holds cells other ids than its
+    // cells and its peers know: the file was lost, which is damage.
+    if (platform::exists(engine::store_file)) {
+      out.pg().print("Can't open the configuration file: %s.<p> to read", config_file);
+      out.both("\nError: %s is missing, but the site holds cells (%s): the site is damaged; "
+               "nothing is changed.\n<p>",
+               config_file, engine::store_file);
+      throw run_exit{1};
+    }
     out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
                    config_file);
     site_config cfg;

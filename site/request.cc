@@ -20,6 +20,7 @@
 #include "site/form.h"
 #include "site/form_check.h"
 #include "site/orv_hooks.h"
+#include "site/restore_swap.h"
 #include "site/run_journal.h"
 #include "site/world.h"
 
@@ -310,6 +311,21 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
     throw formdecode::run_exit{1};
   }
 
+  // What a killed restore left is carried through before anything is made
+  // or read here: the site is then wholly the restored one, never part old,
+  // part new.
+  std::optional<std::string> restored;
+  if (restore_left_over("..")) {
+    std::string why;
+    restored = finish_restore("..", &why);
+    if (!why.empty()) {
+      out.pg().print("Error: a restore of this site was cut short and cannot be finished (%s); "
+                     "nothing is changed.\n<p>",
+                     why);
+      throw formdecode::run_exit{1};
+    }
+  }
+
   platform::make_directory(exchange::inbox_dir);
   platform::make_directory(exchange::outbox_dir);
 
@@ -319,6 +335,7 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   if (!out.tr().open("dump_file", true)) {
     out.pg().write("Can't open the trace file dump_file.<p>\n");
   }
+  if (restored) out.tr().print("%s.\n", *restored);
   // What a killed run left half done is completed or undone first.
   run_journal::recover(out);
 

@@ -133,6 +133,11 @@ constexpr const char* restore_help =
     "owners), then everything in html but the lock file html/run.lock is\n"
     "replaced by it. html itself and its lock file stay, so requests that\n"
     "wait for the lock go on with the restored site, never beside it.\n"
+    "An archive with an entry that is not a plain file or a folder inside\n"
+    "html is refused before anything changes. The id and name counters go\n"
+    "on from the higher of the site's and the archive's. A restore killed\n"
+    "during its swap is finished by the site's next request or orvsite\n"
+    "command.\n"
     "Then checks the site as orvsite check does (its lines follow) and exits\n"
     "with its status: 0 when the restored site is in order, 1 otherwise or\n"
     "when the restore fails (the reason on standard error). The programs and\n"
@@ -658,6 +663,13 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "orvsite " << c.name << ": " << option << " is required\n"
             << "Try: orvsite " << c.name << " --help\n";
         return 2;
+      }
+    }
+    // A restore killed in a site is finished before anything reads it.
+    if (c.name != std::string("new")) {
+      size_t sites = c.name == std::string("status") ? p.positional.size() : 1;
+      for (size_t i = 0; i < sites && i < p.positional.size(); ++i) {
+        if (finish_cut_restore(p.positional[i], err) != 0) return 1;
       }
     }
     return c.run(p, out, err);

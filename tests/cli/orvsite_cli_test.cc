@@ -4,12 +4,15 @@
 #include <pwd.h>
 #include <unistd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -545,6 +548,247 @@ TEST_F(OrvsiteSite, BackupAndRestoreRoundTripWhileRequestsRun) {
   EXPECT_EQ(std::string::npos, now.find("\n" + later)) << later << " came back";
   run_result after = orvsite({"check", dir()});
   EXPECT_EQ("", problems(after.out));
+}
+
+// Every entry below `dir` but the run lock: its path, and its text, "dir"
+// or where it links to.
+std::map<std::string, std::string> tree_of(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+    std::string rel = fs::relative(e.path(), dir).string();
+    if (rel == "run.lock") continue;
+    if (e.is_symlink()) {
+      tree[rel] = "-> " + fs::read_symlink(e.path()).string();
+    } else if (e.is_directory()) {
+      tree[rel] = "dir";
+    } else {
+      tree[rel] = read_file(e.path().string()).value_or("?");
+    }
+  }
+  return tree;
+}
+
+// The entries of the site directory `dir` that a restore leaves beside html.
+std::vector<std::string> restore_leftovers(const std::string& dir) {
+  std::vector<std::string> left;
+  for (const std::string& name : test_util::list_dir(dir)) {
+    if (name.rfind(".restore", 0) == 0) left.push_back(name);
+  }
+  return left;
+}
+
+TEST_F(OrvsiteSite, RestoreRefusesEntriesThatAreNotPlainFilesInsideHtml) {
+  namespace fs = std::filesystem;
+  make_vantle();
+  own_store();
+  const std::map<std::string, std::string> before = tree_of(html(""));
+  const std::string outside = root_ / "outside";
+  write_file(outside, "not the site's\n");
+  struct odd_archive {
+    std::string entry;                                // what the refusal names
+    std::function<void(const std::string&)> change;   // done to a copy of html
+    std::vector<std::string> tar_options;             // added to tar's
+    std::vector<std::string> more;                    // further entries
+  };
+  std::vector<odd_archive> cases = {
+      {"html/config.txt is a FIFO",
+       [](const std::string& h) { fs::remove(h + "/config.txt"); ::mkfifo((h + "/config.txt").c_str(), 0644); },
+       {}, {}},
+      {"html/name_db is a symbolic link",
+       [&](const std::string& h) { fs::remove(h + "/name_db"); fs::create_symlink(outside, h + "/name_db"); },
+       {}, {}},
+      {"is a hard link",
+       [](const std::string& h) { fs::remove(h + "/vantle_db"); fs::create_hard_link(h + "/kb.txt", h + "/vantle_db"); },
+       {}, {}},
+      {"html/../kb.txt is not inside html", [](const std::string&) {},
+       {"--transform=s,^html/kb.txt$,html/../kb.txt,"}, {}},
+      {outside + " is not inside html", [](const std::string&) {}, {"--absolute-names"}, {outside}},
+  };
+  if (::geteuid() == 0) {
+    cases.push_back({"html/file.ic is a character device",
+                     [](const std::string& h) {
+                       fs::remove(h + "/file.ic");
+                       ::mknod((h + "/file.ic").c_str(), S_IFCHR | 0644, makedev(1, 5));
+                     },
+                     {}, {}});
+  }
+  int k = 0;
+  for (const odd_archive& c : cases) {
+    std::string scratch = root_ / ("scratch" + std::to_string(++k));
+    fs::create_directories(scratch);
+    fs::copy(html(""), scratch + "/html", fs::copy_options::recursive);
+    c.change(scratch + "/html");
+    std::string archive = root_ / ("odd" + std::to_string(k) + ".tar.gz");
+    std::vector<std::string> args = {"--create", "--gzip", "--file", archive};
+    args.insert(args.end(), c.tar_options.begin(), c.tar_options.end());
+    args.push_back("html");
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    ASSERT_EQ(0, test_util::run_program_args("/usr/bin/tar", args, scratch, {}).status) << c.entry;
+
+    run_result r = orvsite({"restore", dir(), archive});
+    EXPECT_EQ(1, r.status) << c.entry;
+    EXPECT_NE(std::string::npos, r.err.find(c.entry)) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(dir() + " is unchanged\n")) << r.err;
+    EXPECT_EQ(before, tree_of(html(""))) << c.entry;
+    EXPECT_EQ(std::vector<std::string>{}, restore_leftovers(dir())) << c.entry;
+  }
+  EXPECT_EQ("not the site's\n", read_file(outside));
+}
+
+TEST_F(OrvsiteSite, RestoreKilledAtAnyStepLeavesTheOldSiteOrTheNewOne) {
+  namespace fs = std::filesystem;
+  make_vantle();
+  own_store();
+  write_file(html("only_in_archive"), "gone after the backup\n");
+  std::string archive = root_ / "north.tar.gz";
+  ASSERT_EQ(0, orvsite({"backup", dir(), archive}).status);
+  // The site goes on: files change, come and go.
+  ASSERT_EQ(0, get("orv.cgi", create_form("d2", "physics%23%21", "Archives", "v2")).status);
+  fs::remove(html("only_in_archive"));
+  write_file(html("inbox/north1"), "arrived after the backup\n");
+  edit(html("config.txt"), "email address: NULL", "email address: op@north");
+  const std::string kept = root_ / "kept";
+  fs::copy(html(""), kept, fs::copy_options::recursive);
+  const std::map<std::string, std::string> old_site = tree_of(html(""));
+  auto put_back_old_site = [&] {
+    for (const std::string& name : test_util::list_dir(html(""))) {
+      if (name != "run.lock") fs::remove_all(html(name));
+    }
+    for (const fs::directory_entry& e : fs::directory_iterator(kept)) {
+      if (e.path().filename() != "run.lock") {
+        fs::copy(e.path(), html(e.path().filename().string()), fs::copy_options::recursive);
+      }
+    }
+  };
+  ASSERT_EQ(0, orvsite({"restore", dir(), archive}).status);
+  const std::map<std::string, std::string> new_site = tree_of(html(""));
+  ASSERT_NE(old_site, new_site);
+
+  int old_seen = 0, new_seen = 0, n = 1;
+  for (;; ++n) {
+    ASSERT_LT(n, 200);
+    put_back_old_site();
+    run_result r = test_util::run_program_args(test_util::program_path("orvsite"),
+                                               {"restore", dir(), archive}, "/",
+                                               {{"ORV_TEST_RESTORE_STOP", std::to_string(n)}});
+    if (r.status == 0) break;  // no step left to be killed at
+    ASSERT_EQ(-1, r.status) << "stop " << n << ": " << r.err;
+    // The next request, or the next orvsite command, finds what is left.
+    if (n % 2 == 1) {
+      run_result page = get("orv.cgi", "");
+      EXPECT_EQ(0, page.status) << n << page.out;
+      EXPECT_EQ(std::string::npos, page.out.find("Creating the configuration file")) << n;
+    } else {
+      run_result check = orvsite({"check", dir()});
+      EXPECT_EQ(std::string::npos, check.err.find("cannot")) << n << check.err;
+    }
+    std::map<std::string, std::string> now = tree_of(html(""));
+    now.erase("dump_file");
+    std::map<std::string, std::string> was = old_site, will = new_site;
+    was.erase("dump_file");
+    will.erase("dump_file");
+    if (now == was) ++old_seen;
+    else if (now == will) ++new_seen;
+    else ADD_FAILURE() << "killed at stop " << n << ": html is neither the old site nor the new";
+    EXPECT_EQ(std::vector<std::string>{}, restore_leftovers(dir())) << n;
+  }
+  EXPECT_GT(old_seen, 0);
+  EXPECT_GT(new_seen, 5) << "a kill in every move of the swap";
+}
+
+TEST_F(OrvsiteSite, ASwapCutShortByRootIsFinishedByTheSitesOwnUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "restores as root, serves as another user";
+  make_vantle();
+  own_store();
+  // The site's files are the web server user's; the site directory stays
+  // root's, so that user cannot remove the restore's folder beside html.
+  ASSERT_EQ(0, ::chmod(root_.path().c_str(), 0755));
+  test_util::give_to_unprivileged(html(""));
+  std::string archive = root_ / "north.tar.gz";
+  ASSERT_EQ(0, orvsite({"backup", dir(), archive}).status);
+  auto request = [&](const std::string& query) {
+    return test_util::run_program_unprivileged(dir() + "/orv.cgi", dir(),
+                                               {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}});
+  };
+  ASSERT_EQ(0, request(create_form("d2", "physics%23%21", "Archives", "v2")).status);
+  ASSERT_NE(std::string::npos, read_file(html("vantle_db")).value_or("").find("v2\n"));
+
+  // Killed while html's old entries move out.
+  run_result r = test_util::run_program_args(test_util::program_path("orvsite"),
+                                             {"restore", dir(), archive}, "/",
+                                             {{"ORV_TEST_RESTORE_STOP", "5"}});
+  ASSERT_EQ(-1, r.status) << r.err;
+  run_result page = request("");
+  EXPECT_EQ(0, page.status) << page.out;
+  EXPECT_EQ(std::string::npos, page.out.find("Error")) << page.out;
+  std::string names = read_file(html("vantle_db")).value_or("");
+  EXPECT_NE(std::string::npos, names.find("v1\n")) << names;
+  EXPECT_EQ(std::string::npos, names.find("v2\n")) << "the old site came back: " << names;
+  // What that user could not remove, the next orvsite command does.
+  orvsite({"check", dir()});
+  EXPECT_EQ(std::vector<std::string>{}, restore_leftovers(dir()));
+}
+
+TEST_F(OrvsiteSite, IdsHandedOutBeforeARestoreAreNotHandedOutAgain) {
+  auto create = [&](const std::string& doc) {
+    run_result r = get("orv.cgi", create_form(doc, "physics%23%21", "Archives", "n" + doc));
+    EXPECT_EQ(0, r.status) << r.out;
+    std::string mark = ")=doc {" + doc + "}";
+    size_t at = r.out.find(mark);
+    EXPECT_NE(std::string::npos, at) << r.out;
+    size_t open = r.out.rfind('(', at);
+    return std::stoi(r.out.substr(open + 1, at - open - 1));
+  };
+  create("a");
+  std::string archive = root_ / "north.tar.gz";
+  ASSERT_EQ(0, orvsite({"backup", dir(), archive}).status);
+  int highest = 0;
+  for (const char* doc : {"b", "c", "d"}) highest = std::max(highest, create(doc));
+  ASSERT_EQ(0, orvsite({"restore", dir(), archive}).status);
+  EXPECT_GT(create("e"), highest);
+}
+
+TEST_F(OrvsiteSite, PartsOfAKilledSaveAreNoBackupCopies) {
+  make_vantle();
+  own_store();
+  // A save killed while it filed its copy, its process id since given to a
+  // running process (this one).
+  std::string part = html("BACKUP/file.ic.b1.part." + std::to_string(::getpid()) + ".0");
+  write_file(part, "id: 1\n");
+  run_result prune = orvsite({"prune", dir(), "--keep", "1"});
+  EXPECT_EQ("kept 1 backup copy, removed 0 (0 bytes)\n", prune.out) << prune.err;
+  EXPECT_TRUE(read_file(part));
+  run_result check = orvsite({"check", dir()});
+  EXPECT_EQ(std::string::npos, check.out.find(".part.")) << check.out;
+  EXPECT_EQ("", problems(check.out));
+  // In an archive the number names no process at all: the restore leaves
+  // the file out.
+  std::string archive = root_ / "north.tar.gz";
+  ASSERT_EQ(0, orvsite({"backup", dir(), archive}).status);
+  run_result restore = orvsite({"restore", dir(), archive});
+  EXPECT_EQ(0, restore.status) << restore.err;
+  EXPECT_FALSE(read_file(part)) << "the restore brought back " << part;
+  EXPECT_EQ((std::vector<std::string>{"file.ic.b0"}), test_util::list_dir(html("BACKUP")));
+}
+
+TEST_F(OrvsiteSite, ARequestNeverWritesDefaultSettingsBesideCells) {
+  make_vantle();
+  std::string store = read_file(html("file.ic")).value_or("");
+  std::filesystem::remove(html("config.txt"));
+  run_result r = get("orv.cgi", create_form("d2", "physics%23%21", "Archives", "v2"));
+  EXPECT_EQ(1, r.status) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("config.txt is missing, but the site holds cells"))
+      << r.out;
+  EXPECT_FALSE(read_file(html("config.txt")));
+  EXPECT_EQ(store, read_file(html("file.ic")));
+  // Without cells the settings are a new site's.
+  std::filesystem::remove(html("file.ic"));
+  std::filesystem::remove(html("config.txt"));
+  r = get("orv.cgi", "");
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("Creating the configuration file: config.txt")) << r.out;
+  EXPECT_TRUE(read_file(html("config.txt")));
 }
 
 TEST_F(OrvsiteSite, StateLinesMatchTheSite) {
