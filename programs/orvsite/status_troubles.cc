@@ -126,6 +126,7 @@ site_settings read_site_settings(const std::string& dir) {
                          : name == "waiting-for"   ? &s.waiting_for
                          : name == "retry"         ? &s.retry
                          : name == "lock-held-for" ? &s.lock_held_for
+                         : name == "cut-send-for"  ? &s.cut_send_for
                                                    : nullptr;
     if (!into) {
       bad("unknown setting " + name);
@@ -270,6 +271,24 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
                          std::to_string(running_pid) + " died without finishing");
   }
 
+  // Sends cut short: the put script moved the file aside (which sets its
+  // change time) and was stopped before it was delivered.
+  std::string cut_dir = join(html, exchange::cut_send_dir);
+  for (const std::string& name : platform::list_file_names(cut_dir)) {
+    std::optional<platform::file_info> info = platform::stat_file(join(cut_dir, name));
+    if (!info) continue;
+    t.cut_sends.push_back({shown(name), info->ctime_sec});
+  }
+  std::sort(t.cut_sends.begin(), t.cut_sends.end(), [](const cut_send& a, const cut_send& b) {
+    return a.since != b.since ? a.since < b.since : a.name < b.name;
+  });
+  if (!t.cut_sends.empty() && now - t.cut_sends.front().since > settings.cut_send_for) {
+    attention->push_back(std::string("html/") + exchange::cut_send_dir + ": " +
+                         t.cut_sends.front().name + " has waited " +
+                         span_of(now - t.cut_sends.front().since) +
+                         " in a send cut short (the next send or exchange finishes it)");
+  }
+
   if (oldest_staged != 0 && now - oldest_staged > settings.waiting_for) {
     attention->push_back("html/.inbox-staging: a delivery has waited " +
                          span_of(now - oldest_staged) + " to be linked into inbox");
@@ -309,6 +328,10 @@ std::string troubles_text(const site_troubles& t, std::int64_t now) {
     if (l.since != 0) out << " for " << span_of(now - l.since);
     out << "\n";
   }
+  for (const cut_send& c : t.cut_sends) {
+    out << "  send cut short: " << c.name << " held in html/" << exchange::cut_send_dir << " for "
+        << span_of(now - c.since) << "\n";
+  }
   if (t.died_started != 0) {
     out << "  died: the exchange started " << iso_time(t.died_started) << " by pid " << t.died_pid
         << "\n";
@@ -343,6 +366,11 @@ std::string troubles_json(const site_troubles& t, std::int64_t now) {
          ", \"pid\": " + std::to_string(l.pid) +
          ", \"held_seconds\": " + (l.since ? std::to_string(now - l.since) : std::string("null")) +
          "}";
+  }
+  j += "],\n   \"cut_sends\": [";
+  for (size_t i = 0; i < t.cut_sends.size(); ++i) {
+    j += (i ? ", " : "") + std::string("{\"name\": ") + quote(t.cut_sends[i].name) +
+         ", \"held_seconds\": " + std::to_string(now - t.cut_sends[i].since) + "}";
   }
   j += "],\n   \"died\": ";
   j += t.died_started == 0 ? std::string("null")
