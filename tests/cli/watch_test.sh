@@ -82,7 +82,7 @@ for way in "rm -rf inbox; mkdir inbox" "mv inbox inbox.old; mkdir inbox" \
   fi
   sleep 1 # let the watchers settle
   n=$((n + 1))
-  create "$a" "q-$n" mechanics Info_Gathering ask
+  create "$a" "q-$n" mechanics Info_Gathering "ask$n"
   query_saved=$(backups "$a")
   check "after $way, a new query is answered" until_true 30 picked_up_at_north
   check "after $way, east's watcher says it follows" \
