@@ -36,7 +36,8 @@ std::string today() {
 // count as nothing reported (the warning then goes out once more).
 std::set<std::string> reported_today(const std::string& file, const std::string& day) {
   std::set<std::string> texts;
-  std::optional<std::string> text = platform::read_file(file);
+  std::string why;
+  std::optional<std::string> text = platform::read_site_file(file, &why, 1 << 20);
   if (!text) return texts;
   std::istringstream lines(*text);
   for (std::string line; std::getline(lines, line);) {

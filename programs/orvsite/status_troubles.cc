@@ -11,6 +11,7 @@
 #include "json/json.h"
 #include "platform/lock_holders.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/status_command.h"
@@ -103,7 +104,13 @@ staging_use& use_of(std::vector<staging_use>& all, const std::string& peer) {
 
 site_settings read_site_settings(const std::string& dir) {
   site_settings s;
-  std::istringstream in(platform::read_file(join(dir, site_settings_file)).value_or(""));
+  // Read as a plain file of the site (a FIFO would stop every status and
+  // watch); one that is refused counts as damaged.
+  std::string why;
+  std::optional<std::string> text =
+      platform::read_site_file(join(dir, site_settings_file), &why, 1 << 16);
+  if (!text && !why.empty()) s.damaged.push_back(why);
+  std::istringstream in(text.value_or(""));
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
@@ -143,14 +150,14 @@ site_settings read_site_settings(const std::string& dir) {
 }
 
 running_mark::running_mark(const std::string& dir) : file_(join(dir, running_file)) {
-  if (std::optional<std::string> left = platform::read_file(file_)) {
+  std::string why;
+  if (std::optional<std::string> left = platform::read_site_file(file_, &why, 4096)) {
     std::istringstream words(*left);
     long long pid = 0, started = 0;
     if (words >> pid >> started) {
       previous_ = "started " + iso_time(started) + " by pid " + std::to_string(pid);
     }
   }
-  std::string why;
   platform::replace_file(file_, std::to_string(platform::process_id()) + " " +
                                     std::to_string(platform::now_seconds()) + "\n",
                          &why, false);
@@ -237,7 +244,8 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
   // Locks held now, and since when as far as the holder tells.
   std::int64_t running_started = 0;
   int running_pid = 0;
-  if (std::optional<std::string> mark = platform::read_file(join(dir, running_file))) {
+  std::string mark_why;
+  if (std::optional<std::string> mark = platform::read_site_file(join(dir, running_file), &mark_why, 4096)) {
     std::istringstream words(*mark);
     long long pid = 0, started = 0;
     if (words >> pid >> started) {
