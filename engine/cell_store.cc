@@ -69,8 +69,10 @@ void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write) {
   std::string err;
-  // Copies are filed only in the site's own folder, never through a link.
-  if (!platform::site_directory_or_absent(backup_dir, &err)) {
+  // Copies are filed only in the site's own folder, never through a link
+  // to a folder elsewhere (anything else in its place fails to take the
+  // copy below, as it always did).
+  if (!platform::site_directory_or_absent(backup_dir, &err) && platform::is_directory(backup_dir)) {
     st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
     throw run_exit{1};
   }
