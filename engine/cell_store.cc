@@ -35,7 +35,9 @@ void load_all_cells(engine_state& st) {
   // fingerprint says so) need not be read in full to be trusted.
   std::optional<store_fingerprint> print;
   if (st.reading == store_reading::lazy) {
-    if (std::optional<std::string> f = platform::read_file(fingerprint_file)) {
+    // (A fingerprint that is no plain file of the site is no fingerprint.)
+    std::string why;
+    if (std::optional<std::string> f = platform::read_site_file(fingerprint_file, &why, 4096)) {
       print = store_fingerprint::parse(*f);
       if (print && !print->matches(*data)) print.reset();
     }
@@ -66,6 +68,14 @@ void load_all_cells(engine_state& st) {
 void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write) {
+  std::string err;
+  // Copies are filed only in the site's own folder, never through a link
+  // to a folder elsewhere (anything else in its place fails to take the
+  // copy below, as it always did).
+  if (!platform::site_directory_or_absent(backup_dir, &err) && platform::is_directory(backup_dir)) {
+    st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
+    throw run_exit{1};
+  }
   if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
   std::string head;
   if (st.codec.layout == store_layout::counter) {
@@ -77,7 +87,6 @@ void save_all_cells(
   store_fingerprint print;
   const std::vector<std::string_view> text = st.cells.store_pieces(head, fresh, &print.read_in_full);
   if (before_write) before_write(text);
-  std::string err;
   // The backup copy and the new store are both written before either is
   // put in place, so the system writes the one to the disk while the
   // program writes the other. The copy is filed first: a save that cannot
@@ -178,7 +187,8 @@ std::string hint_file(const std::string& store_name) {
 }
 
 std::optional<long long> hinted_number(const std::string& store_name) {
-  std::optional<std::string> text = platform::read_file(hint_file(store_name));
+  std::string why;  // a hint that is no plain file of the site is none
+  std::optional<std::string> text = platform::read_site_file(hint_file(store_name), &why, 4096);
   std::optional<std::string> stamp = platform::directory_stamp(backup_dir);
   if (!text || !stamp) return std::nullopt;
   size_t nl = text->find('\n');

@@ -379,6 +379,21 @@ TEST_F(CellStoreTest, ASaveThatCannotFileItsBackupFailsAndChangesNothing) {
   EXPECT_EQ(old, read_file(dir_ / "file.ic"));
 }
 
+TEST_F(CellStoreTest, ASaveFilesNoCopyThroughABackupFolderThatIsALink) {
+  add(1);
+  engine::save_all_cells(st);
+  std::string old = *read_file(dir_ / "file.ic");
+  ASSERT_EQ(0, ::rename((dir_ / "BACKUP").c_str(), (dir_ / "outside").c_str()));
+  ASSERT_EQ(0, ::symlink("outside", (dir_ / "BACKUP").c_str()));
+  st.cells.active.front().current_state = 4;
+  EXPECT_THROW(engine::save_all_cells(st), run_exit);
+  EXPECT_EQ("Can't file a backup copy of file.ic in BACKUP: BACKUP: not a folder of the site (a "
+            "symbolic link)<p>\n",
+            page.str());
+  EXPECT_EQ(old, read_file(dir_ / "file.ic"));
+  EXPECT_FALSE(read_file(dir_ / "outside/file.ic.b1")) << "no copy filed elsewhere";
+}
+
 TEST_F(CellStoreTest, StoreTextReadsInMemory) {
   std::string text = header(7) + empty_lists() + "note 7\n" + header(8) + empty_lists() + "n8\n";
   st.cells.load(text, engine::store_reading::full, st.clock);

@@ -7,6 +7,7 @@
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "text/text.h"
 
 namespace engine {
@@ -316,8 +317,19 @@ fg_chain fg_library::of(const std::string& ic_type) {
   if (cached != cache_.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
   // The type names a file of the working directory and nothing else.
+  // It must be a plain file of the site: a link, a FIFO or a device is
+  // refused, as an unreadable site file is, before a byte is read.
   std::optional<std::string> text;
-  if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
+  std::string why;
+  if (ic_type.find_first_of("/\\") == std::string::npos) {
+    text = platform::read_site_file(file, &why, fg_file_limit);
+  }
+  // (Other failures, as ever, read as a missing file.)
+  if (!text && (why.find("not a plain file") != std::string::npos ||
+                why.find(" it may hold") != std::string::npos)) {
+    out_.both("Error: can't read %s; nothing is changed.\n<p>", why);
+    throw run_exit{1};
+  }
   if (!text) fatal_trace(out_, "No such file: " + file, "");
   auto chain =
       std::make_shared<const std::vector<fg_function>>(parse_fg_functions(out_, *text, file));

@@ -2,6 +2,7 @@
 // from the type's fg functions file ("VANTLE.in" for the type VANTLE).
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,10 @@ constexpr size_t max_parameter_list = 98;
 
 /// The file that defines `ic_type`: the type name followed by ".in".
 std::string fg_file_name(const std::string& ic_type);
+
+/// The most a transition-function file is read up to; a larger one is
+/// refused as unreadable.
+inline constexpr std::size_t fg_file_limit = std::size_t{16} << 20;
 
 /// The parameters of a parameter list (the text after a spec's number):
 /// the texts between vertical bars, numbered from 1, each flagged by its

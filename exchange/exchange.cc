@@ -502,7 +502,13 @@ std::vector<std::string> send_outgoing_messages(formdecode::output& out) {
   for (const std::string& name : files) out.pg().print("Send the outgoing message: %s<br>\n", name);
   if (files.empty()) {
     out.pg().write("There is no outgoing message.\n");
-    return files;
+    // A put script killed after it took a file out of outbox left it in
+    // its own folder, and only the put script knows how far it got.
+    std::vector<std::string> cut = platform::list_files_oldest_first(cut_send_dir);
+    if (cut.empty()) return files;
+    for (const std::string& name : cut) {
+      out.pg().print("Finish the send cut short of: %s<br>\n", name);
+    }
   }
   platform::run_site_script(put_script);
   return files;

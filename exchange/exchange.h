@@ -48,6 +48,12 @@ inline constexpr const char* staging_dir = "outbox.pending";
 /// the put script's sight.
 inline constexpr const char* aside_dir = ".";
 
+/// Where a put script keeps the outbox files it has handed on and not yet
+/// seen arrive (the local one: between its copy to the target and the
+/// rename into the target's inbox). A file here is a send cut short: the
+/// put script finishes it when it runs next.
+inline constexpr const char* cut_send_dir = ".outbox-local";
+
 /// Where the SSH transfer's receiving half marks each delivery, by transfer
 /// id SENDER.NAME.HASH (NAME: the file's name in the sender's outbox).
 inline constexpr const char* delivery_marks_dir = ".inbox-link/done";
@@ -216,7 +222,9 @@ void publish_staged();
 void discard_staged();
 
 /// Carries out SYS_SEND_MSG: reports every file of `outbox` and, when there
-/// is at least one, runs the put script, which delivers them. The program
+/// is at least one, runs the put script, which delivers them. A send cut
+/// short (a file in `cut_send_dir`) also runs the put script, after the
+/// report of an empty outbox, so that it is finished. The program
 /// never deletes outbox files itself. Without an `outbox` directory
 /// "Error: Can't open the \"temp\" file for the directory outbox.\n<p>" is
 /// written and nothing is sent.

@@ -338,6 +338,20 @@ TEST_F(ExchangeTest, MissingDirectoriesGiveTheListingErrors) {
   EXPECT_FALSE(read_file("put_ran"));
 }
 
+TEST_F(ExchangeTest, SendCutShortRunsThePutScriptWithAnEmptyOutbox) {
+  write_file("orv_ftp_put.cmd", "#!/bin/sh\ntouch put_ran\n");
+  ::chmod("orv_ftp_put.cmd", 0755);
+  exchange::send_outgoing_messages(out_);
+  EXPECT_EQ("There is no outgoing message.\n", take_page());
+  EXPECT_FALSE(read_file("put_ran")) << "nothing to send, nothing to finish";
+  ASSERT_EQ(0, ::mkdir(exchange::cut_send_dir, 0755));
+  write_file(std::string(exchange::cut_send_dir) + "/east1", "message\n");
+  EXPECT_TRUE(exchange::send_outgoing_messages(out_).empty());
+  EXPECT_EQ("There is no outgoing message.\nFinish the send cut short of: east1<br>\n",
+            take_page());
+  EXPECT_TRUE(read_file("put_ran"));
+}
+
 TEST_F(ExchangeTest, TakenFileWaitsUntilRemovedAndIsTakenOnce) {
   incoming("east1", sample_message(), 100);
   EXPECT_TRUE(exchange::pick_up_message(ex_, "east", out_));

@@ -343,7 +343,8 @@ std::optional<file_info> stat_file(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
   return file_info{static_cast<std::int64_t>(st.st_size),
-                   static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
+                   static_cast<std::int64_t>(st.st_ctim.tv_sec)};
 }
 
 std::vector<std::string> list_directories(const std::string& dir) {

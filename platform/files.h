@@ -140,6 +140,7 @@ struct file_info {
   std::int64_t size = 0;        // bytes
   std::int64_t mtime_sec = 0;   // modification time, seconds since 1970
   long mtime_nsec = 0;          // and nanoseconds within that second
+  std::int64_t ctime_sec = 0;   // last change of the entry itself (a rename sets it)
 };
 
 /// The size and modification time of `path` (links are not followed), or

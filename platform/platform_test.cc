@@ -38,6 +38,33 @@ TEST(Platform, MakeDirectoryIsIdempotent) {
   EXPECT_FALSE(platform::make_directory(t / "plain"));
 }
 
+TEST(Platform, WatchTellsArrivalsAndABoxReplaced) {
+  scoped_temp_dir t;
+  ASSERT_TRUE(platform::make_directory(t / "box"));
+  platform::directory_watch w;
+  std::string why;
+  ASSERT_TRUE(w.add_names(t.path(), {"box"}, &why)) << why;
+  ASSERT_TRUE(w.add(t / "box", &why)) << why;
+  EXPECT_FALSE(w.add(t / "none", &why));
+  EXPECT_EQ("", why) << "a missing directory is no error";
+  EXPECT_FALSE(w.wait(0));
+  write_file(t / "beside", "x");  // beside the watched name: of no interest
+  EXPECT_FALSE(w.wait(100));
+  write_file(t / "box/m", "x");
+  platform::directory_watch::events e = w.wait(1000);
+  EXPECT_TRUE(e.arrived);
+  EXPECT_FALSE(e.changed);
+  // The box moved away and made anew: the old watch sees nothing of the
+  // new box, but the change is told.
+  ASSERT_EQ(0, ::rename((t / "box").c_str(), (t / "box.old").c_str()));
+  ASSERT_TRUE(platform::make_directory(t / "box"));
+  EXPECT_TRUE(w.wait(1000).changed);
+  platform::directory_watch again;
+  ASSERT_TRUE(again.add(t / "box", &why)) << why;
+  ASSERT_EQ(0, ::rmdir((t / "box").c_str()));
+  EXPECT_TRUE(again.wait(1000).changed) << "the box removed";
+}
+
 TEST(Platform, CopyNeverReplaces) {
   scoped_temp_dir t;
   write_file(t / "a", "first");

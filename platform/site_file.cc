@@ -41,6 +41,19 @@ bool plain_site_file_or_absent(const std::string& path, std::string* err) {
   return false;
 }
 
+bool site_directory_or_absent(const std::string& path, std::string* err) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *err = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) return true;
+  *err = path + ": not a folder of the site (" +
+         (S_ISREG(st.st_mode) ? std::string("a plain file") : kind_of(st.st_mode)) + ")";
+  return false;
+}
+
 std::optional<std::string> read_site_file(const std::string& path, std::string* err,
                                           std::size_t max_bytes) {
   err->clear();

@@ -25,6 +25,12 @@ std::optional<std::string> read_site_file(const std::string& path, std::string* 
 /// reading it); otherwise false with `*err` naming it and the reason.
 bool plain_site_file_or_absent(const std::string& path, std::string* err);
 
+/// True when `path` does not exist or is a directory of the site itself,
+/// not a symbolic link to one (whose files are elsewhere); otherwise false
+/// with `*err` naming it and what it is ("inbox.taken: not a folder of the
+/// site (a symbolic link)").
+bool site_directory_or_absent(const std::string& path, std::string* err);
+
 }  // namespace platform
 
 #endif

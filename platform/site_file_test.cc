@@ -47,4 +47,18 @@ TEST(SiteFile, RefusesAFileOverItsBound) {
   EXPECT_EQ(platform::read_site_file(dir.path() + "/kb.txt", &err, 100), std::string(100, 'k'));
 }
 
+TEST(SiteFile, AFolderOfTheSiteIsADirectoryNotALinkToOne) {
+  scoped_temp_dir dir;
+  std::string err;
+  EXPECT_TRUE(platform::site_directory_or_absent(dir.path() + "/inbox.taken", &err));
+  ASSERT_EQ(0, ::mkdir((dir.path() + "/outside").c_str(), 0700));
+  EXPECT_TRUE(platform::site_directory_or_absent(dir.path() + "/outside", &err));
+  ASSERT_EQ(0, ::symlink((dir.path() + "/outside").c_str(), (dir.path() + "/inbox.taken").c_str()));
+  EXPECT_FALSE(platform::site_directory_or_absent(dir.path() + "/inbox.taken", &err));
+  EXPECT_EQ(err, dir.path() + "/inbox.taken: not a folder of the site (a symbolic link)");
+  write_file(dir.path() + "/BACKUP", "x");
+  EXPECT_FALSE(platform::site_directory_or_absent(dir.path() + "/BACKUP", &err));
+  EXPECT_EQ(err, dir.path() + "/BACKUP: not a folder of the site (a plain file)");
+}
+
 }  // namespace

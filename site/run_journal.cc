@@ -158,6 +158,16 @@ void run_journal::write(const std::string& text) {
 }
 
 void run_journal::recover(formdecode::output& out) {
+  // The folders a run moves the site's files into and out of must be the
+  // site's own: through a link to a folder elsewhere, a pick-up would move
+  // that folder's files into inbox, a save would file its copies there.
+  for (const char* dir : {exchange::held_dir, exchange::staging_dir, engine::backup_dir}) {
+    std::string why;
+    if (!platform::site_directory_or_absent(dir, &why)) {
+      out.both("Error: can't read %s; nothing is changed.\n<p>", why);
+      throw formdecode::run_exit{1};
+    }
+  }
   // `BACKUP` may hold thousands of copies: it is listed only when it
   // changed since the latest save filed its copy.
   int parts = platform::remove_leftover_parts(".") +

@@ -10,6 +10,7 @@
 #include "formdecode/page.h"
 #include "pages/zoa_lang.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/site_audit.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
@@ -58,6 +59,16 @@ class checker {
     }
     for (const std::string& f : files_ending_with("zoaml", ".zoaml")) check_page(f);
     check_managers();
+    // Folders a run moves site files into and out of, and where the backup
+    // copies are: the site's own, never a link to a folder elsewhere.
+    for (const char* d : {exchange::held_dir, exchange::staging_dir, engine::backup_dir}) {
+      std::string why;
+      if (!platform::site_directory_or_absent(d, &why)) {
+        add_html(d, why.substr(why.find(": ") + 2) + ": every request is refused; to mend: mv " +
+                        join(join(dir_, html_dir), d) + " " + join(join(dir_, html_dir), d) +
+                        ".aside");
+      }
+    }
     audit_consistency(dir_, orv_id_, ids_, &problems_);
     return problems_;
   }
@@ -78,8 +89,14 @@ class checker {
       if (when_missing) add_html(file, when_missing);
       return std::nullopt;
     }
-    std::optional<std::string> text = platform::read_file(file);
-    if (!text) add_html(file, "cannot be read");
+    // Read as the programs read it: a plain file of the site, never
+    // through a link, a FIFO or a device, and within bounds.
+    std::string why;
+    std::optional<std::string> text = platform::read_site_file(file, &why);
+    if (!text) {
+      std::string reason = why.starts_with(file + ": ") ? why.substr(file.size() + 2) : why;
+      add_html(file, "cannot be read" + (reason.empty() ? std::string() : " (" + reason + ")"));
+    }
     if (text) ++files_read_;
     return text;
   }

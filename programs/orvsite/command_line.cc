@@ -261,8 +261,14 @@ constexpr const char* watch_help =
     "(by default the site's retry in html/exchange.conf, else 60) or at the\n"
     "next arrival. --keep N prunes the backup copies\n"
     "after each pick-up, as orvsite exchange --keep N.\n"
+    "When html/inbox or html/outbox is replaced, moved or removed (a restore,\n"
+    "rm -rf inbox; mkdir inbox), or html is moved away and back, it watches\n"
+    "the new ones, runs a round for what came meanwhile and says so in the\n"
+    "exchange log.\n"
     "Runs until it is stopped (a signal: Ctrl-C, kill). Exit status 1 at once\n"
-    "when DIR is not a site or its boxes cannot be watched.\n";
+    "when DIR is not a site or its boxes cannot be watched, and later when\n"
+    "the site can no longer be watched (the reason on standard error and in\n"
+    "the log), so that its service starts it anew.\n";
 
 constexpr const char* mesh_help =
     "Usage: orvsite mesh add DIR ROSTER [--from ADDRESS] [--install-key KEY]\n"

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -35,7 +36,8 @@ std::string today() {
 // count as nothing reported (the warning then goes out once more).
 std::set<std::string> reported_today(const std::string& file, const std::string& day) {
   std::set<std::string> texts;
-  std::optional<std::string> text = platform::read_file(file);
+  std::string why;
+  std::optional<std::string> text = platform::read_site_file(file, &why, 1 << 20);
   if (!text) return texts;
   std::istringstream lines(*text);
   for (std::string line; std::getline(lines, line);) {
@@ -313,6 +315,10 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
 
   std::string outbox = join(html, exchange::outbox_dir);
   std::string inbox = join(html, exchange::inbox_dir);
+  // Files of a send cut short (the put script killed after it took them
+  // out of outbox): the first send finishes them, even with outbox empty.
+  std::string cut_dir = join(html, exchange::cut_send_dir);
+  std::set<std::string> cut = files_of(cut_dir);
   // A pick-up saves the store and files a backup copy: it runs only when
   // inbox holds a file for this site, unless the get script fetches from
   // elsewhere (then only the pick-up can tell).
@@ -330,18 +336,22 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   bool picked_up = false;  // a pick-up ran, and filed a backup copy
   for (int round = 0; round < max_rounds; ++round) {
     std::set<std::string> waiting = files_of(outbox);
-    bool send = any_new(waiting, sent_before);
+    bool send = any_new(waiting, sent_before) || (round == 0 && !cut.empty());
     if (send) {
       json::value answer;
       run_notes notes;
       if (!request(dir, program, send_query, &answer, err, &notes)) return manager_failed(notes);
       std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
-      for (const std::string& name : waiting) {
-        bool gone = !platform::exists(join(outbox, name));
-        if (gone) ++sent;
-        std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
-        (gone ? n.first : n.second) += 1;
-      }
+      auto count = [&](const std::string& box, const std::set<std::string>& names) {
+        for (const std::string& name : names) {
+          bool gone = !platform::exists(join(box, name));
+          if (gone) ++sent;
+          std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
+          (gone ? n.first : n.second) += 1;
+        }
+      };
+      count(outbox, waiting);
+      if (round == 0) count(cut_dir, cut);
       for (const auto& [peer, n] : by_peer) {
         peer_record& p = record.peer(peer);
         if (n.first > 0) sent_to[p.peer] += n.first;
@@ -456,15 +466,41 @@ int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
     err << "orvsite watch: " << dir << " is not a site (no " << html << "/config.txt)\n";
     return 1;
   }
-  platform::directory_watch watch;
-  for (const char* box : {exchange::inbox_dir, exchange::outbox_dir}) {
+  const std::set<std::string> boxes = {exchange::inbox_dir, exchange::outbox_dir};
+  for (const std::string& box : boxes) {
     std::string path = join(html, box);
     if (!platform::is_directory(path)) platform::make_directory(path);
-    std::string why;
-    if (!watch.add(path, &why)) {
-      err << "orvsite watch: cannot watch " << why << "\n";
-      return 1;
+  }
+  // The kernel watches directories, not paths: a box removed, or moved
+  // and made anew (by a restore, by hand), or html moved away and back,
+  // would no longer be seen. So the site directory is watched for html,
+  // html for the boxes, and a change of either means watching anew.
+  // `missing` tells what is not there to watch (its parent tells when it
+  // comes back); false, with `*why`, when the site cannot be watched.
+  std::unique_ptr<platform::directory_watch> watch;
+  auto watch_anew = [&](std::string* why, std::string* missing) {
+    watch = std::make_unique<platform::directory_watch>();
+    missing->clear();
+    if (!watch->add_names(dir, {html_dir}, why)) {
+      if (why->empty()) *why = dir + ": the site directory is gone";
+      return false;
     }
+    if (!watch->add_names(html, boxes, why)) {
+      if (!why->empty()) return false;
+      *missing = html;
+      return true;
+    }
+    for (const std::string& box : boxes) {
+      if (watch->add(join(html, box), why)) continue;
+      if (!why->empty()) return false;
+      *missing += (missing->empty() ? "" : " and ") + join(html, box);
+    }
+    return true;
+  };
+  std::string why, missing;
+  if (!watch_anew(&why, &missing)) {
+    err << "orvsite watch: cannot watch " << why << "\n";
+    return 1;
   }
   // The watch is set before the first round: a file that arrives during it
   // is seen afterwards.
@@ -472,15 +508,37 @@ int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
     int status = exchange_site(dir, out, err, keep);
     out.flush();
     err.flush();
-    // A failed round, or files left in outbox (a peer out of reach), are
-    // tried again after `retry_seconds`, or at the next arrival.
-    bool again = status != 0 || !files_of(join(html, exchange::outbox_dir)).empty();
-    if (!watch.wait(again ? retry_seconds * 1000 : -1)) continue;
+    // A failed round, or files left in outbox (a peer out of reach) or of
+    // a send cut short, are tried again after `retry_seconds`, or at the
+    // next arrival.
+    bool again = status != 0 || !files_of(join(html, exchange::outbox_dir)).empty() ||
+                 !files_of(join(html, exchange::cut_send_dir)).empty();
+    platform::directory_watch::events seen = watch->wait(again ? retry_seconds * 1000 : -1);
+    if (!seen) continue;
     // A burst of files comes as a burst of events: the round starts once
     // they pause for a moment, or after a second at most.
     auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(debounce_limit_ms) &&
-           watch.wait(debounce_ms)) {
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(debounce_limit_ms)) {
+      platform::directory_watch::events more = watch->wait(debounce_ms);
+      if (!more) break;
+      seen.changed = seen.changed || more.changed;
+    }
+    if (!seen.changed) continue;
+    // The boxes (or html) were replaced, moved or removed: the new ones are
+    // watched, and the round that follows takes what came meanwhile.
+    bool watched = watch_anew(&why, &missing);
+    std::string line =
+        dir + ": html, html/inbox or html/outbox was replaced, moved or removed; " +
+        (!watched ? "cannot watch the site any more (" + why + "): the watch ends"
+         : missing.empty() ? std::string("watching the new ones")
+                           : "waiting for " + missing + " to be made again");
+    exchange_log log(dir, std::nullopt, err);
+    log.line(watched ? log_priority::warning : log_priority::error, line);
+    out << line << "\n";
+    out.flush();
+    if (!watched) {
+      err << "orvsite watch: cannot watch " << why << "\n";
+      return 1;
     }
   }
 }

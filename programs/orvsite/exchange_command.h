@@ -79,9 +79,10 @@ inline constexpr int debounce_limit_ms = 1000;
 /// after each burst of arrivals (the kernel tells of them; nothing is
 /// polled). Files that arrive during a round lead to another round.
 /// When a round fails or leaves files in outbox, the next round comes
-/// after `retry_seconds` at the latest. Runs until it is stopped; returns
-/// 1 (with the reason on `err`) only when `dir` is not a site or its boxes
-/// cannot be watched.
+/// after `retry_seconds` at the latest. A box (or html) replaced, moved or
+/// removed is watched anew, logged, and followed by a round. Runs until it
+/// is stopped; returns 1 (with the reason on `err`) when `dir` is not a
+/// site or its boxes cannot be watched, at the start or later.
 int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
                std::optional<int> keep, int retry_seconds);
 

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
 #include "site/orv_hooks.h"
@@ -143,6 +144,12 @@ int prune_command(const std::string& dir, int keep, std::ostream& out, std::ostr
     return 1;
   }
   std::string backups = join(html, engine::backup_dir);
+  // Only copies in the site's own folder are removed, never through a link.
+  std::string why;
+  if (!platform::site_directory_or_absent(backups, &why)) {
+    err << "orvsite prune: " << why << "; nothing is removed\n";
+    return 1;
+  }
   std::vector<std::string> copies = backup_copies(backups);
   size_t remove = copies.size() > static_cast<size_t>(keep) ? copies.size() - static_cast<size_t>(keep) : 0;
   std::int64_t freed = 0;

@@ -354,6 +354,10 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
                          "The process the kernel names as the holder of a lock.");
   metric_family died("orvsite_exchange_died", "gauge",
                      "1 when an exchange was killed before it finished, else 0.");
+  metric_family cut_files("orvsite_cut_send_files", "gauge",
+                          "Files of sends cut short, waiting in html/.outbox-local.");
+  metric_family cut_age("orvsite_cut_send_oldest_age_seconds", "gauge",
+                        "How long the oldest of them has waited (0 when none).");
   metric_family lock_limit("orvsite_lock_held_limit_seconds", "gauge",
                            "The site's limit for a held lock.");
   metric_family free_limit("orvsite_free_bytes_limit", "gauge",
@@ -374,6 +378,8 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
       refusals.add(site, t.refusals);
       untakeable.add(site, static_cast<std::int64_t>(t.untakeable.size()));
       died.add(site, t.died_started != 0 ? 1 : 0);
+      cut_files.add(site, static_cast<std::int64_t>(t.cut_sends.size()));
+      cut_age.add(site, t.cut_sends.empty() ? 0 : now - t.cut_sends.front().since);
       lock_limit.add(site, s.settings.lock_held_for);
       free_limit.add(site, s.settings.free_space_below);
       failing_limit.add(site, s.settings.failing_for);
@@ -420,7 +426,7 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
        {&up, &attention, &check, &outbox, &outbox_age, &inbox, &inbox_age, &rejected, &backups,
         &backup_bytes, &last_request, &last_run, &last_receive, &last_failure, &damaged,
         &peer_send, &peer_receive, &peer_failing, &peer_failing_since, &peer_failure,
-        &peer_outbox, &free, &refusals, &untakeable, &lock_held, &lock_pid, &died, &lock_limit,
+        &peer_outbox, &free, &refusals, &untakeable, &lock_held, &lock_pid, &died, &cut_files, &cut_age, &lock_limit,
         &free_limit, &failing_limit, &staged_files, &staged_bytes, &peer_refused}) {
     f->write(text);
   }

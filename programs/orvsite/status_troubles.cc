@@ -11,6 +11,7 @@
 #include "json/json.h"
 #include "platform/lock_holders.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/status_command.h"
@@ -103,7 +104,13 @@ staging_use& use_of(std::vector<staging_use>& all, const std::string& peer) {
 
 site_settings read_site_settings(const std::string& dir) {
   site_settings s;
-  std::istringstream in(platform::read_file(join(dir, site_settings_file)).value_or(""));
+  // Read as a plain file of the site (a FIFO would stop every status and
+  // watch); one that is refused counts as damaged.
+  std::string why;
+  std::optional<std::string> text =
+      platform::read_site_file(join(dir, site_settings_file), &why, 1 << 16);
+  if (!text && !why.empty()) s.damaged.push_back(why);
+  std::istringstream in(text.value_or(""));
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
@@ -126,6 +133,7 @@ site_settings read_site_settings(const std::string& dir) {
                          : name == "waiting-for"   ? &s.waiting_for
                          : name == "retry"         ? &s.retry
                          : name == "lock-held-for" ? &s.lock_held_for
+                         : name == "cut-send-for"  ? &s.cut_send_for
                                                    : nullptr;
     if (!into) {
       bad("unknown setting " + name);
@@ -142,14 +150,14 @@ site_settings read_site_settings(const std::string& dir) {
 }
 
 running_mark::running_mark(const std::string& dir) : file_(join(dir, running_file)) {
-  if (std::optional<std::string> left = platform::read_file(file_)) {
+  std::string why;
+  if (std::optional<std::string> left = platform::read_site_file(file_, &why, 4096)) {
     std::istringstream words(*left);
     long long pid = 0, started = 0;
     if (words >> pid >> started) {
       previous_ = "started " + iso_time(started) + " by pid " + std::to_string(pid);
     }
   }
-  std::string why;
   platform::replace_file(file_, std::to_string(platform::process_id()) + " " +
                                     std::to_string(platform::now_seconds()) + "\n",
                          &why, false);
@@ -236,7 +244,8 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
   // Locks held now, and since when as far as the holder tells.
   std::int64_t running_started = 0;
   int running_pid = 0;
-  if (std::optional<std::string> mark = platform::read_file(join(dir, running_file))) {
+  std::string mark_why;
+  if (std::optional<std::string> mark = platform::read_site_file(join(dir, running_file), &mark_why, 4096)) {
     std::istringstream words(*mark);
     long long pid = 0, started = 0;
     if (words >> pid >> started) {
@@ -268,6 +277,24 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
     t.died_pid = running_pid;
     attention->push_back("the exchange started " + iso_time(running_started) + " by pid " +
                          std::to_string(running_pid) + " died without finishing");
+  }
+
+  // Sends cut short: the put script moved the file aside (which sets its
+  // change time) and was stopped before it was delivered.
+  std::string cut_dir = join(html, exchange::cut_send_dir);
+  for (const std::string& name : platform::list_file_names(cut_dir)) {
+    std::optional<platform::file_info> info = platform::stat_file(join(cut_dir, name));
+    if (!info) continue;
+    t.cut_sends.push_back({shown(name), info->ctime_sec});
+  }
+  std::sort(t.cut_sends.begin(), t.cut_sends.end(), [](const cut_send& a, const cut_send& b) {
+    return a.since != b.since ? a.since < b.since : a.name < b.name;
+  });
+  if (!t.cut_sends.empty() && now - t.cut_sends.front().since > settings.cut_send_for) {
+    attention->push_back(std::string("html/") + exchange::cut_send_dir + ": " +
+                         t.cut_sends.front().name + " has waited " +
+                         span_of(now - t.cut_sends.front().since) +
+                         " in a send cut short (the next send or exchange finishes it)");
   }
 
   if (oldest_staged != 0 && now - oldest_staged > settings.waiting_for) {
@@ -309,6 +336,10 @@ std::string troubles_text(const site_troubles& t, std::int64_t now) {
     if (l.since != 0) out << " for " << span_of(now - l.since);
     out << "\n";
   }
+  for (const cut_send& c : t.cut_sends) {
+    out << "  send cut short: " << c.name << " held in html/" << exchange::cut_send_dir << " for "
+        << span_of(now - c.since) << "\n";
+  }
   if (t.died_started != 0) {
     out << "  died: the exchange started " << iso_time(t.died_started) << " by pid " << t.died_pid
         << "\n";
@@ -343,6 +374,11 @@ std::string troubles_json(const site_troubles& t, std::int64_t now) {
          ", \"pid\": " + std::to_string(l.pid) +
          ", \"held_seconds\": " + (l.since ? std::to_string(now - l.since) : std::string("null")) +
          "}";
+  }
+  j += "],\n   \"cut_sends\": [";
+  for (size_t i = 0; i < t.cut_sends.size(); ++i) {
+    j += (i ? ", " : "") + std::string("{\"name\": ") + quote(t.cut_sends[i].name) +
+         ", \"held_seconds\": " + std::to_string(now - t.cut_sends[i].since) + "}";
   }
   j += "],\n   \"died\": ";
   j += t.died_started == 0 ? std::string("null")

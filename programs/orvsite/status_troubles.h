@@ -14,7 +14,7 @@ namespace orvsite {
 /// The site's own limits, in html/exchange.conf: lines "NAME TIME" (TIME as
 /// `parse_duration` reads it, "10m"; "free-space-below" in bytes with an
 /// optional k, M or G). Names: failing-for, waiting-for, retry,
-/// lock-held-for, free-space-below. What is not there keeps its default.
+/// lock-held-for, cut-send-for, free-space-below. What is not there keeps its default.
 inline constexpr const char* site_settings_file = "html/exchange.conf";
 
 struct site_settings {
@@ -22,6 +22,7 @@ struct site_settings {
   std::int64_t waiting_for = 600;     // a file waiting longer in outbox or inbox
   std::int64_t retry = 60;            // `orvsite watch` tries a failed round again after
   std::int64_t lock_held_for = 300;   // a lock held longer needs the operator
+  std::int64_t cut_send_for = 60;     // a send cut short, unfinished longer, does too
   std::int64_t free_space_below = 100LL * 1024 * 1024;  // free bytes under this do too
   std::vector<std::string> damaged;   // lines that do not read: "line N: ..."
 };
@@ -47,6 +48,13 @@ struct untakeable_entry {
   std::string why;   // "a directory", "a symbolic link", "a hidden name", ...
 };
 
+/// A file a put script took out of outbox and has not delivered (a send
+/// cut short), in html/.outbox-local.
+struct cut_send {
+  std::string name;          // as listed
+  std::int64_t since = 0;    // when it was moved there (its change time)
+};
+
 /// A lock file with a holder.
 struct held_lock {
   std::string file;         // below html
@@ -58,6 +66,7 @@ struct site_troubles {
   std::vector<staging_use> staging;          // per peer, sorted
   std::vector<untakeable_entry> untakeable;  // in inbox
   std::vector<held_lock> locks;              // held now
+  std::vector<cut_send> cut_sends;           // oldest first
   std::int64_t died_started = 0;             // an exchange that died: when it started; 0: none
   int died_pid = 0;                          // and its process id
   std::optional<std::int64_t> free_bytes;    // on the site's file system

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -340,7 +341,7 @@ TEST_F(OrvFaultsCli, AFileThatIsNotAPlainFileOfTheSiteStopsTheRunAndChangesNothi
   write_file(html("name_counter"), "4");
   const std::string outside = site_.path() + "/outside";
   for (const char* file : {"file.ic", "name_db", "vantle_db", "ic_id_counter", "name_counter",
-                           "config.txt", "site.config", "kb.txt"}) {
+                           "config.txt", "site.config", "kb.txt", "NOTE.in"}) {
     for (bool fifo : {false, true}) {
       const std::string text = read_file(html(file)).value_or("");
       std::map<std::string, std::string> before = site_files(html(""));
@@ -369,6 +370,42 @@ TEST_F(OrvFaultsCli, AFileThatIsNotAPlainFileOfTheSiteStopsTheRunAndChangesNothi
       after.erase("inbox/north1");
       EXPECT_EQ(before, after) << file;
     }
+  }
+}
+
+// The folders a run moves site files through (taken incoming files,
+// outgoing files before the save, backup copies) are the site's own: a
+// link to a folder elsewhere stops every run, and nothing of that folder
+// is moved into inbox or written there.
+TEST_F(OrvFaultsCli, AFolderOfTheSiteThatIsALinkStopsTheRunAndMovesNothing) {
+  const std::string form = "message_type=MSG_CREATE&flag=new&ic_type=NOTE&content=x&ic_sym_name=";
+  get(form + "n1");
+  const std::string outside = site_.path() + "/outside";
+  ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
+  // What a pick-up would take for a killed run's file and put into inbox.
+  write_file(outside + "/north5", incoming("MSG_CREATE", "NOTE", "b"));
+  const std::map<std::string, std::string> outside_before = site_files(outside);
+  for (const char* dir : {"inbox.taken", "outbox.pending", "BACKUP"}) {
+    const std::string aside = html(dir) + ".aside";
+    if (::rename(html(dir).c_str(), aside.c_str()) != 0) {
+      ASSERT_EQ(ENOENT, errno) << dir;
+    }
+    ASSERT_EQ(0, ::symlink(outside.c_str(), html(dir).c_str()));
+    deliver("north1", incoming("MSG_CREATE", "NOTE", "a"), 10);
+    std::map<std::string, std::string> before = site_files(html(""));
+    for (const char* q : {"n2", "SYS_PICK_UP_MSG"}) {
+      std::string query = std::string(q) == "n2" ? form + q : "message_type=" + std::string(q) + "&flag=orv";
+      run_result r = get(query);
+      EXPECT_EQ(1, r.status) << dir << " " << q << "\n" << r.out;
+      EXPECT_NE(std::string::npos,
+                r.out.find(std::string(dir) + ": not a folder of the site (a symbolic link)"))
+          << dir << " " << q << "\n" << r.out;
+      EXPECT_EQ(outside_before, site_files(outside)) << dir << " " << q;
+      EXPECT_EQ(before, site_files(html(""))) << dir << " " << q;
+    }
+    ASSERT_EQ(0, ::unlink(html(dir).c_str()));
+    ::rename(aside.c_str(), html(dir).c_str());
+    ::unlink(html("inbox/north1").c_str());
   }
 }
 

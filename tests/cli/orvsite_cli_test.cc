@@ -841,6 +841,26 @@ TEST_F(OrvsiteSite, PruneKeepsTheNewestCopiesAndWaitsForTheLock) {
   EXPECT_EQ("kept 2 backup copies, removed 3 (12 bytes)\n", r.out);
 }
 
+// BACKUP as a link to a folder elsewhere: prune removes nothing there, and
+// check names it with its mend.
+TEST_F(OrvsiteSite, PruneAndCheckRefuseABackupFolderThatIsALink) {
+  const std::string outside = root_.path() + "/outside";
+  std::filesystem::create_directories(outside);
+  for (const char* copy : {"file.ic.b1", "file.ic.b2", "file.ic.b3"}) write_file(outside + "/" + copy, "c");
+  ASSERT_EQ(0, ::symlink(outside.c_str(), html("BACKUP").c_str()));
+  run_result r = orvsite({"prune", dir(), "--keep", "1"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("orvsite prune: " + html("BACKUP") +
+                ": not a folder of the site (a symbolic link); nothing is removed\n",
+            r.err);
+  EXPECT_EQ(3u, test_util::list_dir(outside).size());
+  run_result c = orvsite({"check", dir()});
+  EXPECT_EQ(1, c.status);
+  EXPECT_NE(std::string::npos,
+            c.out.find("BACKUP: not a folder of the site (a symbolic link): every request is refused"))
+      << c.out;
+}
+
 TEST_F(OrvsiteSite, OptionValuesFollowAnEqualsSignOrComeNext) {
   std::filesystem::create_directories(html("BACKUP"));
   for (const char* copy : {"file.ic.b7", "file.ic.b8"}) write_file(html("BACKUP/") + copy, "c");

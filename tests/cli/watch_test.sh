@@ -69,6 +69,46 @@ check "the watchers report what moved" grep -q "picked up 1 message" "$t/watch.o
 check "north's request saved once" [ "$query_saved" -eq $((north_before + 1)) ]
 check "the watchers are still running" kill -0 "${pids[@]}"
 
+# East's inbox replaced each way an operator or a restore does it: the
+# watcher follows, says so, and the next query from north is answered.
+"$bin/orvsite" backup "$b" "$t/east.tar.gz" >/dev/null 2>&1 || fail "east's backup"
+n=1
+for way in "rm -rf inbox; mkdir inbox" "mv inbox inbox.old; mkdir inbox" \
+  "mv ../html ../html.away; mv ../html.away ../html" "restore"; do
+  if [ "$way" = restore ]; then
+    "$bin/orvsite" restore "$b" "$t/east.tar.gz" >/dev/null 2>&1 || fail "east's restore"
+  else
+    (cd "$b/html" && eval "$way") || fail "$way"
+  fi
+  sleep 1 # let the watchers settle
+  n=$((n + 1))
+  create "$a" "q-$n" mechanics Info_Gathering "ask$n"
+  query_saved=$(backups "$a")
+  check "after $way, a new query is answered" until_true 30 picked_up_at_north
+  check "after $way, east's watcher says it follows" \
+    grep -q "html/inbox or html/outbox was replaced, moved or removed; watching the new ones" \
+    "$b/html/log/exchange.log"
+  rm -rf "$b/html/inbox.old"
+done
+check "the watchers are still running after all that" kill -0 "${pids[@]}"
+
+# A site whose directory goes away cannot be watched: the watcher ends with
+# status 1 and the reason, for its service to start it again.
+"$bin/orvsite" new "$t/west" --server-id srv3 --orv-id west >/dev/null || exit 1
+"$bin/orvsite" watch --retry 5 "$t/west" >"$t/west.out" 2>"$t/west.err" &
+west=$!
+sleep 1
+mv "$t/west" "$t/west.gone"
+west_ended() { ! kill -0 "$west" 2>/dev/null; }
+if until_true 30 west_ended; then
+  wait "$west"
+  check "the watch of a site gone ends with status 1" [ $? -eq 1 ]
+else
+  fail "the watch of a site gone ends"
+  kill "$west"
+fi
+check "and says why" contains "$t/west.err" "cannot watch $t/west: the site directory is gone"
+
 if [ "$failures" -ne 0 ]; then
   echo "--- watch output:" >&2; cat "$t/watch.out" "$t/watch.err" >&2
 fi
