@@ -17,19 +17,39 @@ namespace engine {
 
 using formdecode::run_exit;
 
+std::string store_damage::text() const {
+  if (!cannot_read.empty()) {
+    return formdecode::format("Error: can't read %s; nothing is changed.", {cannot_read}, false);
+  }
+  return formdecode::format("The cell store %s is damaged at line %d: %s.", {store_file, line, what},
+                            false);
+}
+
 void load_all_cells(engine_state& st) {
+  std::optional<store_damage> d = load_cells(st);
+  if (!d) return;
+  if (!d->cannot_read.empty()) {
+    // Only a missing store is an empty one: a store that exists but cannot
+    // be read is never saved over.
+    st.out.both("Error: can't read %s; nothing is changed.\n<p>", d->cannot_read);
+    throw run_exit{1};
+  }
+  // The description names labels and fields only, never file data.
+  st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file, d->line,
+                           d->what);
+  st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, d->line,
+                    d->what);
+  throw run_exit{1};
+}
+
+std::optional<store_damage> load_cells(engine_state& st) {
   st.cells.active.clear();
   std::string err;
   std::optional<std::string> data = platform::read_site_file(store_file, &err);
-  if (!data && !err.empty()) {
-    // Only a missing store is an empty one: a store that exists but cannot
-    // be read is never saved over.
-    st.out.both("Error: can't read %s; nothing is changed.\n<p>", err);
-    throw run_exit{1};
-  }
+  if (!data && !err.empty()) return store_damage{err, 0, ""};
   if (!data) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
-    return;
+    return std::nullopt;
   }
   // A store that is exactly what a save of this program wrote (its
   // fingerprint says so) need not be read in full to be trusted.
@@ -43,12 +63,7 @@ void load_all_cells(engine_state& st) {
   try {
     st.cells.load(std::move(*data), st.reading, st.clock, print ? &print->read_in_full : nullptr);
   } catch (const store_error& e) {
-    // The description names labels and fields only, never file data.
-    st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
-                             e.line, e.what);
-    st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, e.line,
-                      e.what);
-    throw run_exit{1};
+    return store_damage{"", e.line, e.what};
   }
   st.hooks.cells_loaded();
   if (st.codec.layout == store_layout::counter) {
@@ -61,6 +76,7 @@ void load_all_cells(engine_state& st) {
       }
     }
   }
+  return std::nullopt;
 }
 
 void save_all_cells(

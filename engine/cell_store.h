@@ -35,6 +35,19 @@ inline constexpr const char* backup_dir = "BACKUP";
 /// the blocks the fingerprint names.
 void load_all_cells(engine_state& st);
 
+/// Why the store could not be loaded.
+struct store_damage {
+  std::string cannot_read;  // the system's reason when the file does not read
+  int line = 0;             // else the line where it stops reading as the format says
+  std::string what;         // and what was expected there
+  /// What the page says of it, without markup.
+  std::string text() const;
+};
+
+/// `load_all_cells`, but a store that cannot be loaded is told in the value
+/// returned instead of on the page, and the run goes on.
+std::optional<store_damage> load_cells(engine_state& st);
+
 /// Writes the active list to `file.ic` (written aside and renamed into
 /// place, so a run that dies meanwhile leaves the old store whole) and, in
 /// the site layout, first files a numbered copy of the new store in

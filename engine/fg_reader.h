@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "engine/records.h"
@@ -57,6 +58,20 @@ class fg_library {
 /// messages. Failures end the run as for `fg_library::of`.
 std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
                                             const std::string& file_name);
+
+/// What is wrong with an fg functions file, as its reader finds it.
+struct fg_damage {
+  bool fatal = true;     // a malformed entry (else: counts that differ)
+  std::string headline;  // what is malformed
+  std::string line;      // the line read last (fatal), or the file's name
+  /// What the page says of it, without markup.
+  std::string text() const;
+};
+
+/// The functions of the text of an fg functions file, or what is wrong
+/// with it; nothing is written.
+std::variant<std::vector<fg_function>, fg_damage> parse_fg_functions(std::string_view text,
+                                                                     const std::string& file_name);
 
 /// Writes "***** headline *****" and `line` to the page and the trace,
 /// closes the page body and ends the run with status -1.

@@ -470,7 +470,8 @@ void discard_staged() {
   }
 }
 
-std::vector<std::string> send_outgoing_messages(formdecode::output& out) {
+std::vector<std::string> send_outgoing_messages(formdecode::output& out,
+                                                const platform::script_place& script) {
   if (!platform::is_directory(outbox_dir)) {
     out.pg().write("Error: Can't open the \"temp\" file for the directory outbox.\n<p>");
     return {};
@@ -481,7 +482,7 @@ std::vector<std::string> send_outgoing_messages(formdecode::output& out) {
     out.pg().write("There is no outgoing message.\n");
     return files;
   }
-  platform::run_site_script(put_script);
+  platform::run_site_script(put_script, script);
   return files;
 }
 

@@ -21,6 +21,7 @@
 
 #include "engine/ext_message.h"
 #include "formdecode/page.h"
+#include "platform/process.h"
 
 namespace exchange {
 
@@ -208,7 +209,9 @@ void discard_staged();
 /// never deletes outbox files itself. Without an `outbox` directory
 /// "Error: Can't open the \"temp\" file for the directory outbox.\n<p>" is
 /// written and nothing is sent.
-/// Returns the names of the files reported.
-std::vector<std::string> send_outgoing_messages(formdecode::output& out);
+/// Returns the names of the files reported. The put script runs as
+/// `script` says.
+std::vector<std::string> send_outgoing_messages(formdecode::output& out,
+                                                const platform::script_place& script = {});
 
 }  // namespace exchange

@@ -66,12 +66,6 @@ std::optional<int> whole_number(const std::string& text) {
   return static_cast<int>(v);
 }
 
-[[noreturn]] void damaged(formdecode::output& out, int line_no, const char* label) {
-  out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
-                 config_file, line_no, label);
-  throw run_exit{1};
-}
-
 }  // namespace
 
 site_config read_config(formdecode::output& out) {
@@ -97,26 +91,41 @@ site_config read_config(formdecode::output& out) {
   return parse_config(*text, out);
 }
 
-site_config parse_config(const std::string& text, formdecode::output& out) {
+std::string config_damage::text() const {
+  return formdecode::format("The configuration file %s is damaged: line %d must begin with \"%s\".",
+                            {config_file, line, label}, false);
+}
+
+std::variant<site_config, config_damage> parse_config(const std::string& text) {
   std::vector<std::string_view> lines = text::split_lines(text);
   lines.resize(std::max<size_t>(lines.size(), 6));
 
   site_config cfg;
   std::optional<std::string> word;
   std::optional<int> number;
-  if (!(word = word_after(lines[0], server_label))) damaged(out, 1, server_label);
+  if (!(word = word_after(lines[0], server_label))) return config_damage{1, server_label};
   cfg.server_id = *word;
-  if (!(word = word_after(lines[1], orv_label))) damaged(out, 2, orv_label);
+  if (!(word = word_after(lines[1], orv_label))) return config_damage{2, orv_label};
   cfg.orv_id = *word;
-  if (!(number = number_after(lines[2], retrieve_label))) damaged(out, 3, retrieve_label);
+  if (!(number = number_after(lines[2], retrieve_label))) return config_damage{3, retrieve_label};
   cfg.retrieve_threshold = *number;
-  if (!(number = number_after(lines[3], vg_label))) damaged(out, 4, vg_label);
+  if (!(number = number_after(lines[3], vg_label))) return config_damage{4, vg_label};
   cfg.vg_threshold = *number;
-  if (!(number = number_after(lines[4], max_label))) damaged(out, 5, max_label);
+  if (!(number = number_after(lines[4], max_label))) return config_damage{5, max_label};
   cfg.max_vantle_threshold = *number;
-  if (!(word = word_after(lines[5], email_label))) damaged(out, 6, email_label);
+  if (!(word = word_after(lines[5], email_label))) return config_damage{6, email_label};
   cfg.email = *word;
   return cfg;
+}
+
+site_config parse_config(const std::string& text, formdecode::output& out) {
+  std::variant<site_config, config_damage> read = parse_config(text);
+  if (const config_damage* d = std::get_if<config_damage>(&read)) {
+    out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
+                   config_file, d->line, d->label);
+    throw run_exit{1};
+  }
+  return std::get<site_config>(std::move(read));
 }
 
 void write_config(const site_config& cfg, formdecode::output& out) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <variant>
 #include <string_view>
 
 #include "formdecode/page.h"
@@ -32,6 +33,18 @@ site_config read_config(formdecode::output& out);
 /// Reads the settings from the text of a `config.txt`; lines that do not
 /// carry their labels end the run as for `read_config`.
 site_config parse_config(const std::string& text, formdecode::output& out);
+
+/// A line of a `config.txt` that does not carry its label.
+struct config_damage {
+  int line = 0;
+  std::string label;
+  /// What the page says of it, without markup.
+  std::string text() const;
+};
+
+/// The settings `text` holds, or the first line that does not carry its
+/// label.
+std::variant<site_config, config_damage> parse_config(const std::string& text);
 
 /// Rewrites `config.txt` from `cfg`; a failure ends the run (`run_exit{0}`).
 void write_config(const site_config& cfg, formdecode::output& out);

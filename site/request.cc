@@ -130,7 +130,8 @@ void note_pass(answer& a, const exchange::exchange_state& ex,
 // and the run ends with status 1) and removed only once the store that
 // holds its effect is saved (see run_journal).
 void pick_up_messages(formdecode::output& out, const site_config& cfg,
-                      engine::store_reading reading, answer& a) {
+                      engine::store_reading reading, const platform::script_place& scripts,
+                      answer& a) {
   a.picked.emplace();
   // What an undone pass noted is forgotten, but for the files it set aside.
   const cell_changes cells_before = a.cells;
@@ -150,7 +151,7 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
     ex.stage_outgoing = true;
     hooks.set_world(read_world(out));
     engine::load_all_cells(st);
-    if (!fetched) platform::run_site_script(exchange::get_script);
+    if (!fetched) platform::run_site_script(exchange::get_script, scripts);
     std::map<std::string, picked_file> said;  // by inbox path
     // The files of the message being processed: its message file and the
     // content file it took, if any.
@@ -218,10 +219,10 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
 
 // SYS_SEND_MSG: the files handed to the put script, each with the site the
 // table names as its receiver (the longest name that begins the file name).
-void send_messages(formdecode::output& out, answer& a) {
+void send_messages(formdecode::output& out, const platform::script_place& scripts, answer& a) {
   std::optional<site_table> table = quiet_site_table();
   a.sent.emplace();
-  for (const std::string& name : exchange::send_outgoing_messages(out)) {
+  for (const std::string& name : exchange::send_outgoing_messages(out, scripts)) {
     sent_file f{name, std::nullopt};
     for (int i = 0; table && i < table->count(); ++i) {
       const std::string& site = table->name(i);
@@ -251,14 +252,14 @@ void note_settings(const site_config& cfg, answer& a) {
 
 // A message with flag ORV_MSG, dispatched by its type name.
 void system_message(engine::engine_state& st, site_config& cfg, const engine::ext_message& m,
-                    answer& a) {
+                    const platform::script_place& scripts, answer& a) {
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
     check_run_files(out, READS_CELLS | SAVES_CELLS | PICKS_UP);
-    pick_up_messages(out, cfg, st.reading, a);
+    pick_up_messages(out, cfg, st.reading, scripts, a);
   } else if (name == "SYS_SEND_MSG") {
-    send_messages(out, a);
+    send_messages(out, scripts, a);
   } else if (name == "SYS_RESTORE") {
     check_run_files(out, READS_CELLS);
     engine::load_all_cells(st);
@@ -286,15 +287,22 @@ void system_message(engine::engine_state& st, site_config& cfg, const engine::ex
 
 void run_request(const formdecode::request& rq, formdecode::output& out, answer& a,
                  engine::store_reading reading) {
+  run_request(rq, out, a, run_context{}, reading);
+}
+
+void run_request(const formdecode::request& rq, formdecode::output& out, answer& a,
+                 const run_context& ctx, engine::store_reading reading) {
   formdecode::print_header(out.pg());
   formdecode::field_store fields;
   formdecode::decode_form(rq, fields, out.pg());
   a.request = request_of(fields);
 
-  // Every file of the site lives in `html`; a run that cannot work there
-  // would write them where it was started, which the web server serves.
+  // Every file of the site lives in its directory; a run that cannot work
+  // there would write them where it was started, which the web server
+  // serves. The run works inside it and leaves it when it ends, however.
   std::string err;
-  if (!platform::change_directory("html", &err)) {
+  platform::directory_scope in_site(ctx.root, &err);
+  if (!in_site.entered()) {
     out.pg().print("Error: can't enter the directory %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
@@ -342,7 +350,7 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
 
   if (m.flag == engine::ORV_MSG) {
     accept_form(m, nullptr, out, a);
-    system_message(st, cfg, m, a);
+    system_message(st, cfg, m, platform::script_place{"", ctx.script_reports}, a);
     return;
   }
   // Everything a request needs before it touches cells: the query-site

@@ -2,6 +2,7 @@
 #include "programs/orvsite/check_command.h"
 
 #include <sstream>
+#include <variant>
 
 #include "engine/cell_store.h"
 #include "engine/engine.h"
@@ -23,16 +24,6 @@
 
 namespace orvsite {
 namespace {
-
-// The text a reader wrote on its page, as one plain line.
-std::string plain(const std::string& page) {
-  std::string text;
-  for (const std::string& line : page_lines(page)) {
-    if (!text.empty()) text += ' ';
-    text += line;
-  }
-  return text;
-}
 
 class checker {
  public:
@@ -86,19 +77,17 @@ class checker {
 
   void check_config() {
     // The reader writes a default file when there is none: not here.
-    if (!read(site::config_file, "missing: the first request writes one with the orv id "
-                                 "\"undefined\"")) {
+    std::optional<std::string> text =
+        read(site::config_file, "missing: the first request writes one with the orv id "
+                                "\"undefined\"");
+    if (!text) return;
+    std::variant<site::site_config, site::config_damage> cfg = site::parse_config(*text);
+    if (const site::config_damage* d = std::get_if<site::config_damage>(&cfg)) {
+      add_html(site::config_file, d->text());
       return;
     }
-    std::ostringstream page;
-    formdecode::output out(page);
-    try {
-      site::site_config cfg = site::read_config(out);
-      orv_id_ = cfg.orv_id;
-      server_id_ = cfg.server_id;
-    } catch (const formdecode::run_exit&) {
-      add_html(site::config_file, plain(page.str()));
-    }
+    orv_id_ = std::get<site::site_config>(cfg).orv_id;
+    server_id_ = std::get<site::site_config>(cfg).server_id;
   }
 
   void check_site_table() {
@@ -127,13 +116,8 @@ class checker {
   void check_fg_file(const std::string& file) {
     std::optional<std::string> text = read(file, nullptr);
     if (!text) return;
-    std::ostringstream page;
-    formdecode::output out(page);
-    try {
-      engine::parse_fg_functions(out, *text, file);
-    } catch (const formdecode::run_exit&) {
-      add_html(file, plain(page.str()));
-    }
+    auto read = engine::parse_fg_functions(*text, file);
+    if (const engine::fg_damage* d = std::get_if<engine::fg_damage>(&read)) add_html(file, d->text());
   }
 
   void check_store() {
@@ -143,10 +127,8 @@ class checker {
     site::orv_hooks hooks(out, orv_id_);
     engine::engine_state st(out, engine::site_identity{server_id_, orv_id_},
                             site::orv_message_types, hooks);
-    try {
-      engine::load_all_cells(st);
-    } catch (const formdecode::run_exit&) {
-      add_html(engine::store_file, plain(page.str()));
+    if (std::optional<engine::store_damage> d = engine::load_cells(st)) {
+      add_html(engine::store_file, d->text());
       return;
     }
     for (engine::cell_list* list : {&st.cells.active, &st.cells.sleeping}) {
@@ -213,11 +195,11 @@ class checker {
     std::string path = join("zoaml", file);
     std::optional<std::string> text = read(path, nullptr);
     if (!text) return;
-    std::ostringstream page;
-    formdecode::page pg(page);
-    pages::zoa_page parsed;
-    pages::zoa_scanner sc(*text);
-    if (pages::parse_page(sc, parsed, pg) != 0) add_html(path, plain(page.str()));
+    std::string said;
+    for (const pages::syntax_error& e : pages::syntax_errors(*text)) {
+      said += (said.empty() ? "" : " ") + e.text();
+    }
+    if (!said.empty()) add_html(path, said);
   }
 
   // Every manager a page sends its forms to must be there.
