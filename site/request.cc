@@ -174,7 +174,7 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
         if (std::optional<std::string> why = unprocessable(st, *m)) {
           ex.taken.resize(first);  // set aside now, never removed by the save
           exchange::note_refused(ex, files, *why);
-          exchange::reject_message(files, *why, out);
+          exchange::reject_message(files, *why, out, nullptr, ex.dir);
           file.message_errors = a.errors_since(processing);
           continue;
         }
@@ -196,7 +196,7 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
       // Only the files set aside stay noted: the others come again.
       exchange::note_refused(ex, current, why);
       std::erase_if(ex.incoming, [](const exchange::incoming_file& f) { return !f.refused; });
-      exchange::reject_message(current, why, out);
+      exchange::reject_message(current, why, out, nullptr, ex.dir);
       said[current[0]].message_errors = a.errors_since(processing);
       note_pass(a, ex, said);
       out.both("The pick-up starts again without it.\n<p>");

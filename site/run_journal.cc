@@ -306,7 +306,7 @@ void run_journal::save(engine::engine_state& st, exchange::exchange_state& ex) {
           "\n");
   });  // the run takes effect here
   if (!journaled) return;
-  exchange::publish_staged();
+  exchange::publish_staged(ex.dir);
   exchange::remove_taken(ex);
   platform::remove_file(journal_file);
   noted_ = false;
@@ -326,8 +326,8 @@ void run_journal::roll_back(exchange::exchange_state& ex) {
     cut(name_db_file, name_db_size_);
     cut(vantle_db_file, vantle_db_size_);
   }
-  exchange::discard_staged();
-  exchange::return_held();
+  exchange::discard_staged(ex.dir);
+  exchange::return_held(ex.dir);
   ex.taken.clear();
   platform::remove_file(journal_file);
   noted_ = false;
