@@ -342,7 +342,7 @@ fg_chain fg_library::of(const std::string& ic_type) {
   std::string file = fg_file_name(ic_type);
   // The type names a file of the working directory and nothing else.
   std::optional<std::string> text;
-  if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(file);
+  if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(dir_ ? dir_->at(file) : file);
   if (!text) fatal_trace(out_, "No such file: " + file, "");
   auto chain =
       std::make_shared<const std::vector<fg_function>>(parse_fg_functions(out_, *text, file));

@@ -11,6 +11,7 @@
 
 #include "engine/records.h"
 #include "formdecode/page.h"
+#include "platform/site_dir.h"
 
 namespace engine {
 
@@ -30,7 +31,10 @@ std::vector<parameter> parse_parameter_list(std::string_view list);
 class fg_library {
  public:
   /// `out` takes the page and trace lines of a file that cannot be read.
-  explicit fg_library(formdecode::output& out) : out_(out) {}
+  /// The files are read in `*dir` (which outlives the library), or in the
+  /// working directory.
+  explicit fg_library(formdecode::output& out, const platform::site_dir* dir = nullptr)
+      : out_(out), dir_(dir) {}
   fg_library(const fg_library&) = delete;
   fg_library& operator=(const fg_library&) = delete;
 
@@ -51,6 +55,7 @@ class fg_library {
 
  private:
   formdecode::output& out_;
+  const platform::site_dir* dir_;
   std::map<std::string, std::shared_ptr<const std::vector<fg_function>>, std::less<>> cache_;
 };
 
