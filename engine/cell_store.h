@@ -14,7 +14,7 @@
 
 namespace engine {
 
-/// The store file in the working directory.
+/// The store file in the site's directory.
 inline constexpr const char* store_file = "file.ic";
 
 /// Beside the store: the fingerprint of the store the latest save wrote.

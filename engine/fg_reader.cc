@@ -340,7 +340,7 @@ fg_chain fg_library::of(const std::string& ic_type) {
   auto cached = cache_.find(ic_type);
   if (cached != cache_.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
-  // The type names a file of the working directory and nothing else.
+  // The type names a file of the site's directory and nothing else.
   std::optional<std::string> text;
   if (ic_type.find_first_of("/\\") == std::string::npos) text = platform::read_file(dir_ ? dir_->at(file) : file);
   if (!text) fatal_trace(out_, "No such file: " + file, "");

@@ -46,7 +46,7 @@ inline constexpr const char* held_dir = "inbox.taken";
 inline constexpr const char* staging_dir = "outbox.pending";
 
 /// Where message files are written before they are renamed into `outbox`:
-/// the working directory, on the same file system as `outbox` but out of
+/// the site's directory, on the same file system as `outbox` but out of
 /// the put script's sight.
 inline constexpr const char* aside_dir = ".";
 

@@ -224,18 +224,12 @@ bool change_directory(const std::string& path, std::string* err) {
   return fail(err, path, errno);
 }
 
-directory_scope::directory_scope(const std::string& dir, std::string* err)
-    : back_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (back_ < 0) {
-    fail(err, ".", errno);
-    return;
-  }
-  entered_ = change_directory(dir, err);
-}
-
-directory_scope::~directory_scope() {
-  if (entered_ && ::fchdir(back_) != 0) std::abort();  // nothing relative could be trusted
-  if (back_ >= 0) ::close(back_);
+bool can_enter(const std::string& dir, std::string* err) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return fail(err, dir, errno);
+  if (!S_ISDIR(st.st_mode)) return fail(err, dir, ENOTDIR);
+  if (::faccessat(AT_FDCWD, dir.c_str(), X_OK, AT_EACCESS) != 0) return fail(err, dir, errno);
+  return true;
 }
 
 std::string current_directory() {

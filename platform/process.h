@@ -117,21 +117,9 @@ bool change_directory(const std::string& path);
 /// The same; on failure `*err` holds the path and the system's reason.
 bool change_directory(const std::string& path, std::string* err);
 
-/// Enters a directory for as long as it lives and returns to the one it
-/// left (by a handle, so a renamed or relative path does not matter).
-class directory_scope {
- public:
-  /// False from `entered()`, with `*err`, when `dir` cannot be entered.
-  directory_scope(const std::string& dir, std::string* err);
-  ~directory_scope();
-  directory_scope(const directory_scope&) = delete;
-  directory_scope& operator=(const directory_scope&) = delete;
-  bool entered() const { return entered_; }
-
- private:
-  int back_ = -1;  // the directory left
-  bool entered_ = false;
-};
+/// True when `dir` is a directory that could be entered (searched); false,
+/// with "DIR: REASON" in `*err`, when changing into it would fail.
+bool can_enter(const std::string& dir, std::string* err);
 
 /// The working directory, or an empty text when it cannot be told.
 std::string current_directory();

@@ -68,14 +68,15 @@ std::optional<int> whole_number(const std::string& text) {
 
 }  // namespace
 
-site_config read_config(formdecode::output& out) {
+site_config read_config(formdecode::output& out, const platform::site_dir& dir) {
   std::string err;
-  std::optional<std::string> text = platform::read_site_file(config_file, &err);
-  if (!text && err.empty() && !platform::exists(config_file)) {
+  std::optional<std::string> text = platform::read_site_file(dir.at(config_file), &err);
+  dir.as_inside(&err);
+  if (!text && err.empty() && !platform::exists(dir.at(config_file))) {
     out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
                    config_file);
     site_config cfg;
-    write_config(cfg, out);
+    write_config(cfg, out, dir);
     show_config(cfg, out.pg());
     out.pg().write(
         "*** To start using this virtual site, <br> \t\t\t   please go to \"Change "
@@ -128,7 +129,7 @@ site_config parse_config(const std::string& text, formdecode::output& out) {
   return std::get<site_config>(std::move(read));
 }
 
-void write_config(const site_config& cfg, formdecode::output& out) {
+void write_config(const site_config& cfg, formdecode::output& out, const platform::site_dir& dir) {
   std::string text;
   text += formdecode::format("server id: %s\n", {cfg.server_id}, false);
   text += formdecode::format("orv id: %s\n", {cfg.orv_id}, false);
@@ -137,7 +138,8 @@ void write_config(const site_config& cfg, formdecode::output& out) {
   text += formdecode::format("max. vantle# threshold: %d\n", {cfg.max_vantle_threshold}, false);
   text += formdecode::format("email address: %s\n", {cfg.email}, false);
   std::string err;
-  if (!platform::replace_file(config_file, text, &err)) {
+  if (!platform::replace_file(dir.at(config_file), text, &err)) {
+    dir.as_inside(&err);
     out.pg().print("Can't open the configuration file: %s.<p> to write", config_file);
     throw run_exit{0};
   }
@@ -161,7 +163,7 @@ bool refuse_update(formdecode::output& out, std::string* refused, std::string_vi
 }  // namespace
 
 bool update_config(site_config& cfg, std::string_view content, formdecode::output& out,
-                   std::string* refused) {
+                   std::string* refused, const platform::site_dir& dir) {
   size_t bar = content.find('|');
   std::string key(content.substr(0, bar));
   if (bar == std::string_view::npos || key.empty()) {
@@ -211,7 +213,7 @@ bool update_config(site_config& cfg, std::string_view content, formdecode::outpu
   }
   out.pg().print("\"%s\" is updated with the new value \"%s\".\n", key, value);
   out.tr().print("\"%s\" is updated with value %s.\n", key, value);
-  write_config(cfg, out);
+  write_config(cfg, out, dir);
   return true;
 }
 

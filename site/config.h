@@ -7,9 +7,11 @@
 
 #include "formdecode/page.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
-/// The file that holds the settings, in the working directory.
+/// The file that holds the settings, in the site's directory.
 inline constexpr const char* config_file = "config.txt";
 
 /// The settings of one site, with the defaults of a new site.
@@ -28,7 +30,7 @@ struct site_config {
 /// exists but cannot be read (with the system's reason), or whose lines do
 /// not carry their labels, ends the run with a message (`run_exit{1}`);
 /// nothing is written then.
-site_config read_config(formdecode::output& out);
+site_config read_config(formdecode::output& out, const platform::site_dir& dir = {});
 
 /// Reads the settings from the text of a `config.txt`; lines that do not
 /// carry their labels end the run as for `read_config`.
@@ -47,14 +49,14 @@ struct config_damage {
 std::variant<site_config, config_damage> parse_config(const std::string& text);
 
 /// Rewrites `config.txt` from `cfg`; a failure ends the run (`run_exit{0}`).
-void write_config(const site_config& cfg, formdecode::output& out);
+void write_config(const site_config& cfg, formdecode::output& out, const platform::site_dir& dir = {});
 
 /// Carries out MSG_UPDATE_CONFIG: `content` is a key, "|" and a value (what
 /// follows a second "|" is ignored). A known key changes `cfg` and rewrites
 /// the file (true); anything else is reported, said in `*refused` (when
 /// given) and changes nothing (false).
 bool update_config(site_config& cfg, std::string_view content, formdecode::output& out,
-                   std::string* refused = nullptr);
+                   std::string* refused = nullptr, const platform::site_dir& dir = {});
 
 /// Carries out MSG_SHOW_CONFIG: the settings (all but the e-mail address) on
 /// the page.

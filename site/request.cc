@@ -44,8 +44,8 @@ constexpr std::string_view error_marker = "Error: ";
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The query-site table, when `site.config` reads; nothing is written.
-std::optional<site_table> quiet_site_table() {
-  std::optional<std::string> text = platform::read_file(site_table_file);
+std::optional<site_table> quiet_site_table(const platform::site_dir& dir) {
+  std::optional<std::string> text = platform::read_file(dir.at(site_table_file));
   if (!text) return std::nullopt;
   std::string err;
   return site_table::parse(*text, &err);
@@ -54,8 +54,8 @@ std::optional<site_table> quiet_site_table() {
 // Checks the form's values: a refusal is written (the taken-name texts
 // first) and noted in the answer, and the run then ends.
 void accept_form(engine::ext_message& m, const keyword_tree* groups, formdecode::output& out,
-                 answer& a) {
-  std::optional<form_refusal> r = refusal_of_form(m, groups, out.pg());
+                 answer& a, const platform::site_dir& dir) {
+  std::optional<form_refusal> r = refusal_of_form(m, groups, out.pg(), dir);
   if (!r) return;
   write_refusal(out.pg(), *r);
   a.refusals.push_back({label_of(r->field), r->field, r->text, r->why});
@@ -82,7 +82,7 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
     return "the ic type " + m.ic_type + " holds a path";
   }
   // "NOT_SPEC" stands for every IC type.
-  if (m.ic_type != "NOT_SPEC" && !platform::exists(engine::fg_file_name(m.ic_type))) {
+  if (m.ic_type != "NOT_SPEC" && !platform::exists(st.dir.at(engine::fg_file_name(m.ic_type)))) {
     return "no fg functions file " + engine::fg_file_name(m.ic_type) + " for its ic type";
   }
   return std::nullopt;
@@ -131,7 +131,7 @@ void note_pass(answer& a, const exchange::exchange_state& ex,
 // holds its effect is saved (see run_journal).
 void pick_up_messages(formdecode::output& out, const site_config& cfg,
                       engine::store_reading reading, const platform::script_place& scripts,
-                      answer& a) {
+                      const platform::site_dir& dir, answer& a) {
   a.picked.emplace();
   // What an undone pass noted is forgotten, but for the files it set aside.
   const cell_changes cells_before = a.cells;
@@ -142,14 +142,17 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
     orv_hooks hooks(out, cfg.orv_id);
     hooks.set_config(cfg);
     hooks.set_answer(&a);
-    run_journal journal(out);
+    hooks.set_dir(dir);
+    run_journal journal(out, dir);
     hooks.set_journal(&journal);
     engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                             orv_message_types, hooks);
     st.reading = reading;
+    st.dir = dir;
     exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
+    ex.dir = dir;
     ex.stage_outgoing = true;
-    hooks.set_world(read_world(out));
+    hooks.set_world(read_world(out, dir));
     engine::load_all_cells(st);
     if (!fetched) platform::run_site_script(exchange::get_script, scripts);
     std::map<std::string, picked_file> said;  // by inbox path
@@ -219,10 +222,11 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
 
 // SYS_SEND_MSG: the files handed to the put script, each with the site the
 // table names as its receiver (the longest name that begins the file name).
-void send_messages(formdecode::output& out, const platform::script_place& scripts, answer& a) {
-  std::optional<site_table> table = quiet_site_table();
+void send_messages(formdecode::output& out, const platform::script_place& scripts,
+                   const platform::site_dir& dir, answer& a) {
+  std::optional<site_table> table = quiet_site_table(dir);
   a.sent.emplace();
-  for (const std::string& name : exchange::send_outgoing_messages(out, scripts)) {
+  for (const std::string& name : exchange::send_outgoing_messages(out, scripts, dir)) {
     sent_file f{name, std::nullopt};
     for (int i = 0; table && i < table->count(); ++i) {
       const std::string& site = table->name(i);
@@ -238,9 +242,9 @@ void send_messages(formdecode::output& out, const platform::script_place& script
 
 // MSG_SHOW_CONFIG in values: the settings, and this site's distance to each
 // site of the table when the table reads and names this site.
-void note_settings(const site_config& cfg, answer& a) {
+void note_settings(const site_config& cfg, const platform::site_dir& dir, answer& a) {
   a.settings = cfg;
-  std::optional<site_table> table = quiet_site_table();
+  std::optional<site_table> table = quiet_site_table(dir);
   if (!table) return;
   std::optional<int> self = table->find(cfg.orv_id);
   if (!self) return;
@@ -256,28 +260,28 @@ void system_message(engine::engine_state& st, site_config& cfg, const engine::ex
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
-    check_run_files(out, READS_CELLS | SAVES_CELLS | PICKS_UP);
-    pick_up_messages(out, cfg, st.reading, scripts, a);
+    check_run_files(out, READS_CELLS | SAVES_CELLS | PICKS_UP, st.dir);
+    pick_up_messages(out, cfg, st.reading, scripts, st.dir, a);
   } else if (name == "SYS_SEND_MSG") {
-    send_messages(out, scripts, a);
+    send_messages(out, scripts, st.dir, a);
   } else if (name == "SYS_RESTORE") {
-    check_run_files(out, READS_CELLS);
+    check_run_files(out, READS_CELLS, st.dir);
     engine::load_all_cells(st);
     out.pg().write("All Vantles are restored.<p>\n");
   } else if (name == "SYS_BACKUP") {
-    check_run_files(out, READS_CELLS | SAVES_CELLS);
+    check_run_files(out, READS_CELLS | SAVES_CELLS, st.dir);
     engine::load_all_cells(st);
     engine::save_all_cells(st);
     out.pg().write("All Vantles are backuped. <p>\n");
   } else if (name == "MSG_UPDATE_CONFIG") {
     std::string content = m.content.value_or("");
     std::string why;
-    if (!update_config(cfg, content, out, &why)) {
+    if (!update_config(cfg, content, out, &why, st.dir)) {
       a.refusals.push_back({label_of("content"), "content", content, why});
     }
   } else if (name == "MSG_SHOW_CONFIG") {
     show_config(cfg, out.pg());
-    note_settings(cfg, a);
+    note_settings(cfg, st.dir, a);
   } else {
     out.pg().print("Unknown message type: %s <p>\n", name);
   }
@@ -297,48 +301,54 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   formdecode::decode_form(rq, fields, out.pg());
   a.request = request_of(fields);
 
-  // Every file of the site lives in its directory; a run that cannot work
-  // there would write them where it was started, which the web server
-  // serves. The run works inside it and leaves it when it ends, however.
+  // Every file of the site lives in its directory, and the run reaches each
+  // through it: the working directory stays what it was. A run that could
+  // not work there would write its files where it was started, which the
+  // web server serves.
+  const platform::site_dir dir(ctx.root);
   std::string err;
-  platform::directory_scope in_site(ctx.root, &err);
-  if (!in_site.entered()) {
+  if (!platform::can_enter(ctx.root, &err)) {
     out.pg().print("Error: can't enter the directory %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
-  if (!platform::writable_directory(".", &err)) {
+  if (!platform::writable_directory(dir.at("."), &err)) {
+    // Named as the run's own directory, as the site names it.
+    if (err.starts_with(dir.at(".") + ":")) err = "." + err.substr(dir.at(".").size());
     out.pg().print("Error: can't write in the directory html (%s); nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
   // One request at a time per site: held until the run has written its
   // last file, so two requests never interleave their reads and writes.
-  platform::run_lock lock(lock_file);
+  platform::run_lock lock(dir.at(lock_file));
   if (!lock.held()) {
     out.pg().print("Error: can't lock %s; nothing is changed.\n<p>", lock_file);
     throw formdecode::run_exit{1};
   }
 
-  platform::make_directory(exchange::inbox_dir);
-  platform::make_directory(exchange::outbox_dir);
+  platform::make_directory(dir.at(exchange::inbox_dir));
+  platform::make_directory(dir.at(exchange::outbox_dir));
 
   // The trace is gathered in memory and written whole before the lock is
   // released, on every way the run ends.
   formdecode::trace_guard trace_written(out.tr());
-  if (!out.tr().open("dump_file", true)) {
+  if (!out.tr().open(dir.at("dump_file"), true)) {
     out.pg().write("Can't open the trace file dump_file.<p>\n");
   }
   // What a killed run left half done is completed or undone first.
-  run_journal::recover(out);
+  run_journal::recover(out, dir);
 
-  site_config cfg = read_config(out);
+  site_config cfg = read_config(out, dir);
   a.orv_id = cfg.orv_id;
   a.server_id = cfg.server_id;
   orv_hooks hooks(out, cfg.orv_id);
   hooks.set_config(cfg);
   hooks.set_answer(&a);
+  hooks.set_dir(dir);
+  hooks.exchange().dir = dir;
   engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id}, orv_message_types,
                           hooks);
   st.reading = reading;
+  st.dir = dir;
   form_fault fault;
   engine::ext_message m;
   try {
@@ -349,8 +359,8 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   }
 
   if (m.flag == engine::ORV_MSG) {
-    accept_form(m, nullptr, out, a);
-    system_message(st, cfg, m, platform::script_place{"", ctx.script_reports}, a);
+    accept_form(m, nullptr, out, a, dir);
+    system_message(st, cfg, m, platform::script_place{ctx.root, ctx.script_reports}, a);
     return;
   }
   // Everything a request needs before it touches cells: the query-site
@@ -360,10 +370,10 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   // form costs no load of the cells and changes nothing. The hooks keep the
   // site data for the rest of the run; the restored vantles join the
   // groups of its group tree as they are loaded.
-  world& site_data = hooks.set_world(read_world(out));
-  accept_form(m, &site_data.kb.groups, out, a);
-  check_run_files(out, READS_CELLS | SAVES_CELLS);
-  run_journal journal(out);
+  world& site_data = hooks.set_world(read_world(out, dir));
+  accept_form(m, &site_data.kb.groups, out, a, dir);
+  check_run_files(out, READS_CELLS | SAVES_CELLS, dir);
+  run_journal journal(out, dir);
   hooks.set_journal(&journal);
   hooks.exchange().stage_outgoing = true;
   engine::load_all_cells(st);

@@ -1,5 +1,5 @@
 // A request to the site manager: one form, carried out on the site's files
-// in the working directory, told on the page and, in values, in an answer.
+// in the site's directory, told on the page and, in values, in an answer.
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@
 
 namespace site {
 
-/// Name of the lock file that serialises runs on one site (in `html`).
+/// Name of the lock file that serialises runs on one site (in its directory).
 inline constexpr const char* lock_file = "run.lock";
 
 /// Where a run works and where what its scripts say goes: what one run
@@ -25,7 +25,8 @@ struct run_context {
 };
 
 /// Carries out one request: page header, form, the site's directory
-/// `html`, the lock, trace, settings, the message, and then either the IC
+/// (`ctx.root`, never entered: the working directory stays), the lock,
+/// trace, settings, the message, and then either the IC
 /// manager over the stored cells or one of the system messages the manager
 /// handles itself. Ends by returning (status 0) or by throwing
 /// `formdecode::run_exit`; the caller flushes the page and the trace and

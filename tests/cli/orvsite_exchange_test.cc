@@ -68,8 +68,13 @@ class ExchangeInProcess : public ::testing::Test {
 
 // The counts and senders of an exchange come from the answers' values: a
 // page that words the pick-up otherwise changes nothing of them. The
-// working directory stays where it was.
+// requests neither change nor write in the working directory.
 TEST_F(ExchangeInProcess, CountsAndSendersDoNotDependOnThePageWording) {
+  // The requests run from a directory of their own, which they must leave
+  // alone: every file it reaches is the site's.
+  test_util::scoped_temp_dir elsewhere;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(elsewhere.path());
   ASSERT_EQ(0, ask("north").exit_status);
   ASSERT_EQ(0, ask("south").exit_status);
   std::ostringstream out, err;
@@ -77,7 +82,6 @@ TEST_F(ExchangeInProcess, CountsAndSendersDoNotDependOnThePageWording) {
   ASSERT_EQ(0, orvsite::exchange_site(site("south"), out, err)) << err.str();
   write_file(site("east") + "/html/inbox/east99", "not a message\n");
 
-  const std::filesystem::path before = std::filesystem::current_path();
   int reworded = 0;
   orvsite::exchange_extras extras;
   extras.reword_page = [&](std::string_view piece) {
@@ -97,7 +101,9 @@ TEST_F(ExchangeInProcess, CountsAndSendersDoNotDependOnThePageWording) {
   const std::string log = read_file(site("east") + "/html/log/exchange.log").value_or("");
   EXPECT_NE(std::string::npos, log.find("picked up 2 messages (north 1, south 1)")) << log;
   EXPECT_NE(std::string::npos, log.find(site("east") + ": refused: ")) << log;
-  EXPECT_EQ(before, std::filesystem::current_path());
+  EXPECT_EQ(std::filesystem::canonical(elsewhere.path()), std::filesystem::current_path());
+  EXPECT_TRUE(test_util::list_dir(elsewhere.path()).empty()) << "nothing is written where it runs";
+  std::filesystem::current_path(before);
 }
 
 }  // namespace
