@@ -11,6 +11,7 @@
 #include "formdecode/page.h"
 #include "pages/zoa_lang.h"
 #include "platform/platform.h"
+#include "platform/site_dir.h"
 #include "programs/orvsite/site_audit.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
@@ -27,27 +28,27 @@ namespace {
 
 class checker {
  public:
-  explicit checker(const std::string& dir) : dir_(dir) {}
+  explicit checker(const std::string& dir) : dir_(dir), site_(join(dir, html_dir)) {}
 
   std::vector<site_problem> run() {
-    in_directory in(join(dir_, html_dir));
-    if (!in.entered()) {
+    if (!platform::can_enter(site_.path(), nullptr)) {
       add(html_dir, "missing: this is not a site directory");
       return problems_;
     }
     check_config();
     check_site_table();
     check_knowledge_base();
-    for (const std::string& f : files_ending_with(".", ".in")) check_fg_file(f);
+    for (const std::string& f : files_ending_with(site_.path(), ".in")) check_fg_file(f);
     check_store();
     check_name_db();
     check_vantle_db();
     check_counter(site::ic_id_counter_file);
     check_counter(site::name_counter_file);
-    for (const std::string& f : platform::list_files_oldest_first(exchange::inbox_dir)) {
+    for (const std::string& f :
+         platform::list_files_oldest_first(site_.at(exchange::inbox_dir))) {
       check_message_file(join(exchange::inbox_dir, f));
     }
-    for (const std::string& f : files_ending_with("zoaml", ".zoaml")) check_page(f);
+    for (const std::string& f : files_ending_with(site_.at("zoaml"), ".zoaml")) check_page(f);
     check_managers();
     audit_consistency(dir_, orv_id_, ids_, &problems_);
     return problems_;
@@ -65,11 +66,11 @@ class checker {
 
   // The text of an html file, or nothing (noted when `required`).
   std::optional<std::string> read(const std::string& file, const char* when_missing) {
-    if (!platform::exists(file)) {
+    if (!platform::exists(site_.at(file))) {
       if (when_missing) add_html(file, when_missing);
       return std::nullopt;
     }
-    std::optional<std::string> text = platform::read_file(file);
+    std::optional<std::string> text = platform::read_file(site_.at(file));
     if (!text) add_html(file, "cannot be read");
     if (text) ++files_read_;
     return text;
@@ -127,6 +128,7 @@ class checker {
     site::orv_hooks hooks(out, orv_id_);
     engine::engine_state st(out, engine::site_identity{server_id_, orv_id_},
                             site::orv_message_types, hooks);
+    st.dir = site_;
     if (std::optional<engine::store_damage> d = engine::load_cells(st)) {
       add_html(engine::store_file, d->text());
       return;
@@ -204,14 +206,15 @@ class checker {
 
   // Every manager a page sends its forms to must be there.
   void check_managers() {
-    for (const std::string& name : manager_names("zoaml")) {
-      if (!platform::exists(join("..", name))) {
+    for (const std::string& name : manager_names(site_.at("zoaml"))) {
+      if (!platform::exists(join(dir_, name))) {
         add(name, "missing: the pages send their forms to it");
       }
     }
   }
 
   std::string dir_;
+  platform::site_dir site_;  // the site's html, reached from here
   std::string orv_id_, server_id_;  // from config.txt, when it reads
   std::vector<site_problem> problems_;
   stored_ids ids_;  // what the files that read hold, for their agreement
