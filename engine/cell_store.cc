@@ -17,19 +17,40 @@ namespace engine {
 
 using formdecode::run_exit;
 
+std::string store_damage::text() const {
+  if (!cannot_read.empty()) {
+    return formdecode::format("Error: can't read %s; nothing is changed.", {cannot_read}, false);
+  }
+  return formdecode::format("The cell store %s is damaged at line %d: %s.", {store_file, line, what},
+                            false);
+}
+
 void load_all_cells(engine_state& st) {
-  st.cells.active.clear();
-  std::string err;
-  std::optional<std::string> data = platform::read_site_file(store_file, &err);
-  if (!data && !err.empty()) {
+  std::optional<store_damage> d = load_cells(st);
+  if (!d) return;
+  if (!d->cannot_read.empty()) {
     // Only a missing store is an empty one: a store that exists but cannot
     // be read is never saved over.
-    st.out.both("Error: can't read %s; nothing is changed.\n<p>", err);
+    st.out.both("Error: can't read %s; nothing is changed.\n<p>", d->cannot_read);
     throw run_exit{1};
   }
+  // The description names labels and fields only, never file data.
+  st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file, d->line,
+                           d->what);
+  st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, d->line,
+                    d->what);
+  throw run_exit{1};
+}
+
+std::optional<store_damage> load_cells(engine_state& st) {
+  st.cells.active.clear();
+  std::string err;
+  std::optional<std::string> data = platform::read_site_file(st.dir.at(store_file), &err);
+  st.dir.as_inside(&err);
+  if (!data && !err.empty()) return store_damage{err, 0, ""};
   if (!data) {
     st.out.tr().print("Can't open backup file %s. <br>\n", store_file);
-    return;
+    return std::nullopt;
   }
   // A store that is exactly what a save of this program wrote (its
   // fingerprint says so) need not be read in full to be trusted.
@@ -37,7 +58,8 @@ void load_all_cells(engine_state& st) {
   if (st.reading == store_reading::lazy) {
     // (A fingerprint that is no plain file of the site is no fingerprint.)
     std::string why;
-    if (std::optional<std::string> f = platform::read_site_file(fingerprint_file, &why, 4096)) {
+    if (std::optional<std::string> f =
+            platform::read_site_file(st.dir.at(fingerprint_file), &why, 4096)) {
       print = store_fingerprint::parse(*f);
       if (print && !print->matches(*data)) print.reset();
     }
@@ -45,12 +67,7 @@ void load_all_cells(engine_state& st) {
   try {
     st.cells.load(std::move(*data), st.reading, st.clock, print ? &print->read_in_full : nullptr);
   } catch (const store_error& e) {
-    // The description names labels and fields only, never file data.
-    st.out.pg().print_markup("The cell store %s is damaged at line %d: %s.<p>\n", store_file,
-                             e.line, e.what);
-    st.out.tr().print("The cell store %s is damaged at line %d: %s.<p>\n", store_file, e.line,
-                      e.what);
-    throw run_exit{1};
+    return store_damage{"", e.line, e.what};
   }
   st.hooks.cells_loaded();
   if (st.codec.layout == store_layout::counter) {
@@ -63,20 +80,24 @@ void load_all_cells(engine_state& st) {
       }
     }
   }
+  return std::nullopt;
 }
 
 void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write) {
+  const platform::site_dir& dir = st.dir;
   std::string err;
   // Copies are filed only in the site's own folder, never through a link
   // to a folder elsewhere (anything else in its place fails to take the
   // copy below, as it always did).
-  if (!platform::site_directory_or_absent(backup_dir, &err) && platform::is_directory(backup_dir)) {
+  if (!platform::site_directory_or_absent(dir.at(backup_dir), &err) &&
+      platform::is_directory(dir.at(backup_dir))) {
+    dir.as_inside(&err);
     st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
     throw run_exit{1};
   }
-  if (!platform::is_directory(backup_dir)) platform::make_directory(backup_dir);
+  if (!platform::is_directory(dir.at(backup_dir))) platform::make_directory(dir.at(backup_dir));
   std::string head;
   if (st.codec.layout == store_layout::counter) {
     store_writer w;
@@ -95,22 +116,27 @@ void save_all_cells(
   const bool with_copy = st.codec.layout == store_layout::site;
   // The number is chosen before the copy is written beside its name (which
   // changes the folder the hint of the number speaks of).
-  const backup_plan plan = with_copy ? plan_backup(store_file) : backup_plan{};
+  const backup_plan plan = with_copy ? plan_backup(store_file, dir) : backup_plan{};
   std::optional<platform::aside_file> copy =
-      with_copy ? platform::aside_file::write(backup_name(store_file, plan.number), text, &err)
-                : std::nullopt;
+      with_copy
+          ? platform::aside_file::write(dir.at(backup_name(store_file, plan.number)), text, &err)
+          : std::nullopt;
+  dir.as_inside(&err);
   if (with_copy && !copy) {
     st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
     throw run_exit{1};
   }
-  std::optional<platform::aside_file> store = platform::aside_file::write(store_file, text, &err);
+  std::optional<platform::aside_file> store =
+      platform::aside_file::write(dir.at(store_file), text, &err);
+  dir.as_inside(&err);
   if (!store) {
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
   }
   std::string backup;
   if (copy) {
-    std::optional<std::string> filed = file_backup_copy(store_file, plan, *copy, &err);
+    std::optional<std::string> filed = file_backup_copy(store_file, plan, *copy, &err, dir);
+    dir.as_inside(&err);
     if (!filed) {
       st.out.both("Can't file a backup copy of %s in %s: %s<p>\n", store_file, backup_dir, err);
       throw run_exit{1};
@@ -123,15 +149,17 @@ void save_all_cells(
   print.bytes = hash.size();
   print.hash = hash.value();
   print.cells = st.cells.active.size();
-  if (!store->sync(&err) || !store->rename_to(store_file, &err)) {
-    if (!backup.empty()) platform::remove_file(backup);  // a copy of a store never saved
+  if (!store->sync(&err) || !store->rename_to(dir.at(store_file), &err)) {
+    dir.as_inside(&err);
+    if (!backup.empty()) platform::remove_file(dir.at(backup));  // a copy of a store never saved
     st.out.both("Can't write the cell store %s: %s<p>\n", store_file, err);
     throw run_exit{1};
   }
   // The store is saved. Its fingerprint goes beside it; one that is lost
   // or does not match only has the next load read the store in full, so a
   // fingerprint that cannot be written is noted in the trace and no more.
-  if (!platform::replace_file(fingerprint_file, print.text(), &err)) {
+  if (!platform::replace_file(dir.at(fingerprint_file), print.text(), &err)) {
+    dir.as_inside(&err);
     st.out.tr().print("Can't write %s: %s<br>\n", fingerprint_file, err);
   }
 }
@@ -158,11 +186,11 @@ struct free_number {
   bool none_above = true;
 };
 
-free_number lowest_free_number(const std::string& store_name) {
+free_number lowest_free_number(const std::string& store_name, const platform::site_dir& dir) {
   const std::string prefix = store_name + ".b";
   std::vector<bool> taken;
   bool far_above = false;
-  for (const std::string& name : platform::list_file_names(backup_dir)) {
+  for (const std::string& name : platform::list_file_names(dir.at(backup_dir))) {
     long long n = backup_number(name, prefix);
     if (n < 0) continue;
     // Numbers are at most 9 digits; a very high one is only noted.
@@ -186,10 +214,12 @@ std::string hint_file(const std::string& store_name) {
   return std::string(backup_dir) + "." + store_name + ".next";
 }
 
-std::optional<long long> hinted_number(const std::string& store_name) {
+std::optional<long long> hinted_number(const std::string& store_name,
+                                       const platform::site_dir& dir) {
   std::string why;  // a hint that is no plain file of the site is none
-  std::optional<std::string> text = platform::read_site_file(hint_file(store_name), &why, 4096);
-  std::optional<std::string> stamp = platform::directory_stamp(backup_dir);
+  std::optional<std::string> text =
+      platform::read_site_file(dir.at(hint_file(store_name)), &why, 4096);
+  std::optional<std::string> stamp = platform::directory_stamp(dir.at(backup_dir));
   if (!text || !stamp) return std::nullopt;
   size_t nl = text->find('\n');
   if (nl == std::string::npos || text->substr(nl + 1) != *stamp + "\n") return std::nullopt;
@@ -201,10 +231,12 @@ std::optional<long long> hinted_number(const std::string& store_name) {
 // Records `next` as the next free number, with the stamp of `BACKUP` taken
 // after its time was set back: any later change of the folder, even in the
 // same tick of the clock, gives it a newer time and so voids the hint.
-void record_hint(const std::string& store_name, long long next) {
-  std::string hint = hint_file(store_name);
+void record_hint(const std::string& store_name, long long next, const platform::site_dir& dir) {
+  std::string hint = dir.at(hint_file(store_name));
   std::optional<std::string> stamp;
-  if (platform::backdate_modification(backup_dir)) stamp = platform::directory_stamp(backup_dir);
+  if (platform::backdate_modification(dir.at(backup_dir))) {
+    stamp = platform::directory_stamp(dir.at(backup_dir));
+  }
   if (!stamp) {
     platform::remove_file(hint);  // the next save lists the folder
     return;
@@ -214,19 +246,21 @@ void record_hint(const std::string& store_name, long long next) {
 
 }  // namespace
 
-std::string next_backup_name(const std::string& store_name) {
-  return backup_name(store_name, lowest_free_number(store_name).lowest);
+std::string next_backup_name(const std::string& store_name, const platform::site_dir& dir) {
+  return backup_name(store_name, lowest_free_number(store_name, dir).lowest);
 }
 
-bool backups_unchanged(const std::string& store_name) {
-  return hinted_number(store_name).has_value();
+bool backups_unchanged(const std::string& store_name, const platform::site_dir& dir) {
+  return hinted_number(store_name, dir).has_value();
 }
 
-backup_plan plan_backup(const std::string& store_name) {
+backup_plan plan_backup(const std::string& store_name, const platform::site_dir& dir) {
   // A hint is recorded only while the backups are numbered without a gap
   // from 0, so the number after the one taken is the next free one.
-  if (std::optional<long long> hinted = hinted_number(store_name)) return {*hinted, true, true};
-  free_number free = lowest_free_number(store_name);
+  if (std::optional<long long> hinted = hinted_number(store_name, dir)) {
+    return {*hinted, true, true};
+  }
+  free_number free = lowest_free_number(store_name, dir);
   return {free.lowest, false, free.none_above};
 }
 
@@ -235,7 +269,8 @@ std::string backup_name(const std::string& store_name, long long number) {
 }
 
 std::optional<std::string> file_backup_copy(const std::string& store_name, backup_plan plan,
-                                            platform::aside_file& copy, std::string* err) {
+                                            platform::aside_file& copy, std::string* err,
+                                            const platform::site_dir& dir) {
   if (!copy.sync(err)) return std::nullopt;
   long long n = plan.number;
   // The name is free unless something other than a regular file holds it,
@@ -243,11 +278,11 @@ std::optional<std::string> file_backup_copy(const std::string& store_name, backu
   // hint that names a taken number is wrong: the folder is listed again.
   for (int attempt = 0; attempt < 1000; ++attempt, ++n) {
     const std::string name = backup_name(store_name, n);
-    int e = copy.link_to(name);
+    int e = copy.link_to(dir.at(name));
     if (e == EEXIST) {
       if (plan.hinted) {
         plan.hinted = false;
-        n = lowest_free_number(store_name).lowest - 1;
+        n = lowest_free_number(store_name, dir).lowest - 1;
       }
       plan.none_above = false;
       continue;
@@ -257,9 +292,9 @@ std::optional<std::string> file_backup_copy(const std::string& store_name, backu
       return std::nullopt;
     }
     if (plan.none_above) {
-      record_hint(store_name, n + 1);
+      record_hint(store_name, n + 1, dir);
     } else {
-      platform::remove_file(hint_file(store_name));  // the next save lists the folder
+      platform::remove_file(dir.at(hint_file(store_name)));  // the next save lists the folder
     }
     return name;
   }

@@ -10,10 +10,11 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
+#include "platform/site_dir.h"
 
 namespace engine {
 
-/// The store file in the working directory.
+/// The store file in the site's directory.
 inline constexpr const char* store_file = "file.ic";
 
 /// Beside the store: the fingerprint of the store the latest save wrote.
@@ -35,6 +36,19 @@ inline constexpr const char* backup_dir = "BACKUP";
 /// the blocks the fingerprint names.
 void load_all_cells(engine_state& st);
 
+/// Why the store could not be loaded.
+struct store_damage {
+  std::string cannot_read;  // the system's reason when the file does not read
+  int line = 0;             // else the line where it stops reading as the format says
+  std::string what;         // and what was expected there
+  /// What the page says of it, without markup.
+  std::string text() const;
+};
+
+/// `load_all_cells`, but a store that cannot be loaded is told in the value
+/// returned instead of on the page, and the run goes on.
+std::optional<store_damage> load_cells(engine_state& st);
+
 /// Writes the active list to `file.ic` (written aside and renamed into
 /// place, so a run that dies meanwhile leaves the old store whole) and, in
 /// the site layout, first files a numbered copy of the new store in
@@ -48,9 +62,12 @@ void save_all_cells(
     engine_state& st,
     const std::function<void(const std::vector<std::string_view>&)>& before_write = {});
 
+/// The backup functions work in the site's directory `dir`; the names they
+/// take and give are the site's (relative to it).
+///
 /// The lowest free backup name for `store_name` in `BACKUP`
 /// ("BACKUP/file.ic.b0", ".b1", ...), found with one listing.
-std::string next_backup_name(const std::string& store_name);
+std::string next_backup_name(const std::string& store_name, const platform::site_dir& dir = {});
 
 /// Where the next backup of `store_name` goes: the number from the hint
 /// beside `BACKUP` while it holds, else from one listing of the folder.
@@ -59,7 +76,7 @@ struct backup_plan {
   bool hinted = false;     // the number came from the hint
   bool none_above = true;  // every number above it is free too
 };
-backup_plan plan_backup(const std::string& store_name);
+backup_plan plan_backup(const std::string& store_name, const platform::site_dir& dir = {});
 
 /// "BACKUP/<store_name>.b<number>".
 std::string backup_name(const std::string& store_name, long long number);
@@ -70,11 +87,12 @@ std::string backup_name(const std::string& store_name, long long number);
 /// the folder, so backups never stop for a wrong hint. Nothing, with
 /// `*err` saying why, when no copy could be filed.
 std::optional<std::string> file_backup_copy(const std::string& store_name, backup_plan plan,
-                                            platform::aside_file& copy, std::string* err);
+                                            platform::aside_file& copy, std::string* err,
+                                            const platform::site_dir& dir = {});
 
 /// True when nothing was added to or removed from `BACKUP` since the latest
 /// backup of `store_name` was filed (its hint still holds): then `BACKUP`
 /// holds no file of a killed write either, and need not be listed.
-bool backups_unchanged(const std::string& store_name);
+bool backups_unchanged(const std::string& store_name, const platform::site_dir& dir = {});
 
 }  // namespace engine

@@ -71,6 +71,26 @@ class CellStoreTest : public ::testing::Test, public engine_test::engine_fixture
   engine_test::scoped_chdir cd_;
 };
 
+// A store in a site's directory other than the working one: everything
+// is read and written there, and named as the site names it.
+TEST_F(CellStoreTest, TheStoreOfASiteIsReachedThroughItsDirectory) {
+  const std::string site = dir_ / "site";
+  ASSERT_EQ(0, ::mkdir(site.c_str(), 0755));
+  write_file(site + "/HERE.in", "");
+  st.dir = platform::site_dir(site);
+  add(1, "HERE");
+  engine::save_all_cells(st);
+  EXPECT_EQ(header(1, "HERE") + empty_lists(), read_file(site + "/file.ic"));
+  EXPECT_TRUE(read_file(site + "/BACKUP/file.ic.b0"));
+  EXPECT_FALSE(read_file(dir_ / "file.ic"));
+  EXPECT_FALSE(engine::load_cells(st));
+  EXPECT_EQ(std::vector<std::int32_t>{1}, active_ids());
+  write_file(site + "/file.ic", "not a store\n");
+  std::optional<engine::store_damage> d = engine::load_cells(st);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(0u, d->text().find("The cell store file.ic is damaged at line 1: ")) << d->text();
+}
+
 TEST_F(CellStoreTest, EmptyCellLayout) {
   add(1, "PLAIN");
   engine::save_all_cells(st);

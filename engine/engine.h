@@ -20,6 +20,7 @@
 #include "engine/population.h"
 #include "engine/records.h"
 #include "formdecode/page.h"
+#include "platform/site_dir.h"
 
 namespace engine {
 
@@ -74,9 +75,11 @@ struct engine_state {
   app_hooks& hooks;         // the application
   engine_rules rules;       // set by the program before the first request
 
+  /// The site's directory, where the store and the fg functions files are.
+  platform::site_dir dir;
   /// Transition functions already read this run, by IC type, shared by
   /// the cells of the type.
-  fg_library functions{out};
+  fg_library functions{out, &dir};
   /// How cells are read and written; its layout is set by the program
   /// before the first load.
   cell_codec codec{hooks, functions};

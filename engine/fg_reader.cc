@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 
 #include "engine/store_text.h"
 #include "platform/platform.h"
@@ -112,14 +113,14 @@ class fg_parser {
   // The next line of an entry, comment cut; the file may not end here.
   std::string_view value_line(std::string_view headline) {
     std::optional<std::string_view> line = lines_.next();
-    if (!line) fatal_trace(out_, headline, lines_.last());
+    if (!line) fail(headline, lines_.last());
     return cut_comment(*line);
   }
 
   std::int32_t number(std::string_view value, std::string_view headline) {
     size_t pos = 0;
     std::optional<std::int32_t> v = leading_int(value, &pos);
-    if (!v) fatal_trace(out_, headline, lines_.last());
+    if (!v) fail(headline, lines_.last());
     return *v;
   }
 
@@ -135,7 +136,7 @@ class fg_parser {
     size_t end = pos;
     while (end < value.size() && !text::is_space(value[end])) ++end;
     std::string_view list = value.substr(pos, end - pos);
-    if (list.size() > max_parameter_list) fatal_trace(out_, headline, lines_.last());
+    if (list.size() > max_parameter_list) fail(headline, lines_.last());
     return parse_parameter_list(list);
   }
 
@@ -144,7 +145,7 @@ class fg_parser {
     std::string_view value = value_line(headline);
     size_t pos = 0;
     std::optional<std::int32_t> type = leading_int(value, &pos);
-    if (!type) fatal_trace(out_, headline, lines_.last());
+    if (!type) fail(headline, lines_.last());
     message m;
     m.msg_type = *type;
     bool comma_follows = pos < value.size() && value[pos] == ',';
@@ -170,7 +171,7 @@ class fg_parser {
     std::string_view value = value_line(headline);
     size_t pos = 0;
     std::optional<std::int32_t> n = leading_int(value, &pos);
-    if (!n) fatal_trace(out_, headline, lines_.last());
+    if (!n) fail(headline, lines_.last());
     std::vector<parameter> params;
     if (pos < value.size() && value[pos] == ',') params = parameters(value, pos + 1, headline);
     return {*n, std::move(params)};
@@ -181,7 +182,7 @@ class fg_parser {
     std::string_view value = value_line(headline);
     size_t pos = 0;
     std::optional<std::int32_t> code = leading_int(value, &pos);
-    if (!code) fatal_trace(out_, headline, lines_.last());
+    if (!code) fail(headline, lines_.last());
     std::string type = "NOT_SPEC", name = "0";
     size_t comma = value.find(',', pos);
     if (comma != std::string_view::npos) {
@@ -225,7 +226,7 @@ class fg_parser {
       auto [number, params] = call_spec("Illegal fg functions format: predicate function");
       f.predicate = fg_predicate{number, std::move(params)};
     } else if (p != 0) {
-      fatal_trace(out_, "Illegal fg functions format: 0 or 1 predicate function supported only",
+      fail("Illegal fg functions format: 0 or 1 predicate function supported only",
                   lines_.last());
     }
 
@@ -240,10 +241,7 @@ class fg_parser {
     for (std::int64_t i = 0; i < used; ++i) output_ic(f, "Illegal fg functions format: output ic");
 
     std::int32_t m = number_line("Illegal fg functions format: # of output messages");
-    if (m != used) {
-      out_.pg().print("# of ics and # of messages are not equal in %s\n", file_name_);
-      throw run_exit{0};
-    }
+    if (m != used) throw fg_damage{false, "", file_name_};
     f.output_msg_count = m;
     for (std::int32_t i = 0; i < m; ++i) {
       message spec = message_spec("Illegal fg functions format: output messages");
@@ -257,6 +255,11 @@ class fg_parser {
       f.actions.push_back(fg_action{number, std::move(params)});
     }
     return f;
+  }
+
+  // Ends the reading: the entry is malformed.
+  [[noreturn]] void fail(std::string_view headline, std::string_view line) {
+    throw fg_damage{true, std::string(headline), std::string(line)};
   }
 
   output& out_;
@@ -302,9 +305,31 @@ void fatal_trace(formdecode::output& out, std::string_view headline, std::string
   throw run_exit{-1};
 }
 
+std::string fg_damage::text() const {
+  if (!fatal) return "# of ics and # of messages are not equal in " + line;
+  return "***** " + headline + " *****" + (line.empty() ? "" : " " + line);
+}
+
+std::variant<std::vector<fg_function>, fg_damage> parse_fg_functions(std::string_view text,
+                                                                     const std::string& file_name) {
+  std::ostringstream notes;  // what the reader notes on the way is not kept
+  output out(notes);
+  try {
+    return fg_parser(out, text, file_name).parse();
+  } catch (const fg_damage& d) {
+    return d;
+  }
+}
+
 std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
                                             const std::string& file_name) {
-  return fg_parser(out, text, file_name).parse();
+  try {
+    return fg_parser(out, text, file_name).parse();
+  } catch (const fg_damage& d) {
+    if (d.fatal) fatal_trace(out, d.headline, d.line);
+    out.pg().print("# of ics and # of messages are not equal in %s\n", d.line);
+    throw run_exit{0};
+  }
 }
 
 void fg_library::set(const std::string& ic_type, std::vector<fg_function> chain) {
@@ -316,13 +341,14 @@ fg_chain fg_library::of(const std::string& ic_type) {
   auto cached = cache_.find(ic_type);
   if (cached != cache_.end()) return fg_chain(cached->second);
   std::string file = fg_file_name(ic_type);
-  // The type names a file of the working directory and nothing else.
+  // The type names a file of the site's directory and nothing else.
   // It must be a plain file of the site: a link, a FIFO or a device is
   // refused, as an unreadable site file is, before a byte is read.
   std::optional<std::string> text;
   std::string why;
   if (ic_type.find_first_of("/\\") == std::string::npos) {
-    text = platform::read_site_file(file, &why, fg_file_limit);
+    text = platform::read_site_file(dir_ ? dir_->at(file) : file, &why, fg_file_limit);
+    if (dir_) dir_->as_inside(&why);
   }
   // (Other failures, as ever, read as a missing file.)
   if (!text && (why.find("not a plain file") != std::string::npos ||

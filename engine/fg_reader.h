@@ -7,10 +7,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "engine/records.h"
 #include "formdecode/page.h"
+#include "platform/site_dir.h"
 
 namespace engine {
 
@@ -34,7 +36,10 @@ std::vector<parameter> parse_parameter_list(std::string_view list);
 class fg_library {
  public:
   /// `out` takes the page and trace lines of a file that cannot be read.
-  explicit fg_library(formdecode::output& out) : out_(out) {}
+  /// The files are read in `*dir` (which outlives the library), or in the
+  /// working directory.
+  explicit fg_library(formdecode::output& out, const platform::site_dir* dir = nullptr)
+      : out_(out), dir_(dir) {}
   fg_library(const fg_library&) = delete;
   fg_library& operator=(const fg_library&) = delete;
 
@@ -55,6 +60,7 @@ class fg_library {
 
  private:
   formdecode::output& out_;
+  const platform::site_dir* dir_;
   std::map<std::string, std::shared_ptr<const std::vector<fg_function>>, std::less<>> cache_;
 };
 
@@ -62,6 +68,20 @@ class fg_library {
 /// messages. Failures end the run as for `fg_library::of`.
 std::vector<fg_function> parse_fg_functions(formdecode::output& out, std::string_view text,
                                             const std::string& file_name);
+
+/// What is wrong with an fg functions file, as its reader finds it.
+struct fg_damage {
+  bool fatal = true;     // a malformed entry (else: counts that differ)
+  std::string headline;  // what is malformed
+  std::string line;      // the line read last (fatal), or the file's name
+  /// What the page says of it, without markup.
+  std::string text() const;
+};
+
+/// The functions of the text of an fg functions file, or what is wrong
+/// with it; nothing is written.
+std::variant<std::vector<fg_function>, fg_damage> parse_fg_functions(std::string_view text,
+                                                                     const std::string& file_name);
 
 /// Writes "***** headline *****" and `line` to the page and the trace,
 /// closes the page body and ends the run with status -1.

@@ -337,7 +337,7 @@ void handle_ext_message(engine_state& st, const ext_message& ext) {
     content = ext.content;
   } else {
     // A content file is taken by the exchange, which hands its text on as
-    // CONTENT_TEXT; the engine itself never reads the working directory.
+    // CONTENT_TEXT; the engine itself never reads the site's directory.
     st.out.pg().print("Unknown content_flag = %d\n", ext.content_flag);
   }
   message base = base_message(ext, msg_type, content);

@@ -21,6 +21,8 @@
 
 #include "engine/ext_message.h"
 #include "formdecode/page.h"
+#include "platform/process.h"
+#include "platform/site_dir.h"
 
 namespace exchange {
 
@@ -44,7 +46,7 @@ inline constexpr const char* held_dir = "inbox.taken";
 inline constexpr const char* staging_dir = "outbox.pending";
 
 /// Where message files are written before they are renamed into `outbox`:
-/// the working directory, on the same file system as `outbox` but out of
+/// the site's directory, on the same file system as `outbox` but out of
 /// the put script's sight.
 inline constexpr const char* aside_dir = ".";
 
@@ -80,6 +82,7 @@ struct incoming_file {
 
 /// What the exchange remembers during one run.
 struct exchange_state {
+  platform::site_dir dir;          // the site's directory: every path below is in it
   std::vector<std::string> taken;  // incoming files (and content files) taken this run,
                                    // by their paths in `inbox`; they wait in `held_dir`
   int refused = 0;                 // files left in `inbox` as they could not be taken out
@@ -104,15 +107,23 @@ bool is_for_site(std::string_view name, std::string_view orv_id);
 
 /// The sender of the inbox file `name` by the delivery marks `marks`: the
 /// one sender of a mark whose NAME is `name` (or `name` without the ".N" a
-/// taken name gets); nothing when no mark, or marks of several senders,
-/// match.
+/// taken name gets); nothing when no mark matches. When marks of several
+/// senders match (two sites wrote files of one name to this site), the one
+/// whose HASH is `hash` (`content_hash` of the file) is the sender; nothing
+/// when that does not decide.
 std::optional<std::string> sender_by_marks(const std::string& name,
-                                           const std::vector<std::string>& marks);
+                                           const std::vector<std::string>& marks,
+                                           std::string_view hash = {});
+
+/// The HASH of a delivery mark for a file holding `text`: the first 32 hex
+/// digits of its SHA-256.
+std::string content_hash(std::string_view text);
 
 /// The sender recorded for the inbox file `name` in `sender_records_dir`;
 /// nothing when there is no record, or it is not a plain file holding one
 /// orv id.
-std::optional<std::string> sender_by_record(const std::string& name);
+std::optional<std::string> sender_by_record(const std::string& name,
+                                            const platform::site_dir& dir = {});
 
 /// The sender of message `m` by its sending cell: a source cell lives at
 /// its site, so that site sent it; a copy of a cell may live anywhere, so
@@ -138,7 +149,8 @@ std::optional<engine::ext_message> parse_message_file(std::string_view text, std
 /// page; one that does not hold a message gives its own line. Nothing is
 /// returned then.
 std::optional<engine::ext_message> read_message_file(const std::string& path,
-                                                     formdecode::output& out);
+                                                     formdecode::output& out,
+                                                     const platform::site_dir& dir = {});
 
 /// True when `name` can only name an entry directly inside a directory:
 /// not empty, no "/", no "\\" and no "..".
@@ -190,7 +202,7 @@ void note_refused(exchange_state& ex, const std::vector<std::string>& files, std
 /// why it was set aside; `*said` (when given) gets that line, raw and
 /// without markup.
 void reject_incoming(const std::string& path, std::string_view why, formdecode::output& out,
-                     std::string* said = nullptr);
+                     std::string* said = nullptr, const platform::site_dir& dir = {});
 
 /// Sets aside a picked-up message that cannot be processed: `files` are the
 /// files it was read from, its message file first and then the content file
@@ -199,7 +211,8 @@ void reject_incoming(const std::string& path, std::string_view why, formdecode::
 /// `*said` gets the line about the message file.
 /// Nothing of the message stays in `inbox`.
 void reject_message(const std::vector<std::string>& files, std::string_view why,
-                    formdecode::output& out, std::string* said = nullptr);
+                    formdecode::output& out, std::string* said = nullptr,
+                    const platform::site_dir& dir = {});
 
 /// Removes the files taken in this run (from `held_dir`).
 void remove_taken(exchange_state& ex);
@@ -207,19 +220,19 @@ void remove_taken(exchange_state& ex);
 /// Puts the files waiting in `held_dir` back into `inbox` (a name taken
 /// there meanwhile gets a suffix), with their modification times, so the
 /// next pick-up takes them in the same order: their run did not save.
-void return_held();
+void return_held(const platform::site_dir& dir = {});
 
 /// Removes the files waiting in `held_dir`: their run saved.
-void remove_held();
+void remove_held(const platform::site_dir& dir = {});
 
 /// Where the taken file `path` (a path in `inbox`) waits now.
 std::string held_path(const std::string& path);
 
 /// Moves the files waiting in `staging_dir` into `outbox`.
-void publish_staged();
+void publish_staged(const platform::site_dir& dir = {});
 
 /// Removes the files waiting in `staging_dir`: their run did not save.
-void discard_staged();
+void discard_staged(const platform::site_dir& dir = {});
 
 /// Carries out SYS_SEND_MSG: reports every file of `outbox` and, when there
 /// is at least one, runs the put script, which delivers them. A send cut
@@ -228,7 +241,10 @@ void discard_staged();
 /// never deletes outbox files itself. Without an `outbox` directory
 /// "Error: Can't open the \"temp\" file for the directory outbox.\n<p>" is
 /// written and nothing is sent.
-/// Returns the names of the files reported.
-std::vector<std::string> send_outgoing_messages(formdecode::output& out);
+/// Returns the names of the files reported. The put script runs as
+/// `script` says.
+std::vector<std::string> send_outgoing_messages(formdecode::output& out,
+                                                const platform::script_place& script = {},
+                                                const platform::site_dir& dir = {});
 
 }  // namespace exchange

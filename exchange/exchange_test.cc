@@ -552,4 +552,27 @@ TEST_F(SampleScripts, PickUpKnowsTheSenderOfEachFileOfOneNameFromTheLinkInsRecor
   EXPECT_TRUE(files("south/html/.inbox-link/from").empty());
 }
 
+// Two sites that write files of one name to a third leave marks of one
+// name: the hash the put script puts in each tells whose file is whose.
+TEST_F(SampleScripts, MarksOfOneNameAreToldApartByTheirHash) {
+  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223", exchange::content_hash("abc"));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039",
+            exchange::content_hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  send("north", "south", 1700000000);
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+  send("east", "south", 1700000000);
+  EXPECT_EQ(0, platform::run_site_script(exchange::put_script));
+  const std::vector<std::string> marks = files("south/html/.inbox-link/done");
+  const std::vector<std::string> arrived = files("south/html/inbox");
+  ASSERT_EQ((std::vector<std::string>{"south17000000000", "south17000000000.1"}), arrived);
+  for (const std::string& name : arrived) {
+    std::string text = read_file(root_ / ("south/html/inbox/" + name)).value_or("");
+    std::optional<ext_message> m = exchange::parse_message_file(text);
+    ASSERT_TRUE(m);
+    EXPECT_FALSE(exchange::sender_by_marks(name, marks)) << "the name alone does not tell";
+    EXPECT_EQ(m->sender.orv_id,
+              exchange::sender_by_marks(name, marks, exchange::content_hash(text)).value_or(""));
+  }
+}
+
 }  // namespace

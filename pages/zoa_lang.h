@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "formdecode/page.h"
@@ -58,6 +59,15 @@ class zoa_scanner {
 /// current counters.
 void write_error_line(formdecode::page& pg, const scan_state& st, std::string_view text);
 
+/// A syntax error of a page description, where the scanner stood.
+struct syntax_error {
+  int line = 0;
+  int column = 0;
+  std::string message;
+  /// Its error line, as the page says it.
+  std::string text() const;
+};
+
 /// What the parser's actions write into: the descriptor and the link being
 /// read.
 struct page_parse {
@@ -65,6 +75,7 @@ struct page_parse {
   formdecode::page& pg;    // where the error line goes
   scan_state& st;          // counters for the error line
   zoa_link current_link;   // the "<ZOA_LINKS>" element being read
+  std::vector<syntax_error>* errors = nullptr;  // where the errors are noted too, if anywhere
 
   /// "<ZOA>" read: every field but `db_access` starts again empty.
   void begin_page();
@@ -89,5 +100,9 @@ void assign(std::optional<std::string>& field, const std::string* value);
 /// reset. Returns 0 on success and 1 after a syntax error, which is reported
 /// with the error line on `pg`; what the actions stored before it stays.
 int parse_page(zoa_scanner& sc, zoa_page& page, formdecode::page& pg);
+
+/// The syntax errors of the page description `text`, in the order found;
+/// nothing is written.
+std::vector<syntax_error> syntax_errors(std::string_view text);
 
 }  // namespace pages

@@ -25,6 +25,12 @@ void page_parse::error(std::string_view message) {
   // the words of the stack overflow it is.
   if (message == "memory exhausted") message = "yacc stack overflow";
   write_error_line(pg, st, message);
+  if (errors) errors->push_back({st.line, st.column, std::string(message)});
+}
+
+std::string syntax_error::text() const {
+  return formdecode::format("Syntax Error -- Line:%d, Column:%d -- %s", {line, column, message},
+                            false);
 }
 
 void assign(std::optional<std::string>& field, const std::string* value) {

@@ -16,6 +16,8 @@ typedef void* yyscan_t;
 }
 
 %code {
+#include <sstream>
+
 int zoa_lex(ZOA_STYPE* lval, yyscan_t scanner);
 
 static void zoa_error(yyscan_t, pages::page_parse& out, const char* message) {
@@ -147,12 +149,26 @@ prompt
 namespace pages {
 
 int parse_page(zoa_scanner& sc, zoa_page& page, formdecode::page& pg) {
-  page_parse out{page, pg, sc.state(), zoa_link{}};
+  page_parse out{page, pg, sc.state(), zoa_link{}, nullptr};
   int result = zoa_parse(static_cast<yyscan_t>(sc.handle()), out);
   // A token over the limit reaches the parser as its error token, which
   // ends the parse without a message of the parser's own.
   if (sc.state().too_long) write_error_line(pg, sc.state(), "token too long");
   return result;
+}
+
+std::vector<syntax_error> syntax_errors(std::string_view text) {
+  std::ostringstream discarded;
+  formdecode::page pg(discarded);
+  zoa_scanner sc(text);
+  zoa_page page;
+  std::vector<syntax_error> errors;
+  page_parse out{page, pg, sc.state(), zoa_link{}, &errors};
+  zoa_parse(static_cast<yyscan_t>(sc.handle()), out);
+  if (sc.state().too_long) {
+    errors.push_back({sc.state().line, sc.state().column, "token too long"});
+  }
+  return errors;
 }
 
 }  // namespace pages

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/site_dir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -254,6 +256,31 @@ TEST(Platform, RunToolGivesTheExitStatus) {
   EXPECT_EQ(dir.path() + "\n", read_file(dir / "here"));
   EXPECT_EQ(3, platform::run_tool("sh", {"-c", "exit 3"}, dir.path()));
   EXPECT_EQ(127, platform::run_tool("no-such-program-here", {}, dir.path()));
+}
+
+// A site reached from outside: its scripts run in it and their words are
+// kept in order; whether it could be entered is told without entering it.
+TEST(Platform, ASiteIsReachedFromOutside) {
+  scoped_temp_dir dir;
+  write_file(dir / "s.cmd", "#!/bin/sh\necho out\necho err >&2\npwd\n");
+  ASSERT_EQ(0, ::chmod((dir / "s.cmd").c_str(), 0755));
+  std::string said;
+  EXPECT_EQ(0, platform::run_site_script("s.cmd", platform::script_place{dir.path(), &said}));
+  const std::string real = std::filesystem::canonical(dir.path()).string();
+  EXPECT_EQ("out\nerr\n" + real + "\n", said);
+
+  platform::site_dir site(dir.path() + "/");
+  EXPECT_EQ(dir / "file.ic", site.at("file.ic"));
+  EXPECT_EQ("file.ic", platform::site_dir().at("file.ic"));
+  std::string err = site.at("inbox/x") + ": gone";
+  site.as_inside(&err);
+  EXPECT_EQ("inbox/x: gone", err);
+
+  EXPECT_TRUE(platform::can_enter(dir.path(), &err));
+  EXPECT_FALSE(platform::can_enter(dir / "none", &err));
+  EXPECT_EQ(dir / "none: No such file or directory", err);
+  EXPECT_FALSE(platform::can_enter(dir / "s.cmd", &err));
+  EXPECT_EQ(dir / "s.cmd: Not a directory", err);
 }
 
 }  // namespace

@@ -111,9 +111,11 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
     };
     if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) give_up(errno);
     if (o.in == input_mode::null && ::dup2(null_fd.get(), STDIN_FILENO) < 0) give_up(errno);
-    // Standard output first, so that `to_stderr` means the caller's stream.
+    // Standard output first, so that `to_stderr` means where the child's
+    // standard error goes: the caller's stream, or the same capture.
+    int to_err = o.err == output_mode::capture ? err_w.get() : STDERR_FILENO;
     int out_to = o.out == output_mode::capture     ? out_w.get()
-                 : o.out == output_mode::to_stderr ? STDERR_FILENO
+                 : o.out == output_mode::to_stderr ? to_err
                  : o.out == output_mode::null      ? null_fd.get()
                                                    : -1;
     if (out_to >= 0 && ::dup2(out_to, STDOUT_FILENO) < 0) give_up(errno);
@@ -157,11 +159,16 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
   return result;
 }
 
-int run_site_script(const std::string& name) {
+int run_site_script(const std::string& name) { return run_site_script(name, script_place{}); }
+
+int run_site_script(const std::string& name, const script_place& where) {
   spawn_options o;
   o.argv = {"/bin/sh", "-c", "./" + name};
+  o.dir = where.dir;
   o.out = output_mode::to_stderr;
+  if (where.said) o.err = output_mode::capture;
   std::optional<spawn_result> r = spawn(o, nullptr);
+  if (where.said && r) *where.said += r->err;
   return r ? r->status : -1;
 }
 
@@ -215,6 +222,14 @@ bool change_directory(const std::string& path) { return ::chdir(path.c_str()) ==
 bool change_directory(const std::string& path, std::string* err) {
   if (::chdir(path.c_str()) == 0) return true;
   return fail(err, path, errno);
+}
+
+bool can_enter(const std::string& dir, std::string* err) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return fail(err, dir, errno);
+  if (!S_ISDIR(st.st_mode)) return fail(err, dir, ENOTDIR);
+  if (::faccessat(AT_FDCWD, dir.c_str(), X_OK, AT_EACCESS) != 0) return fail(err, dir, errno);
+  return true;
 }
 
 std::string current_directory() {

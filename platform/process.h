@@ -67,6 +67,17 @@ std::optional<spawn_result> spawn(const spawn_options& options, std::string* err
 /// result, as the site scripts' failures are not the program's concern.
 int run_site_script(const std::string& name);
 
+/// Where a site script runs and where what it says goes.
+struct script_place {
+  std::string dir;              // the site's directory; empty: the working directory
+  std::string* said = nullptr;  // its output and errors, in the order written;
+                                // none: standard error
+};
+
+/// `run_site_script` in `where.dir`, its output kept in `*where.said` when
+/// that is given.
+int run_site_script(const std::string& name, const script_place& where);
+
 /// What `run_program` and `run_command` saw of the program they ran.
 struct program_result {
   int status = -1;  // exit status 0..255, or -1 when it was ended by a signal
@@ -105,6 +116,10 @@ bool change_directory(const std::string& path);
 
 /// The same; on failure `*err` holds the path and the system's reason.
 bool change_directory(const std::string& path, std::string* err);
+
+/// True when `dir` is a directory that could be entered (searched); false,
+/// with "DIR: REASON" in `*err`, when changing into it would fail.
+bool can_enter(const std::string& dir, std::string* err);
 
 /// The working directory, or an empty text when it cannot be told.
 std::string current_directory();

@@ -67,21 +67,16 @@ std::optional<int> whole_number(const std::string& text) {
   return static_cast<int>(v);
 }
 
-[[noreturn]] void damaged(formdecode::output& out, int line_no, const char* label) {
-  out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
-                 config_file, line_no, label);
-  throw run_exit{1};
-}
-
 }  // namespace
 
-site_config read_config(formdecode::output& out) {
+site_config read_config(formdecode::output& out, const platform::site_dir& dir) {
   std::string err;
-  std::optional<std::string> text = platform::read_site_file(config_file, &err);
-  if (!text && err.empty() && !platform::exists(config_file)) {
+  std::optional<std::string> text = platform::read_site_file(dir.at(config_file), &err);
+  dir.as_inside(&err);
+  if (!text && err.empty() && !platform::exists(dir.at(config_file))) {
     // Defaults would give a site that holds cells other ids than its
     // cells and its peers know: the file was lost, which is damage.
-    if (platform::exists(engine::store_file)) {
+    if (platform::exists(dir.at(engine::store_file))) {
       out.pg().print("Can't open the configuration file: %s.<p> to read", config_file);
       out.both("\nError: %s is missing, but the site holds cells (%s): the site is damaged; "
                "nothing is changed.\n<p>",
@@ -91,7 +86,7 @@ site_config read_config(formdecode::output& out) {
     out.pg().print("Creating the configuration file: %s and initialize the parameters:<p>",
                    config_file);
     site_config cfg;
-    write_config(cfg, out);
+    write_config(cfg, out, dir);
     show_config(cfg, out.pg());
     out.pg().write(
         "*** To start using this virtual site, <br> \t\t\t   please go to \"Change "
@@ -107,29 +102,44 @@ site_config read_config(formdecode::output& out) {
   return parse_config(*text, out);
 }
 
-site_config parse_config(const std::string& text, formdecode::output& out) {
+std::string config_damage::text() const {
+  return formdecode::format("The configuration file %s is damaged: line %d must begin with \"%s\".",
+                            {config_file, line, label}, false);
+}
+
+std::variant<site_config, config_damage> parse_config(const std::string& text) {
   std::vector<std::string_view> lines = text::split_lines(text);
   lines.resize(std::max<size_t>(lines.size(), 6));
 
   site_config cfg;
   std::optional<std::string> word;
   std::optional<int> number;
-  if (!(word = word_after(lines[0], server_label))) damaged(out, 1, server_label);
+  if (!(word = word_after(lines[0], server_label))) return config_damage{1, server_label};
   cfg.server_id = *word;
-  if (!(word = word_after(lines[1], orv_label))) damaged(out, 2, orv_label);
+  if (!(word = word_after(lines[1], orv_label))) return config_damage{2, orv_label};
   cfg.orv_id = *word;
-  if (!(number = number_after(lines[2], retrieve_label))) damaged(out, 3, retrieve_label);
+  if (!(number = number_after(lines[2], retrieve_label))) return config_damage{3, retrieve_label};
   cfg.retrieve_threshold = *number;
-  if (!(number = number_after(lines[3], vg_label))) damaged(out, 4, vg_label);
+  if (!(number = number_after(lines[3], vg_label))) return config_damage{4, vg_label};
   cfg.vg_threshold = *number;
-  if (!(number = number_after(lines[4], max_label))) damaged(out, 5, max_label);
+  if (!(number = number_after(lines[4], max_label))) return config_damage{5, max_label};
   cfg.max_vantle_threshold = *number;
-  if (!(word = word_after(lines[5], email_label))) damaged(out, 6, email_label);
+  if (!(word = word_after(lines[5], email_label))) return config_damage{6, email_label};
   cfg.email = *word;
   return cfg;
 }
 
-void write_config(const site_config& cfg, formdecode::output& out) {
+site_config parse_config(const std::string& text, formdecode::output& out) {
+  std::variant<site_config, config_damage> read = parse_config(text);
+  if (const config_damage* d = std::get_if<config_damage>(&read)) {
+    out.pg().print("The configuration file %s is damaged: line %d must begin with \"%s\".<p>\n",
+                   config_file, d->line, d->label);
+    throw run_exit{1};
+  }
+  return std::get<site_config>(std::move(read));
+}
+
+void write_config(const site_config& cfg, formdecode::output& out, const platform::site_dir& dir) {
   std::string text;
   text += formdecode::format("server id: %s\n", {cfg.server_id}, false);
   text += formdecode::format("orv id: %s\n", {cfg.orv_id}, false);
@@ -138,7 +148,8 @@ void write_config(const site_config& cfg, formdecode::output& out) {
   text += formdecode::format("max. vantle# threshold: %d\n", {cfg.max_vantle_threshold}, false);
   text += formdecode::format("email address: %s\n", {cfg.email}, false);
   std::string err;
-  if (!platform::replace_file(config_file, text, &err)) {
+  if (!platform::replace_file(dir.at(config_file), text, &err)) {
+    dir.as_inside(&err);
     out.pg().print("Can't open the configuration file: %s.<p> to write", config_file);
     throw run_exit{0};
   }
@@ -162,7 +173,7 @@ bool refuse_update(formdecode::output& out, std::string* refused, std::string_vi
 }  // namespace
 
 bool update_config(site_config& cfg, std::string_view content, formdecode::output& out,
-                   std::string* refused) {
+                   std::string* refused, const platform::site_dir& dir) {
   size_t bar = content.find('|');
   std::string key(content.substr(0, bar));
   if (bar == std::string_view::npos || key.empty()) {
@@ -212,7 +223,7 @@ bool update_config(site_config& cfg, std::string_view content, formdecode::outpu
   }
   out.pg().print("\"%s\" is updated with the new value \"%s\".\n", key, value);
   out.tr().print("\"%s\" is updated with value %s.\n", key, value);
-  write_config(cfg, out);
+  write_config(cfg, out, dir);
   return true;
 }
 

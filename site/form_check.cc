@@ -98,7 +98,8 @@ std::string given_values(const std::vector<std::string>& values) {
 
 // Checks (and mends) one value; the refusal when it breaks its rule.
 std::optional<refusal> check_value(std::string& value, const value_rule& rule,
-                                   const keyword_tree* groups, formdecode::page& pg) {
+                                   const keyword_tree* groups, formdecode::page& pg,
+                                   const platform::site_dir& dir) {
   const std::string field = rule.field;
   auto refuse = [&](std::string why) { return refusal{"value", value, field, std::move(why)}; };
   switch (rule.r) {
@@ -149,7 +150,7 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
         return refuse(bytes_long(value.size(), engine::max_name_length));
       }
       // An empty name is left to the create action, which warns of it.
-      if (!value.empty() && vantle_name_taken(value, pg)) {
+      if (!value.empty() && vantle_name_taken(value, pg, dir)) {
         refusal r = refuse("another vantle has this name in vantle_db");
         r.taken = refusal::taken_in::vantle_db;
         return r;
@@ -161,13 +162,14 @@ std::optional<refusal> check_value(std::string& value, const value_rule& rule,
 
 // A new cell's symbolic name goes into its name record, which holds 49
 // bytes, and must be free.
-std::optional<refusal> check_new_cell_name(const engine::ext_message& m, formdecode::page& pg) {
+std::optional<refusal> check_new_cell_name(const engine::ext_message& m, formdecode::page& pg,
+                                           const platform::site_dir& dir) {
   if (m.flag != engine::IC_TYPE || m.ic_sym_name.empty()) return std::nullopt;
   if (m.ic_sym_name.size() > engine::max_name_length) {
     return refusal{"value", m.ic_sym_name, "ic_sym_name",
                    bytes_long(m.ic_sym_name.size(), engine::max_name_length)};
   }
-  if (name_exists(m.ic_sym_name, pg)) {
+  if (name_exists(m.ic_sym_name, pg, dir)) {
     return refusal{"value", m.ic_sym_name, "ic_sym_name", "another cell has this name in name_db",
                    refusal::taken_in::name_db};
   }
@@ -175,7 +177,7 @@ std::optional<refusal> check_new_cell_name(const engine::ext_message& m, formdec
 }
 
 std::optional<refusal> check_vantle_message(engine::ext_message& m, const keyword_tree* groups,
-                                            formdecode::page& pg) {
+                                            formdecode::page& pg, const platform::site_dir& dir) {
   const message_rules* rules = nullptr;
   for (const message_rules& r : vantle_messages) {
     if (r.msg_type == m.msg_type_name) rules = &r;
@@ -191,7 +193,7 @@ std::optional<refusal> check_vantle_message(engine::ext_message& m, const keywor
                        given_values(names) + "), and it has " + std::to_string(v.values.size())};
   }
   for (size_t i = 0; i < rules->count && i < v.values.size(); ++i) {
-    if (std::optional<refusal> r = check_value(v.values[i], rules->rules[i], groups, pg)) return r;
+    if (std::optional<refusal> r = check_value(v.values[i], rules->rules[i], groups, pg, dir)) return r;
   }
   m.content = join_content(v);
   return std::nullopt;
@@ -268,10 +270,10 @@ std::string join_content(const form_values& v) {
 }
 
 std::optional<form_refusal> refusal_of_form(engine::ext_message& m, const keyword_tree* groups,
-                                            formdecode::page& pg) {
+                                            formdecode::page& pg, const platform::site_dir& dir) {
   if (m.flag == engine::ORV_MSG) return check_system_message(m);
-  std::optional<refusal> r = check_new_cell_name(m, pg);
-  if (!r && m.ic_type == vantle_type_name) r = check_vantle_message(m, groups, pg);
+  std::optional<refusal> r = check_new_cell_name(m, pg, dir);
+  if (!r && m.ic_type == vantle_type_name) r = check_vantle_message(m, groups, pg, dir);
   return r;
 }
 

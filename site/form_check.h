@@ -17,6 +17,8 @@
 #include "formdecode/page.h"
 #include "site/keywords.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 /// Most words of a keyword list.
@@ -59,7 +61,8 @@ struct form_refusal {
 /// `check_form`. Nothing is written to the page but what reading the
 /// naming files says.
 std::optional<form_refusal> refusal_of_form(engine::ext_message& m, const keyword_tree* groups,
-                                            formdecode::page& pg);
+                                            formdecode::page& pg,
+                                            const platform::site_dir& dir = {});
 
 /// The refusal line of `r`: "The value "..." of FIELD is refused: WHY.".
 void write_refusal_line(formdecode::page& pg, const form_refusal& r);

@@ -21,31 +21,35 @@ std::string_view stored_form(std::string_view name) { return engine::trim_traili
 // Walks the records of `name_db` in file order until `visit` returns true;
 // an incomplete last record is reported and ends the walk.
 void for_each_record(formdecode::page& pg, const std::function<bool(const name_record&)>& visit,
-                     formdecode::page* errors = nullptr) {
-  std::optional<std::string> data = read_naming_file(name_db_file, errors ? *errors : pg);
+                     formdecode::page* errors, const platform::site_dir& dir) {
+  std::optional<std::string> data = read_naming_file(name_db_file, errors ? *errors : pg, dir);
   if (!data) return;
   if (read_name_records(*data, visit, nullptr) == name_db_read::incomplete) {
     pg.write("Error: the last record is not complete!!\n<p>");
   }
 }
 
-std::optional<name_record> find(const std::string& name, formdecode::page& pg) {
-  if (name.empty() || !platform::exists(name_db_file)) return std::nullopt;
+std::optional<name_record> find(const std::string& name, formdecode::page& pg,
+                                const platform::site_dir& dir) {
+  if (name.empty() || !platform::exists(dir.at(name_db_file))) return std::nullopt;
   std::optional<name_record> found;
-  for_each_record(pg, [&](const name_record& rec) {
-    if (rec.symbolic_name != stored_form(name)) return false;
-    found = rec;
-    return true;
-  });
+  for_each_record(
+      pg,
+      [&](const name_record& rec) {
+        if (rec.symbolic_name != stored_form(name)) return false;
+        found = rec;
+        return true;
+      },
+      nullptr, dir);
   return found;
 }
 
 // The highest ic id of the cells in the store and of the records of
 // `name_db` (0 when there are none): lines "id: N" of the store and the
 // first line of every record.
-std::int32_t highest_stored_id(formdecode::page& pg) {
+std::int32_t highest_stored_id(formdecode::page& pg, const platform::site_dir& dir) {
   std::int32_t highest = 0;
-  std::optional<std::string> store = read_naming_file(engine::store_file, pg);
+  std::optional<std::string> store = read_naming_file(engine::store_file, pg, dir);
   if (store) {
     for (std::string_view line : text::split_lines(*store)) {
       if (line.substr(0, 4) != "id: ") continue;
@@ -53,10 +57,13 @@ std::int32_t highest_stored_id(formdecode::page& pg) {
       if (id && *id > highest) highest = *id;
     }
   }
-  for_each_record(pg, [&](const name_record& rec) {
-    if (rec.ic_id > highest) highest = rec.ic_id;
-    return false;
-  });
+  for_each_record(
+      pg,
+      [&](const name_record& rec) {
+        if (rec.ic_id > highest) highest = rec.ic_id;
+        return false;
+      },
+      nullptr, dir);
   return highest;
 }
 
@@ -64,9 +71,11 @@ bool has_line_break(const std::string& s) { return s.find_first_of("\n\r") != st
 
 }  // namespace
 
-std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg) {
+std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg,
+                                            const platform::site_dir& dir) {
   std::string err;
-  std::optional<std::string> text = platform::read_site_file(file, &err);
+  std::optional<std::string> text = platform::read_site_file(dir.at(file), &err);
+  dir.as_inside(&err);
   if (!text && !err.empty()) {
     pg.print("Error: can't read %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
@@ -109,7 +118,8 @@ name_db_read read_name_records(std::string_view text,
 }
 
 register_result register_name(name_record& rec, const std::string& site_orv_id,
-                              formdecode::page& pg, std::optional<std::int32_t>* highest) {
+                              formdecode::page& pg, std::optional<std::int32_t>* highest,
+                              const platform::site_dir& dir) {
   const engine::ic_sys_name& sys = rec.sys_name;
   if (has_line_break(rec.symbolic_name) || has_line_break(sys.server_id) ||
       has_line_break(sys.orv_id) || has_line_break(sys.ic_type)) {
@@ -117,17 +127,17 @@ register_result register_name(name_record& rec, const std::string& site_orv_id,
              rec.symbolic_name);
     return NAME_REFUSED;
   }
-  if (!rec.symbolic_name.empty() && name_exists(rec.symbolic_name, pg)) {
+  if (!rec.symbolic_name.empty() && name_exists(rec.symbolic_name, pg, dir)) {
     pg.print("<p>The given symbolic name \"%s\" has already been used!!\n <p>", rec.symbolic_name);
     return NAME_TAKEN;
   }
   rec.ic_id = next_ic_id(
       [&] {
-        if (!highest) return highest_stored_id(pg);
-        if (!*highest) *highest = highest_stored_id(pg);
+        if (!highest) return highest_stored_id(pg, dir);
+        if (!*highest) *highest = highest_stored_id(pg, dir);
         return **highest;
       },
-      pg);
+      pg, dir);
   if (highest && *highest && rec.ic_id > **highest) *highest = rec.ic_id;
   if (rec.symbolic_name.empty()) rec.symbolic_name = no_symbolic_name;
   if (rec.sys_name.orv_id == site_orv_id) rec.sys_name.ic_id = rec.ic_id;
@@ -136,32 +146,33 @@ register_result register_name(name_record& rec, const std::string& site_orv_id,
                      rec.sys_name.server_id + "\n" + rec.sys_name.orv_id + "\n" +
                      rec.sys_name.ic_type + "\n" + std::to_string(rec.sys_name.ic_id) + "\n" +
                      (rec.sys_name.flag ? std::string(1, rec.sys_name.flag) : std::string()) + "\n";
-  if (!platform::append_file(name_db_file, text, nullptr)) {
+  if (!platform::append_file(dir.at(name_db_file), text, nullptr)) {
     pg.write("Error occurs when writing a new record into the naming Database.\n<p>");
     return DB_UNWRITABLE;
   }
   return REGISTERED;
 }
 
-bool name_exists(const std::string& name, formdecode::page& pg) {
-  return find(name, pg).has_value();
+bool name_exists(const std::string& name, formdecode::page& pg, const platform::site_dir& dir) {
+  return find(name, pg, dir).has_value();
 }
 
-bool look_up(name_record& rec, formdecode::page& pg) {
-  std::optional<name_record> found = find(rec.symbolic_name, pg);
+bool look_up(name_record& rec, formdecode::page& pg, const platform::site_dir& dir) {
+  std::optional<name_record> found = find(rec.symbolic_name, pg, dir);
   if (!found) return false;
   rec.symbolic_name = found->symbolic_name;
   rec.sys_name = found->sys_name;
   return true;
 }
 
-std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg) {
+std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg,
+                        const platform::site_dir& dir) {
   // The names are read once; each candidate is then checked as
   // `name_exists` would check it, warning of an incomplete last record
   // every time a candidate is looked for to the end.
   std::unordered_set<std::string> names;
   bool incomplete = false;
-  const bool have_db = platform::exists(name_db_file);
+  const bool have_db = platform::exists(dir.at(name_db_file));
   if (have_db) {
     std::ostringstream warnings;
     formdecode::page quiet(warnings);
@@ -171,7 +182,7 @@ std::string unique_name(const std::optional<std::string>& base, formdecode::page
           names.insert(rec.symbolic_name);
           return false;
         },
-        &pg);
+        &pg, dir);
     incomplete = !warnings.str().empty();
   }
   auto taken = [&](const std::string& candidate) {
@@ -181,8 +192,8 @@ std::string unique_name(const std::optional<std::string>& base, formdecode::page
     return false;
   };
   std::string stem = base ? *base : std::string("IC");
-  std::string candidate = base ? *base : stem + "_" + next_name_number(pg);
-  while (taken(candidate)) candidate = stem + "_" + next_name_number(pg);
+  std::string candidate = base ? *base : stem + "_" + next_name_number(pg, dir);
+  while (taken(candidate)) candidate = stem + "_" + next_name_number(pg, dir);
   return candidate;
 }
 

@@ -11,6 +11,8 @@
 #include "engine/ext_message.h"
 #include "formdecode/page.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 inline constexpr const char* name_db_file = "name_db";
@@ -44,7 +46,8 @@ enum class name_db_read {
 /// file that exists but cannot be read is reported on the page with the
 /// system's reason and ends the run (status 1): it is never taken for an
 /// empty one.
-std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg);
+std::optional<std::string> read_naming_file(const char* file, formdecode::page& pg,
+                                            const platform::site_dir& dir = {});
 
 /// Reads the records (seven lines each) of the text of a `name_db` in file
 /// order, calling `visit` for each until it returns true. Unless the text
@@ -61,18 +64,20 @@ name_db_read read_name_records(std::string_view text,
 /// are searched for it once.
 register_result register_name(name_record& rec, const std::string& site_orv_id,
                               formdecode::page& pg,
-                              std::optional<std::int32_t>* highest = nullptr);
+                              std::optional<std::int32_t>* highest = nullptr,
+                              const platform::site_dir& dir = {});
 
 /// True when a record has exactly the name `name`.
-bool name_exists(const std::string& name, formdecode::page& pg);
+bool name_exists(const std::string& name, formdecode::page& pg, const platform::site_dir& dir = {});
 
 /// Finds the record named `rec.symbolic_name` and copies its name and
 /// system name into `rec`.
-bool look_up(name_record& rec, formdecode::page& pg);
+bool look_up(name_record& rec, formdecode::page& pg, const platform::site_dir& dir = {});
 
 /// A symbolic name no record has yet: `base` itself, or `base`, "_" and the
 /// next name number; without a base "IC_" and the next name number. Each
 /// rejected candidate uses a name number.
-std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg);
+std::string unique_name(const std::optional<std::string>& base, formdecode::page& pg,
+                        const platform::site_dir& dir = {});
 
 }  // namespace site

@@ -17,9 +17,11 @@ namespace {
 // the file is missing or empty. With a page, a counter that exists but
 // cannot be read is reported there and ends the run (status 1): taken for
 // a missing one, it would hand out ids and names already in use.
-std::optional<std::string> first_line(const char* file, formdecode::page* pg = nullptr) {
+std::optional<std::string> first_line(const char* file, formdecode::page* pg = nullptr,
+                                      const platform::site_dir& dir = {}) {
   std::string err;
-  std::optional<std::string> text = platform::read_site_file(file, &err);
+  std::optional<std::string> text = platform::read_site_file(dir.at(file), &err);
+  dir.as_inside(&err);
   if (!text && !err.empty() && pg) {
     pg->print("Error: can't read %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
@@ -32,8 +34,8 @@ std::optional<std::string> first_line(const char* file, formdecode::page* pg = n
 
 long long decimal(const std::string& text) { return counter_value(text, nullptr); }
 
-void store(const char* file, long long value) {
-  platform::replace_file(file, std::to_string(value), nullptr);
+void store(const char* file, long long value, const platform::site_dir& dir = {}) {
+  platform::replace_file(dir.at(file), std::to_string(value), nullptr);
 }
 
 }  // namespace
@@ -64,8 +66,8 @@ std::int32_t next_ic_id() {
 }
 
 std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
-                        formdecode::page& pg) {
-  std::optional<std::string> line = first_line(ic_id_counter_file, &pg);
+                        formdecode::page& pg, const platform::site_dir& dir) {
+  std::optional<std::string> line = first_line(ic_id_counter_file, &pg, dir);
   long long current = 0;
   if (line) {
     const char* text = line->c_str();
@@ -91,7 +93,7 @@ std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
              ic_id_counter_file, static_cast<int>(current), static_cast<int>(highest));
     current = highest + 1;
   }
-  store(ic_id_counter_file, current + 1);
+  store(ic_id_counter_file, current + 1, dir);
   return static_cast<std::int32_t>(current);
 }
 
@@ -102,10 +104,10 @@ std::string next_name_number() {
   return current;
 }
 
-std::string next_name_number(formdecode::page& pg) {
-  std::optional<std::string> line = first_line(name_counter_file, &pg);
+std::string next_name_number(formdecode::page& pg, const platform::site_dir& dir) {
+  std::optional<std::string> line = first_line(name_counter_file, &pg, dir);
   std::string current = line.value_or("0");
-  store(name_counter_file, (line ? decimal(*line) : 0) + 1);
+  store(name_counter_file, (line ? decimal(*line) : 0) + 1, dir);
   return current;
 }
 

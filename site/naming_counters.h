@@ -9,6 +9,8 @@
 
 #include "formdecode/page.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 inline constexpr const char* ic_id_counter_file = "ic_id_counter";
@@ -31,7 +33,7 @@ std::int32_t next_ic_id();
 /// so. A counter that exists but cannot be read is reported on the page and
 /// ends the run (status 1) before anything is written.
 std::int32_t next_ic_id(const std::function<std::int32_t()>& highest_stored,
-                        formdecode::page& pg);
+                        formdecode::page& pg, const platform::site_dir& dir = {});
 
 /// The next number for a generated name, as the text stored in
 /// `name_counter` ("0" when missing or empty), advancing the counter.
@@ -39,6 +41,6 @@ std::string next_name_number();
 
 /// The same, for a run with a page: a counter that exists but cannot be
 /// read is reported there and ends the run (status 1).
-std::string next_name_number(formdecode::page& pg);
+std::string next_name_number(formdecode::page& pg, const platform::site_dir& dir = {});
 
 }  // namespace site

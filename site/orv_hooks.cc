@@ -88,7 +88,7 @@ engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_n
                                                    engine::ic_sys_name& sys) {
   name_record rec{0, symbolic_name, sys};
   if (journal_) journal_->before_naming_change();
-  switch (register_name(rec, site_orv_id_, out_.pg(), &highest_id_)) {
+  switch (register_name(rec, site_orv_id_, out_.pg(), &highest_id_, dir_)) {
     case REGISTERED:
       sys = rec.sys_name;
       if (answer_) answer_->created({rec.ic_id, sys.ic_type, symbolic_name});
@@ -105,7 +105,7 @@ engine::cell_registration orv_hooks::register_cell(const std::string& symbolic_n
 std::optional<std::int32_t> orv_hooks::find_named_cell(const std::string& symbolic_name) {
   name_record rec;
   rec.symbolic_name = symbolic_name;
-  if (!look_up(rec, out_.pg())) return std::nullopt;
+  if (!look_up(rec, out_.pg(), dir_)) return std::nullopt;
   return rec.sys_name.ic_id;
 }
 
@@ -225,11 +225,11 @@ void create_vantle(const call& c) {
     // The record holds at most 49 characters: a longer name is refused,
     // not cut, so it never names another vantle by its first 49.
     c.pg().print("The given symbolic name \"%s\" is longer than 49 characters.\n <p>", name);
-  } else if (vantle_name_taken(name, c.pg())) {
+  } else if (vantle_name_taken(name, c.pg(), c.st.dir)) {
     c.pg().print("The given symbolic name \"%s\" has already been used!!\n <p>", name);
   } else {
     if (c.journal) c.journal->before_naming_change();
-    if (!vantle_db_append(name, v.doc_id)) {
+    if (!vantle_db_append(name, v.doc_id, c.st.dir)) {
       c.pg().write("Error occurs when writing a new record into the naming Database.\n<p>");
     } else {
       c.pg().print("Vantle %d has the symbolic name \"%s\".\n<p>", v.ic_id, name);

@@ -19,6 +19,8 @@
 #include "site/vantle.h"
 #include "site/world.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 /// The message types of `orv`, in the order their names are compared.
@@ -66,6 +68,8 @@ class orv_hooks : public engine::app_hooks {
   /// Keeps the settings of this site that the actions read: the thresholds
   /// and the e-mail address. Until it is called the defaults hold.
   void set_config(const site_config& cfg) { cfg_ = cfg; }
+  /// The site's directory, where the naming files are.
+  void set_dir(const platform::site_dir& dir) { dir_ = dir; }
 
   /// The journal of the run, told before each naming change; none (the
   /// default) for runs that do not save what they change.
@@ -113,6 +117,7 @@ class orv_hooks : public engine::app_hooks {
   std::optional<world> world_;  // the site data of this request, once read
   refused_vantles refused_;     // restored vantles that full groups refused
   site_config cfg_;             // thresholds and e-mail address of this site
+  platform::site_dir dir_;
   run_journal* journal_ = nullptr;  // told before name records are appended
   answer* answer_ = nullptr;        // the answer in values, when the run keeps one
   std::optional<std::int32_t> highest_id_;  // highest ic id in use, once looked for

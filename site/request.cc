@@ -45,8 +45,8 @@ constexpr std::string_view error_marker = "Error: ";
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The query-site table, when `site.config` reads; nothing is written.
-std::optional<site_table> quiet_site_table() {
-  std::optional<std::string> text = platform::read_file(site_table_file);
+std::optional<site_table> quiet_site_table(const platform::site_dir& dir) {
+  std::optional<std::string> text = platform::read_file(dir.at(site_table_file));
   if (!text) return std::nullopt;
   std::string err;
   return site_table::parse(*text, &err);
@@ -55,8 +55,8 @@ std::optional<site_table> quiet_site_table() {
 // Checks the form's values: a refusal is written (the taken-name texts
 // first) and noted in the answer, and the run then ends.
 void accept_form(engine::ext_message& m, const keyword_tree* groups, formdecode::output& out,
-                 answer& a) {
-  std::optional<form_refusal> r = refusal_of_form(m, groups, out.pg());
+                 answer& a, const platform::site_dir& dir) {
+  std::optional<form_refusal> r = refusal_of_form(m, groups, out.pg(), dir);
   if (!r) return;
   write_refusal(out.pg(), *r);
   a.refusals.push_back({label_of(r->field), r->field, r->text, r->why});
@@ -83,7 +83,7 @@ std::optional<std::string> unprocessable(const engine::engine_state& st,
     return "the ic type " + m.ic_type + " holds a path";
   }
   // "NOT_SPEC" stands for every IC type.
-  if (m.ic_type != "NOT_SPEC" && !platform::exists(engine::fg_file_name(m.ic_type))) {
+  if (m.ic_type != "NOT_SPEC" && !platform::exists(st.dir.at(engine::fg_file_name(m.ic_type)))) {
     return "no fg functions file " + engine::fg_file_name(m.ic_type) + " for its ic type";
   }
   return std::nullopt;
@@ -131,7 +131,8 @@ void note_pass(answer& a, const exchange::exchange_state& ex,
 // and the run ends with status 1) and removed only once the store that
 // holds its effect is saved (see run_journal).
 void pick_up_messages(formdecode::output& out, const site_config& cfg,
-                      engine::store_reading reading, answer& a) {
+                      engine::store_reading reading, const platform::script_place& scripts,
+                      const platform::site_dir& dir, answer& a) {
   a.picked.emplace();
   // What an undone pass noted is forgotten, but for the files it set aside.
   const cell_changes cells_before = a.cells;
@@ -142,16 +143,19 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
     orv_hooks hooks(out, cfg.orv_id);
     hooks.set_config(cfg);
     hooks.set_answer(&a);
-    run_journal journal(out);
+    hooks.set_dir(dir);
+    run_journal journal(out, dir);
     hooks.set_journal(&journal);
     engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                             orv_message_types, hooks);
     st.reading = reading;
+    st.dir = dir;
     exchange::exchange_state& ex = hooks.exchange();  // shared with the outgoing files of the run
+    ex.dir = dir;
     ex.stage_outgoing = true;
-    hooks.set_world(read_world(out));
+    hooks.set_world(read_world(out, dir));
     engine::load_all_cells(st);
-    if (!fetched) platform::run_site_script(exchange::get_script);
+    if (!fetched) platform::run_site_script(exchange::get_script, scripts);
     std::map<std::string, picked_file> said;  // by inbox path
     // The files of the message being processed: its message file and the
     // content file it took, if any.
@@ -174,7 +178,7 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
         if (std::optional<std::string> why = unprocessable(st, *m)) {
           ex.taken.resize(first);  // set aside now, never removed by the save
           exchange::note_refused(ex, files, *why);
-          exchange::reject_message(files, *why, out);
+          exchange::reject_message(files, *why, out, nullptr, ex.dir);
           file.message_errors = a.errors_since(processing);
           continue;
         }
@@ -196,7 +200,7 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
       // Only the files set aside stay noted: the others come again.
       exchange::note_refused(ex, current, why);
       std::erase_if(ex.incoming, [](const exchange::incoming_file& f) { return !f.refused; });
-      exchange::reject_message(current, why, out);
+      exchange::reject_message(current, why, out, nullptr, ex.dir);
       said[current[0]].message_errors = a.errors_since(processing);
       note_pass(a, ex, said);
       out.both("The pick-up starts again without it.\n<p>");
@@ -219,10 +223,11 @@ void pick_up_messages(formdecode::output& out, const site_config& cfg,
 
 // SYS_SEND_MSG: the files handed to the put script, each with the site the
 // table names as its receiver (the longest name that begins the file name).
-void send_messages(formdecode::output& out, answer& a) {
-  std::optional<site_table> table = quiet_site_table();
+void send_messages(formdecode::output& out, const platform::script_place& scripts,
+                   const platform::site_dir& dir, answer& a) {
+  std::optional<site_table> table = quiet_site_table(dir);
   a.sent.emplace();
-  for (const std::string& name : exchange::send_outgoing_messages(out)) {
+  for (const std::string& name : exchange::send_outgoing_messages(out, scripts, dir)) {
     sent_file f{name, std::nullopt};
     for (int i = 0; table && i < table->count(); ++i) {
       const std::string& site = table->name(i);
@@ -238,9 +243,9 @@ void send_messages(formdecode::output& out, answer& a) {
 
 // MSG_SHOW_CONFIG in values: the settings, and this site's distance to each
 // site of the table when the table reads and names this site.
-void note_settings(const site_config& cfg, answer& a) {
+void note_settings(const site_config& cfg, const platform::site_dir& dir, answer& a) {
   a.settings = cfg;
-  std::optional<site_table> table = quiet_site_table();
+  std::optional<site_table> table = quiet_site_table(dir);
   if (!table) return;
   std::optional<int> self = table->find(cfg.orv_id);
   if (!self) return;
@@ -252,32 +257,32 @@ void note_settings(const site_config& cfg, answer& a) {
 
 // A message with flag ORV_MSG, dispatched by its type name.
 void system_message(engine::engine_state& st, site_config& cfg, const engine::ext_message& m,
-                    answer& a) {
+                    const platform::script_place& scripts, answer& a) {
   formdecode::output& out = st.out;
   const std::string& name = m.msg_type_name;
   if (name == "SYS_PICK_UP_MSG") {
-    check_run_files(out, READS_CELLS | SAVES_CELLS | PICKS_UP);
-    pick_up_messages(out, cfg, st.reading, a);
+    check_run_files(out, READS_CELLS | SAVES_CELLS | PICKS_UP, st.dir);
+    pick_up_messages(out, cfg, st.reading, scripts, st.dir, a);
   } else if (name == "SYS_SEND_MSG") {
-    send_messages(out, a);
+    send_messages(out, scripts, st.dir, a);
   } else if (name == "SYS_RESTORE") {
-    check_run_files(out, READS_CELLS);
+    check_run_files(out, READS_CELLS, st.dir);
     engine::load_all_cells(st);
     out.pg().write("All Vantles are restored.<p>\n");
   } else if (name == "SYS_BACKUP") {
-    check_run_files(out, READS_CELLS | SAVES_CELLS);
+    check_run_files(out, READS_CELLS | SAVES_CELLS, st.dir);
     engine::load_all_cells(st);
     engine::save_all_cells(st);
     out.pg().write("All Vantles are backuped. <p>\n");
   } else if (name == "MSG_UPDATE_CONFIG") {
     std::string content = m.content.value_or("");
     std::string why;
-    if (!update_config(cfg, content, out, &why)) {
+    if (!update_config(cfg, content, out, &why, st.dir)) {
       a.refusals.push_back({label_of("content"), "content", content, why});
     }
   } else if (name == "MSG_SHOW_CONFIG") {
     show_config(cfg, out.pg());
-    note_settings(cfg, a);
+    note_settings(cfg, st.dir, a);
   } else {
     out.pg().print("Unknown message type: %s <p>\n", name);
   }
@@ -287,25 +292,35 @@ void system_message(engine::engine_state& st, site_config& cfg, const engine::ex
 
 void run_request(const formdecode::request& rq, formdecode::output& out, answer& a,
                  engine::store_reading reading) {
+  run_request(rq, out, a, run_context{}, reading);
+}
+
+void run_request(const formdecode::request& rq, formdecode::output& out, answer& a,
+                 const run_context& ctx, engine::store_reading reading) {
   formdecode::print_header(out.pg());
   formdecode::field_store fields;
   formdecode::decode_form(rq, fields, out.pg());
   a.request = request_of(fields);
 
-  // Every file of the site lives in `html`; a run that cannot work there
-  // would write them where it was started, which the web server serves.
+  // Every file of the site lives in its directory, and the run reaches each
+  // through it: the working directory stays what it was. A run that could
+  // not work there would write its files where it was started, which the
+  // web server serves.
+  const platform::site_dir dir(ctx.root);
   std::string err;
-  if (!platform::change_directory("html", &err)) {
+  if (!platform::can_enter(ctx.root, &err)) {
     out.pg().print("Error: can't enter the directory %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
-  if (!platform::writable_directory(".", &err)) {
+  if (!platform::writable_directory(dir.at("."), &err)) {
+    // Named as the run's own directory, as the site names it.
+    if (err.starts_with(dir.at(".") + ":")) err = "." + err.substr(dir.at(".").size());
     out.pg().print("Error: can't write in the directory html (%s); nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
   // One request at a time per site: held until the run has written its
   // last file, so two requests never interleave their reads and writes.
-  platform::run_lock lock(lock_file);
+  platform::run_lock lock(dir.at(lock_file));
   if (!lock.held()) {
     out.pg().print("Error: can't lock %s; nothing is changed.\n<p>", lock_file);
     throw formdecode::run_exit{1};
@@ -315,9 +330,10 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   // or read here: the site is then wholly the restored one, never part old,
   // part new.
   std::optional<std::string> restored;
-  if (restore_left_over("..")) {
+  const std::string site_root = dir.at("..");
+  if (restore_left_over(site_root)) {
     std::string why;
-    restored = finish_restore("..", &why);
+    restored = finish_restore(site_root, &why);
     if (!why.empty()) {
       out.pg().print("Error: a restore of this site was cut short and cannot be finished (%s); "
                      "nothing is changed.\n<p>",
@@ -326,28 +342,31 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
     }
   }
 
-  platform::make_directory(exchange::inbox_dir);
-  platform::make_directory(exchange::outbox_dir);
+  platform::make_directory(dir.at(exchange::inbox_dir));
+  platform::make_directory(dir.at(exchange::outbox_dir));
 
   // The trace is gathered in memory and written whole before the lock is
   // released, on every way the run ends.
   formdecode::trace_guard trace_written(out.tr());
-  if (!out.tr().open("dump_file", true)) {
+  if (!out.tr().open(dir.at("dump_file"), true)) {
     out.pg().write("Can't open the trace file dump_file.<p>\n");
   }
   if (restored) out.tr().print("%s.\n", *restored);
   // What a killed run left half done is completed or undone first.
-  run_journal::recover(out);
+  run_journal::recover(out, dir);
 
-  site_config cfg = read_config(out);
+  site_config cfg = read_config(out, dir);
   a.orv_id = cfg.orv_id;
   a.server_id = cfg.server_id;
   orv_hooks hooks(out, cfg.orv_id);
   hooks.set_config(cfg);
   hooks.set_answer(&a);
+  hooks.set_dir(dir);
+  hooks.exchange().dir = dir;
   engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id}, orv_message_types,
                           hooks);
   st.reading = reading;
+  st.dir = dir;
   form_fault fault;
   engine::ext_message m;
   try {
@@ -358,8 +377,8 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   }
 
   if (m.flag == engine::ORV_MSG) {
-    accept_form(m, nullptr, out, a);
-    system_message(st, cfg, m, a);
+    accept_form(m, nullptr, out, a, dir);
+    system_message(st, cfg, m, platform::script_place{ctx.root, ctx.script_reports}, a);
     return;
   }
   // Everything a request needs before it touches cells: the query-site
@@ -369,10 +388,10 @@ void run_request(const formdecode::request& rq, formdecode::output& out, answer&
   // form costs no load of the cells and changes nothing. The hooks keep the
   // site data for the rest of the run; the restored vantles join the
   // groups of its group tree as they are loaded.
-  world& site_data = hooks.set_world(read_world(out));
-  accept_form(m, &site_data.kb.groups, out, a);
-  check_run_files(out, READS_CELLS | SAVES_CELLS);
-  run_journal journal(out);
+  world& site_data = hooks.set_world(read_world(out, dir));
+  accept_form(m, &site_data.kb.groups, out, a, dir);
+  check_run_files(out, READS_CELLS | SAVES_CELLS, dir);
+  run_journal journal(out, dir);
   hooks.set_journal(&journal);
   hooks.exchange().stage_outgoing = true;
   engine::load_all_cells(st);

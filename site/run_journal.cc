@@ -151,35 +151,38 @@ std::optional<std::string> cut_refused(const char* file, std::string_view value,
 
 void run_journal::write(const std::string& text) {
   std::string err;
-  if (!platform::replace_file(journal_file, text, &err)) {
+  if (!platform::replace_file(dir_.at(journal_file), text, &err)) {
+    dir_.as_inside(&err);
     out_.both("Error: can't write the run journal %s; nothing is changed.\n<p>", err);
     throw formdecode::run_exit{1};
   }
 }
 
-void run_journal::recover(formdecode::output& out) {
+void run_journal::recover(formdecode::output& out, const platform::site_dir& dir) {
   // The folders a run moves the site's files into and out of must be the
   // site's own: through a link to a folder elsewhere, a pick-up would move
   // that folder's files into inbox, a save would file its copies there.
-  for (const char* dir : {exchange::held_dir, exchange::staging_dir, engine::backup_dir}) {
+  for (const char* folder : {exchange::held_dir, exchange::staging_dir, engine::backup_dir}) {
     std::string why;
-    if (!platform::site_directory_or_absent(dir, &why)) {
+    if (!platform::site_directory_or_absent(dir.at(folder), &why)) {
+      dir.as_inside(&why);
       out.both("Error: can't read %s; nothing is changed.\n<p>", why);
       throw formdecode::run_exit{1};
     }
   }
   // `BACKUP` may hold thousands of copies: it is listed only when it
   // changed since the latest save filed its copy.
-  int parts = platform::remove_leftover_parts(".") +
-              platform::remove_leftover_parts(exchange::staging_dir);
-  if (!engine::backups_unchanged(engine::store_file)) {
-    parts += platform::remove_leftover_parts(engine::backup_dir);
+  int parts = platform::remove_leftover_parts(dir.at(".")) +
+              platform::remove_leftover_parts(dir.at(exchange::staging_dir));
+  if (!engine::backups_unchanged(engine::store_file, dir)) {
+    parts += platform::remove_leftover_parts(dir.at(engine::backup_dir));
   }
   if (parts > 0) out.tr().print("Removed %d temporary files of killed runs.\n", parts);
 
   std::string err;
-  std::optional<std::string> text = platform::read_site_file(journal_file, &err);
-  if (!text && err.empty() && platform::exists(journal_file)) err = "a link to nothing";
+  std::optional<std::string> text = platform::read_site_file(dir.at(journal_file), &err);
+  dir.as_inside(&err);
+  if (!text && err.empty() && platform::exists(dir.at(journal_file))) err = "a link to nothing";
   if (!text && !err.empty()) {
     // Neither completed nor undone, and no run may go on beside it.
     out.both("Error: can't read the run journal %s; nothing is changed.\n<p>", err);
@@ -188,8 +191,8 @@ void run_journal::recover(formdecode::output& out) {
   if (!text) {
     // Staged and held files without a journal: their run was killed before
     // its save.
-    exchange::discard_staged();
-    exchange::return_held();
+    exchange::discard_staged(dir);
+    exchange::return_held(dir);
     return;
   }
   auto refuse_line = [&](std::string_view line, const std::string& why) {
@@ -229,7 +232,9 @@ void run_journal::recover(formdecode::output& out) {
     }
   }
   std::string store_err;
-  std::optional<std::string> store = platform::read_site_file(engine::store_file, &store_err);
+  std::optional<std::string> store =
+      platform::read_site_file(dir.at(engine::store_file), &store_err);
+  dir.as_inside(&store_err);
   if (!store && !store_err.empty()) {
     out.both("Error: can't read %s; nothing is changed.\n<p>", store_err);
     throw formdecode::run_exit{1};
@@ -242,23 +247,24 @@ void run_journal::recover(formdecode::output& out) {
   } else if (store_before) {
     // A journal of an earlier version: the save replaced file.ic by a new
     // file, written after the journal.
-    std::optional<std::string> now = platform::file_identity(engine::store_file);
-    std::optional<platform::file_info> written = platform::stat_file(engine::store_file);
-    std::optional<platform::file_info> noted = platform::stat_file(journal_file);
+    std::optional<std::string> now = platform::file_identity(dir.at(engine::store_file));
+    std::optional<platform::file_info> written = platform::stat_file(dir.at(engine::store_file));
+    std::optional<platform::file_info> noted = platform::stat_file(dir.at(journal_file));
     saved = now && *now != *store_before && written && noted &&
             std::pair(written->mtime_sec, written->mtime_nsec) >=
                 std::pair(noted->mtime_sec, noted->mtime_nsec);
   }
   if (saved) {
-    exchange::publish_staged();
-    exchange::remove_held();
-    for (const std::string& path : taken) platform::remove_file(path);
+    exchange::publish_staged(dir);
+    exchange::remove_held(dir);
+    for (const std::string& path : taken) platform::remove_file(dir.at(path));
     out.tr().write("The run before this one was killed after its save: its messages are "
                    "completed.\n");
   } else {
     for (const auto& [file, value] : sizes) {
       std::string file_err;
-      std::optional<std::string> now = platform::read_file(file, &file_err);
+      std::optional<std::string> now = platform::read_file(dir.at(file), &file_err);
+      dir.as_inside(&file_err);
       if (!now && !file_err.empty()) {
         out.both("Error: can't read %s; nothing is changed.\n<p>", file_err);
         throw formdecode::run_exit{1};
@@ -272,18 +278,18 @@ void run_journal::recover(formdecode::output& out) {
       }
       if (!now) continue;
       if (value == "-") {
-        platform::remove_file(file);
+        platform::remove_file(dir.at(file));
       } else {
         long long n = text::leading_number(value.substr(0, value.find(' ')));
-        if (static_cast<long long>(now->size()) > n) platform::truncate_file(file, n);
+        if (static_cast<long long>(now->size()) > n) platform::truncate_file(dir.at(file), n);
       }
     }
-    exchange::discard_staged();
-    exchange::return_held();
+    exchange::discard_staged(dir);
+    exchange::return_held(dir);
     out.tr().write("The run before this one was killed before its save: its changes are "
                    "undone.\n");
   }
-  if (!platform::remove_file(journal_file)) {
+  if (!platform::remove_file(dir.at(journal_file))) {
     // Acted on twice, it would cut records of later runs.
     out.both("Error: can't remove the run journal %s; nothing more is changed.\n<p>",
              journal_file);
@@ -291,12 +297,13 @@ void run_journal::recover(formdecode::output& out) {
   }
 }
 
-run_journal::run_journal(formdecode::output& out) : out_(out) {}
+run_journal::run_journal(formdecode::output& out, const platform::site_dir& dir)
+    : out_(out), dir_(dir) {}
 
 void run_journal::before_naming_change() {
   if (noted_) return;
-  std::optional<std::string> name_db = read_naming_file(name_db_file, out_.pg());
-  std::optional<std::string> vantle_db = read_naming_file(vantle_db_file, out_.pg());
+  std::optional<std::string> name_db = read_naming_file(name_db_file, out_.pg(), dir_);
+  std::optional<std::string> vantle_db = read_naming_file(vantle_db_file, out_.pg(), dir_);
   sizes_ = std::string(name_db_key) + size_line(name_db) + "\n" +
            std::string(vantle_db_key) + size_line(vantle_db) + "\n";
   name_db_size_ = name_db ? std::optional<std::int64_t>(name_db->size()) : std::nullopt;
@@ -306,7 +313,7 @@ void run_journal::before_naming_change() {
 }
 
 void run_journal::save(engine::engine_state& st, exchange::exchange_state& ex) {
-  bool staged = !platform::list_files_oldest_first(exchange::staging_dir).empty();
+  bool staged = !platform::list_files_oldest_first(dir_.at(exchange::staging_dir)).empty();
   bool journaled = noted_ || staged || !ex.taken.empty();
   engine::save_all_cells(st, [&](const std::vector<std::string_view>& store) {
     if (!journaled) return;
@@ -316,30 +323,30 @@ void run_journal::save(engine::engine_state& st, exchange::exchange_state& ex) {
           "\n");
   });  // the run takes effect here
   if (!journaled) return;
-  exchange::publish_staged();
+  exchange::publish_staged(ex.dir);
   exchange::remove_taken(ex);
-  platform::remove_file(journal_file);
+  platform::remove_file(dir_.at(journal_file));
   noted_ = false;
   sizes_.clear();
 }
 
 void run_journal::roll_back(exchange::exchange_state& ex) {
   if (noted_) {
-    auto cut = [](const char* file, const std::optional<std::int64_t>& size) {
+    auto cut = [this](const char* file, const std::optional<std::int64_t>& size) {
       if (!size) {
-        platform::remove_file(file);
-      } else if (std::optional<platform::file_info> now = platform::stat_file(file);
+        platform::remove_file(dir_.at(file));
+      } else if (std::optional<platform::file_info> now = platform::stat_file(dir_.at(file));
                  now && now->size > *size) {
-        platform::truncate_file(file, *size);
+        platform::truncate_file(dir_.at(file), *size);
       }
     };
     cut(name_db_file, name_db_size_);
     cut(vantle_db_file, vantle_db_size_);
   }
-  exchange::discard_staged();
-  exchange::return_held();
+  exchange::discard_staged(ex.dir);
+  exchange::return_held(ex.dir);
   ex.taken.clear();
-  platform::remove_file(journal_file);
+  platform::remove_file(dir_.at(journal_file));
   noted_ = false;
   sizes_.clear();
 }

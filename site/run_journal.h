@@ -29,6 +29,8 @@
 #include "exchange/exchange.h"
 #include "formdecode/page.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 inline constexpr const char* journal_file = "run.journal";
@@ -40,10 +42,10 @@ class run_journal {
   /// a journal tells of. A line in the trace says which. A journal that
   /// cannot be read (a directory, say) or removed ends the run (status 1)
   /// before anything else changes.
-  static void recover(formdecode::output& out);
+  static void recover(formdecode::output& out, const platform::site_dir& dir = {});
 
   /// Failures are reported to `out`.
-  explicit run_journal(formdecode::output& out);
+  explicit run_journal(formdecode::output& out, const platform::site_dir& dir = {});
 
   /// Called before each append to `name_db` or `vantle_db`: the first call
   /// of a run notes their sizes in the journal. A journal that cannot be
@@ -65,6 +67,7 @@ class run_journal {
   void write(const std::string& text);  // replaces the journal, or ends the run
 
   formdecode::output& out_;                  // where failures are reported
+  platform::site_dir dir_;                   // the site's directory
   bool noted_ = false;                       // the sizes are in the journal
   std::string sizes_;                        // the journal's size lines
   std::optional<std::int64_t> name_db_size_;   // before this run; none: no file

@@ -334,8 +334,9 @@ bool read_vantle_records(std::string_view text,
   return true;
 }
 
-bool vantle_name_taken(const std::string& name, formdecode::page& pg) {
-  std::optional<std::string> data = read_naming_file(vantle_db_file, pg);
+bool vantle_name_taken(const std::string& name, formdecode::page& pg,
+                       const platform::site_dir& dir) {
+  std::optional<std::string> data = read_naming_file(vantle_db_file, pg, dir);
   if (!data) return false;
   if (name.empty()) {
     pg.write("Warning: there is no symbolic name.\n<p>");
@@ -353,12 +354,13 @@ bool vantle_name_taken(const std::string& name, formdecode::page& pg) {
   return taken;
 }
 
-bool vantle_db_append(const std::string& name, const std::string& doc_id) {
+bool vantle_db_append(const std::string& name, const std::string& doc_id,
+                      const platform::site_dir& dir) {
   if (name.find_first_of("\n\r") != std::string::npos ||
       doc_id.find_first_of("\n\r") != std::string::npos) {
     return false;
   }
-  return platform::append_file(vantle_db_file, name + "\n" + doc_id + "\n", nullptr);
+  return platform::append_file(dir.at(vantle_db_file), name + "\n" + doc_id + "\n", nullptr);
 }
 
 }  // namespace site

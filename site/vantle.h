@@ -16,6 +16,8 @@
 #include "engine/store_text.h"
 #include "formdecode/page.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 /// The IC type whose cells carry a vantle record.
@@ -134,10 +136,10 @@ bool read_vantle_records(std::string_view text,
 
 /// True when `name` is registered in `vantle_db`. An empty name is
 /// reported ("Warning: there is no symbolic name.\n<p>") and counts as free.
-bool vantle_name_taken(const std::string& name, formdecode::page& pg);
+bool vantle_name_taken(const std::string& name, formdecode::page& pg, const platform::site_dir& dir = {});
 
 /// Appends the name record (`name`, `doc_id`) to `vantle_db`. False when
 /// the file cannot be written or a text holds a line break.
-bool vantle_db_append(const std::string& name, const std::string& doc_id);
+bool vantle_db_append(const std::string& name, const std::string& doc_id, const platform::site_dir& dir = {});
 
 }  // namespace site

@@ -37,34 +37,39 @@ void refuse_unreadable(formdecode::output& out, const std::string& err) {
   throw formdecode::run_exit{1};
 }
 
-void check_run_files(formdecode::output& out, unsigned needs) {
+void check_run_files(formdecode::output& out, unsigned needs, const platform::site_dir& site) {
   std::string err;
   if (needs & (READS_CELLS | SAVES_CELLS | PICKS_UP)) {
     for (const char* file : {engine::store_file, name_db_file, vantle_db_file, ic_id_counter_file,
                              name_counter_file, site_table_file, knowledge_base_file}) {
-      if (!platform::plain_site_file_or_absent(file, &err)) refuse_unreadable(out, err);
+      if (!platform::plain_site_file_or_absent(site.at(file), &err)) {
+        site.as_inside(&err);
+        refuse_unreadable(out, err);
+      }
     }
   }
   std::vector<std::string> dirs;
   if (needs & (SAVES_CELLS | PICKS_UP)) {
     // `BACKUP` and the staging directory are made by the save when missing.
     for (const char* dir : {engine::backup_dir, exchange::staging_dir, exchange::held_dir}) {
-      if (platform::exists(dir)) dirs.emplace_back(dir);
+      if (platform::exists(site.at(dir))) dirs.emplace_back(dir);
     }
     dirs.emplace_back(exchange::outbox_dir);
   }
   if (needs & PICKS_UP) dirs.emplace_back(exchange::inbox_dir);
   for (const std::string& dir : dirs) {
-    if (!platform::writable_directory(dir, &err)) {
+    if (!platform::writable_directory(site.at(dir), &err)) {
+      site.as_inside(&err);
       out.both("Error: can't write in the directory %s; nothing is changed.\n<p>", err);
       throw formdecode::run_exit{1};
     }
   }
 }
 
-site_table read_site_table(formdecode::output& out) {
+site_table read_site_table(formdecode::output& out, const platform::site_dir& dir) {
   std::string read_err;
-  std::optional<std::string> text = platform::read_site_file(site_table_file, &read_err);
+  std::optional<std::string> text = platform::read_site_file(dir.at(site_table_file), &read_err);
+  dir.as_inside(&read_err);
   if (!text) cannot_open(out, "Cannot find file %s\n", site_table_file, read_err);
   std::string err;
   std::optional<site_table> table = site_table::parse(*text, &err);
@@ -72,9 +77,11 @@ site_table read_site_table(formdecode::output& out) {
   return std::move(*table);
 }
 
-knowledge_base read_knowledge_base(formdecode::output& out) {
+knowledge_base read_knowledge_base(formdecode::output& out, const platform::site_dir& dir) {
   std::string read_err;
-  std::optional<std::string> text = platform::read_site_file(knowledge_base_file, &read_err);
+  std::optional<std::string> text =
+      platform::read_site_file(dir.at(knowledge_base_file), &read_err);
+  dir.as_inside(&read_err);
   if (!text) cannot_open(out, "Cannot open data file %s\n", knowledge_base_file, read_err);
   std::string err;
   std::optional<knowledge_base> kb = parse_knowledge_base(*text, &err);
@@ -82,9 +89,9 @@ knowledge_base read_knowledge_base(formdecode::output& out) {
   return std::move(*kb);
 }
 
-world read_world(formdecode::output& out) {
-  site_table sites = read_site_table(out);
-  return world{std::move(sites), read_knowledge_base(out)};
+world read_world(formdecode::output& out, const platform::site_dir& dir) {
+  site_table sites = read_site_table(out, dir);
+  return world{std::move(sites), read_knowledge_base(out, dir)};
 }
 
 }  // namespace site

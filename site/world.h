@@ -9,6 +9,8 @@
 #include "site/keywords.h"
 #include "site/site_table.h"
 
+#include "platform/site_dir.h"
+
 namespace site {
 
 inline constexpr const char* site_table_file = "site.config";
@@ -23,16 +25,16 @@ struct world {
 /// Reads the query-site table `site.config`. A missing file ends the run
 /// with "Cannot find file %s\n", a refused one with "The data file %s is
 /// damaged: ...\n" (both on the page and in the trace, status 1).
-site_table read_site_table(formdecode::output& out);
+site_table read_site_table(formdecode::output& out, const platform::site_dir& dir = {});
 
 /// Reads `kb.txt` into the group tree rooted at "Universal" and the keyword
 /// tree. A missing file ends the run with "Cannot open data file %s\n", a
 /// refused one with "The data file %s is damaged: ...\n" (both on the page
 /// and in the trace, status 1).
-knowledge_base read_knowledge_base(formdecode::output& out);
+knowledge_base read_knowledge_base(formdecode::output& out, const platform::site_dir& dir = {});
 
 /// Both, in that order.
-world read_world(formdecode::output& out);
+world read_world(formdecode::output& out, const platform::site_dir& dir = {});
 
 /// What a run is about to do with the site's files.
 enum run_needs : unsigned {
@@ -46,7 +48,7 @@ enum run_needs : unsigned {
 /// that cannot is reported with the system's reason on the page and in the
 /// trace, and the run ends (status 1) with everything as it was. Only a file
 /// that does not exist counts as absent.
-void check_run_files(formdecode::output& out, unsigned needs);
+void check_run_files(formdecode::output& out, unsigned needs, const platform::site_dir& dir = {});
 
 /// Reports a site file that exists but cannot be read (`err` names it and
 /// the reason, as `platform::read_file` gives it) and ends the run with

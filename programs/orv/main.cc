@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
   int status = 0;
   bool completed = false;
   try {
-    site::run_request(formdecode::request::from_environment(std::cin), out, answer);
+    // The site's files are in html below the directory the server starts it in.
+    site::run_request(formdecode::request::from_environment(std::cin), out, answer,
+                      site::run_context{"html", nullptr});
     completed = true;
   } catch (const formdecode::run_exit& e) {
     status = e.status;

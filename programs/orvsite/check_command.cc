@@ -2,6 +2,7 @@
 #include "programs/orvsite/check_command.h"
 
 #include <sstream>
+#include <variant>
 
 #include "engine/cell_store.h"
 #include "engine/engine.h"
@@ -10,6 +11,7 @@
 #include "formdecode/page.h"
 #include "pages/zoa_lang.h"
 #include "platform/platform.h"
+#include "platform/site_dir.h"
 #include "platform/site_file.h"
 #include "programs/orvsite/site_audit.h"
 #include "programs/orvsite/site_files.h"
@@ -25,45 +27,35 @@
 namespace orvsite {
 namespace {
 
-// The text a reader wrote on its page, as one plain line.
-std::string plain(const std::string& page) {
-  std::string text;
-  for (const std::string& line : page_lines(page)) {
-    if (!text.empty()) text += ' ';
-    text += line;
-  }
-  return text;
-}
-
 class checker {
  public:
-  explicit checker(const std::string& dir) : dir_(dir) {}
+  explicit checker(const std::string& dir) : dir_(dir), site_(join(dir, html_dir)) {}
 
   std::vector<site_problem> run() {
-    in_directory in(join(dir_, html_dir));
-    if (!in.entered()) {
+    if (!platform::can_enter(site_.path(), nullptr)) {
       add(html_dir, "missing: this is not a site directory");
       return problems_;
     }
     check_config();
     check_site_table();
     check_knowledge_base();
-    for (const std::string& f : files_ending_with(".", ".in")) check_fg_file(f);
+    for (const std::string& f : files_ending_with(site_.path(), ".in")) check_fg_file(f);
     check_store();
     check_name_db();
     check_vantle_db();
     check_counter(site::ic_id_counter_file);
     check_counter(site::name_counter_file);
-    for (const std::string& f : platform::list_files_oldest_first(exchange::inbox_dir)) {
+    for (const std::string& f :
+         platform::list_files_oldest_first(site_.at(exchange::inbox_dir))) {
       check_message_file(join(exchange::inbox_dir, f));
     }
-    for (const std::string& f : files_ending_with("zoaml", ".zoaml")) check_page(f);
+    for (const std::string& f : files_ending_with(site_.at("zoaml"), ".zoaml")) check_page(f);
     check_managers();
     // Folders a run moves site files into and out of, and where the backup
     // copies are: the site's own, never a link to a folder elsewhere.
     for (const char* d : {exchange::held_dir, exchange::staging_dir, engine::backup_dir}) {
       std::string why;
-      if (!platform::site_directory_or_absent(d, &why)) {
+      if (!platform::site_directory_or_absent(site_.at(d), &why)) {
         add_html(d, why.substr(why.find(": ") + 2) + ": every request is refused; to mend: mv " +
                         join(join(dir_, html_dir), d) + " " + join(join(dir_, html_dir), d) +
                         ".aside");
@@ -85,15 +77,16 @@ class checker {
 
   // The text of an html file, or nothing (noted when `required`).
   std::optional<std::string> read(const std::string& file, const char* when_missing) {
-    if (!platform::exists(file)) {
+    if (!platform::exists(site_.at(file))) {
       if (when_missing) add_html(file, when_missing);
       return std::nullopt;
     }
     // Read as the programs read it: a plain file of the site, never
     // through a link, a FIFO or a device, and within bounds.
     std::string why;
-    std::optional<std::string> text = platform::read_site_file(file, &why);
+    std::optional<std::string> text = platform::read_site_file(site_.at(file), &why);
     if (!text) {
+      site_.as_inside(&why);
       std::string reason = why.starts_with(file + ": ") ? why.substr(file.size() + 2) : why;
       add_html(file, "cannot be read" + (reason.empty() ? std::string() : " (" + reason + ")"));
     }
@@ -103,19 +96,17 @@ class checker {
 
   void check_config() {
     // The reader writes a default file when there is none: not here.
-    if (!read(site::config_file, "missing: the first request writes one with the orv id "
-                                 "\"undefined\"")) {
+    std::optional<std::string> text =
+        read(site::config_file, "missing: the first request writes one with the orv id "
+                                "\"undefined\"");
+    if (!text) return;
+    std::variant<site::site_config, site::config_damage> cfg = site::parse_config(*text);
+    if (const site::config_damage* d = std::get_if<site::config_damage>(&cfg)) {
+      add_html(site::config_file, d->text());
       return;
     }
-    std::ostringstream page;
-    formdecode::output out(page);
-    try {
-      site::site_config cfg = site::read_config(out);
-      orv_id_ = cfg.orv_id;
-      server_id_ = cfg.server_id;
-    } catch (const formdecode::run_exit&) {
-      add_html(site::config_file, plain(page.str()));
-    }
+    orv_id_ = std::get<site::site_config>(cfg).orv_id;
+    server_id_ = std::get<site::site_config>(cfg).server_id;
   }
 
   void check_site_table() {
@@ -144,13 +135,8 @@ class checker {
   void check_fg_file(const std::string& file) {
     std::optional<std::string> text = read(file, nullptr);
     if (!text) return;
-    std::ostringstream page;
-    formdecode::output out(page);
-    try {
-      engine::parse_fg_functions(out, *text, file);
-    } catch (const formdecode::run_exit&) {
-      add_html(file, plain(page.str()));
-    }
+    auto read = engine::parse_fg_functions(*text, file);
+    if (const engine::fg_damage* d = std::get_if<engine::fg_damage>(&read)) add_html(file, d->text());
   }
 
   void check_store() {
@@ -160,10 +146,9 @@ class checker {
     site::orv_hooks hooks(out, orv_id_);
     engine::engine_state st(out, engine::site_identity{server_id_, orv_id_},
                             site::orv_message_types, hooks);
-    try {
-      engine::load_all_cells(st);
-    } catch (const formdecode::run_exit&) {
-      add_html(engine::store_file, plain(page.str()));
+    st.dir = site_;
+    if (std::optional<engine::store_damage> d = engine::load_cells(st)) {
+      add_html(engine::store_file, d->text());
       return;
     }
     for (engine::cell_list* list : {&st.cells.active, &st.cells.sleeping}) {
@@ -230,23 +215,24 @@ class checker {
     std::string path = join("zoaml", file);
     std::optional<std::string> text = read(path, nullptr);
     if (!text) return;
-    std::ostringstream page;
-    formdecode::page pg(page);
-    pages::zoa_page parsed;
-    pages::zoa_scanner sc(*text);
-    if (pages::parse_page(sc, parsed, pg) != 0) add_html(path, plain(page.str()));
+    std::string said;
+    for (const pages::syntax_error& e : pages::syntax_errors(*text)) {
+      said += (said.empty() ? "" : " ") + e.text();
+    }
+    if (!said.empty()) add_html(path, said);
   }
 
   // Every manager a page sends its forms to must be there.
   void check_managers() {
-    for (const std::string& name : manager_names("zoaml")) {
-      if (!platform::exists(join("..", name))) {
+    for (const std::string& name : manager_names(site_.at("zoaml"))) {
+      if (!platform::exists(join(dir_, name))) {
         add(name, "missing: the pages send their forms to it");
       }
     }
   }
 
   std::string dir_;
+  platform::site_dir site_;  // the site's html, reached from here
   std::string orv_id_, server_id_;  // from config.txt, when it reads
   std::vector<site_problem> problems_;
   stored_ids ids_;  // what the files that read hold, for their agreement

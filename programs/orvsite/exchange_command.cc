@@ -10,9 +10,12 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <streambuf>
+#include <string_view>
 
 #include "exchange/exchange.h"
-#include "json/json.h"
+#include "formdecode/formdecode.h"
+#include "formdecode/page.h"
 #include "platform/platform.h"
 #include "platform/site_file.h"
 #include "programs/orvsite/exchange_log.h"
@@ -21,6 +24,8 @@
 #include "programs/orvsite/status_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_troubles.h"
+#include "site/answer.h"
+#include "site/request.h"
 #include "text/text.h"
 
 namespace orvsite {
@@ -109,70 +114,70 @@ std::string failure_cause(const std::string& said, const std::string& peer) {
 
 // What a request said besides its answer, for the record and the log.
 struct run_notes {
-  std::string said;     // its standard error (the transfer scripts' reports)
+  std::string said;     // what the transfer scripts wrote
   std::string failure;  // why it failed, when it did
 };
 
-// The texts of the array `name` of `v` (none when it is missing).
-std::vector<std::string> texts_of(const json::value* v, std::string_view name) {
-  std::vector<std::string> texts;
-  const json::value* list = v ? v->get(name) : nullptr;
-  if (!list) return texts;
-  for (const json::value& t : list->items()) texts.push_back(t.text());
-  return texts;
-}
+// Where the page of a run goes: kept for the answer (which reads the error
+// lines the run wrote), each piece reworded first when a test asks so.
+class page_sink : public std::streambuf {
+ public:
+  explicit page_sink(const page_wording& reword) : reword_(reword) {}
+  const std::string& text() const { return text_; }
 
-// One request to the manager, answered in values; false (with the reason
-// on `err`) when it could not be run, did not answer in values or ended
-// with a failure status.
-bool request(const std::string& dir, const std::string& program, const char* query,
-             json::value* answer, std::ostream& err, run_notes* notes = nullptr) {
-  platform::program_result r;
-  std::string why;
-  // The program starts in `dir`: a relative path to it would be taken from
-  // there, so it is made absolute first.
-  std::string path = join(dir, program);
-  if (path.front() != '/') path = join(platform::current_directory(), path);
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) text_ += traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::string_view piece(s, static_cast<size_t>(n));
+    text_ += reword_ ? reword_(piece) : std::string(piece);
+    return n;
+  }
+
+ private:
+  const page_wording& reword_;
+  std::string text_;
+};
+
+// One request to the site's manager, carried out here on the site `dir`
+// and answered in values in `a`; false (with the reason on `err`) when it
+// ended with a failure status.
+bool request(const std::string& dir, const char* query, const exchange_extras& extras,
+             site::answer& a, std::ostream& err, run_notes& notes) {
+  page_sink sink(extras.reword_page);
+  std::ostream page(&sink);
+  formdecode::output out(page);
+  a.page_so_far = &sink.text();
+  formdecode::request rq;
+  rq.request_method = "GET";
+  rq.query_string = query;
   std::string said;
-  bool ran = platform::run_program(path, dir, cgi_environment(program, query), &r, &why,
-                                   notes ? &said : nullptr);
-  if (notes) {
-    // What the manager and its transfer scripts said goes on as ever.
-    err << said;
-    notes->said = said;
+  int status = 0;
+  bool completed = false;
+  try {
+    site::run_request(rq, out, a, site::run_context{join(dir, html_dir), &said});
+    completed = true;
+  } catch (const formdecode::run_exit& e) {
+    status = e.status & 0xff;  // as a process would have ended
   }
-  if (ran) {
-    // The answer follows the header and its blank line.
-    size_t body = r.out.find("\n\n");
-    std::string parse_err;
-    std::string_view text = body == std::string::npos ? std::string_view()
-                                                      : std::string_view(r.out).substr(body + 2);
-    std::optional<json::value> v = json::parse(text, &parse_err);
-    if (v && v->text_of("format") == "orv-answer") {
-      *answer = std::move(*v);
-    } else {
-      ran = false;
-      why = path + " does not answer " + query + " in values (" +
-            (v ? std::string("not an answer of the site manager") : parse_err) + ")";
-    }
-  }
-  if (!ran) {
-    err << "orvsite exchange: " << why << "\n";
-    if (notes) notes->failure = why;
-    return false;
-  }
-  if (r.status != 0) {
-    // The answer tells why (a damaged file, a failed save): its last errors.
-    std::ostringstream text;
-    text << path << " ended with status " << r.status << " on " << query;
-    err << "orvsite exchange: " << text.str() << "\n";
-    std::vector<std::string> lines = texts_of(answer, "errors");
-    if (lines.size() > 10) lines.erase(lines.begin(), lines.end() - 10);
-    for (const std::string& line : lines) err << "  " << line << "\n";
-    if (notes) notes->failure = text.str() + (lines.empty() ? "" : ": " + lines.back());
-    return false;
-  }
-  return true;
+  out.finish();
+  site::finish_answer(a, status, completed);
+  a.page_so_far = nullptr;
+  // What the transfer scripts said goes on as ever.
+  err << said;
+  notes.said = std::move(said);
+  if (status == 0) return true;
+  // The answer tells why (a damaged file, a failed save): its last errors.
+  const std::string text = "the site manager ended with status " + std::to_string(status) +
+                           " on " + query;
+  err << "orvsite exchange: " << dir << ": " << text << "\n";
+  std::vector<std::string> lines = a.errors;
+  if (lines.size() > 10) lines.erase(lines.begin(), lines.end() - 10);
+  for (const std::string& line : lines) err << "  " << line << "\n";
+  notes.failure = text + (lines.empty() ? "" : ": " + lines.back());
+  return false;
 }
 
 // The files of `dir`.
@@ -236,19 +241,102 @@ std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::str
   return names;
 }
 
-std::vector<std::string> cgi_environment(const std::string& program, const std::string& query) {
-  std::vector<std::string> env = {
-      "GATEWAY_INTERFACE=CGI/1.1",
-      "SERVER_PROTOCOL=HTTP/1.1",
-      "REQUEST_METHOD=GET",
-      "QUERY_STRING=" + query,
-      "SCRIPT_NAME=/" + program,
-      "HTTP_ACCEPT=application/json",
-      "PATH=" + platform::environment("PATH").value_or("/usr/local/bin:/usr/bin:/bin"),
-  };
-  if (std::optional<std::string> home = platform::environment("HOME")) env.push_back("HOME=" + *home);
-  return env;
+namespace {
+
+// What one exchange gathers over its rounds, for its summary, record and log.
+struct exchange_run {
+  std::string dir;
+  std::int64_t now = 0;
+  exchange_record& record;
+  exchange_log& log;
+  std::vector<std::string> peer_ids;  // the peers the site knows, for outbox names
+  int sent = 0;
+  int picked = 0;
+  std::map<std::string, int> sent_to;        // peer -> files delivered
+  std::map<std::string, int> received_from;  // sender -> messages; "" when not known
+  std::vector<std::string> problems;         // for standard error
+};
+
+// The files a send was to deliver, by the folder they waited in.
+struct send_files {
+  const std::string& box;
+  const std::set<std::string>& names;
+};
+
+// Notes a send: each file gone from the folder it waited in (`outbox`, or
+// the folder of a send cut short) was delivered; a peer whose files stayed
+// is failing, for the reason the transfer script gave about it.
+void note_sent(exchange_run& run, std::initializer_list<send_files> sends, const site::answer& a,
+               const run_notes& notes) {
+  std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
+  for (const send_files& files : sends) {
+    for (const std::string& name : files.names) {
+      bool gone = !platform::exists(join(files.box, name));
+      if (gone) ++run.sent;
+      std::pair<int, int>& n = by_peer[peer_of_file(name, run.peer_ids)];
+      (gone ? n.first : n.second) += 1;
+    }
+  }
+  for (const auto& [peer, n] : by_peer) {
+    peer_record& p = run.record.peer(peer);
+    if (n.first > 0) run.sent_to[p.peer] += n.first;
+    if (n.second == 0) {
+      p.last_send = run.now;
+      p.failing_since = 0;
+      continue;
+    }
+    if (p.failing_since == 0) p.failing_since = run.now;
+    p.last_failure = run.now;
+    p.failure_cause = failure_cause(notes.said, peer);
+    run.log.line(log_priority::error, run.dir + ": sending to " + p.peer + " failed (" +
+                                          plural(n.second, "file") +
+                                          " left in outbox): " + p.failure_cause);
+  }
+  run.problems.insert(run.problems.end(), a.errors.begin(), a.errors.end());
 }
+
+// Notes a pick-up: each file applied counts for its sender; each file set
+// aside is a refusal of its own in the log. What the site said about the
+// messages of this round goes out every time; what it said before it took
+// the first (about its stored cells and files: the same on every run until
+// the operator acts) once a day per text.
+void note_picked(exchange_run& run, const site::answer& a) {
+  int taken = 0;
+  for (const site::picked_file& f : a.picked.value_or(std::vector<site::picked_file>{})) {
+    if (!f.applied) {
+      std::string line = f.refusal.empty() ? f.file + ": " + f.why : f.refusal;
+      run.log.line(log_priority::warning, run.dir + ": refused: " + line);
+      continue;
+    }
+    ++taken;
+    std::string sender = f.sender.value_or("");
+    if (!sender.empty()) {
+      peer_record& p = run.record.peer(sender);
+      p.last_receive = run.now;
+      sender = p.peer;
+    }
+    ++run.received_from[sender];
+  }
+  run.picked += taken;
+  if (taken > 0) run.record.last_receive = run.now;
+  const std::vector<std::string> warnings = a.pick_up_warnings.value_or(std::vector<std::string>{});
+  for (size_t i = std::min(warnings.size(), a.errors.size()); i < a.errors.size(); ++i) {
+    run.problems.push_back(a.errors[i]);
+  }
+  if (warnings.empty()) return;
+  const std::string file = join(join(run.dir, html_dir), reported_file);
+  const std::string day = today();
+  std::set<std::string> known = reported_today(file, day);
+  bool added = false;
+  for (const std::string& line : warnings) {
+    if (!known.insert(line).second) continue;
+    added = true;
+    run.problems.push_back(line);
+  }
+  if (added) note_reported(file, day, known);
+}
+
+}  // namespace
 
 int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
                   std::optional<int> keep, const exchange_extras& extras) {
@@ -257,16 +345,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     err << "orvsite exchange: " << dir << " is not a site (no " << html << "/config.txt)\n";
     return 1;
   }
-  std::string program = manager_program(dir);
-  if (!platform::exists(join(dir, program))) {
-    err << "orvsite exchange: " << dir << " has no manager program " << program << "\n";
-    return 1;
-  }
 
   // One exchange of a site at a time (a timer's, a watcher's, the
   // operator's): each reads the record first and writes it last, so two at
-  // once would lose what the first saw. The manager's requests still take
-  // the run lock each.
+  // once would lose what the first saw. Each request still takes the run
+  // lock, as the web server's do.
   platform::run_lock one_at_a_time(join(html, "exchange.lock"));
   if (!one_at_a_time.held()) {
     err << "orvsite exchange: cannot lock " << join(html, "exchange.lock")
@@ -290,7 +373,7 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
                                       " died without finishing");
   }
   log_link_in_refusals(dir, log);
-  std::vector<std::string> ids = known_peer_ids(dir);
+  exchange_run run{dir, now, record, log, known_peer_ids(dir), 0, 0, {}, {}, {}};
   // Ends the run: the record written (a failure to write it is only said),
   // the metrics when asked for.
   auto finish = [&](int status) {
@@ -314,7 +397,6 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   };
 
   std::string outbox = join(html, exchange::outbox_dir);
-  std::string inbox = join(html, exchange::inbox_dir);
   // Files of a send cut short (the put script killed after it took them
   // out of outbox): the first send finishes them, even with outbox empty.
   std::string cut_dir = join(html, exchange::cut_send_dir);
@@ -324,11 +406,6 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   // elsewhere (then only the pick-up can tell).
   std::optional<std::string> orv_id = configured_orv_id(dir);
   bool always_pick_up = !orv_id || get_script_fetches(dir);
-  int sent = 0;
-  int picked = 0;
-  std::map<std::string, int> sent_to;        // peer -> files delivered
-  std::map<std::string, int> received_from;  // sender -> messages; "" when not known
-  std::vector<std::string> problems;
   // Files may arrive while a round runs (and a pick-up writes answers into
   // outbox): another round follows while a round leaves new files behind.
   std::set<std::string> sent_before;
@@ -338,36 +415,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     std::set<std::string> waiting = files_of(outbox);
     bool send = any_new(waiting, sent_before) || (round == 0 && !cut.empty());
     if (send) {
-      json::value answer;
+      site::answer a;
       run_notes notes;
-      if (!request(dir, program, send_query, &answer, err, &notes)) return manager_failed(notes);
-      std::map<std::string, std::pair<int, int>> by_peer;  // peer -> files sent, files left
-      auto count = [&](const std::string& box, const std::set<std::string>& names) {
-        for (const std::string& name : names) {
-          bool gone = !platform::exists(join(box, name));
-          if (gone) ++sent;
-          std::pair<int, int>& n = by_peer[peer_of_file(name, ids)];
-          (gone ? n.first : n.second) += 1;
-        }
-      };
-      count(outbox, waiting);
-      if (round == 0) count(cut_dir, cut);
-      for (const auto& [peer, n] : by_peer) {
-        peer_record& p = record.peer(peer);
-        if (n.first > 0) sent_to[p.peer] += n.first;
-        if (n.second == 0) {
-          p.last_send = now;
-          p.failing_since = 0;
-          continue;
-        }
-        if (p.failing_since == 0) p.failing_since = now;
-        p.last_failure = now;
-        p.failure_cause = failure_cause(notes.said, peer);
-        log.line(log_priority::error, dir + ": sending to " + p.peer + " failed (" +
-                                          plural(n.second, "file") +
-                                          " left in outbox): " + p.failure_cause);
-      }
-      for (std::string& line : texts_of(&answer, "errors")) problems.push_back(std::move(line));
+      if (!request(dir, send_query, extras, a, err, notes)) return manager_failed(notes);
+      const std::set<std::string> none;
+      note_sent(run, {{outbox, waiting}, {cut_dir, round == 0 ? cut : none}}, a, notes);
       sent_before = files_of(outbox);
     }
 
@@ -375,57 +427,11 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
         always_pick_up ? std::set<std::string>{} : waiting_for_pick_up(dir, *orv_id);
     bool pick_up = always_pick_up ? round == 0 : any_new(offered, offered_before);
     if (pick_up) {
-      json::value answer;
+      site::answer a;
       run_notes notes;
-      if (!request(dir, program, pick_up_query, &answer, err, &notes)) return manager_failed(notes);
+      if (!request(dir, pick_up_query, extras, a, err, notes)) return manager_failed(notes);
       picked_up = true;
-      const json::value* picked_values = answer.get("pick_up");
-      const json::value* files = picked_values ? picked_values->get("files") : nullptr;
-      int taken = 0;
-      for (const json::value& f : files ? files->items() : std::vector<json::value>{}) {
-        if (f.text_of("outcome") != "applied") {
-          // An incoming file set aside is a refusal of its own in the log,
-          // told as the answer words it, else by its file and reason.
-          std::string line = f.text_of("refusal").value_or("");
-          if (line.empty()) {
-            line = f.text_of("file").value_or("") + ": " + f.text_of("why").value_or("");
-          }
-          log.line(log_priority::warning, dir + ": refused: " + line);
-          continue;
-        }
-        ++taken;
-        std::string sender = f.text_of("sender").value_or("");
-        if (!sender.empty()) {
-          peer_record& p = record.peer(sender);
-          p.last_receive = now;
-          sender = p.peer;
-        }
-        ++received_from[sender];
-      }
-      picked += taken;
-      if (taken > 0) record.last_receive = now;
-      // What the manager says before it takes the first message is what
-      // loading the stored cells and the site's files says (a vantle's
-      // keyword that kb.txt lacks, ...): the same on every run until the
-      // operator acts, so each text goes out once a day. What it says about
-      // the messages of this round always goes out.
-      std::vector<std::string> warnings = texts_of(picked_values, "load_warnings");
-      std::vector<std::string> said = texts_of(&answer, "errors");
-      for (size_t i = std::min(warnings.size(), said.size()); i < said.size(); ++i) {
-        problems.push_back(said[i]);
-      }
-      if (!warnings.empty()) {
-        const std::string file = join(html, reported_file);
-        const std::string day = today();
-        std::set<std::string> known = reported_today(file, day);
-        bool added = false;
-        for (std::string& line : warnings) {
-          if (!known.insert(line).second) continue;
-          added = true;
-          problems.push_back(std::move(line));
-        }
-        if (added) note_reported(file, day, known);
-      }
+      note_picked(run, a);
       if (!always_pick_up) offered_before = waiting_for_pick_up(dir, *orv_id);
     }
     if (!send && !pick_up) break;
@@ -436,8 +442,8 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   }
   size_t left = files_of(outbox).size();
   if (left > 0 && !sent_before.empty()) {
-    problems.insert(problems.begin(), plural(static_cast<int>(left), "message") +
-                                          " still waiting in outbox");
+    run.problems.insert(run.problems.begin(), plural(static_cast<int>(left), "message") +
+                                                  " still waiting in outbox");
   }
 
   // Each pick-up files a backup copy, a whole store at the time: on a
@@ -448,14 +454,14 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
     if (prune_command(dir, *keep, pruned, err) != 0) status = 1;
   }
 
-  if (sent > 0 || picked > 0) {
-    log.line(log_priority::info, dir + ": sent " + plural(sent, "message") + by_site(sent_to) +
-                                     ", picked up " + plural(picked, "message") +
-                                     by_site(received_from));
-    out << dir << ": sent " << plural(sent, "message") << ", picked up "
-        << plural(picked, "message") << "\n";
+  if (run.sent > 0 || run.picked > 0) {
+    log.line(log_priority::info, dir + ": sent " + plural(run.sent, "message") +
+                                     by_site(run.sent_to) + ", picked up " +
+                                     plural(run.picked, "message") + by_site(run.received_from));
+    out << dir << ": sent " << plural(run.sent, "message") << ", picked up "
+        << plural(run.picked, "message") << "\n";
   }
-  for (const std::string& p : problems) err << dir << ": " << p << "\n";
+  for (const std::string& p : run.problems) err << dir << ": " << p << "\n";
   return finish(status);
 }
 

@@ -2,10 +2,12 @@
 // scheduler runs it: send what waits in `outbox`, then pick up.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvsite {
@@ -38,25 +40,26 @@ bool get_script_fetches(const std::string& dir);
 /// those a killed pick-up held back (named "inbox.taken/NAME").
 std::set<std::string> waiting_for_pick_up(const std::string& dir, const std::string& orv_id);
 
-/// The environment a web server would give the manager for a GET request
-/// with `query`: nothing of the caller's but PATH (the transfer scripts run
-/// programs) and HOME (where they find their keys).
-std::vector<std::string> cgi_environment(const std::string& program, const std::string& query);
+/// Rewrites a piece of the page a request writes. Only tests reword the
+/// page: what an exchange tells must not depend on the page's words.
+using page_wording = std::function<std::string(std::string_view)>;
 
 /// Where an exchange writes besides its output.
 struct exchange_extras {
   std::optional<std::string> log_file;         // the log, instead of the journal or html/log
   std::optional<std::string> prometheus_file;  // the site's metrics, written after the run
+  page_wording reword_page;                    // for tests: the page of each request reworded
 };
 
-/// Runs the manager of the site `dir` with SYS_SEND_MSG (only when `outbox`
-/// holds a file) and then with SYS_PICK_UP_MSG, each as a CGI request. The
-/// manager takes the site's run lock itself for each request. Writes
+/// Carries out SYS_SEND_MSG on the site `dir` (only when `outbox` holds a
+/// file) and then SYS_PICK_UP_MSG, each as one request of the site manager
+/// run in this process (`site::run_request`), and reads what they did from
+/// their answers in values. Each request takes the site's run lock. Writes
 /// nothing when nothing was sent or picked up, otherwise a short summary to
 /// `out`; on `err` the problems of this round (messages left in outbox,
 /// errors about the messages taken) and, once a day per text, the errors
 /// the manager reports before it takes a message (about the stored cells). Returns 0, or 1 (with the reason on `err`) when the site has no
-/// manager or configuration, or the manager fails. With `keep`, the
+/// configuration, or a request fails. With `keep`, the
 /// backups beyond the newest `keep` are pruned afterwards (as
 /// `prune_command`, silently unless that fails).
 ///

@@ -188,7 +188,7 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
   std::int32_t highest = 0;
   for (std::int32_t id : ids.cells) highest = std::max(highest, id);
   for (std::int32_t id : ids.named) highest = std::max(highest, id);
-  if (std::optional<std::string> text = platform::read_file(site::ic_id_counter_file)) {
+  if (std::optional<std::string> text = platform::read_file(path(site::ic_id_counter_file))) {
     long long next = site::counter_value(*text, nullptr);
     if (next >= 1 && next <= highest) {
       add(site::ic_id_counter_file,
@@ -231,7 +231,7 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
 
   // Files in inbox that pick-up never takes.
   if (!orv_id.empty()) {
-    for (const std::string& f : platform::list_file_names(exchange::inbox_dir)) {
+    for (const std::string& f : platform::list_file_names(path(exchange::inbox_dir))) {
       if (text::lower(f).starts_with(text::lower(orv_id))) continue;
       std::string file = join(exchange::inbox_dir, f);
       add(file, "not addressed to this site (its name does not begin with the orv id " + orv_id +
@@ -242,10 +242,10 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
 
   // A store that is a second name of a backup copy: writing it in place
   // (cp, a redirection) would change that copy too.
-  if (std::optional<std::string> store = platform::file_identity(engine::store_file)) {
-    for (const std::string& f : platform::list_file_names(engine::backup_dir)) {
+  if (std::optional<std::string> store = platform::file_identity(path(engine::store_file))) {
+    for (const std::string& f : platform::list_file_names(path(engine::backup_dir))) {
       std::string copy = join(engine::backup_dir, f);
-      if (platform::file_identity(copy) != store) continue;
+      if (platform::file_identity(path(copy)) != store) continue;
       add(engine::store_file,
           "shares its storage with the backup copy " + join(html_dir, copy) +
               " (a copy over file.ic would change it); to mend: cp -p " + path("file.ic") + " " +
@@ -255,12 +255,12 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
 
   // A backup hint that names a taken number.
   const std::string hint = std::string(engine::backup_dir) + "." + engine::store_file + ".next";
-  if (std::optional<std::string> text = platform::read_file(hint)) {
+  if (std::optional<std::string> text = platform::read_file(path(hint))) {
     std::string first = text->substr(0, text->find('\n'));
     if (!first.empty() && first.size() < 10 &&
         first.find_first_not_of("0123456789") == std::string::npos) {
       std::string named = join(engine::backup_dir, std::string(engine::store_file) + ".b" + first);
-      if (platform::exists(named)) {
+      if (platform::exists(path(named))) {
         add(hint, "names the backup number " + first + ", which " + named +
                       " holds already; to mend: rm " + path(hint) +
                       " (the next save finds the number again)");
@@ -269,7 +269,7 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
   }
 
   // The run journal must be a file.
-  if (std::optional<platform::entry_access> a = platform::access_of(site::journal_file)) {
+  if (std::optional<platform::entry_access> a = platform::access_of(path(site::journal_file))) {
     if (!a->regular) {
       add(site::journal_file, "is not a regular file; to mend: mv " + path(site::journal_file) +
                                   " " + path("run.journal.aside"));

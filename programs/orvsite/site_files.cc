@@ -86,33 +86,6 @@ std::string substitute_ids(std::string text, const std::string& orv_id,
   return text;
 }
 
-std::vector<std::string> page_lines(std::string_view page) {
-  std::vector<std::string> lines;
-  std::string line;
-  auto end_line = [&] {
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    if (!line.empty()) lines.push_back(std::move(line));
-    line.clear();
-  };
-  bool in_tag = false;
-  for (char c : page) {
-    if (c == '\n') {
-      end_line();
-      continue;
-    }
-    if (c == '<') in_tag = true;
-    if (in_tag) {
-      if (c == '>') in_tag = false;
-      c = ' ';
-    }
-    if (c == '\t' || c == '\r') c = ' ';
-    if (c == ' ' && (line.empty() || line.back() == ' ')) continue;
-    line += c;
-  }
-  end_line();
-  return lines;
-}
-
 std::string utc_text(std::int64_t seconds, const char* format) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};

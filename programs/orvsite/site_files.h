@@ -56,11 +56,6 @@ class in_directory {
   bool entered_ = false;  // whether the change took place
 };
 
-/// What a page the programs wrote says, as lines of plain text: markup
-/// left out (a tag stands for a blank), runs of white space made one blank,
-/// blank lines dropped.
-std::vector<std::string> page_lines(std::string_view page);
-
 /// `dir` as an absolute path (relative to the working directory).
 std::string absolute(const std::string& dir);
 

@@ -190,44 +190,6 @@ TEST_F(OrvsiteExchange, AFailingManagerFailsTheExchange) {
       << r.err;
 }
 
-// The exchange counts what the manager's answer says in values, whatever
-// words its page uses: here a stand-in manager whose page calls a pick-up
-// something else entirely.
-TEST_F(OrvsiteExchange, CountsAndSendersComeFromTheAnswerNotItsPage) {
-  const std::string dir = site_dir("north");
-  auto file = [](const std::string& name, const std::string& sender, const std::string& outcome,
-                 const std::string& errors, const std::string& refusal = "") {
-    return "{\"file\":\"" + name + "\",\"sender\":" + sender + ",\"outcome\":\"" + outcome +
-           "\",\"why\":\"\",\"refusal\":\"" + refusal +
-           "\",\"load_warnings\":[],\"message_errors\":[" + errors +
-           "],\"cells\":{\"created\":[],\"changed\":[],\"deleted\":[]}}";
-  };
-  write_file(dir + "/answer.json",
-             "{\"format\":\"orv-answer\",\"version\":1,\"program\":\"orv\",\"outcome\":\"done\","
-             "\"errors\":[\"Error: north3 went astray\"],\"pick_up\":{\"load_warnings\":[],"
-             "\"files\":[" + file("north1", "\"east\"", "applied", "") + "," +
-             file("north2", "\"south\"", "applied", "") + "," +
-             file("north3", "null", "refused", "\"Error: north3 went astray\"",
-                  "north3 went astray") +
-             "]},\"page\":\"Content-type: text/html\\n\\nGot letters north1, north2.\\n\"}\n");
-  write_file(dir + "/orv.cgi",
-             "#!/bin/sh\nprintf 'Content-type: application/json\\n\\n'\ncat answer.json\n");
-  ASSERT_EQ(0, ::chmod((dir + "/orv.cgi").c_str(), 0755));
-  for (const char* name : {"north1", "north2", "north3"}) {
-    write_file(dir + "/html/inbox/" + name, "a message\n");
-  }
-
-  run_result r = orvsite({"exchange", dir});
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ(dir + ": sent 0 messages, picked up 2 messages\n", r.out);
-  EXPECT_NE(std::string::npos, r.err.find(dir + ": Error: north3 went astray\n")) << r.err;
-  std::string log = read_file(dir + "/html/log/exchange.log").value_or("");
-  EXPECT_NE(std::string::npos, log.find(dir + ": refused: north3 went astray\n")) << log;
-  EXPECT_NE(std::string::npos,
-            log.find(dir + ": sent 0 messages, picked up 2 messages (east 1, south 1)\n"))
-      << log;
-}
-
 TEST_F(OrvsiteExchange, ADirectoryWithoutASiteIsRefused) {
   run_result r = orvsite({"exchange", root_.path()});
   EXPECT_EQ(1, r.status);

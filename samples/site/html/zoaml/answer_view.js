@@ -261,35 +261,13 @@ summary { cursor: pointer; color: #333; }
         const key = `${d.site} ${d.doc_id}`;
         if (seen.has(key)) continue;
         seen.add(key);
-        const known = d.site || seen_site(a.site, q.ic_id, d.doc_id);
-        const site = known ? esc(known) : '<span class="unknown">unknown site</span>';
+        const site = d.site ? esc(d.site) : '<span class="unknown">unknown site</span>';
         const distance = d.distance === null ? 'no common word' : `distance ${d.distance}`;
         parts.push(`<tr data-doc="${esc(d.doc_id)}" data-rank="${d.rank}"><td data-label="Document">${esc(d.doc_id)}</td><td data-label="Site" class="site">${site}</td><td data-label="Rank">${d.rank} (${distance})</td><td class="keys" data-label="Keywords">${esc(words(d.i_am))}</td><td class="keys" data-label="Other keywords">${esc(words(d.keywords))}</td><td data-label="Comment">${esc(d.comment.split('#').filter((c) => c).join(' · '))}</td></tr>`);
       }
       parts.push('</tbody></table></div></section>');
     });
     return parts.join('');
-  }
-
-  // Which site answered with a document, as a carry in this browser saw
-  // it come back (the stored results do not keep the answering site).
-  const SEEN_KEY = (site, query) => `answered-by ${site} ${query}`;
-  function seen_site(site, query, doc_id) {
-    try {
-      const map = JSON.parse(localStorage.getItem(SEEN_KEY(site ? site.orv_id : '', query)) || '{}');
-      return Object.prototype.hasOwnProperty.call(map, doc_id) ? map[doc_id] : null;
-    } catch {
-      return null;
-    }
-  }
-  function remember_sites(site, query, by_doc) {
-    try {
-      const key = SEEN_KEY(site, query);
-      const map = JSON.parse(localStorage.getItem(key) || '{}');
-      localStorage.setItem(key, JSON.stringify(Object.assign(map, by_doc)));
-    } catch {
-      // a browser that keeps nothing shows "unknown site"
-    }
   }
 
   function settings_table(s) {
@@ -717,6 +695,6 @@ summary { cursor: pointer; color: #333; }
     return ['error', 'Stopped after 10 rounds: messages keep moving.'];
   }
 
-  const answerView = { watch, render, fit, page_lines, status_of, values_of, carry, remember_sites, follow_ms: 3000, sent: new WeakMap() };
+  const answerView = { watch, render, fit, page_lines, status_of, values_of, carry, follow_ms: 3000, sent: new WeakMap() };
   window.answerView = answerView;
 })();

@@ -332,7 +332,6 @@ async function carry_query(id, doc_id) {
   const first = await results_of(id);
   const sites = first && first.sent_to ? first.sent_to : [];
   let count = first ? first.documents.length : 0;
-  let known_docs = new Set(first ? first.documents.map((d) => d.doc_id) : []);
   const state = new Map(sites.map((s) => [s, 'waiting to be sent']));
   // The start page marks the path of the last query on its map.
   try {
@@ -377,10 +376,6 @@ async function carry_query(id, doc_id) {
         const now = await results_of(id);
         const n = now ? now.documents.length - count : 0;
         count = now ? now.documents.length : count;
-        // The documents that came with one site's answer are that site's.
-        const fresh = now ? now.documents.map((d) => d.doc_id).filter((d) => !known_docs.has(d)) : [];
-        if (now) known_docs = new Set(now.documents.map((d) => d.doc_id));
-        if (answering.length === 1 && fresh.length) answerView.remember_sites(this_site, id, Object.fromEntries(fresh.map((d) => [d, answering[0]])));
         const docs = (k) => `${k} document${k === 1 ? '' : 's'}`;
         for (const s of answering) {
           state.set(s, answering.length === 1 ? `answered (${docs(n)})` : `answered (${docs(n)} together with ${answering.filter((o) => o !== s).join(', ')})`);
