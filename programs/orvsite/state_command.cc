@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "platform/site_dir.h"
 #include "platform/site_file.h"
 #include "programs/orvsite/site_files.h"
 #include "site/config.h"
@@ -29,12 +30,15 @@ std::string utc_time(std::int64_t seconds) {
 
 // The cells of file.ic by IC type, read as orv reads them; nothing when
 // the store does not read.
-std::optional<std::map<std::string, int>> cells_by_type(const site::site_config& cfg) {
+std::optional<std::map<std::string, int>> cells_by_type(const site::site_config& cfg,
+                                                        const platform::site_dir& dir) {
   std::ostringstream page;
   formdecode::output out(page);
   site::orv_hooks hooks(out, cfg.orv_id);
+  hooks.set_dir(dir);
   engine::engine_state st(out, engine::site_identity{cfg.server_id, cfg.orv_id},
                           site::orv_message_types, hooks);
+  st.dir = dir;
   try {
     engine::load_all_cells(st);
   } catch (const formdecode::run_exit&) {
@@ -68,16 +72,14 @@ int state_command(const std::string& dir, std::ostream& out, std::ostream& err) 
         << ")\n";
     return 1;
   }
-  in_directory in(html);
-  if (!in.entered()) {
-    err << "orvsite state: cannot enter " << html << "\n";
-    return 1;
-  }
+  // The site's files are reached through its directory; this process
+  // stays where it is.
+  const platform::site_dir site(html);
   std::ostringstream page;
   formdecode::output cfg_out(page);
   site::site_config cfg;
   try {
-    cfg = site::read_config(cfg_out);
+    cfg = site::read_config(cfg_out, site);
   } catch (const formdecode::run_exit&) {
     err << "orvsite state: " << join(html, site::config_file)
         << " does not read; run orvsite check\n";
@@ -85,7 +87,7 @@ int state_command(const std::string& dir, std::ostream& out, std::ostream& err) 
   }
   out << "site: orv id " << cfg.orv_id << ", server id " << cfg.server_id << "\n";
 
-  std::optional<std::map<std::string, int>> types = cells_by_type(cfg);
+  std::optional<std::map<std::string, int>> types = cells_by_type(cfg, site);
   if (!types) {
     out << "cells: " << engine::store_file << " does not read (orvsite check tells why)\n";
   } else {
@@ -99,30 +101,30 @@ int state_command(const std::string& dir, std::ostream& out, std::ostream& err) 
   }
 
   size_t vantles = 0;
-  if (std::optional<std::string> db = platform::read_file(site::vantle_db_file)) {
+  if (std::optional<std::string> db = platform::read_file(site.at(site::vantle_db_file))) {
     site::read_vantle_records(
         *db, [&](std::string_view, std::string_view) { return ++vantles, false; }, nullptr);
   }
   out << "vantles: " << count_of(vantles, "name", "names") << " in " << site::vantle_db_file
       << "\n";
 
-  out << "waiting: " << count_of(platform::list_files_oldest_first(exchange::inbox_dir).size(),
+  out << "waiting: " << count_of(platform::list_files_oldest_first(site.at(exchange::inbox_dir)).size(),
                                  "file", "files")
       << " in inbox, "
-      << count_of(platform::list_files_oldest_first(exchange::outbox_dir).size(), "file", "files")
+      << count_of(platform::list_files_oldest_first(site.at(exchange::outbox_dir)).size(), "file", "files")
       << " in outbox\n";
 
-  std::vector<std::string> copies = backup_copies(engine::backup_dir);
+  std::vector<std::string> copies = backup_copies(site.at(engine::backup_dir));
   std::int64_t bytes = 0;
   for (const std::string& c : copies) {
-    if (auto info = platform::stat_file(join(engine::backup_dir, c))) bytes += info->size;
+    if (auto info = platform::stat_file(site.at(join(engine::backup_dir, c)))) bytes += info->size;
   }
   out << "backups: " << count_of(copies.size(), "copy", "copies") << ", " << bytes
       << " bytes";
   if (!copies.empty()) out << ", newest " << join(engine::backup_dir, copies.back());
   out << "\n";
 
-  std::optional<platform::file_info> dump = platform::stat_file("dump_file");
+  std::optional<platform::file_info> dump = platform::stat_file(site.at("dump_file"));
   out << "last request: " << (dump ? utc_time(dump->mtime_sec) : std::string("none yet")) << "\n";
   return 0;
 }
