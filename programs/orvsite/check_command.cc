@@ -2,6 +2,7 @@
 #include "programs/orvsite/check_command.h"
 
 #include <sstream>
+#include <string_view>
 #include <variant>
 
 #include "engine/cell_store.h"
@@ -87,8 +88,15 @@ class checker {
     std::optional<std::string> text = platform::read_site_file(site_.at(file), &why);
     if (!text) {
       site_.as_inside(&why);
-      std::string reason = why.starts_with(file + ": ") ? why.substr(file.size() + 2) : why;
-      add_html(file, "cannot be read" + (reason.empty() ? std::string() : " (" + reason + ")"));
+      std::string said = "cannot be read";
+      if (!why.empty()) {
+        // The reason without the file's name in front of it.
+        const std::string_view reason = why.starts_with(file + ": ")
+                                            ? std::string_view(why).substr(file.size() + 2)
+                                            : std::string_view(why);
+        said.append(" (").append(reason).append(")");
+      }
+      add_html(file, said);
     }
     if (text) ++files_read_;
     return text;
@@ -217,7 +225,8 @@ class checker {
     if (!text) return;
     std::string said;
     for (const pages::syntax_error& e : pages::syntax_errors(*text)) {
-      said += (said.empty() ? "" : " ") + e.text();
+      if (!said.empty()) said += ' ';
+      said += e.text();
     }
     if (!said.empty()) add_html(path, said);
   }
