@@ -20,6 +20,12 @@ inline constexpr std::size_t site_file_limit = std::size_t{256} << 20;
 std::optional<std::string> read_site_file(const std::string& path, std::string* err,
                                           std::size_t max_bytes = site_file_limit);
 
+/// The last `max_bytes` bytes of `path` (checked as `read_site_file`
+/// does, of any size), from the first whole line among them: for logs,
+/// whose recent end is what a reader wants.
+std::optional<std::string> read_site_file_tail(const std::string& path, std::string* err,
+                                               std::size_t max_bytes);
+
 /// True when `path` does not exist or is a plain file of the site that
 /// this process can read (checked as `read_site_file` does, without
 /// reading it); otherwise false with `*err` naming it and the reason.

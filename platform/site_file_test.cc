@@ -47,6 +47,19 @@ TEST(SiteFile, RefusesAFileOverItsBound) {
   EXPECT_EQ(platform::read_site_file(dir.path() + "/kb.txt", &err, 100), std::string(100, 'k'));
 }
 
+TEST(SiteFile, ATailIsTheWholeLinesOfTheLastBytesOfAPlainFile) {
+  scoped_temp_dir dir;
+  std::string log = dir.path() + "/exchange.log";
+  write_file(log, "first line\nsecond\nthird\n");
+  std::string err;
+  EXPECT_EQ(platform::read_site_file_tail(log, &err, 1000), "first line\nsecond\nthird\n");
+  // The last 10 bytes begin inside "second": only "third" is whole.
+  EXPECT_EQ(platform::read_site_file_tail(log, &err, 10), "third\n");
+  ASSERT_EQ(0, ::symlink("/dev/zero", (dir.path() + "/linked.log").c_str()));
+  EXPECT_FALSE(platform::read_site_file_tail(dir.path() + "/linked.log", &err, 10));
+  EXPECT_EQ(err, dir.path() + "/linked.log: not a plain file of the site (a symbolic link)");
+}
+
 TEST(SiteFile, AFolderOfTheSiteIsADirectoryNotALinkToOne) {
   scoped_temp_dir dir;
   std::string err;

@@ -16,6 +16,7 @@
 #include "engine/ic_manager.h"
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "platform/site_file.h"
 #include "site/config.h"
 #include "site/form.h"
 #include "site/form_check.h"
@@ -46,9 +47,9 @@ std::string base_name(const std::string& path) { return path.substr(path.rfind('
 
 // The query-site table, when `site.config` reads; nothing is written.
 std::optional<site_table> quiet_site_table(const platform::site_dir& dir) {
-  std::optional<std::string> text = platform::read_file(dir.at(site_table_file));
-  if (!text) return std::nullopt;
   std::string err;
+  std::optional<std::string> text = platform::read_site_file(dir.at(site_table_file), &err);
+  if (!text) return std::nullopt;
   return site_table::parse(*text, &err);
 }
 

@@ -263,7 +263,7 @@ void run_journal::recover(formdecode::output& out, const platform::site_dir& dir
   } else {
     for (const auto& [file, value] : sizes) {
       std::string file_err;
-      std::optional<std::string> now = platform::read_file(dir.at(file), &file_err);
+      std::optional<std::string> now = platform::read_site_file(dir.at(file), &file_err);
       dir.as_inside(&file_err);
       if (!now && !file_err.empty()) {
         out.both("Error: can't read %s; nothing is changed.\n<p>", file_err);

@@ -1,17 +1,21 @@
 // `orvsite backup` and `orvsite restore`.
 #include "programs/orvsite/backup_command.h"
 
+#include <algorithm>
 #include <ctime>
+#include <string_view>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
 #include "engine/cell_store.h"
+#include "engine/store_text.h"
 #include "platform/platform.h"
 #include "platform/site_file.h"
 #include "programs/orvsite/check_command.h"
 #include "programs/orvsite/site_files.h"
+#include "site/naming.h"
 #include "site/naming_counters.h"
 #include "site/request.h"
 #include "site/restore_swap.h"
@@ -111,17 +115,55 @@ std::optional<std::string> odd_entry(const std::string& dir, const std::string& 
   return std::nullopt;
 }
 
+// The highest cell id the site in `html` holds, in its store or its naming
+// file: a line "id: N" of the store or a record of name_db. A text of a
+// cell that happens to read "id: N" can only raise the mark, which skips
+// ids and never repeats one.
+long long highest_id_held(const std::string& html) {
+  long long highest = 0;
+  std::string err;
+  if (std::optional<std::string> store = platform::read_site_file(join(html, engine::store_file), &err)) {
+    std::string_view text = *store;
+    for (std::size_t pos = 0; pos < text.size();) {
+      std::size_t end = text.find('\n', pos);
+      if (end == std::string_view::npos) end = text.size();
+      std::string_view line = text.substr(pos, end - pos);
+      if (line.starts_with("id: ")) {
+        if (std::optional<std::int32_t> id = engine::parse_int(line.substr(4))) {
+          highest = std::max<long long>(highest, *id);
+        }
+      }
+      pos = end + 1;
+    }
+  }
+  if (std::optional<std::string> names = platform::read_site_file(join(html, site::name_db_file), &err)) {
+    site::read_name_records(
+        *names,
+        [&](const site::name_record& r) {
+          highest = std::max<long long>(highest, r.ic_id);
+          return false;
+        },
+        &err);
+  }
+  return highest;
+}
+
 // The id and name counters of the copy `unpacked` go on at least where
 // html's own stand: ids and names handed out since the backup may be held
-// by other sites and are never handed out again.
+// by other sites and are never handed out again. The id counter also goes
+// above every id html's cells and names hold, in case its counter file
+// was lost.
 bool keep_counters_ahead(const std::string& html, const std::string& unpacked, std::string* why) {
   for (const char* counter : {site::ic_id_counter_file, site::name_counter_file}) {
     std::string err;
     std::optional<std::string> now = platform::read_site_file(join(html, counter), &err);
-    if (!now) continue;  // nothing handed out, or nothing to go by
+    long long current = now ? site::counter_value(*now, nullptr) : 0;
+    if (std::string_view(counter) == site::ic_id_counter_file) {
+      current = std::max(current, highest_id_held(html) + 1);
+    }
+    if (current <= 0) continue;  // nothing handed out, or nothing to go by
     std::string copy_path = join(unpacked, counter);
     std::optional<std::string> copy = platform::read_site_file(copy_path, &err);
-    long long current = site::counter_value(*now, nullptr);
     long long archived = copy ? site::counter_value(*copy, nullptr) : 0;
     if (current <= archived) continue;
     std::optional<platform::entry_access> owner = platform::access_of(copy ? copy_path : unpacked);

@@ -4,6 +4,8 @@
 // they are appended to a file with the time in front.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -13,6 +15,10 @@ namespace orvsite {
 /// The log file of a site when none is chosen, below the site directory
 /// (inside html, which the web server never serves).
 inline constexpr const char* default_exchange_log = "html/log/exchange.log";
+
+/// How much of the log's end a reader takes: a day of a busy site's lines,
+/// without letting a flood of refusals make a reader hold the whole file.
+inline constexpr std::size_t exchange_log_tail_bytes = std::size_t{4} << 20;
 
 /// How bad a logged event is, as syslog numbers it.
 enum class log_priority { error = 3, warning = 4, info = 6 };

@@ -161,7 +161,9 @@ bool write_exchange_record(const std::string& dir, const exchange_record& r, std
 }
 
 std::string site_orv_id(const std::string& dir) {
-  std::optional<std::string> cfg = platform::read_file(join(join(dir, html_dir), site::config_file));
+  std::string cfg_err;
+  std::optional<std::string> cfg =
+      platform::read_site_file(join(join(dir, html_dir), site::config_file), &cfg_err, 1 << 20);
   if (!cfg) return "";
   // "orv id: NAME", as the transfer scripts read it.
   std::istringstream lines(*cfg);
@@ -186,7 +188,9 @@ std::vector<std::string> known_peer_ids(const std::string& dir) {
     ids.push_back(id);
   };
   std::string why;
-  if (std::optional<std::string> text = platform::read_file(join(html, site::site_table_file))) {
+  std::string table_err;
+  if (std::optional<std::string> text =
+          platform::read_site_file(join(html, site::site_table_file), &table_err, 1 << 20)) {
     if (std::optional<site::site_table> t = site::site_table::parse(*text, &why)) {
       for (int i = 0; i < t->count(); ++i) add(t->name(i));
     }

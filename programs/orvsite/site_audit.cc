@@ -7,6 +7,7 @@
 
 #include "engine/cell_store.h"
 #include "exchange/exchange.h"
+#include "platform/site_file.h"
 #include "programs/orvsite/site_files.h"
 #include "site/naming.h"
 #include "site/naming_counters.h"
@@ -188,7 +189,9 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
   std::int32_t highest = 0;
   for (std::int32_t id : ids.cells) highest = std::max(highest, id);
   for (std::int32_t id : ids.named) highest = std::max(highest, id);
-  if (std::optional<std::string> text = platform::read_file(path(site::ic_id_counter_file))) {
+  std::string counter_err;
+  if (std::optional<std::string> text =
+          platform::read_site_file(path(site::ic_id_counter_file), &counter_err, 4096)) {
     long long next = site::counter_value(*text, nullptr);
     if (next >= 1 && next <= highest) {
       add(site::ic_id_counter_file,
@@ -255,7 +258,8 @@ void audit_consistency(const std::string& dir, const std::string& orv_id, const 
 
   // A backup hint that names a taken number.
   const std::string hint = std::string(engine::backup_dir) + "." + engine::store_file + ".next";
-  if (std::optional<std::string> text = platform::read_file(path(hint))) {
+  std::string hint_err;
+  if (std::optional<std::string> text = platform::read_site_file(path(hint), &hint_err, 4096)) {
     std::string first = text->substr(0, text->find('\n'));
     if (!first.empty() && first.size() < 10 &&
         first.find_first_not_of("0123456789") == std::string::npos) {

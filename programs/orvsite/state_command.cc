@@ -101,7 +101,8 @@ int state_command(const std::string& dir, std::ostream& out, std::ostream& err) 
   }
 
   size_t vantles = 0;
-  if (std::optional<std::string> db = platform::read_file(site.at(site::vantle_db_file))) {
+  std::string db_err;
+  if (std::optional<std::string> db = platform::read_site_file(site.at(site::vantle_db_file), &db_err)) {
     site::read_vantle_records(
         *db, [&](std::string_view, std::string_view) { return ++vantles, false; }, nullptr);
   }

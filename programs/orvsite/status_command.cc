@@ -358,6 +358,8 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
                           "Files of sends cut short, waiting in html/.outbox-local.");
   metric_family cut_age("orvsite_cut_send_oldest_age_seconds", "gauge",
                         "How long the oldest of them has waited (0 when none).");
+  metric_family cut_limit("orvsite_cut_send_limit_seconds", "gauge",
+                          "The site's limit for a send cut short.");
   metric_family lock_limit("orvsite_lock_held_limit_seconds", "gauge",
                            "The site's limit for a held lock.");
   metric_family free_limit("orvsite_free_bytes_limit", "gauge",
@@ -380,6 +382,7 @@ std::string status_prometheus(const std::vector<site_status>& sites, std::int64_
       died.add(site, t.died_started != 0 ? 1 : 0);
       cut_files.add(site, static_cast<std::int64_t>(t.cut_sends.size()));
       cut_age.add(site, t.cut_sends.empty() ? 0 : now - t.cut_sends.front().since);
+      cut_limit.add(site, s.settings.cut_send_for);
       lock_limit.add(site, s.settings.lock_held_for);
       free_limit.add(site, s.settings.free_space_below);
       failing_limit.add(site, s.settings.failing_for);

@@ -15,17 +15,14 @@
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/status_command.h"
+#include "text/text.h"
 
 namespace orvsite {
 namespace {
 
 namespace fs = std::filesystem;
 using json::quote;
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using text::lower;
 
 // A name for a line of text: control characters shown as \n or \xNN.
 std::string shown(const std::string& name) {
@@ -186,7 +183,12 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
   }
 
   // Refusals in the log of the last day, each counted for the peer it names.
-  std::istringstream log(platform::read_file(join(dir, default_exchange_log)).value_or(""));
+  // Only the log's recent end is read: a flood of refusals cannot make
+  // status read without bound, and the log must be the site's own file.
+  std::string log_err;
+  std::istringstream log(platform::read_site_file_tail(join(dir, default_exchange_log), &log_err,
+                                                       exchange_log_tail_bytes)
+                             .value_or(""));
   for (std::string line; std::getline(log, line);) {
     if (line.find("refused") == std::string::npos) continue;
     std::int64_t at = log_time(line);
@@ -316,6 +318,7 @@ site_troubles site_troubles_of(const std::string& dir, const site_settings& sett
   for (const std::string& d : settings.damaged) {
     attention->push_back(std::string(site_settings_file) + " does not read, " + d);
   }
+  if (!log_err.empty()) attention->push_back("the exchange log does not read: " + log_err);
   return t;
 }
 

@@ -28,6 +28,12 @@ tests:
         values: '104857600 104857600 104857600 104857600'
       - series: 'orvsite_exchange_died{dir="/srv/orv/east",site="east"}'
         values: '0 0 1 1'
+      - series: 'orvsite_cut_send_files{dir="/srv/orv/east",site="east"}'
+        values: '1 1 1 0'
+      - series: 'orvsite_cut_send_oldest_age_seconds{dir="/srv/orv/east",site="east"}'
+        values: '10 70 130 0'
+      - series: 'orvsite_cut_send_limit_seconds{dir="/srv/orv/east",site="east"}'
+        values: '60 60 60 60'
     alert_rule_test:
       - eval_time: 1m
         alertname: OrvLockHeldTooLong
@@ -48,6 +54,19 @@ tests:
           - exp_labels: {severity: critical, dir: /srv/orv/east, site: east}
             exp_annotations:
               summary: "The disk of /srv/orv/east has 47.68MiB free"
+      - eval_time: 0m
+        alertname: OrvCutSendWaiting
+        exp_alerts: []
+      - eval_time: 2m
+        alertname: OrvCutSendWaiting
+        exp_alerts:
+          - exp_labels: {severity: warning, dir: /srv/orv/east, site: east}
+            exp_annotations:
+              summary: "/srv/orv/east holds a send cut short in html/.outbox-local"
+              description: "The next send or exchange finishes it; orvsite exchange /srv/orv/east does it now."
+      - eval_time: 3m
+        alertname: OrvCutSendWaiting
+        exp_alerts: []
       - eval_time: 3m
         alertname: OrvExchangeDied
         exp_alerts:
