@@ -27,11 +27,13 @@ flood=${6:-300}
 wait_limit=60
 t=$(mktemp -d /tmp/orv-mesh-bench.XXXXXX)
 declare -A sshd_pid watch_pid port
+made_users=()
 cleanup() {
   for pid in "${watch_pid[@]}" "${sshd_pid[@]}"; do
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
+  for u in "${made_users[@]}"; do userdel "$u" 2>/dev/null; done
   if [ -n "${KEEP_BENCH_DIR:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
 }
 trap cleanup EXIT
@@ -39,9 +41,42 @@ die() { echo "mesh_bench.sh: $*" >&2; exit 1; }
 [ "$homes" -le "$sites" ] || die "HOMES ($homes) exceeds SITES ($sites)"
 if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-user=$(id -un)
 names=()
 for i in $(seq "$sites"); do names+=("$(printf 's%02d' "$i")"); done
+
+# Each site is its own account, as on machines of their own: made for the
+# run when the script runs as root (orvbNN, login shell /bin/sh, home in
+# the run's directory, removed at the end), else every site is the user
+# who runs it. An account of its own also keeps a peer's logins free of
+# what the invoking user's shell start-up files do: sshd runs the forced
+# command through the login shell, and bash reads ~/.bashrc for it.
+declare -A owner
+chmod 0755 "$t"
+as_site() { # SITE COMMAND...: runs COMMAND as the site's account
+  local s=$1
+  shift
+  if [ "${owner[$s]}" = "$(id -un)" ]; then
+    "$@"
+  else
+    setpriv --reuid="${owner[$s]}" --regid="${owner[$s]}" --init-groups \
+      env HOME="$t/home/$s" USER="${owner[$s]}" LOGNAME="${owner[$s]}" PATH=/usr/bin:/bin "$@"
+  fi
+}
+for s in "${names[@]}"; do
+  owner[$s]=$(id -un)
+  if [ "$(id -u)" -eq 0 ] && [ -z "${MESH_BENCH_ONE_USER:-}" ]; then
+    u=orvb${s#s}
+    userdel "$u" 2>/dev/null
+    mkdir -p "$t/home/$s"
+    # '*' rather than a locked password: sshd without PAM refuses a
+    # locked account even for a key.
+    useradd --no-create-home --home-dir "$t/home/$s" --shell /bin/sh --password '*' "$u" ||
+      die "cannot make the account $u"
+    made_users+=("$u")
+    chown "$u:" "$t/home/$s"
+    owner[$s]=$u
+  fi
+done
 
 # --- the machines and the sites ------------------------------------------------
 ssh-keygen -q -t ed25519 -N '' -f "$t/operator_key"
@@ -96,7 +131,8 @@ CONF
   printf 'server id: srv-%s\norv id: %s\nretrieval threshold: 1\nvirtual site distance threshold: 9\nmax. vantle# threshold: 99\nemail address: NULL\n' \
     "$s" "$s" >"$dir/html/config.txt"
   install -m 0755 "$samples"/ssh/* "$dir/html/"
-  echo "$s-site $s 127.0.0.1 $p $user $dir $(ssh-keygen -lf "$t/$s.host_key.pub" | awk '{ print $2 }')" >>"$t/roster"
+  chown -R "${owner[$s]}:" "$t/$s" "$t/$s.keys"
+  echo "$s-site $s 127.0.0.1 $p ${owner[$s]} $dir $(ssh-keygen -lf "$t/$s.host_key.pub" | awk '{ print $2 }')" >>"$t/roster"
 done
 setup_start=$(date +%s.%N)
 for s in "${names[@]}"; do
@@ -105,11 +141,13 @@ for s in "${names[@]}"; do
 done
 "$bin/orvsite" mesh check "$t/${names[0]}/site" "$t/roster" >"$t/mesh.out" 2>&1 ||
   die "mesh check: $(cat "$t/mesh.out")"
+# What mesh add wrote as this user belongs to each site's account.
+for s in "${names[@]}"; do chown -R "${owner[$s]}:" "$t/$s" "$t/$s.keys"; done
 setup_end=$(date +%s.%N)
 
-orv() { # SITE QUERY: one request, its page in $t/page.SITE
-  (cd "$t/$1/site" && env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET QUERY_STRING="$2" ./orv.cgi) \
-    >"$t/page.$1" 2>>"$t/orv.err"
+orv() { # SITE QUERY: one request, its answer in values in $t/answer.SITE
+  (cd "$t/$1/site" && as_site "$1" env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+    HTTP_ACCEPT=application/json QUERY_STRING="$2" ./orv.cgi) >"$t/answer.$1" 2>>"$t/orv.err"
 }
 create() { # SITE DOC I_AM TYPE NAME
   orv "$1" "flag=new&ic_type=VANTLE&message_type=MSG_CREATE&ic_par_num=9&ic_par_1=doc_id&ic_par_2=i_am&ic_par_3=i_love&ic_par_4=i_hate&ic_par_5=i_behave&ic_par_6=i_keyword&ic_par_7=i_comment&ic_par_8=vantle_type&ic_par_9=sym_name&doc_id=$2&i_am=$3%23%21&i_love=%21&i_hate=%21&i_behave=%21&i_keyword=lenses%23%21&i_comment=notes%23%21&vantle_type=$4&sym_name=$5"
@@ -119,7 +157,7 @@ for s in "${names[@]}"; do
 done
 # Anything the documents sent is delivered before the runs start.
 for s in "${names[@]}"; do
-  "$bin/orvsite" watch "$t/$s/site" >>"$t/watch.$s.out" 2>>"$t/watch.$s.err" &
+  as_site "$s" "$bin/orvsite" watch "$t/$s/site" >>"$t/watch.$s.out" 2>>"$t/watch.$s.err" &
   watch_pid[$s]=$!
 done
 sleep 2
@@ -133,17 +171,21 @@ asker() { # SITE RUN EXPECTED...
   for i in $(seq "$queries"); do
     start=$(now)
     create "$s" "q-$run-$s-$i" mechanics Info_Gathering "ask-$run-$i" || { echo "fail"; continue; }
-    id=$(sed -n 's/.*Create a new Vantle \([0-9]*\) for Doc.*/\1/p' "$t/page.$s" | head -n 1)
+    id=$(grep -o '"created":\[{"ic_id":[0-9]*' "$t/answer.$s" | grep -o '[0-9]*$')
+    [ -n "$id" ] || { echo "fail"; continue; }
     got=0 doubled=0
     for _ in $(seq $((wait_limit * 4))); do
       sleep 0.25
       orv "$s" "flag=old&ic_type=VANTLE&ic_id_list=$id&message_type=MSG_SHOW_VANTLE_RESULT" || continue
-      got=0 doubled=0
+      # The results in values: a site has answered once its document is
+      # among them (with the site that sent it); a document twice is an
+      # answer taken twice.
+      grep -o '"doc_id":"[^"]*","site":"[^"]*"' "$t/answer.$s" >"$t/found.$s"
+      got=0
       for e in "$@"; do
-        n=$(grep -o "Doc id: doc-$e\b" "$t/page.$s" | wc -l)
-        [ "$n" -ge 1 ] && got=$((got + 1))
-        [ "$n" -ge 2 ] && doubled=$((doubled + n - 1))
+        grep -qx "\"doc_id\":\"doc-$e\",\"site\":\"$e\"" "$t/found.$s" && got=$((got + 1))
       done
+      doubled=$(sort "$t/found.$s" | uniq -d | wc -l)
       [ "$got" -eq "$#" ] && break
     done
     end=$(now)
@@ -187,6 +229,7 @@ flooder=${names[$((sites - 1))]}
 (
   for k in $(seq "$flood"); do
     printf 'not a message %d\n' "$k" >"$t/$flooder/site/html/outbox/.f$k"
+    chown "${owner[$flooder]}:" "$t/$flooder/site/html/outbox/.f$k"
     mv "$t/$flooder/site/html/outbox/.f$k" "$t/$flooder/site/html/outbox/${victim}$((1700000000 + k))"
   done
 ) &

@@ -217,6 +217,27 @@ echo "for west" >"$a/html/outbox/west17000000000"
 check "a file without a peer fails the send" not put "$a"
 check "it is reported" contains "$t/err" "no site in orv_hosts for west17000000000: it stays in outbox"
 check "it stays" [ -f "$a/html/outbox/west17000000000" ]
+rm -f "$a/html/outbox/west17000000000"
+
+# East sends to three peers at once, one of them out of reach: the two
+# others get their files, the third's stays with its own cause, and the
+# sends do not mix up their confirmations.
+closed=$(free_port "$port")
+cp "$b/html/orv_hosts" "$t/east_hosts"
+echo "west 127.0.0.1:$closed $t/machine-d/west" >>"$b/html/orv_hosts"
+rm -f "$a/html/inbox"/* "$c/html/inbox"/*
+mkdir -p "$b/html/outbox"
+for peer in north south west; do echo "to $peer" >"$b/html/outbox/${peer}17000000001"; done
+(cd "$b/html" && ORV_SEND_PARALLEL=3 ./orv_ftp_put.cmd) 2>"$t/err"
+check "a peer out of reach fails the send" [ $? -eq 1 ]
+check "north's file reaches north" [ "$(cat "$a/html/inbox/north17000000001")" = "to north" ]
+check "south's file reaches south" [ "$(cat "$c/html/inbox/south17000000001")" = "to south" ]
+check "only west's file stays" [ "$(ls "$b/html/outbox" | tr '\n' ' ')" = "west17000000001 " ]
+check "west's cause is its own" contains "$t/err" "cannot reach west at 127.0.0.1:$closed"
+check "and says why" contains "$t/err" "Connection refused"
+check "the others are reported sent" contains "$t/err" "sent north17000000001 to north"
+cp "$t/east_hosts" "$b/html/orv_hosts"
+rm -f "$b/html/outbox"/* "$a/html/inbox"/* "$c/html/inbox"/*
 
 # --- 3. What the sites' key cannot do --------------------------------------
 key_ssh="ssh -F /dev/null -p $port -i $t/client_key -o IdentitiesOnly=yes -o BatchMode=yes"

@@ -46,29 +46,32 @@ me=orv_ftp_put.cmd
 html=$(pwd)
 map=$html/orv_hosts
 say() { echo "$me: $*" >&2; }
-lower() { printf '%s' "$1" | tr '[:upper:]' '[:lower:]'; }
 
 # The lines of the map without comments and blank lines.
 map_lines() { sed -e 's/\r$//' -e 's/#.*$//' "$map" | awk 'NF > 0'; }
 
-# The map's id of the peer a message file is for, or nothing.
-peer_of() {
-  lname=$(lower "$1")
-  best=""
-  bestlen=0
-  while read -r id _; do
-    lid=$(lower "$id")
-    rest=${lname#"$lid"}
-    [ "$rest" != "$lname" ] || continue
-    case $rest in '' | *[!0-9]*) continue ;; esac
-    if [ ${#lid} -gt "$bestlen" ]; then
-      bestlen=${#lid}
-      best=$id
-    fi
-  done <<EOF
-$(map_lines)
-EOF
-  printf '%s' "$best"
+# For each name of the file `names` (one a line): the name, the map's id of
+# the peer the file is for ("-" when none) and the first 32 hex digits of
+# its content's SHA-256 ("-" when it could not be read), from one awk run
+# and one sha256sum for all files, so that a send to many peers does not
+# start processes per file and map line.
+peers_of() {
+  (cd "$html/outbox" && xargs sha256sum -- <"$1") >"$1.hashes" 2>/dev/null
+  map_lines | awk -v names="$1" -v hashes="$1.hashes" '
+    { ids[NR] = $1 }
+    END {
+      while ((getline line < hashes) > 0) hash[substr(line, 67)] = substr(line, 1, 32)
+      while ((getline name < names) > 0) {
+        lname = tolower(name); best = "-"; bestlen = 0
+        for (i = 1; i <= NR; i++) {
+          lid = tolower(ids[i])
+          if (length(lid) <= bestlen || substr(lname, 1, length(lid)) != lid) continue
+          if (substr(lname, length(lid) + 1) !~ /^[0-9]+$/) continue
+          best = ids[i]; bestlen = length(lid)
+        }
+        print name, best, ((name in hash) ? hash[name] : "-")
+      }
+    }'
 }
 
 if [ ! -f "$map" ]; then
@@ -95,10 +98,13 @@ work=$html/.outbox-sending.$$
 # a limit of about 100 characters).
 control=$(mktemp -d "${TMPDIR:-/tmp}/orv-ssh.XXXXXX") || exit 1
 trap 'rm -rf "$work" "$control"' EXIT
-trap 'exit 1' HUP INT TERM
+batch="" # the peers' sends under way
+# shellcheck disable=SC2086
+trap 'kill $batch 2>/dev/null; exit 1' HUP INT TERM
 mkdir "$work" || exit 1
 
 status=0
+: >"$control/names"
 for file in "$html"/outbox/*; do
   [ -f "$file" ] || continue
   name=${file##*/}
@@ -109,23 +115,29 @@ for file in "$html"/outbox/*; do
       continue
       ;;
   esac
-  peer=$(peer_of "$name")
-  if [ -z "$peer" ]; then
-    say "no site in orv_hosts for $name: it stays in outbox"
-    status=1
-    continue
-  fi
-  hash=$(sha256sum <"$file" | cut -c1-32)
-  { [ -d "$work/$peer" ] || mkdir "$work/$peer"; } && ln "$file" "$work/$peer/$self.$name.$hash" ||
-    status=1
+  echo "$name" >>"$control/names"
 done
+if [ -s "$control/names" ]; then
+  while read -r name peer hash; do
+    if [ "$peer" = - ]; then
+      say "no site in orv_hosts for $name: it stays in outbox"
+      status=1
+      continue
+    fi
+    [ "$hash" != - ] || continue # gone meanwhile: taken by another send
+    { [ -d "$work/$peer" ] || mkdir "$work/$peer"; } && ln "$html/outbox/$name" "$work/$peer/$self.$name.$hash" ||
+      status=1
+  done <<EOF
+$(peers_of "$control/names")
+EOF
+fi
 
 # What ssh and rsync wrote on standard error for the last step, each line
 # as it came (the cause of a failure: "Host key verification failed",
 # "Connection refused", "Permission denied (publickey)", ...), up to the last
 # 20 lines of at most 300 characters.
 errors() {
-  tr -d '\r' <"$work/error" | awk 'NF > 0' | tail -n 20 | cut -c1-300 | sed "s/^/$me:   /" >&2
+  tr -d '\r' <"$work/error.$peer" | awk 'NF > 0' | tail -n 20 | cut -c1-300 | sed "s/^/$me:   /" >&2
 }
 
 # The inode number of a file (the outbox file and its link in $work share it).
@@ -169,14 +181,16 @@ send_to() {
   ssh="$ssh -o ServerAliveInterval=15 -o ServerAliveCountMax=4 -o LogLevel=ERROR"
   # The copy and the link-in share one connection (one login instead of
   # two): the copy's ssh stays in the background as its master, ended after
-  # the link-in (or by itself 10 seconds after a killed run).
-  ssh="$ssh -o ControlMaster=auto -o ControlPath=$control/%C -o ControlPersist=10"
+  # the link-in (or by itself 10 seconds after a killed run). Its socket is
+  # named after the peer, not the host: two peers on one host and account
+  # are sent to at once, each over its own connection.
+  ssh="$ssh -o ControlMaster=auto -o ControlPath=$control/$peer -o ControlPersist=10"
 
   # 1. The whole files into the staging directory beside the peer's inbox
   # (rsync writes each to a hidden name there and renames it when complete).
   # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
   if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
-    </dev/null >/dev/null 2>"$work/error"; then
+    </dev/null >/dev/null 2>"$work/error.$peer"; then
     say "cannot reach $peer at $where:"
     errors
     say "waiting in outbox for $peer: $(waiting "$peer")"
@@ -184,7 +198,7 @@ send_to() {
   fi
   # 2. The link-in, which answers one line per transfer id.
   ids=$(ls "$work/$peer" | tr '\n' ' ')
-  answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error")
+  answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error.$peer")
   $ssh -O exit "$host" >/dev/null 2>&1
   while read -r what tid dest; do
     [ -f "$work/$peer/$tid" ] || continue
@@ -214,16 +228,33 @@ EOF
   return 0
 }
 
+# The peers are served ORV_SEND_PARALLEL at a time (4 by default): a query
+# goes to every peer, and each peer's logins wait on the network and on
+# the peer more than on this machine. Each peer's send runs in a subshell
+# of its own (its own variables and error file); a map line of an id
+# already served is skipped.
+parallel=${ORV_SEND_PARALLEL:-4}
+case $parallel in '' | *[!0-9]* | 0) parallel=1 ;; esac
+served=" "
+finish_batch() {
+  for pid in $batch; do wait "$pid" || status=1; done
+  batch=""
+}
 while read -r id where dir key; do
-  [ -d "$work/$id" ] || continue # no file for it, or a later line of the same id
+  [ -d "$work/$id" ] || continue # no file for it
+  case $served in *" $id "*) continue ;; esac # a later line of the same id
+  served="$served$id "
   if [ -z "$dir" ]; then
     say "orv_hosts: the line of $id names no site directory; waiting: $(waiting "$id")"
     status=1
-  else
-    send_to "$id" "$where" "$dir" "$key" || status=1
+    continue
   fi
-  rm -rf "${work:?}/$id"
+  (send_to "$id" "$where" "$dir" "$key") &
+  batch="$batch $!"
+  set -- $batch
+  [ $# -lt "$parallel" ] || finish_batch
 done <<EOF
 $(map_lines)
 EOF
+finish_batch
 exit $status
