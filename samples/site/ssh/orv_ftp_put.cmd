@@ -33,6 +33,7 @@
 # transfer id of a file it has already linked in, so the repeat delivers
 # nothing twice.
 #
+# The peers are served ORV_SEND_PARALLEL at a time (4 when it is not set).
 # ORV_RSYNC_OPTIONS in the environment adds options to rsync (for example
 # --bwlimit=500 on a slow line).
 #
