@@ -33,7 +33,14 @@ cleanup() {
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
-  for u in "${made_users[@]}"; do userdel "$u" 2>/dev/null; done
+  # An account's last processes (an ssh connection kept open for a few
+  # seconds after a send) would keep userdel from removing it.
+  for u in "${made_users[@]}"; do pkill -u "$u" 2>/dev/null; done
+  [ ${#made_users[@]} -eq 0 ] || sleep 1
+  for u in "${made_users[@]}"; do
+    pkill -KILL -u "$u" 2>/dev/null
+    userdel "$u" 2>/dev/null || echo "mesh_bench.sh: could not remove the account $u" >&2
+  done
   if [ -n "${KEEP_BENCH_DIR:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
 }
 trap cleanup EXIT
