@@ -124,16 +124,12 @@ long long highest_id_held(const std::string& html) {
   std::string err;
   if (std::optional<std::string> store = platform::read_site_file(join(html, engine::store_file), &err)) {
     std::string_view text = *store;
-    for (std::size_t pos = 0; pos < text.size();) {
-      std::size_t end = text.find('\n', pos);
-      if (end == std::string_view::npos) end = text.size();
-      std::string_view line = text.substr(pos, end - pos);
-      if (line.starts_with("id: ")) {
-        if (std::optional<std::int32_t> id = engine::parse_int(line.substr(4))) {
-          highest = std::max<long long>(highest, *id);
-        }
+    std::size_t pos = 0;
+    while (std::optional<std::string_view> line = engine::next_line(text, &pos)) {
+      if (!line->starts_with("id: ")) continue;
+      if (std::optional<std::int32_t> id = engine::parse_int(line->substr(4))) {
+        highest = std::max<long long>(highest, *id);
       }
-      pos = end + 1;
     }
   }
   if (std::optional<std::string> names = platform::read_site_file(join(html, site::name_db_file), &err)) {
