@@ -162,14 +162,24 @@ std::int32_t read_next_id(store_reader& r) { return number_after(r, next_id_labe
 namespace {
 
 // The header of a cell block: id, type, states, life time and, in the site
-// layout, the names.
-void read_header(store_reader& r, ic_record& cell, bool named) {
+// layout, the names. `all` false passes over what a trusted load does not
+// keep (the initial state and the names).
+void read_header(store_reader& r, ic_record& cell, bool named, bool all = true) {
   cell.id = number_after(r, id_label);
   cell.ic_type = first_word(r.labelled(type_label));
   cell.current_state = number_after(r, current_label);
-  cell.initial_state = number_after(r, initial_label);
+  if (all) {
+    cell.initial_state = number_after(r, initial_label);
+  } else {
+    r.line("the initial state");
+  }
   cell.max_time = number_after(r, max_time_label);
-  if (named) {
+  if (named && !all) {
+    for (std::string_view name : {sym_label, sys_server_label, sys_orv_label, sys_type_label,
+                                  sys_id_label, sys_flag_label}) {
+      r.line(name);
+    }
+  } else if (named) {
     cell.sym_name = decode_text(r.labelled(sym_label));
     cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
     cell.sys_name.orv_id = first_word(r.labelled(sys_orv_label));
@@ -236,9 +246,14 @@ ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why
 
 ic_record cell_codec::read_trusted(store_reader& r, std::int32_t clock,
                                    std::int32_t* input_count) const {
+  // The block is the text a save wrote: only what the population keeps of
+  // an unreached cell (its id, type, state, life time and the size of its
+  // input list) and what the application reports is read; the rest is
+  // passed over. The cell is dropped after this, and read again in full if
+  // the run reaches it.
   ic_record cell;
   const bool named = layout == store_layout::site;
-  read_header(r, cell, named);
+  read_header(r, cell, named, false);
   cell.birth_time = clock;
   // Every entry of the lists is a fixed number of lines (each field is one
   // line): an input entry ten in the site layout and three in the counter
@@ -253,9 +268,8 @@ ic_record cell_codec::read_trusted(store_reader& r, std::int32_t clock,
     skip_lines(r, k, "an output message");
   }
   skip_lines(r, count_after(r, same_ic_label), "a same ic entry");
-  cell.fg = functions.of(cell.ic_type);
   cell.mm = hooks.new_internal_mm(cell.ic_type);
-  if (named) hooks.load_mm(r, cell, mm_reading::load);
+  if (named) hooks.load_mm(r, cell, mm_reading::load_head);
   return cell;
 }
 

@@ -51,12 +51,12 @@ struct cell_codec {
   ic_record read(store_reader& r, std::int32_t clock,
                  cell_reading why = cell_reading::at_load) const;
 
-  /// Reads a block the program saved itself, as the load reads it, but
-  /// passes over its lists: the cell gets its header, its functions and
-  /// its application memory, and the application reads its block and
-  /// reports the cell as with `read` (the cell's lists are empty then).
-  /// `*input_count` gets the size of the input list. The reader ends past
-  /// the block.
+  /// Reads a block the program saved itself, as far as the load keeps it
+  /// of a cell the run has not reached: the cell gets its id, type,
+  /// current state, life time and application memory (no names, no
+  /// functions, empty lists), and the application reports it
+  /// (`mm_reading::load_head`) as with `read`. `*input_count` gets the
+  /// size of the input list. The reader ends past the block.
   ic_record read_trusted(store_reader& r, std::int32_t clock, std::int32_t* input_count) const;
 };
 

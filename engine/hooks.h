@@ -19,7 +19,11 @@ class store_reader;
 struct engine_state;
 
 /// Why the application block of a cell is read.
-enum class mm_reading { load, reach };
+enum class mm_reading {
+  load,       // at load, to be kept and reported
+  load_head,  // at load, only to be reported (see `app_hooks::load_mm`)
+  reach,      // again, for a cell the run reaches after the load
+};
 
 /// The outcome of registering a new cell.
 struct cell_registration {
@@ -51,6 +55,13 @@ struct app_hooks {
   /// load the cell holds its header (id, type, states, names); its lists
   /// may not have been read (a store the program saved itself is read no
   /// further than this block), so a report must not depend on them.
+  /// A block the program saved itself, and that a load and a save give back
+  /// as it stands, is read with `mm_reading::load_head`: the report is made
+  /// as at `load`, and then the cell and its memory are dropped (the run
+  /// reads the block again if it reaches the cell), so the hook need read
+  /// no more than its report uses and may pass over the rest of its block.
+  /// The block is well formed; passing over it must still leave the reader
+  /// at its end.
   virtual void load_mm(store_reader& in, ic_record& cell, mm_reading why) = 0;
 
   /// Called once the whole store is loaded (after the last `load_mm`).

@@ -63,10 +63,22 @@ void text_hash::add(std::string_view piece) {
     stripe(buffer_);
     buffered_ = 0;
   }
-  while (piece.size() >= sizeof buffer_) {
-    stripe(piece.data());
-    piece.remove_prefix(sizeof buffer_);
+  // The lanes stay in registers over a long piece (a whole store): the
+  // four are independent, so the processor works on them side by side.
+  std::uint64_t a = lanes_[0], b = lanes_[1], c = lanes_[2], d = lanes_[3];
+  const char* p = piece.data();
+  const char* const end = p + piece.size() / sizeof buffer_ * sizeof buffer_;
+  for (; p != end; p += sizeof buffer_) {
+    a = mix(a, word_at(p));
+    b = mix(b, word_at(p + 8));
+    c = mix(c, word_at(p + 16));
+    d = mix(d, word_at(p + 24));
   }
+  lanes_[0] = a;
+  lanes_[1] = b;
+  lanes_[2] = c;
+  lanes_[3] = d;
+  piece.remove_prefix(static_cast<size_t>(end - piece.data()));
   std::memcpy(buffer_, piece.data(), piece.size());
   buffered_ = piece.size();
 }

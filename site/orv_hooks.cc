@@ -63,12 +63,17 @@ void orv_hooks::load_mm(engine::store_reader& r, engine::ic_record& cell,
   }
   // Two captures keep the callback in std::function's own storage, with
   // no allocation for each vantle of a load.
-  load_vantle(r, *v, [this, &cell] {
+  auto described = [this, &cell] {
     vantle_record& loaded = *vantle_of(cell);
     if (loaded.i_am == empty_list) return;
     out_.pg().write("Calling VG updating funciton...<br>\n");
     enter_virtual_group(cell, loaded);
-  });
+  };
+  if (why == engine::mm_reading::load_head) {
+    pass_vantle(r, *v, described);
+  } else {
+    load_vantle(r, *v, described);
+  }
 }
 
 void orv_hooks::enter_virtual_group(engine::ic_record&, vantle_record& v) {

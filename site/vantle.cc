@@ -129,6 +129,34 @@ std::string read_comment(store_reader& r) {
   }
 }
 
+namespace {
+
+// Passes over a comment as `read_comment` reads it.
+void pass_comment(store_reader& r) {
+  std::string_view first = r.line("a comment");
+  if (first.starts_with(engine::encoded_marker) || ends_comment(first) || first == default_text) {
+    return;
+  }
+  while (!ends_comment(r.line("the line that ends a comment with \"#!\""))) {
+  }
+}
+
+// Passes over `count` lines.
+void pass_lines(store_reader& r, std::int64_t count, std::string_view what) {
+  for (std::int64_t i = 0; i < count; ++i) r.line(what);
+}
+
+// Passes over the texts `read_texts` reads, but for `i_am`, which it returns.
+std::string pass_texts(store_reader& r) {
+  pass_lines(r, 2, "vantle_type and doc_id");
+  std::string i_am = r.text("i_am");
+  pass_lines(r, 4, "i_love, i_hate, i_behave and i_keyword");
+  pass_comment(r);
+  return i_am;
+}
+
+}  // namespace
+
 void save_vantle(store_writer& w, const vantle_record& v, formdecode::page& pg) {
   w.number(v.ic_id);
   w.text(v.orv_id);
@@ -223,6 +251,29 @@ void load_vantle(store_reader& r, vantle_record& v, const std::function<void()>&
     f.copy_mark = r.character("the copy mark of the fusion record");
     read_texts(r, f);
     v.fusion = std::move(f);
+  }
+}
+
+void pass_vantle(store_reader& r, vantle_record& v, const std::function<void()>& described) {
+  v.ic_id = r.number("the vantle's ic id");
+  v.orv_id = r.text("the vantle's orv id");
+  v.copy_mark = r.character("the vantle's copy mark");
+  v.i_am = pass_texts(r);
+  // symbolic name, e-mail address, value_1, the sender's ic id, orv id and
+  // copy mark, max_vantle_threshold
+  pass_lines(r, 7, "the vantle's description");
+  if (described) described();
+  const std::int32_t infos = count_after(r, "info_link: ");
+  for (std::int32_t i = 0; i < infos; ++i) {
+    pass_lines(r, 3, "the name of an info entry");
+    pass_texts(r);
+  }
+  pass_lines(r, std::int64_t{4} * count_after(r, "profile_link: "), "a profile entry");
+  std::optional<std::int32_t> fused = engine::parse_int(r.labelled("fusion: "));
+  if (!fused) r.fail("\"fusion: \" must be followed by a number");
+  if (*fused != 0) {
+    pass_lines(r, 3, "the name of the fusion record");
+    pass_texts(r);
   }
 }
 

@@ -96,6 +96,11 @@ void save_vantle(engine::store_writer& w, const vantle_record& v, formdecode::pa
 /// Reads the block written by `save_vantle`. `described` is called once the
 /// description (everything before the collected lists) is read.
 void load_vantle(engine::store_reader& r, vantle_record& v, const std::function<void()>& described);
+/// Reads of a vantle block the program saved itself only what its virtual
+/// group needs (`ic_id`, `orv_id`, `copy_mark` and `i_am`), calls
+/// `described` where `load_vantle` does, and passes over the rest: the
+/// reader ends where `load_vantle` would leave it.
+void pass_vantle(engine::store_reader& r, vantle_record& v, const std::function<void()>& described);
 
 /// Writes a comment so that `read_comment` gives it back: as its lines
 /// when the last line, and only that one, holds "#!" (or when it is the

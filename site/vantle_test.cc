@@ -159,6 +159,35 @@ TEST(VantleTest, CollectedEntriesReverseOnEachLoad) {
   EXPECT_EQ(text, save(twice)) << "two cycles give the first text back";
 }
 
+TEST(VantleTest, PassingOverABlockEndsWhereLoadingItDoes) {
+  // Lists, comments of several lines (in the vantle, an entry and the
+  // fusion) and a comment only the encoded form carries.
+  vantle_record v = filled();
+  info_entry a;
+  a.i_comment = "line 1\nline 2#!";
+  info_entry b;
+  b.i_comment = "no end mark";
+  site::add_info_entry(v, a, std::string("east"));
+  site::add_info_entry(v, b);
+  site::add_profile_entry(v, "P1");
+  v.fusion = site::fuse_info_gathering(v);
+  for (const vantle_record& block : {v, vantle_record{}}) {
+    const std::string text = save(block) + "id: 9\n";
+    engine::store_reader r(text);
+    vantle_record passed;
+    int described = 0;
+    site::pass_vantle(r, passed, [&] {
+      ++described;
+      EXPECT_EQ(block.i_am, passed.i_am) << "the group's list is read before the report";
+    });
+    EXPECT_EQ(1, described);
+    EXPECT_EQ(block.ic_id, passed.ic_id);
+    EXPECT_EQ(block.orv_id, passed.orv_id);
+    EXPECT_EQ(block.copy_mark, passed.copy_mark);
+    EXPECT_EQ("id: 9", r.line("the next cell"));
+  }
+}
+
 TEST(VantleTest, CountMismatchIsReportedAndTheWalkedCountWritten) {
   vantle_record v = filled();
   site::add_info_entry(v, info_entry{});
