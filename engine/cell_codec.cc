@@ -171,14 +171,11 @@ void read_header(store_reader& r, ic_record& cell, bool named, bool all = true) 
   if (all) {
     cell.initial_state = number_after(r, initial_label);
   } else {
-    r.line("the initial state");
+    r.pass(1, "the initial state");
   }
   cell.max_time = number_after(r, max_time_label);
   if (named && !all) {
-    for (std::string_view name : {sym_label, sys_server_label, sys_orv_label, sys_type_label,
-                                  sys_id_label, sys_flag_label}) {
-      r.line(name);
-    }
+    r.pass(6, "the names of the cell");
   } else if (named) {
     cell.sym_name = decode_text(r.labelled(sym_label));
     cell.sys_name.server_id = first_word(r.labelled(sys_server_label));
@@ -190,10 +187,6 @@ void read_header(store_reader& r, ic_record& cell, bool named, bool all = true) 
   }
 }
 
-// Passes over `count` lines.
-void skip_lines(store_reader& r, std::int64_t count, std::string_view what) {
-  for (std::int64_t i = 0; i < count; ++i) r.line(what);
-}
 
 }  // namespace
 
@@ -260,14 +253,14 @@ ic_record cell_codec::read_trusted(store_reader& r, std::int32_t clock,
   // layout, an output message one, a same ic entry one.
   const std::int32_t n = count_after(r, input_label);
   *input_count = n;
-  skip_lines(r, static_cast<std::int64_t>(n) * (named ? 10 : 3), "an input entry");
+  r.pass(static_cast<std::int64_t>(n) * (named ? 10 : 3), "an input entry");
   const std::int32_t g = count_after(r, output_label);
   for (std::int32_t i = 0; i < g; ++i) {
     std::int32_t k = r.number("the size of an output group");
     if (k < 0) r.fail("the size of an output group must not be negative");
-    skip_lines(r, k, "an output message");
+    r.pass(k, "an output message");
   }
-  skip_lines(r, count_after(r, same_ic_label), "a same ic entry");
+  r.pass(count_after(r, same_ic_label), "a same ic entry");
   cell.mm = hooks.new_internal_mm(cell.ic_type);
   if (named) hooks.load_mm(r, cell, mm_reading::load_head);
   return cell;

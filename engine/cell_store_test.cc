@@ -539,4 +539,20 @@ TEST(StoreTextTest, ALineEndIsNeverAMark) {
   }
 }
 
+TEST(StoreTextTest, PassingOverLinesCountsThemAsReadingWould) {
+  engine::store_reader r("one\r\ntwo\n\nfour\nfive");
+  r.pass(3, "three lines");
+  EXPECT_EQ(3, r.line_number());
+  EXPECT_EQ("four", r.line("the fourth line"));
+  r.pass(1, "the last line, which has no line end");
+  EXPECT_TRUE(r.at_end());
+  try {
+    r.pass(1, "a sixth line");
+    ADD_FAILURE() << "a line past the end was passed over";
+  } catch (const engine::store_error& e) {
+    EXPECT_EQ(6, e.line);
+    EXPECT_EQ("the file ends where a sixth line is expected", e.what);
+  }
+}
+
 }  // namespace

@@ -109,6 +109,8 @@ class store_reader {
 
   /// The next line without its line end; `what` names it when missing.
   std::string_view line(std::string_view what);
+  /// Passes over the next `count` lines; `what` names them when missing.
+  void pass(std::int64_t count, std::string_view what);
   /// The rest of the next line after `label` (which it must begin with).
   std::string_view labelled(std::string_view label);
   /// A line holding one decimal integer.

@@ -141,16 +141,12 @@ void pass_comment(store_reader& r) {
   }
 }
 
-// Passes over `count` lines.
-void pass_lines(store_reader& r, std::int64_t count, std::string_view what) {
-  for (std::int64_t i = 0; i < count; ++i) r.line(what);
-}
 
 // Passes over the texts `read_texts` reads, but for `i_am`, which it returns.
 std::string pass_texts(store_reader& r) {
-  pass_lines(r, 2, "vantle_type and doc_id");
+  r.pass(2, "vantle_type and doc_id");
   std::string i_am = r.text("i_am");
-  pass_lines(r, 4, "i_love, i_hate, i_behave and i_keyword");
+  r.pass(4, "i_love, i_hate, i_behave and i_keyword");
   pass_comment(r);
   return i_am;
 }
@@ -261,18 +257,18 @@ void pass_vantle(store_reader& r, vantle_record& v, const std::function<void()>&
   v.i_am = pass_texts(r);
   // symbolic name, e-mail address, value_1, the sender's ic id, orv id and
   // copy mark, max_vantle_threshold
-  pass_lines(r, 7, "the vantle's description");
+  r.pass(7, "the vantle's description");
   if (described) described();
   const std::int32_t infos = count_after(r, "info_link: ");
   for (std::int32_t i = 0; i < infos; ++i) {
-    pass_lines(r, 3, "the name of an info entry");
+    r.pass(3, "the name of an info entry");
     pass_texts(r);
   }
-  pass_lines(r, std::int64_t{4} * count_after(r, "profile_link: "), "a profile entry");
+  r.pass(std::int64_t{4} * count_after(r, "profile_link: "), "a profile entry");
   std::optional<std::int32_t> fused = engine::parse_int(r.labelled("fusion: "));
   if (!fused) r.fail("\"fusion: \" must be followed by a number");
   if (*fused != 0) {
-    pass_lines(r, 3, "the name of the fusion record");
+    r.pass(3, "the name of the fusion record");
     pass_texts(r);
   }
 }
