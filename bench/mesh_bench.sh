@@ -25,11 +25,14 @@ homes=${4:-3}
 queries=${5:-3}
 flood=${6:-300}
 wait_limit=60
-t=$(mktemp -d /tmp/orv-mesh-bench.XXXXXX)
-declare -A sshd_pid watch_pid port
+. "$(dirname "${BASH_SOURCE[0]}")/../tests/cli/lib.sh"
+[ -z "${KEEP_BENCH_DIR:-}" ] || KEEP_TEST_DIRS=1
+test_dir orv-mesh-bench
+declare -A watch_pid
 made_users=()
-cleanup() {
-  for pid in "${watch_pid[@]}" "${sshd_pid[@]}"; do
+# Before the servers stop and the directory goes (tests/cli/lib.sh).
+bench_cleanup() {
+  for pid in "${watch_pid[@]}"; do
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
@@ -41,13 +44,10 @@ cleanup() {
     pkill -KILL -u "$u" 2>/dev/null
     userdel "$u" 2>/dev/null || echo "mesh_bench.sh: could not remove the account $u" >&2
   done
-  if [ -n "${KEEP_BENCH_DIR:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
 }
-trap cleanup EXIT
+on_exit bench_cleanup
 die() { echo "mesh_bench.sh: $*" >&2; exit 1; }
 [ "$homes" -le "$sites" ] || die "HOMES ($homes) exceeds SITES ($sites)"
-if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 names=()
 for i in $(seq "$sites"); do names+=("$(printf 's%02d' "$i")"); done
 
@@ -96,39 +96,14 @@ ssh-keygen -q -t ed25519 -N '' -f "$t/operator_key"
     echo "$row"
   done
 } >"$t/site.config"
-start_sshd() {
-  /usr/sbin/sshd -D -e -f "$t/$1.sshd_config" 2>>"$t/sshd.log" &
-  sshd_pid[$1]=$!
-  for _ in $(seq 100); do port_free "${port[$1]}" || return 0; sleep 0.1; done
-  die "sshd of $1 did not start: $(cat "$t/sshd.log")"
-}
+# Many peers log in at once to a site's sshd.
+SSHD_EXTRA="MaxStartups 100:30:200"
 echo "# site orv-id host port user site-dir host-key" >"$t/roster"
 for s in "${names[@]}"; do
-  p=""
-  for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 12000))
-    if port_free "$candidate"; then p=$candidate; break; fi
-  done
-  [ -n "$p" ] || die "no free port"
-  port[$s]=$p
-  ssh-keygen -q -t ed25519 -N '' -f "$t/$s.host_key"
-  cp "$t/operator_key.pub" "$t/$s.keys"
-  cat >"$t/$s.sshd_config" <<CONF
-ListenAddress 127.0.0.1
-Port $p
-HostKey $t/$s.host_key
-PidFile $t/$s.sshd.pid
-AuthorizedKeysFile $t/$s.keys
-PermitRootLogin prohibit-password
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-MaxStartups 100:30:200
-LogLevel ERROR
-CONF
+  cp "$t/operator_key.pub" "$t/$s.authorized_keys"
+  sshd_prepare "$s"
   start_sshd "$s"
+  p=${sshd_ports[$s]}
   dir=$t/$s/site
   mkdir -p "$t/$s"
   "$bin/orvsite" new "$dir" --server-id "srv-$s" --orv-id "$s" --site-config "$t/site.config" \
@@ -138,18 +113,18 @@ CONF
   printf 'server id: srv-%s\norv id: %s\nretrieval threshold: 1\nvirtual site distance threshold: 9\nmax. vantle# threshold: 99\nemail address: NULL\n' \
     "$s" "$s" >"$dir/html/config.txt"
   install -m 0755 "$samples"/ssh/* "$dir/html/"
-  chown -R "${owner[$s]}:" "$t/$s" "$t/$s.keys"
+  chown -R "${owner[$s]}:" "$t/$s" "$t/$s.authorized_keys"
   echo "$s-site $s 127.0.0.1 $p ${owner[$s]} $dir $(ssh-keygen -lf "$t/$s.host_key.pub" | awk '{ print $2 }')" >>"$t/roster"
 done
 setup_start=$(date +%s.%N)
 for s in "${names[@]}"; do
   "$bin/orvsite" mesh add "$t/$s/site" "$t/roster" --install-key "$t/operator_key" \
-    --authorized-keys "$t/%o.keys" >"$t/mesh.out" 2>&1 || die "mesh add at $s: $(cat "$t/mesh.out")"
+    --authorized-keys "$t/%o.authorized_keys" >"$t/mesh.out" 2>&1 || die "mesh add at $s: $(cat "$t/mesh.out")"
 done
 "$bin/orvsite" mesh check "$t/${names[0]}/site" "$t/roster" >"$t/mesh.out" 2>&1 ||
   die "mesh check: $(cat "$t/mesh.out")"
 # What mesh add wrote as this user belongs to each site's account.
-for s in "${names[@]}"; do chown -R "${owner[$s]}:" "$t/$s" "$t/$s.keys"; done
+for s in "${names[@]}"; do chown -R "${owner[$s]}:" "$t/$s" "$t/$s.authorized_keys"; done
 setup_end=$(date +%s.%N)
 
 orv() { # SITE QUERY: one request, its answer in values in $t/answer.SITE
@@ -251,9 +226,10 @@ run flood "while $flooder floods $victim"
 wait "$flood_pid"
 
 down=${names[$((sites - 1))]}
-kill "${watch_pid[$down]}" "${sshd_pid[$down]}" 2>/dev/null
-wait "${watch_pid[$down]}" "${sshd_pid[$down]}" 2>/dev/null
-unset "watch_pid[$down]" "sshd_pid[$down]"
+kill "${watch_pid[$down]}" 2>/dev/null
+wait "${watch_pid[$down]}" 2>/dev/null
+unset "watch_pid[$down]"
+stop_sshd "$down"
 run down "with $down down" "$down"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 rejected=$(find "$t/$victim/site/html/inbox/rejected" -type f 2>/dev/null | wc -l)

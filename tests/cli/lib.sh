@@ -13,22 +13,29 @@
 #   port_free PORT, free_port [OTHER]
 #                          ports of 127.0.0.1; free_port prints a free one
 #                          (not OTHER)
-#   sshd_prepare, start_sshd, stop_sshd
-#                          an SSH server on 127.0.0.1 only, at the free port
-#                          $port, with its own host key ($t/host_key), the
-#                          authorized keys of $t/authorized_keys and a
-#                          temporary configuration; no system service is
-#                          touched
+#   sshd_prepare [NAME], start_sshd [NAME], stop_sshd [NAME]
+#                          an SSH server on 127.0.0.1 only, at a free port,
+#                          with its own host key, its own authorized keys
+#                          and a temporary configuration; no system service
+#                          is touched. Without NAME: port $port, files
+#                          $t/host_key and $t/authorized_keys. With NAME
+#                          (one server per site): port ${sshd_ports[NAME]},
+#                          files $t/NAME.host_key and $t/NAME.authorized_keys.
+#                          SSHD_EXTRA holds more lines for the configuration.
+#                          The cleanup stops every server.
 
 lib_name=${0##*/}
 t=""
 failures=0
 sshd_pid=""
+declare -A sshd_pids=() sshd_ports=()
 lib_exit_hooks=()
 
 lib_cleanup() {
   local hook
   for hook in "${lib_exit_hooks[@]}"; do eval "$hook"; done
+  local name
+  for name in "${!sshd_pids[@]}"; do stop_sshd "$name"; done
   stop_sshd
   [ -n "$t" ] || return 0
   if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
@@ -89,20 +96,26 @@ free_port() {
   exit 1
 }
 
+# The file prefix of the server NAME (none for the unnamed one).
+sshd_files() { echo "$t/${1:+$1.}"; }
+
 sshd_prepare() {
   need /usr/sbin/sshd ssh ssh-keygen
-  ssh-keygen -q -t ed25519 -N '' -f "$t/host_key"
-  [ -e "$t/authorized_keys" ] || : >"$t/authorized_keys"
+  local f p
+  f=$(sshd_files "${1:-}")
+  ssh-keygen -q -t ed25519 -N '' -f "${f}host_key"
+  [ -e "${f}authorized_keys" ] || : >"${f}authorized_keys"
   # As root, sshd separates privileges into this directory (Debian creates
   # it when its service starts).
   if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-  port=$(free_port) || exit 1
-  cat >"$t/sshd_config" <<CONF
+  p=$(free_port) || exit 1
+  if [ -n "${1:-}" ]; then sshd_ports[$1]=$p; else port=$p; fi
+  cat >"${f}sshd_config" <<CONF
 ListenAddress 127.0.0.1
-Port $port
-HostKey $t/host_key
-PidFile $t/sshd.pid
-AuthorizedKeysFile $t/authorized_keys
+Port $p
+HostKey ${f}host_key
+PidFile ${f}sshd.pid
+AuthorizedKeysFile ${f}authorized_keys
 PermitRootLogin prohibit-password
 PubkeyAuthentication yes
 PasswordAuthentication no
@@ -110,15 +123,21 @@ KbdInteractiveAuthentication no
 UsePAM no
 StrictModes no
 LogLevel ERROR
+${SSHD_EXTRA:-}
 CONF
 }
 
+# Starts the server; returns once it listens (one that could not bind has
+# ended, and the script ends with its log).
 start_sshd() {
-  /usr/sbin/sshd -D -e -f "$t/sshd_config" 2>>"$t/sshd.log" &
-  sshd_pid=$!
+  local f p pid
+  f=$(sshd_files "${1:-}")
+  /usr/sbin/sshd -D -e -f "${f}sshd_config" 2>>"$t/sshd.log" &
+  pid=$!
+  if [ -n "${1:-}" ]; then sshd_pids[$1]=$pid; p=${sshd_ports[$1]}; else sshd_pid=$pid; p=$port; fi
   for _ in $(seq 100); do
-    if ! port_free "$port"; then return 0; fi
-    kill -0 "$sshd_pid" 2>/dev/null || break
+    kill -0 "$pid" 2>/dev/null || break
+    if ! port_free "$p"; then return 0; fi
     sleep 0.1
   done
   echo "sshd did not start:" >&2
@@ -127,9 +146,11 @@ start_sshd() {
 }
 
 stop_sshd() {
-  if [ -n "$sshd_pid" ]; then
-    kill "$sshd_pid" 2>/dev/null
-    wait "$sshd_pid" 2>/dev/null
-    sshd_pid=""
+  local pid
+  if [ -n "${1:-}" ]; then pid=${sshd_pids[$1]:-}; unset "sshd_pids[$1]"; else pid=$sshd_pid; sshd_pid=""; fi
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
   fi
+  return 0
 }

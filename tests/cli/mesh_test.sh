@@ -9,65 +9,18 @@ set -uo pipefail
 
 bin=$(cd "$1" && pwd)
 samples=$(cd "$2" && pwd)
-t=$(mktemp -d /tmp/orv-mesh-test.XXXXXX)
-pids=()
-failures=0
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  if [ -n "${KEEP_TEST_DIRS:-}" ]; then echo "kept $t"; else rm -rf "$t"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-check() { local what=$1; shift; "$@" || fail "$what"; }
-not() { ! "$@"; }
-contains() { grep -qF -- "$2" "$1" || { echo "--- $1:" >&2; cat "$1" >&2; false; }; }
-
-for tool in /usr/sbin/sshd ssh ssh-keygen ssh-keyscan rsync rrsync; do
-  command -v "$tool" >/dev/null ||
-    { echo "mesh_test.sh: $tool is missing: bash scripts/deps.sh test" >&2; exit 1; }
-done
-if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then mkdir -m 0755 /run/sshd; fi
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-mesh-test
+need ssh-keyscan rsync rrsync
 user=$(id -un)
 # The operator's own key, which may log in to every machine to install lines.
 ssh-keygen -q -t ed25519 -N '' -f "$t/operator_key"
 
-declare -A port
-# machine NAME: an sshd for the site NAME, keys in $t/NAME.keys.
+# machine NAME: an sshd for the site NAME, its keys in $t/NAME.authorized_keys.
 machine() {
-  local p="" candidate
-  for _ in $(seq 50); do
-    # below the ports the kernel gives outgoing connections (32768 and up)
-    candidate=$((20000 + RANDOM % 12000))
-    if port_free "$candidate"; then p=$candidate; break; fi
-  done
-  [ -n "$p" ] || { echo "no free port" >&2; exit 1; }
-  port[$1]=$p
-  ssh-keygen -q -t ed25519 -N '' -f "$t/$1.host_key"
-  echo "$(cat "$t/operator_key.pub")" >"$t/$1.keys"
-  cat >"$t/$1.sshd_config" <<CONF
-ListenAddress 127.0.0.1
-Port $p
-HostKey $t/$1.host_key
-PidFile $t/$1.sshd.pid
-AuthorizedKeysFile $t/$1.keys
-PermitRootLogin prohibit-password
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-LogLevel ERROR
-CONF
-  /usr/sbin/sshd -D -e -f "$t/$1.sshd_config" 2>>"$t/sshd.log" &
-  pids+=($!)
-  # Listening, and by this sshd (one that could not bind has ended).
-  for _ in $(seq 100); do
-    kill -0 "${pids[-1]}" 2>/dev/null || break
-    port_free "$p" || return 0
-    sleep 0.1
-  done
-  echo "sshd did not start:" >&2; cat "$t/sshd.log" >&2; exit 1
+  cp "$t/operator_key.pub" "$t/$1.authorized_keys"
+  sshd_prepare "$1"
+  start_sshd "$1"
 }
 fingerprint() { ssh-keygen -lf "$t/$1.host_key.pub" | awk '{ print $2 }'; }
 site() {
@@ -77,7 +30,7 @@ site() {
   install -m 0755 "$samples"/ssh/* "$t/$1/site/html/"
 }
 for s in north east south; do machine "$s"; site "$s"; done
-roster_line() { echo "$1-site  $1  127.0.0.1  ${port[$1]}  $user  $t/$1/site  ${2:-$(fingerprint "$1")}"; }
+roster_line() { echo "$1-site  $1  127.0.0.1  ${sshd_ports[$1]}  $user  $t/$1/site  ${2:-$(fingerprint "$1")}"; }
 {
   echo "# site  orv id  host  port  user  site directory  host key"
   for s in north east south; do roster_line "$s"; done
@@ -96,26 +49,26 @@ check "nothing is in the host map" not grep -qs '^east' "$t/north/site/html/orv_
 # --- north from the roster, lines printed -------------------------------------
 check "north adds its peers" mesh add "$t/north/site" "$t/roster"
 cp "$t/out" "$t/north.add"
-check "east is added" contains "$t/north.add" "east: added ($user@127.0.0.1:${port[east]}, $t/east/site, host key $(fingerprint east)); on 127.0.0.1 add to the authorized_keys of $user:"
+check "east is added" contains "$t/north.add" "east: added ($user@127.0.0.1:${sshd_ports[east]}, $t/east/site, host key $(fingerprint east)); on 127.0.0.1 add to the authorized_keys of $user:"
 check "south is added" contains "$t/north.add" "south: added ("
 check "the summary" contains "$t/north.add" "mesh add: 2 added, 0 a peer already, 0 not added"
 check "known_hosts pins both keys" [ "$(grep -c ssh-ed25519 "$t/north/site/html/ssh/known_hosts")" -eq 2 ]
 check "the check sees the missing lines" not mesh check "$t/north/site" "$t/roster"
-check "a login refused" contains "$t/out" "east: LOGIN REFUSED ($user@127.0.0.1:${port[east]}):"
+check "a login refused" contains "$t/out" "east: LOGIN REFUSED ($user@127.0.0.1:${sshd_ports[east]}):"
 check "its summary" contains "$t/out" "mesh check: 2 peers, 0 in order, 2 troubles"
-for s in east south; do grep "^command=\"$t/$s/site/html/orv_ssh_serve.sh " "$t/north.add" >>"$t/$s.keys"; done
+for s in east south; do grep "^command=\"$t/$s/site/html/orv_ssh_serve.sh " "$t/north.add" >>"$t/$s.authorized_keys"; done
 mesh add "$t/north/site" "$t/roster"
 check "a second add leaves the peers" contains "$t/out" "mesh add: 0 added, 2 a peer already, 0 not added"
 check "the roster misses nothing" mesh check "$t/north/site" "$t/roster"
-check "north's mesh is in order" contains "$t/out" "east: in order ($user@127.0.0.1:${port[east]}, host key $(fingerprint east), forced command in place)"
+check "north's mesh is in order" contains "$t/out" "east: in order ($user@127.0.0.1:${sshd_ports[east]}, host key $(fingerprint east), forced command in place)"
 
 # --- east and south install their lines themselves ----------------------------
 for s in east south; do
   check "$s adds and installs" mesh add "$t/$s/site" "$t/roster" --install-key "$t/operator_key" \
-    --authorized-keys "$t/%o.keys"
+    --authorized-keys "$t/%o.authorized_keys"
   check "$s installed its lines" contains "$t/out" "its authorized_keys has the forced command now"
 done
-check "north has a line for each of them" [ "$(grep -c "^command=\"$t/north/site/html/orv_ssh_serve.sh " "$t/north.keys")" -eq 2 ]
+check "north has a line for each of them" [ "$(grep -c "^command=\"$t/north/site/html/orv_ssh_serve.sh " "$t/north.authorized_keys")" -eq 2 ]
 for s in north east south; do
   check "$s's mesh is in order" mesh check "$t/$s/site" "$t/roster"
   check "$s: two peers in order" contains "$t/out" "mesh check: 2 peers, 2 in order, 0 troubles"
@@ -127,26 +80,20 @@ check "east has north's message" [ -n "$(find "$t/east/site/html/inbox" -maxdept
 
 # --- faults -------------------------------------------------------------------
 # A line without the forced command lets the key run anything.
-grep -v "^command=\"$t/east/site/html/orv_ssh_serve.sh " "$t/east.keys" >"$t/keys.new"
+grep -v "^command=\"$t/east/site/html/orv_ssh_serve.sh " "$t/east.authorized_keys" >"$t/keys.new"
 echo "$(cat "$t/north/site/html/ssh/id_ed25519.pub")" >>"$t/keys.new"
-mv "$t/keys.new" "$t/east.keys"
+mv "$t/keys.new" "$t/east.authorized_keys"
 check "a key with no forced command is a trouble" not mesh check "$t/north/site"
-check "its line" contains "$t/out" "east: NO FORCED COMMAND: the site's key may run any command on $user@127.0.0.1:${port[east]}"
+check "its line" contains "$t/out" "east: NO FORCED COMMAND: the site's key may run any command on $user@127.0.0.1:${sshd_ports[east]}"
 check "south is still in order" contains "$t/out" "south: in order"
 # south's machine comes back with another host key.
-kill "${pids[2]}"; wait "${pids[2]}" 2>/dev/null
+stop_sshd south
 check "a site down is unreachable" not mesh check "$t/north/site"
-check "its line" contains "$t/out" "south: UNREACHABLE ($user@127.0.0.1:${port[south]}): no answer from its sshd"
+check "its line" contains "$t/out" "south: UNREACHABLE ($user@127.0.0.1:${sshd_ports[south]}): no answer from its sshd"
 ssh-keygen -q -t ed25519 -N '' -f "$t/south.other_key"
 sed -i "s|^HostKey .*|HostKey $t/south.other_key|" "$t/south.sshd_config"
-/usr/sbin/sshd -D -e -f "$t/south.sshd_config" 2>>"$t/sshd.log" &
-pids+=($!)
-for _ in $(seq 100); do port_free "${port[south]}" || break; sleep 0.1; done
+start_sshd south
 check "a changed host key is a trouble" not mesh check "$t/north/site"
-check "its line" contains "$t/out" "south: HOST KEY CHANGED: $user@127.0.0.1:${port[south]} shows $(ssh-keygen -lf "$t/south.other_key.pub" | awk '{ print $2 }'), ssh/known_hosts holds $(fingerprint south)"
+check "its line" contains "$t/out" "south: HOST KEY CHANGED: $user@127.0.0.1:${sshd_ports[south]} shows $(ssh-keygen -lf "$t/south.other_key.pub" | awk '{ print $2 }'), ssh/known_hosts holds $(fingerprint south)"
 
-if [ "$failures" -ne 0 ]; then
-  echo "mesh_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "mesh_test.sh: every check passed"
+finish
