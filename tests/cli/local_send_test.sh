@@ -11,13 +11,8 @@
 set -uo pipefail
 
 samples=$(cd "$1" && pwd)
-t=$(mktemp -d /tmp/orv-local-send-test.XXXXXX)
-failures=0
-trap 'rm -rf "$t"' EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-local-send-test
 
 # The wrapper: does the operation, then kills its process group at the
 # operation numbered $KILL_AT.
@@ -100,8 +95,5 @@ send 0 && fail "a file without a site succeeds"
 [ -f "$t/root/north/html/outbox/west17000000000" ] || fail "a file without a site is gone"
 grep -qF "no site on this machine for west17000000000" "$t/err" || fail "a file without a site is not reported"
 
-if [ "$failures" -ne 0 ]; then
-  echo "local_send_test.sh: $failures check(s) failed" >&2
-  exit 1
-fi
-echo "local_send_test.sh: every check passed ($k rounds)"
+echo "local_send_test.sh: $k rounds"
+finish

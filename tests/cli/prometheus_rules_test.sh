@@ -8,8 +8,8 @@ if ! command -v promtool >/dev/null; then
   echo "prometheus_rules_test.sh: promtool is missing (Debian: prometheus; bash scripts/deps.sh test): skipped" >&2
   exit 77
 fi
-t=$(mktemp -d /tmp/orv-rules-test.XXXXXX)
-trap 'rm -rf "$t"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-rules-test
 promtool check rules "$rules" || exit 1
 cp "$rules" "$t/rules.yml"
 cat >"$t/test.yml" <<'YML'

@@ -8,8 +8,8 @@ set -uo pipefail
 orvsite=$1
 units=$2/scripts/systemd
 command -v systemd-analyze >/dev/null || { echo "no systemd-analyze: skipped"; exit 77; }
-t=$(mktemp -d /tmp/orv-units-test.XXXXXX)
-trap 'rm -rf "$t"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+test_dir orv-units-test
 
 sed "s|@ORVSITE@|$orvsite|g" "$units/orv-exchange@.service.in" >"$t/orv-exchange@.service"
 shipped=("$t/orv-exchange@.service")
