@@ -79,16 +79,6 @@ std::optional<std::int32_t> parse_int(std::string_view text) {
   return static_cast<std::int32_t>(v);
 }
 
-std::optional<std::string_view> next_line(std::string_view text, size_t* pos) {
-  if (*pos >= text.size()) return std::nullopt;
-  size_t e = text.find('\n', *pos);
-  std::string_view l =
-      text.substr(*pos, e == std::string_view::npos ? std::string_view::npos : e - *pos);
-  *pos = e == std::string_view::npos ? text.size() : e + 1;
-  if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-  return l;
-}
-
 std::string_view trim_trailing_spaces(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +44,18 @@ struct store_error {
 
 /// The next line of `text` from `*pos`, without its line feed and a
 /// carriage return before it; `*pos` moves past the line. None at the end
-/// of the text. Every reader of line-oriented files splits them so.
-std::optional<std::string_view> next_line(std::string_view text, size_t* pos);
+/// of the text. Every reader of line-oriented files splits them so. (Here,
+/// so that it is inlined: a load reads every line of a store through it.)
+inline std::optional<std::string_view> next_line(std::string_view text, size_t* pos) {
+  if (*pos >= text.size()) return std::nullopt;
+  const char* begin = text.data() + *pos;
+  const size_t rest = text.size() - *pos;
+  const void* end = std::memchr(begin, '\n', rest);
+  size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - begin) : rest;
+  *pos += end ? length + 1 : length;
+  if (length > 0 && begin[length - 1] == '\r') --length;
+  return std::string_view(begin, length);
+}
 
 /// Builds the text of a store.
 class store_writer {
