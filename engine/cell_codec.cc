@@ -187,7 +187,6 @@ void read_header(store_reader& r, ic_record& cell, bool named, bool all = true) 
   }
 }
 
-
 }  // namespace
 
 ic_record cell_codec::read(store_reader& r, std::int32_t clock, cell_reading why) const {

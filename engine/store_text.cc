@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 namespace engine {
@@ -171,16 +170,9 @@ std::string_view store_reader::line(std::string_view what) {
 }
 
 void store_reader::pass(std::int64_t count, std::string_view what) {
-  // Only the line ends are looked for: what lies between is not read.
   for (; count > 0; --count) {
-    if (pos_ >= data_.size()) {
-      ++line_no_;
-      fail("the file ends where " + std::string(what) + " is expected");
-    }
-    const void* end = std::memchr(data_.data() + pos_, '\n', data_.size() - pos_);
-    pos_ = end ? static_cast<size_t>(static_cast<const char*>(end) - data_.data()) + 1
-               : data_.size();
     ++line_no_;
+    if (!next_line(data_, &pos_)) fail("the file ends where " + std::string(what) + " is expected");
   }
 }
 

@@ -141,7 +141,6 @@ void pass_comment(store_reader& r) {
   }
 }
 
-
 // Passes over the texts `read_texts` reads, but for `i_am`, which it returns.
 std::string pass_texts(store_reader& r) {
   r.pass(2, "vantle_type and doc_id");
