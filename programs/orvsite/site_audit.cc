@@ -119,6 +119,7 @@ class access_audit {
       need(in_html(d), 4 | 2 | 1);
     }
     for (const char* d : {"zoaml", "ssh"}) need(in_html(d), 4 | 1);
+    need(in_html("ssh/control"), 4 | 2 | 1);  // the sockets of kept connections
     for (const char* f : {"config.txt", engine::store_file, site::name_db_file,
                           site::vantle_db_file, site::ic_id_counter_file, site::name_counter_file,
                           "dump_file", "run.lock", site::journal_file, "exchange.reported",

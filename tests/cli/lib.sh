@@ -35,6 +35,9 @@ lib_cleanup() {
   local hook
   for hook in "${lib_exit_hooks[@]}"; do eval "$hook"; done
   local name
+  # The connections the sites' put scripts keep open (ssh names each
+  # after its socket).
+  [ -z "$t" ] || pkill -f -- "^ssh: $t/" 2>/dev/null
   for name in "${!sshd_pids[@]}"; do stop_sshd "$name"; done
   stop_sshd
   [ -n "$t" ] || return 0
@@ -149,6 +152,8 @@ stop_sshd() {
   local pid
   if [ -n "${1:-}" ]; then pid=${sshd_pids[$1]:-}; unset "sshd_pids[$1]"; else pid=$sshd_pid; sshd_pid=""; fi
   if [ -n "$pid" ]; then
+    # Its connections too, as when the machine goes away.
+    pkill -P "$pid" 2>/dev/null
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   fi

@@ -13,6 +13,8 @@
 #    a refused key, each told in ssh's words; a copy killed half-way
 #    and sent again; a confirmation lost after the link-in; two senders
 #    that write the same file name to east in the same second.
+# 3. What the sites' key cannot do, 4. what a peer's own key may deliver
+#    (named files, or a delivery in one session, within the limits).
 set -uo pipefail
 
 bin=$(cd "$1" && pwd)
@@ -67,6 +69,8 @@ create() { # SITE DOC I_AM TYPE NAME
 exchange() {
   "$bin/orvsite" exchange "$1" >"$t/out" 2>"$t/err"
 }
+# put SITE_DIR: the site's put script by itself.
+put() { (cd "$1/html" && ./orv_ftp_put.cmd) 2>"$t/err"; }
 
 # --- 1. A query round trip -------------------------------------------------
 create "$b" doc-lens optics Archives lens
@@ -105,6 +109,35 @@ check "east's record: north's query came from north" \
 
 check "a run with nothing to do succeeds" exchange "$a"
 check "a run with nothing to do says nothing" [ -z "$(cat "$t/out" "$t/err")" ]
+
+# The connection to east stays open between north's sends: the next send
+# is a session on it. Once the map changes, it is not used again.
+master() { ssh -F /dev/null -o ControlPath="$a/html/ssh/control/east" -O check x 2>&1 | tr -dc 0-9; }
+touch -d '1 minute ago' "$a/html/orv_hosts" "$a/html/ssh/known_hosts" "$a/html/ssh/id_ed25519"
+echo one >"$a/html/outbox/east17000000100"
+check "a send to east" put "$a"
+first=$(master)
+check "leaves its connection open" [ -n "$first" ]
+echo two >"$a/html/outbox/east17000000101"
+check "the next send" put "$a"
+check "goes over that connection" [ "$(master)" = "$first" ]
+touch "$a/html/orv_hosts"
+echo three >"$a/html/outbox/east17000000102"
+check "a send after the map changed" put "$a"
+second=$(master)
+check "goes over a new one" [ "${second:-$first}" != "$first" ]
+check "every file arrives" [ "$(cat "$b/html/inbox"/east1700000010*)" = "$(printf 'one\ntwo\nthree')" ]
+# East with the forced command of an earlier version, which knows only the
+# copy by rsync and the link-in: north's files go that way.
+cp "$b/html/orv_ssh_serve.sh" "$t/serve.new"
+sed '/"orv-deliver "\*)/,/;;/d' "$t/serve.new" >"$b/html/orv_ssh_serve.sh"
+check "(the earlier forced command)" not grep -q '"orv-deliver ' "$b/html/orv_ssh_serve.sh"
+echo four >"$a/html/outbox/east17000000103"
+check "a send to the earlier version" put "$a"
+check "arrives" [ "$(cat "$b/html/inbox/east17000000103")" = four ]
+check "and is reported sent" contains "$t/err" "sent east17000000103 to east"
+cp "$t/serve.new" "$b/html/orv_ssh_serve.sh"
+rm -f "$b/html/inbox"/*
 
 # --- 2. Faults -------------------------------------------------------------
 # East unreachable: every file stays and the failure is reported.
@@ -147,7 +180,6 @@ check "east takes both" [ "$(count "$b/html/inbox")" -eq 0 ]
 # A copy killed half-way: nothing half-written reaches east's inbox, and
 # the next send delivers the file once. (The put script runs by itself
 # here, slowed down so that it can be killed in the middle of the copy.)
-put() { (cd "$1/html" && ./orv_ftp_put.cmd) 2>"$t/err"; }
 name=east1700000000$RANDOM
 head -c 3000000 /dev/urandom | base64 >"$a/html/outbox/$name"
 cp "$a/html/outbox/$name" "$t/sent"
@@ -351,6 +383,30 @@ check "the refusals are in east's exchange log" contains "$t/exchange.log" \
 check "with the big file's" contains "$t/exchange.log" "over the staging limit of 100000 bytes"
 check "and the flood's" contains "$t/exchange.log" "a delivery of 2000 files: only the first 50 are taken"
 check "told once" [ ! -e "$b/html/.inbox-link/refused" ]
-rm -f "$b/html/orv_staging_limits"
+
+# A delivery in one session with south's key: a header that is not one, a
+# file over the limits and a cut connection each end the delivery there;
+# what came before is linked in, nothing after it, nothing half.
+frame() { printf '%-255s\n' "$1 $2"; } # ID SIZE
+file() { # N: a message file for east, and its transfer id in $id
+  printf 'message %s\n' "$1" >"$t/m"
+  id=south.east170000002$1.$(sha256sum <"$t/m" | cut -c1-32)
+}
+deliver() { $south_ssh "$login" "orv-deliver $b/html" >"$t/out" 2>"$t/err"; }
+rm -rf "$b/html/inbox"/* "$b/html/.inbox-staging"/*
+file 1 && { frame "$id" 10 && cat "$t/m" && frame "../../etc/x" 1 && echo x; } | deliver
+check "a file before a header that is not one is linked" contains "$t/out" "linked $id east1700000021"
+check "the rest is not read" contains "$t/err" "the delivery holds no header where one belongs"
+file 2 && { frame "$id" 10 && cat "$t/m" && head -c 10000000 /dev/zero | tr '\0' a; } | deliver
+check "nor an endless header" [ "$(grep -c '^linked ' "$t/out")" -eq 1 ]
+file 3 && { frame "$id" 200000 && head -c 200000 /dev/zero; } | deliver
+check "a file over the limits is refused unread" contains "$t/out" "refused $id 200000 bytes, over the staging limit"
+file 4 && { frame "$id" 10 && head -c 4 "$t/m"; } | deliver
+check "a file cut off is not taken" contains "$t/out" "bad $id"
+file 5 && { frame "north.east17000000025.$(sha256sum <"$t/m" | cut -c1-32)" 10 && cat "$t/m"; } | deliver
+check "nor another site's file" contains "$t/out" "sent with the key of south under the orv id north"
+check "only the whole files of south are in inbox" [ "$(ls "$b/html/inbox" | tr '\n' ' ')" = "east1700000021 east1700000022 " ]
+check "staging holds nothing" [ -z "$(ls -A "$b/html/.inbox-staging")" ]
+rm -f "$b/html/orv_staging_limits" "$b/html/inbox"/*
 
 finish

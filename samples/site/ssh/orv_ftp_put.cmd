@@ -19,23 +19,32 @@
 # A message file is named after the orv id of its target, followed by the
 # second it was written in and a sequence number; the target is the peer of
 # the map whose id begins the name (letter case does not matter, the
-# longest id wins). Per peer, one rsync copies the peer's files whole into
-# its staging directory `html/.inbox-staging` (beside its inbox), each under
-# a transfer id `SENDER.NAME.HASH` (this site's orv id, the file name, the
-# first 32 hex digits of the content's SHA-256), and one ssh runs the
-# link-in `sh -s -- SITE/html IDS`, which links each file into the peer's
-# inbox under a free name, exactly once, and confirms it. The peer's forced
-# command (orv_ssh_serve.sh) carries it out with the peer's own
-# orv_ssh_link.sh and ignores the copy of that script this site still sends
-# on standard input (only a login without a forced command would run that
-# copy). An outbox file is removed only once its peer has confirmed it; a
-# failed or cut transfer leaves it for the next send, and the peer knows the
-# transfer id of a file it has already linked in, so the repeat delivers
-# nothing twice.
+# longest id wins). Per peer, one ssh session `orv-deliver SITE/html`
+# carries the peer's files, each under a transfer id `SENDER.NAME.HASH`
+# (this site's orv id, the file name, the first 32 hex digits of the
+# content's SHA-256) and its size; the peer's forced command
+# (orv_ssh_serve.sh) has its own orv_ssh_link.sh stage them within its
+# limits and link each into its inbox under a free name, exactly once, and
+# confirm it. An outbox file is removed only once its peer has confirmed
+# it; a failed or cut transfer leaves it for the next send, and the peer
+# knows the transfer id of a file it has already linked in, so the repeat
+# delivers nothing twice.
+#
+# The connection to a peer stays open ORV_SSH_PERSIST seconds (300 when it
+# is not set; 0 closes it after each send) after its last send, its socket
+# in ssh/control: a send while it is open is one session on it, without a
+# new login.
+#
+# A peer whose scripts are older refuses orv-deliver; its files then go as
+# earlier versions sent them: one rsync copies them whole into its staging
+# directory `html/.inbox-staging`, and one ssh runs the link-in `sh -s --
+# SITE/html IDS` (its forced command runs its own orv_ssh_link.sh, not the
+# copy sent on standard input, which only a login without a forced command
+# would run). ORV_RSYNC_OPTIONS in the environment sends every file that
+# way, with these options added to rsync (for example --bwlimit=500 on a
+# slow line).
 #
 # The peers are served ORV_SEND_PARALLEL at a time (4 when it is not set).
-# ORV_RSYNC_OPTIONS in the environment adds options to rsync (for example
-# --bwlimit=500 on a slow line).
 #
 # Everything it reports goes to standard error (the web server's log):
 # each file sent, a peer that is missing from the map or cannot be reached
@@ -116,6 +125,12 @@ for file in "$html"/outbox/*; do
       continue
       ;;
   esac
+  # A delivery's header holds the transfer id and the size in 255 bytes.
+  if [ $((${#self} + ${#name} + 34)) -gt 200 ]; then
+    say "$name is too long a name to send: it stays in outbox"
+    status=1
+    continue
+  fi
   echo "$name" >>"$control/names"
 done
 if [ -s "$control/names" ]; then
@@ -140,6 +155,25 @@ fi
 errors() {
   tr -d '\r' <"$work/error.$peer" | awk 'NF > 0' | tail -n 20 | cut -c1-300 | sed "s/^/$me:   /" >&2
 }
+
+# The files of one peer as one delivery: before each, a header of 256
+# bytes (the transfer id and the size, padded with spaces, and a newline).
+delivery() {
+  cd "$work/$1" || return 1
+  stat -c '%s %n' -- * | while read -r size tid; do
+    printf '%-255s\n' "$tid $size"
+    head -c "$size" -- "$tid"
+  done
+}
+
+# Connections kept open between sends: ssh/control holds their sockets.
+persist=${ORV_SSH_PERSIST:-300}
+case $persist in '' | *[!0-9]*) persist=300 ;; esac
+keep=""
+if [ "$persist" -gt 0 ] && [ -d "$html/ssh" ] && [ -O "$html/ssh" ]; then
+  keep=$html/ssh/control
+  { [ -d "$keep" ] || mkdir -m 700 "$keep" 2>/dev/null; } && [ ! -L "$keep" ] && [ -O "$keep" ] || keep=""
+fi
 
 # The inode number of a file (the outbox file and its link in $work share it).
 inode() { ls -di "$1" 2>/dev/null | awk '{ print $1 }'; }
@@ -180,27 +214,56 @@ send_to() {
   ssh="$ssh -o StrictHostKeyChecking=yes -o UserKnownHostsFile=$html/ssh/known_hosts"
   ssh="$ssh -o GlobalKnownHostsFile=/dev/null -o UpdateHostKeys=no -o ConnectTimeout=20"
   ssh="$ssh -o ServerAliveInterval=15 -o ServerAliveCountMax=4 -o LogLevel=ERROR"
-  # The copy and the link-in share one connection (one login instead of
-  # two): the copy's ssh stays in the background as its master, ended after
-  # the link-in (or by itself 10 seconds after a killed run). Its socket is
-  # named after the peer, not the host: two peers on one host and account
-  # are sent to at once, each over its own connection.
-  ssh="$ssh -o ControlMaster=auto -o ControlPath=$control/$peer -o ControlPersist=10"
-
-  # 1. The whole files into the staging directory beside the peer's inbox
-  # (rsync writes each to a hidden name there and renames it when complete).
-  # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
-  if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
-    </dev/null >/dev/null 2>"$work/error.$peer"; then
-    say "cannot reach $peer at $where:"
-    errors
-    say "waiting in outbox for $peer: $(waiting "$peer")"
-    return 1
+  # The sessions of a send share one connection, its ssh in the background
+  # as their master: kept open for the next sends (ssh/control), or ended
+  # after this one (or by itself 10 seconds after a killed run). Its socket
+  # is named after the peer, not the host: two peers on one host and
+  # account are sent to at once, each over its own connection. (A socket's
+  # path has a limit of about 100 characters, ssh's suffix included.)
+  if [ -n "$keep" ] && [ $((${#keep} + ${#peer})) -le 88 ]; then
+    ssh="$ssh -o ControlMaster=auto -o ControlPath=$keep/$peer -o ControlPersist=$persist"
+    close=""
+    # A connection opened before the map, the key or the known host keys
+    # last changed is not used: it may lead elsewhere, or by a key or to a
+    # host that is no longer trusted.
+    if [ -S "$keep/$peer" ]; then
+      for f in "$map" "$key" "$html/ssh/known_hosts"; do
+        [ "$keep/$peer" -nt "$f" ] || { $ssh -O exit "$host" >/dev/null 2>&1; break; }
+      done
+    fi
+  else
+    ssh="$ssh -o ControlMaster=auto -o ControlPath=$control/$peer -o ControlPersist=10"
+    close=yes
   fi
-  # 2. The link-in, which answers one line per transfer id.
-  ids=$(ls "$work/$peer" | tr '\n' ' ')
-  answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error.$peer")
-  $ssh -O exit "$host" >/dev/null 2>&1
+
+  # The delivery in one session, which answers one line per transfer id.
+  answer=""
+  if [ -z "${ORV_RSYNC_OPTIONS:-}" ]; then
+    answer=$(delivery "$peer" | $ssh "$host" "orv-deliver $dir/html" 2>"$work/error.$peer")
+    if [ $? -eq 255 ]; then
+      say "cannot reach $peer at $where:"
+      errors
+      say "waiting in outbox for $peer: $(waiting "$peer")"
+      return 1
+    fi
+  fi
+  # Or, to a peer that does not know it (its forced command refuses it, or
+  # there is none and the login shell has no such command), the copy into
+  # the staging directory beside its inbox (rsync writes each file to a
+  # hidden name there and renames it when complete) and the link-in.
+  if [ -n "${ORV_RSYNC_OPTIONS:-}" ] || { [ -z "$answer" ] && grep -q orv-deliver "$work/error.$peer"; }; then
+    # shellcheck disable=SC2086 # ORV_RSYNC_OPTIONS holds several words
+    if ! (cd "$work/$peer" && rsync -t --timeout=120 ${ORV_RSYNC_OPTIONS:-} -e "$ssh" -- * "$host:$dir/html/.inbox-staging/") \
+      </dev/null >/dev/null 2>"$work/error.$peer"; then
+      say "cannot reach $peer at $where:"
+      errors
+      say "waiting in outbox for $peer: $(waiting "$peer")"
+      return 1
+    fi
+    ids=$(ls "$work/$peer" | tr '\n' ' ')
+    answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error.$peer")
+  fi
+  [ -z "$close" ] || $ssh -O exit "$host" >/dev/null 2>&1
   while read -r what tid dest; do
     [ -f "$work/$peer/$tid" ] || continue
     name=${tid#"$self".}

@@ -4,6 +4,7 @@
 # directory into `inbox`, each exactly once:
 #
 #   sh orv_ssh_link.sh [--peer SENDER] HTML_DIR TRANSFER_ID...
+#   sh orv_ssh_link.sh [--peer SENDER] --stream HTML_DIR <DELIVERY
 #
 # HTML_DIR is the site's `html` directory. A sender's put script runs it on
 # this machine over ssh, through the forced command of its key
@@ -14,7 +15,14 @@
 # file in the sender's outbox and the first 32 hex digits of the SHA-256 of
 # its content. The staged copy is HTML_DIR/.inbox-staging/TRANSFER_ID,
 # written there whole by rsync (which writes a hidden temporary file and
-# renames it when complete). Only a plain file is taken, only from SENDER
+# renames it when complete), or by this script itself from a delivery on
+# standard input (--stream): for each file a header of exactly 256 bytes,
+# `TRANSFER_ID SIZE` padded with spaces and ended by a newline, then SIZE
+# bytes of content. A delivery is read into staging before anything is
+# locked, each file to a hidden name first, and within the staging limits;
+# it stops at the first header that is not one or at a file over the
+# limits (the sender sends what was not confirmed again). The files read
+# are then linked in as if named. Only a plain file is taken, only from SENDER
 # (when --peer names it), only under a NAME that is a message file for this
 # site (its orv id followed by digits), and only within the staging limits.
 # For each id, one line on standard output:
@@ -53,7 +61,14 @@ if [ "${1-}" = --peer ]; then
   peer=$(printf '%s' "${2-}" | tr '[:upper:]' '[:lower:]')
   shift 2
 fi
-[ $# -ge 2 ] || { echo "usage: $me [--peer SENDER] HTML_DIR TRANSFER_ID..." >&2; exit 2; }
+stream=""
+if [ "${1-}" = --stream ] && [ $# -eq 2 ]; then
+  stream=yes
+  shift
+elif [ $# -lt 2 ]; then
+  echo "usage: $me [--peer SENDER] HTML_DIR TRANSFER_ID... | [--peer SENDER] --stream HTML_DIR" >&2
+  exit 2
+fi
 html=$1
 shift
 staging=$html/.inbox-staging
@@ -71,10 +86,6 @@ if [ -L "$records/lock" ] || { [ -e "$records/lock" ] && [ ! -f "$records/lock" 
   echo "$me: $records/lock is not a plain file" >&2
   exit 1
 fi
-
-# One link-in at a time per site (the senders' and the site's own).
-exec 9>>"$records/lock" || exit 1
-flock -w 300 9 || { echo "$me: $staging is busy" >&2; exit 1; }
 
 # This site's orv id: the names of its message files begin with it.
 self=""
@@ -107,6 +118,55 @@ refuse() {
   echo "refused $1 $2"
   printf '%s: %s (%s)\n' "$1" "$2" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 }
+
+# A delivery on standard input: its files are staged, then linked in as if
+# named on the command line. The header is read with `head -c`, which
+# reads no further than it is asked to, so that a sender cannot make this
+# script hold an endless line; the names are checked again below.
+if [ -n "$stream" ]; then
+  taken=0
+  while :; do
+    header=$(head -c 256) || break
+    [ -n "$header" ] || break # the end of the delivery
+    id=${header%% *}
+    size=${header#"$id "}
+    size=${size%% *}
+    pad=${header#"$id $size"}
+    # A transfer id, a size of at most 15 digits and spaces up to the
+    # newline: anything else ends the delivery.
+    case $id in '' | .* | *[!A-Za-z0-9_.-]*) size="" ;; esac
+    case $pad in *[!\ ]*) size="" ;; esac
+    [ ${#header} -eq 255 ] || size=""
+    case $size in '' | *[!0-9]* | ????????????????*)
+      echo "$me: the delivery holds no header where one belongs: it ends there" >&2
+      break
+      ;;
+    esac
+    if [ $# -ge "$max_files" ]; then
+      echo "refused $id more than $max_files files in one delivery"
+      printf 'a delivery of more than %s files: only the first %s are taken (%s)\n' \
+        "$max_files" "$max_files" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
+      break
+    fi
+    if [ "$size" -gt $((max_bytes - taken)) ]; then
+      echo "refused $id $size bytes, over the staging limit of $max_bytes bytes"
+      printf '%s: %s (%s)\n' "$id" "$size bytes, over the staging limit of $max_bytes bytes" \
+        "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
+      break
+    fi
+    part=$staging/.deliver.$$.$#
+    head -c "$size" >"$part" || { rm -f "$part"; break; }
+    # -T: a directory of that name is not written into.
+    mv -fT "$part" "$staging/$id" 2>/dev/null || { rm -f "$part"; echo "bad $id"; continue; }
+    taken=$((taken + size))
+    set -- "$@" "$id"
+  done
+  exec </dev/null
+fi
+
+# One link-in at a time per site (the senders' and the site's own).
+exec 9>>"$records/lock" || exit 1
+flock -w 300 9 || { echo "$me: $staging is busy" >&2; exit 1; }
 
 bytes=0
 seen=0

@@ -11,7 +11,15 @@
 #
 # sshd runs it for every login with that key, whatever the peer asked for,
 # and passes the peer's command line in SSH_ORIGINAL_COMMAND. Exactly the
-# two commands of the sender's put script (orv_ftp_put.cmd) are served:
+# commands of the sender's put script (orv_ftp_put.cmd) are served:
+#
+#   orv-deliver SITE/html
+#       the delivery in one session: the message files come on standard
+#       input, which orv_ssh_link.sh beside this script stages within the
+#       site's staging limits and links into SITE/html/inbox;
+#
+# and the two commands of earlier put scripts (which this one still sends
+# when ORV_RSYNC_OPTIONS is set, or to a peer that refuses orv-deliver):
 #
 #   rsync --server OPTIONS . SITE/html/.inbox-staging/
 #       the copy of the message files into the site's staging directory,
@@ -33,7 +41,8 @@ refuse() {
   echo "$me: refused: $*" >&2
   exit 1
 }
-here=$(cd "$(dirname "$0")" && pwd) || exit 1
+case $0 in */*) here=${0%/*} ;; *) here=. ;; esac
+here=$(cd "$here" && pwd) || exit 1
 peer=""
 if [ "${1-}" = --peer ]; then
   peer=${2-}
@@ -55,6 +64,17 @@ site_of() {
 case $command in
   true)
     exit 0
+    ;;
+  "orv-deliver "*)
+    set -f
+    # shellcheck disable=SC2086 # split into words on purpose (no globbing)
+    set -- ${command#"orv-deliver "}
+    [ $# -eq 1 ] || refuse "the delivery names one html directory: $command"
+    site_of "$1" || refuse "$1 is not the html directory of a site of this key"
+    if [ -n "$peer" ]; then
+      exec sh "$here/orv_ssh_link.sh" --peer "$peer" --stream "$1"
+    fi
+    exec sh "$here/orv_ssh_link.sh" --stream "$1"
     ;;
   "rsync --server "*)
     case $command in *" --sender"* | *"	"*) refuse "rsync may only write: $command" ;; esac
