@@ -23,6 +23,9 @@ say() { echo "$me: $*" >&2; }
 lower() { printf '%s' "$1" | tr '[:upper:]' '[:lower:]'; }
 
 [ -d "$staging" ] && [ ! -L "$staging" ] || exit 0
+# Nothing staged (as after most deliveries): nothing to start a process for.
+for f in "$staging"/*; do [ -e "$f" ] && break; done
+[ -e "$f" ] || exit 0
 # At most one link-in's worth of files per run (the rest wait for the next).
 staged=$(find "$staging" -mindepth 1 -maxdepth 1 -type f ! -name '.*' -printf '%f\n' 2>/dev/null |
   grep -v '[^A-Za-z0-9_.-]' | head -n 1000 | tr '\n' ' ')

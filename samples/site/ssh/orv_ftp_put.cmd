@@ -175,9 +175,6 @@ if [ "$persist" -gt 0 ] && [ -d "$html/ssh" ] && [ -O "$html/ssh" ]; then
   { [ -d "$keep" ] || mkdir -m 700 "$keep" 2>/dev/null; } && [ ! -L "$keep" ] && [ -O "$keep" ] || keep=""
 fi
 
-# The inode number of a file (the outbox file and its link in $work share it).
-inode() { ls -di "$1" 2>/dev/null | awk '{ print $1 }'; }
-
 # The files still waiting for a peer, for the reports.
 waiting() { ls "$work/$1" | sed "s/^$self\.\(.*\)\.[0-9a-f]*\$/\1/" | tr '\n' ' '; }
 
@@ -272,7 +269,7 @@ send_to() {
       linked | known)
         # Only the file that was sent: a file written since under the same
         # name is another message.
-        if [ "$(inode "$html/outbox/$name")" = "$(inode "$work/$peer/$tid")" ]; then
+        if [ "$html/outbox/$name" -ef "$work/$peer/$tid" ]; then
           rm -f "$html/outbox/$name"
         fi
         rm -f "$work/$peer/$tid"

@@ -39,9 +39,10 @@
 # The link-in keeps its own records in HTML_DIR/.inbox-link, outside the
 # directory the peers write: its lock, an empty marker per linked id in
 # `done` (how a repeated send, after its confirmation was lost, is known;
-# markers older than 60 days are removed), and per file it links a sender
-# record `from/NAME` holding the sender's orv id, written before the file
-# enters inbox as NAME (the pick-up reads it, and removes it with the file).
+# markers older than 60 days are removed now and then), and per file it
+# links a sender record `from/NAME` holding the sender's orv id, written
+# before the file enters inbox as NAME (the pick-up reads it, and removes
+# it with the file).
 #
 # Staging limits: HTML_DIR/orv_staging_limits may hold the lines
 #   files N     at most N files staged and taken per run (default 1000)
@@ -198,8 +199,13 @@ for id in "$@"; do
       continue
       ;;
   esac
-  lsender=$(printf '%s' "$sender" | tr '[:upper:]' '[:lower:]')
-  lname=$(printf '%s' "$name" | tr '[:upper:]' '[:lower:]')
+  # Letter case does not matter (a sender has no dot: it ends at the first).
+  case $sender.$name in
+    *[A-Z]*) lower=$(printf '%s' "$sender.$name" | tr '[:upper:]' '[:lower:]') ;;
+    *) lower=$sender.$name ;;
+  esac
+  lsender=${lower%%.*}
+  lname=${lower#*.}
   digits=${lname#"$self"}
   if [ "$rest" = "$id" ] || [ "$name" = "$rest" ]; then
     rm -rf "$staged"
@@ -244,7 +250,8 @@ for id in "$@"; do
     refuse "$id" "$size bytes, over the staging limit of $max_bytes bytes"
     continue
   fi
-  if [ "$(sha256sum <"$staged" | cut -c1-32)" != "$hash" ]; then
+  sum=$(sha256sum <"$staged")
+  if [ "${sum%"${sum#????????????????????????????????}"}" != "$hash" ]; then
     rm -f "$staged"
     echo "bad $id"
     continue
@@ -270,6 +277,20 @@ for id in "$@"; do
   echo "linked $id $dest"
 done
 
+# Whether staging holds anything (without a process: this runs for every
+# delivery, and staging is empty after most).
+holds_any() {
+  for f in "$staging"/* "$staging"/.[!.]* "$staging"/..?*; do
+    if [ -e "$f" ] || [ -L "$f" ]; then return 0; fi
+  done
+  return 1
+}
+
+# Now and then (at about one link-in in 64), the markers and sender records
+# older than 60 days go.
+[ $(($$ % 64)) -ne 0 ] || find "$records/done" "$records/from" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
+holds_any || exit 0
+
 # What cannot be delivered goes: anything in staging that is not a plain
 # file (sub-directories, links, devices), files whose names are no transfer
 # ids of messages for this site, and copies and temporary files that were
@@ -288,5 +309,4 @@ if [ "$held_files" -gt "$max_files" ] || [ "$held_bytes" -gt "$max_bytes" ]; the
   printf 'staging held %s files, %s bytes, over its limits (%s files, %s bytes): emptied (%s)\n' \
     "$held_files" "$held_bytes" "$max_files" "$max_bytes" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >>"$records/refused"
 fi
-find "$records/done" "$records/from" -type f -mtime +60 -exec rm -f {} + 2>/dev/null
 exit 0
