@@ -44,7 +44,7 @@
 # way, with these options added to rsync (for example --bwlimit=500 on a
 # slow line).
 #
-# The peers are served ORV_SEND_PARALLEL at a time (4 when it is not set).
+# The peers are served ORV_SEND_PARALLEL at a time (8 when it is not set).
 #
 # Everything it reports goes to standard error (the web server's log):
 # each file sent, a peer that is missing from the map or cannot be reached
@@ -84,11 +84,27 @@ peers_of() {
     }'
 }
 
+# The orv id of the first "orv id:" line of config.txt on standard input
+# (read by the shell: this runs for every delivery).
+orv_id_of() {
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+      "orv id:"*)
+        line=${line%[[:cntrl:]]}
+        line=${line#orv id:}
+        line=${line#"${line%%[! ]*}"}
+        printf '%s\n' "${line%% *}"
+        return
+        ;;
+    esac
+  done
+}
+
 if [ ! -f "$map" ]; then
   say "no host map $map: every file stays in outbox"
   exit 1
 fi
-self=$(tr -d '\r' <config.txt 2>/dev/null | sed -n 's/^orv id: *\([^ ]*\).*$/\1/p' | head -n 1)
+self=$(orv_id_of <config.txt 2>/dev/null)
 case $self in
   '' | *[!A-Za-z0-9_-]*)
     say "config.txt holds no plain orv id ('$self'): every file stays in outbox"
@@ -261,6 +277,7 @@ send_to() {
     answer=$($ssh "$host" "sh -s -- $dir/html $ids" <"$html/orv_ssh_link.sh" 2>"$work/error.$peer")
   fi
   [ -z "$close" ] || $ssh -O exit "$host" >/dev/null 2>&1
+  gone="" # what to remove, at once
   while read -r what tid dest; do
     [ -f "$work/$peer/$tid" ] || continue
     name=${tid#"$self".}
@@ -270,9 +287,9 @@ send_to() {
         # Only the file that was sent: a file written since under the same
         # name is another message.
         if [ "$html/outbox/$name" -ef "$work/$peer/$tid" ]; then
-          rm -f "$html/outbox/$name"
+          gone="$gone $html/outbox/$name"
         fi
-        rm -f "$work/$peer/$tid"
+        gone="$gone $work/$peer/$tid"
         if [ "$what" = linked ]; then say "sent $name to $peer (inbox/$dest)"; fi
         ;;
       *) say "$peer refused $name ($what${dest:+: $dest})" ;;
@@ -280,7 +297,11 @@ send_to() {
   done <<EOF
 $answer
 EOF
-  if [ -n "$(ls "$work/$peer")" ]; then
+  # (Every path here is of letters, digits and _ . @ / + ~ -.)
+  # shellcheck disable=SC2086
+  [ -z "$gone" ] || rm -f $gone
+  for left in "$work/$peer"/*; do [ -e "$left" ] && break; done
+  if [ -e "$left" ]; then
     say "no confirmation from $peer:"
     errors
     say "waiting in outbox for $peer: $(waiting "$peer")"
@@ -289,12 +310,12 @@ EOF
   return 0
 }
 
-# The peers are served ORV_SEND_PARALLEL at a time (4 by default): a query
+# The peers are served ORV_SEND_PARALLEL at a time (8 by default): a query
 # goes to every peer, and each peer's logins wait on the network and on
 # the peer more than on this machine. Each peer's send runs in a subshell
 # of its own (its own variables and error file); a map line of an id
 # already served is skipped.
-parallel=${ORV_SEND_PARALLEL:-4}
+parallel=${ORV_SEND_PARALLEL:-8}
 case $parallel in '' | *[!0-9]* | 0) parallel=1 ;; esac
 served=" "
 finish_batch() {
@@ -312,8 +333,14 @@ while read -r id where dir key; do
   fi
   (send_to "$id" "$where" "$dir" "$key") &
   batch="$batch $!"
+  # With as many under way as may be, the next starts once the oldest is
+  # done.
   set -- $batch
-  [ $# -lt "$parallel" ] || finish_batch
+  if [ $# -ge "$parallel" ]; then
+    wait "$1" || status=1
+    shift
+    batch="$*"
+  fi
 done <<EOF
 $(map_lines)
 EOF

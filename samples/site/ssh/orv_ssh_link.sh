@@ -59,7 +59,8 @@ me=orv_ssh_link.sh
 
 peer=""
 if [ "${1-}" = --peer ]; then
-  peer=$(printf '%s' "${2-}" | tr '[:upper:]' '[:lower:]')
+  peer=${2-}
+  case $peer in *[A-Z]*) peer=$(printf '%s' "$peer" | tr '[:upper:]' '[:lower:]') ;; esac
   shift 2
 fi
 stream=""
@@ -88,11 +89,27 @@ if [ -L "$records/lock" ] || { [ -e "$records/lock" ] && [ ! -f "$records/lock" 
   exit 1
 fi
 
+# The orv id of the first "orv id:" line of config.txt on standard input
+# (read by the shell: this runs for every delivery).
+orv_id_of() {
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+      "orv id:"*)
+        line=${line%[[:cntrl:]]}
+        line=${line#orv id:}
+        line=${line#"${line%%[! ]*}"}
+        printf '%s\n' "${line%% *}"
+        return
+        ;;
+    esac
+  done
+}
+
 # This site's orv id: the names of its message files begin with it.
 self=""
 if [ -f "$html/config.txt" ] && [ ! -L "$html/config.txt" ]; then
-  self=$(head -c 65536 "$html/config.txt" | tr -d '\r' | sed -n 's/^orv id: *\([^ ]*\).*$/\1/p' |
-    head -n 1 | tr '[:upper:]' '[:lower:]')
+  self=$(orv_id_of <"$html/config.txt")
+  case $self in *[A-Z]*) self=$(printf '%s' "$self" | tr '[:upper:]' '[:lower:]') ;; esac
 fi
 case $self in
   '' | *[!a-z0-9_-]*) echo "$me: $html/config.txt holds no plain orv id" >&2; exit 1 ;;
