@@ -67,7 +67,7 @@ map_lines() { sed -e 's/\r$//' -e 's/#.*$//' "$map" | awk 'NF > 0'; }
 # start processes per file and map line.
 peers_of() {
   (cd "$html/outbox" && xargs sha256sum -- <"$1") >"$1.hashes" 2>/dev/null
-  map_lines | awk -v names="$1" -v hashes="$1.hashes" '
+  printf '%s\n' "$lines" | awk -v names="$1" -v hashes="$1.hashes" '
     { ids[NR] = $1 }
     END {
       while ((getline line < hashes) > 0) hash[substr(line, 67)] = substr(line, 1, 32)
@@ -84,16 +84,17 @@ peers_of() {
     }'
 }
 
-# The orv id of the first "orv id:" line of config.txt on standard input
-# (read by the shell: this runs for every delivery).
-orv_id_of() {
+# self: the orv id of the first "orv id:" line of config.txt on standard
+# input (read by the shell itself: this runs for every delivery).
+read_orv_id() {
+  self=""
   while IFS= read -r line || [ -n "$line" ]; do
     case $line in
       "orv id:"*)
         line=${line%[[:cntrl:]]}
         line=${line#orv id:}
         line=${line#"${line%%[! ]*}"}
-        printf '%s\n' "${line%% *}"
+        self=${line%% *}
         return
         ;;
     esac
@@ -104,7 +105,9 @@ if [ ! -f "$map" ]; then
   say "no host map $map: every file stays in outbox"
   exit 1
 fi
-self=$(orv_id_of <config.txt 2>/dev/null)
+self=""
+{ read_orv_id <config.txt; } 2>/dev/null
+lines=$(map_lines)
 case $self in
   '' | *[!A-Za-z0-9_-]*)
     say "config.txt holds no plain orv id ('$self'): every file stays in outbox"
@@ -120,17 +123,18 @@ for old in "$html"/.outbox-sending.*; do
   kill -0 "${old##*.}" 2>/dev/null || rm -rf "$old"
 done
 work=$html/.outbox-sending.$$
-# The sockets of this run's ssh connections (short paths: a socket path has
-# a limit of about 100 characters).
-control=$(mktemp -d "${TMPDIR:-/tmp}/orv-ssh.XXXXXX") || exit 1
-trap 'rm -rf "$work" "$control"' EXIT
+# The sockets of the connections that this run does not keep open, made
+# when there is one (short paths: a socket path has a limit of about 100
+# characters).
+control=""
+trap 'rm -rf "$work" ${control:+"$control"}' EXIT
 batch="" # the peers' sends under way
 # shellcheck disable=SC2086
 trap 'kill $batch 2>/dev/null; exit 1' HUP INT TERM
 mkdir "$work" || exit 1
 
 status=0
-: >"$control/names"
+: >"$work/.names"
 for file in "$html"/outbox/*; do
   [ -f "$file" ] || continue
   name=${file##*/}
@@ -147,9 +151,9 @@ for file in "$html"/outbox/*; do
     status=1
     continue
   fi
-  echo "$name" >>"$control/names"
+  echo "$name" >>"$work/.names"
 done
-if [ -s "$control/names" ]; then
+if [ -s "$work/.names" ]; then
   while read -r name peer hash; do
     if [ "$peer" = - ]; then
       say "no site in orv_hosts for $name: it stays in outbox"
@@ -160,7 +164,7 @@ if [ -s "$control/names" ]; then
     { [ -d "$work/$peer" ] || mkdir "$work/$peer"; } && ln "$html/outbox/$name" "$work/$peer/$self.$name.$hash" ||
       status=1
   done <<EOF
-$(peers_of "$control/names")
+$(peers_of "$work/.names")
 EOF
 fi
 
@@ -331,6 +335,9 @@ while read -r id where dir key; do
     status=1
     continue
   fi
+  if [ -z "$keep" ] || [ $((${#keep} + ${#id})) -gt 88 ]; then
+    [ -n "$control" ] || control=$(mktemp -d "${TMPDIR:-/tmp}/orv-ssh.XXXXXX") || exit 1
+  fi
   (send_to "$id" "$where" "$dir" "$key") &
   batch="$batch $!"
   # With as many under way as may be, the next starts once the oldest is
@@ -342,7 +349,7 @@ while read -r id where dir key; do
     batch="$*"
   fi
 done <<EOF
-$(map_lines)
+$lines
 EOF
 finish_batch
 exit $status

@@ -89,16 +89,17 @@ if [ -L "$records/lock" ] || { [ -e "$records/lock" ] && [ ! -f "$records/lock" 
   exit 1
 fi
 
-# The orv id of the first "orv id:" line of config.txt on standard input
-# (read by the shell: this runs for every delivery).
-orv_id_of() {
+# self: the orv id of the first "orv id:" line of config.txt on standard
+# input (read by the shell itself: this runs for every delivery).
+read_orv_id() {
+  self=""
   while IFS= read -r line || [ -n "$line" ]; do
     case $line in
       "orv id:"*)
         line=${line%[[:cntrl:]]}
         line=${line#orv id:}
         line=${line#"${line%%[! ]*}"}
-        printf '%s\n' "${line%% *}"
+        self=${line%% *}
         return
         ;;
     esac
@@ -108,7 +109,7 @@ orv_id_of() {
 # This site's orv id: the names of its message files begin with it.
 self=""
 if [ -f "$html/config.txt" ] && [ ! -L "$html/config.txt" ]; then
-  self=$(orv_id_of <"$html/config.txt")
+  read_orv_id <"$html/config.txt"
   case $self in *[A-Z]*) self=$(printf '%s' "$self" | tr '[:upper:]' '[:lower:]') ;; esac
 fi
 case $self in

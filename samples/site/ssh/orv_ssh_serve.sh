@@ -41,8 +41,12 @@ refuse() {
   echo "$me: refused: $*" >&2
   exit 1
 }
-case $0 in */*) here=${0%/*} ;; *) here=. ;; esac
-here=$(cd "$here" && pwd) || exit 1
+# The directory of this script (a forced command names it by its full path).
+case $0 in
+  /*) here=${0%/*} ;;
+  */*) here=$(cd "${0%/*}" && pwd) || exit 1 ;;
+  *) here=$(pwd) || exit 1 ;;
+esac
 peer=""
 if [ "${1-}" = --peer ]; then
   peer=${2-}
