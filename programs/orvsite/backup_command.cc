@@ -196,9 +196,12 @@ int backup_command(const std::string& dir, const std::optional<std::string>& fil
     err << "orvsite backup: cannot lock " << join(html, site::lock_file) << "\n";
     return 1;
   }
-  // Owners as numbers, so a restore on another machine keeps them.
-  int status = platform::run_tool(
-      "tar", {"--create", "--gzip", "--numeric-owner", "--file", part, html_dir}, absolute(dir));
+  // Owners as numbers, so a restore on another machine keeps them. The
+  // sockets of the connections the put script keeps open are no data.
+  int status = platform::run_tool("tar",
+                                  {"--create", "--gzip", "--numeric-owner", "--exclude",
+                                   std::string(html_dir) + "/ssh/control", "--file", part, html_dir},
+                                  absolute(dir));
   if (status != 0) {
     platform::remove_file(part);
     err << "orvsite backup: tar ended with status " << status << "; no archive written\n";
