@@ -66,7 +66,12 @@ map_lines() { sed -e 's/\r$//' -e 's/#.*$//' "$map" | awk 'NF > 0'; }
 # and one sha256sum for all files, so that a send to many peers does not
 # start processes per file and map line.
 peers_of() {
-  (cd "$html/outbox" && xargs sha256sum -- <"$1") >"$1.hashes" 2>/dev/null
+  if [ "$listed" -le 200 ]; then
+    # shellcheck disable=SC2086 # names of letters, digits and _ . -
+    (cd "$html/outbox" && exec sha256sum -- $list) >"$1.hashes" 2>/dev/null
+  else
+    (cd "$html/outbox" && xargs sha256sum -- <"$1") >"$1.hashes" 2>/dev/null
+  fi
   printf '%s\n' "$lines" | awk -v names="$1" -v hashes="$1.hashes" '
     { ids[NR] = $1 }
     END {
@@ -135,6 +140,8 @@ mkdir "$work" || exit 1
 
 status=0
 : >"$work/.names"
+list="" # the same names, as words, while there are few
+listed=0
 for file in "$html"/outbox/*; do
   [ -f "$file" ] || continue
   name=${file##*/}
@@ -152,6 +159,8 @@ for file in "$html"/outbox/*; do
     continue
   fi
   echo "$name" >>"$work/.names"
+  list="$list $name"
+  listed=$((listed + 1))
 done
 if [ -s "$work/.names" ]; then
   while read -r name peer hash; do

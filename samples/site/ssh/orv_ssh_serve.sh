@@ -75,10 +75,12 @@ case $command in
     set -- ${command#"orv-deliver "}
     [ $# -eq 1 ] || refuse "the delivery names one html directory: $command"
     site_of "$1" || refuse "$1 is not the html directory of a site of this key"
-    if [ -n "$peer" ]; then
-      exec sh "$here/orv_ssh_link.sh" --peer "$peer" --stream "$1"
-    fi
-    exec sh "$here/orv_ssh_link.sh" --stream "$1"
+    if [ -n "$peer" ]; then set -- --peer "$peer" --stream "$1"; else set -- --stream "$1"; fi
+    # The link-in runs in this shell, which ends with it (one process fewer
+    # a delivery); it needs its globbing back.
+    set +f
+    . "$here/orv_ssh_link.sh"
+    exit 1
     ;;
   "rsync --server "*)
     case $command in *" --sender"* | *"	"*) refuse "rsync may only write: $command" ;; esac
