@@ -96,8 +96,11 @@ ssh-keygen -q -t ed25519 -N '' -f "$t/operator_key"
     echo "$row"
   done
 } >"$t/site.config"
-# Many peers log in at once to a site's sshd.
-SSHD_EXTRA="MaxStartups 100:30:200"
+# Many peers log in at once to a site's sshd. Its sessions find orvsite on
+# their PATH, as where the package is installed, so the forced command
+# receives with `orvsite deliver`.
+SSHD_EXTRA="MaxStartups 100:30:200
+SetEnv PATH=$bin:/usr/bin:/bin"
 echo "# site orv-id host port user site-dir host-key" >"$t/roster"
 for s in "${names[@]}"; do
   cp "$t/operator_key.pub" "$t/$s.authorized_keys"

@@ -342,7 +342,11 @@ bool writable_directory(const std::string& path, std::string* err) {
 std::optional<file_info> stat_file(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-  return file_info{static_cast<std::int64_t>(st.st_size),
+  entry_kind kind = S_ISREG(st.st_mode)   ? entry_kind::file
+                    : S_ISDIR(st.st_mode) ? entry_kind::directory
+                    : S_ISLNK(st.st_mode) ? entry_kind::link
+                                          : entry_kind::other;
+  return file_info{kind, static_cast<std::int64_t>(st.st_size),
                    static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
                    static_cast<std::int64_t>(st.st_ctim.tv_sec)};
 }
@@ -465,6 +469,18 @@ run_lock::run_lock(const std::string& path) {
   if (!fd) return;
   while (::flock(fd.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return;
+  }
+  fd_ = std::move(fd);
+}
+
+run_lock::run_lock(const std::string& path, int wait_seconds) {
+  unique_fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, file_mode));
+  if (!fd) return;
+  // Asked again every 20 ms: flock itself has no time limit.
+  for (long tries = 0; ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0; ++tries) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return;
+    if (tries >= wait_seconds * 50L) return;
+    ::usleep(20000);
   }
   fd_ = std::move(fd);
 }

@@ -135,8 +135,12 @@ bool writable_directory(const std::string& path, std::string* err);
 /// Removes a file; false when it could not be removed.
 bool remove_file(const std::string& path);
 
+/// What kind of entry a name is (links are not followed).
+enum class entry_kind { file, directory, link, other };
+
 /// The size and modification time of a file system entry.
 struct file_info {
+  entry_kind kind = entry_kind::file;
   std::int64_t size = 0;        // bytes
   std::int64_t mtime_sec = 0;   // modification time, seconds since 1970
   long mtime_nsec = 0;          // and nanoseconds within that second
@@ -195,6 +199,9 @@ class run_lock {
   explicit run_lock(const std::string& path);
   run_lock(const run_lock&) = delete;
   run_lock& operator=(const run_lock&) = delete;
+
+  /// The same, giving up after `wait_seconds` when another holds it.
+  run_lock(const std::string& path, int wait_seconds);
 
   /// False when the lock file could not be opened or locked.
   bool held() const { return static_cast<bool>(fd_); }

@@ -15,6 +15,7 @@
 #include "programs/orvsite/backup_command.h"
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/check_command.h"
+#include "programs/orvsite/deliver_command.h"
 #include "programs/orvsite/new_command.h"
 #include "programs/orvsite/mesh_command.h"
 #include "programs/orvsite/peer_command.h"
@@ -49,6 +50,8 @@ constexpr const char* usage_text =
     "                 the site's html directory into an archive, under its run lock\n"
     "  restore DIR FILE\n"
     "                 put an archive back into the site under its run lock, then check\n"
+    "  deliver [--peer ID] HTML\n"
+    "                 take a delivery from a peer on standard input (its forced command)\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
     "orvsite --version shows the version.\n";
@@ -318,6 +321,21 @@ constexpr const char* peer_help =
     "prints the authorized_keys line each peer's machine needs in place of the\n"
     "old one; until then the files for that peer wait in outbox.\n"
     "Exit status 0, or 1 with the reason on standard error.\n";
+
+constexpr const char* deliver_help =
+    "Usage: orvsite deliver [--peer ID] HTML <DELIVERY\n"
+    "Takes a delivery of message files on standard input for the site whose html\n"
+    "directory is HTML, as a peer's forced command (html/orv_ssh_serve.sh) runs it\n"
+    "for the command orv-deliver: for each file a header of 256 bytes (transfer id\n"
+    "and size, padded with spaces, and a newline), then its bytes. The files are\n"
+    "staged within the site's staging limits (html/orv_staging_limits) before\n"
+    "anything is locked, then linked into HTML/inbox, each exactly once; with\n"
+    "--peer only files sent under that orv id are taken. One line per file on\n"
+    "standard output: linked ID NAME, known ID, bad ID or refused ID WHY; every\n"
+    "refusal is also noted for the exchange log. This does in one process what\n"
+    "html/orv_ssh_link.sh does, by the same rules.\n"
+    "Exit status 0, or 1 when the site cannot take deliveries (the reason on\n"
+    "standard error).\n";
 
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {
@@ -611,6 +629,12 @@ int run_restore(const parsed_args& p, std::ostream& out, std::ostream& err) {
   return restore_command(p.positional[0], p.positional[1], out, err);
 }
 
+int run_deliver(const parsed_args& p, std::ostream& out, std::ostream& err) {
+  std::string peer;
+  if (auto it = p.options.find("--peer"); it != p.options.end()) peer = it->second;
+  return deliver(p.positional[0], peer, std::cin, out, err);
+}
+
 const std::vector<command>& commands() {
   static const std::vector<command> list = {
       {"new", new_help, {"--server-id", "--orv-id", "--from", "--site-config", "--kb"},
@@ -626,6 +650,8 @@ const std::vector<command>& commands() {
        "the site directory and, if you like, the archive"},
       {"restore", restore_help, {}, {}, {}, run_restore, 2, 2,
        "the site directory and the archive"},
+      {"deliver", deliver_help, {"--peer"}, {}, {}, run_deliver, 1, 1,
+       "the html directory of the site"},
   };
   return list;
 }
@@ -671,7 +697,7 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
       }
     }
     // A restore killed in a site is finished before anything reads it.
-    if (c.name != std::string("new")) {
+    if (c.name != std::string("new") && c.name != std::string("deliver")) {
       size_t sites = c.name == std::string("status") ? p.positional.size() : 1;
       for (size_t i = 0; i < sites && i < p.positional.size(); ++i) {
         if (finish_cut_restore(p.positional[i], err) != 0) return 1;

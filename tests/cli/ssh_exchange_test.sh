@@ -386,14 +386,22 @@ check "told once" [ ! -e "$b/html/.inbox-link/refused" ]
 
 # A delivery in one session with south's key: a header that is not one, a
 # file over the limits and a cut connection each end the delivery there;
-# what came before is linked in, nothing after it, nothing half.
+# what came before is linked in, nothing after it, nothing half. Received
+# by the shell link-in (no orvsite on sshd's PATH), then by `orvsite
+# deliver` (a second server whose sessions have it on their PATH).
 frame() { printf '%-255s\n' "$1 $2"; } # ID SIZE
 file() { # N: a message file for east, and its transfer id in $id
   printf 'message %s\n' "$1" >"$t/m"
   id=south.east170000002$1.$(sha256sum <"$t/m" | cut -c1-32)
 }
 deliver() { $south_ssh "$login" "orv-deliver $b/html" >"$t/out" 2>"$t/err"; }
-rm -rf "$b/html/inbox"/* "$b/html/.inbox-staging"/*
+SSHD_EXTRA="SetEnv PATH=$bin:/usr/bin:/bin" sshd_prepare compiled
+start_sshd compiled
+grep -F "$(cat "$t/south_key.pub")" "$t/authorized_keys" >"$t/compiled.authorized_keys"
+for receiver in orv_ssh_link.sh "orvsite deliver"; do
+echo "# received by $receiver"
+rm -rf "$b/html/inbox"/* "$b/html/.inbox-staging"/* "$b/html/.inbox-link/done"/*
+printf 'bytes 100000\nfiles 50\n' >"$b/html/orv_staging_limits"
 file 1 && { frame "$id" 10 && cat "$t/m" && frame "../../etc/x" 1 && echo x; } | deliver
 check "a file before a header that is not one is linked" contains "$t/out" "linked $id east1700000021"
 check "the rest is not read" contains "$t/err" "the delivery holds no header where one belongs"
@@ -407,6 +415,12 @@ file 5 && { frame "north.east17000000025.$(sha256sum <"$t/m" | cut -c1-32)" 10 &
 check "nor another site's file" contains "$t/out" "sent with the key of south under the orv id north"
 check "only the whole files of south are in inbox" [ "$(ls "$b/html/inbox" | tr '\n' ' ')" = "east1700000021 east1700000022 " ]
 check "staging holds nothing" [ -z "$(ls -A "$b/html/.inbox-staging")" ]
+file 1 && { frame "$id" 10 && cat "$t/m" && frame "../../etc/x" 1; } | deliver
+check "by $receiver" contains "$t/err" "$receiver: the delivery holds no header"
+south_ssh="ssh -F /dev/null -p ${sshd_ports[compiled]} -i $t/south_key -o IdentitiesOnly=yes -o BatchMode=yes"
+south_ssh="$south_ssh -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR"
+done
+stop_sshd compiled
 rm -f "$b/html/orv_staging_limits" "$b/html/inbox"/*
 
 finish

@@ -6,6 +6,10 @@
 #   sh orv_ssh_link.sh [--peer SENDER] HTML_DIR TRANSFER_ID...
 #   sh orv_ssh_link.sh [--peer SENDER] --stream HTML_DIR <DELIVERY
 #
+# Where orvsite is installed, the forced command hands a delivery on
+# standard input to `orvsite deliver` instead, which does the same in one
+# process: a change to the rules here belongs there too.
+#
 # HTML_DIR is the site's `html` directory. A sender's put script runs it on
 # this machine over ssh, through the forced command of its key
 # (orv_ssh_serve.sh, which adds `--peer SENDER` when the key's line names

@@ -15,8 +15,9 @@
 #
 #   orv-deliver SITE/html
 #       the delivery in one session: the message files come on standard
-#       input, which orv_ssh_link.sh beside this script stages within the
-#       site's staging limits and links into SITE/html/inbox;
+#       input, which `orvsite deliver` (when orvsite is on the PATH) or else
+#       orv_ssh_link.sh beside this script stages within the site's staging
+#       limits and links into SITE/html/inbox, by the same rules;
 #
 # and the two commands of earlier put scripts (which this one still sends
 # when ORV_RSYNC_OPTIONS is set, or to a peer that refuses orv-deliver):
@@ -75,6 +76,12 @@ case $command in
     set -- ${command#"orv-deliver "}
     [ $# -eq 1 ] || refuse "the delivery names one html directory: $command"
     site_of "$1" || refuse "$1 is not the html directory of a site of this key"
+    # orvsite, where it is installed, receives in one process by the same
+    # rules (the shell's `command -v` starts nothing).
+    if command -v orvsite >/dev/null 2>&1; then
+      if [ -n "$peer" ]; then exec orvsite deliver --peer "$peer" "$1"; fi
+      exec orvsite deliver "$1"
+    fi
     if [ -n "$peer" ]; then set -- --peer "$peer" --stream "$1"; else set -- --stream "$1"; fi
     # The link-in runs in this shell, which ends with it (one process fewer
     # a delivery); it needs its globbing back.
