@@ -208,9 +208,19 @@ stats() { # RUN LABEL: the figures of one run from $t/run.RUN.*
 # The processor time the machine spent, in seconds, not counting niced
 # processes (whatever runs beside the benchmark at a low priority).
 busy() { awk '$1 == "cpu" { printf "%.2f", ($2 + $4 + $7 + $8 + $9) / 100 }' /proc/stat; }
+# The processor time of the sites' exchanges, in seconds: the watches (whose
+# requests run in their own process) and the scripts they ran, with what
+# those ran and waited for.
+exchanges() {
+  local p
+  # (By their command: a watch runs under setpriv, whose pid the script has.)
+  for p in $(pgrep -f "orvsite watch $t/"); do cat "/proc/$p/stat" 2>/dev/null; done |
+    awk '{ sub(/.*\) /, ""); t += $12 + $13 + $14 + $15 } END { printf "%.2f", t / 100 }'
+}
 run() { # RUN LABEL DOWN_SITE: every home asks at once
-  local r=$1 label=$2 down=${3:-} s e expected pids=() cpu_start wall_start
+  local r=$1 label=$2 down=${3:-} s e expected pids=() cpu_start wall_start ex_start
   cpu_start=$(busy)
+  ex_start=$(exchanges)
   wall_start=$(now)
   for s in "${names[@]:0:$homes}"; do
     expected=()
@@ -221,7 +231,8 @@ run() { # RUN LABEL DOWN_SITE: every home asks at once
   for p in "${pids[@]}"; do wait "$p"; done
   stats "$r" "$label"
   awk -v c0="$cpu_start" -v c1="$(busy)" -v w0="$wall_start" -v w1="$(now)" -v n="$(nproc)" \
-    'BEGIN { printf "%-28s processor time %.1f s in %.1f s (%.0f %% of %d cores)\n", "", c1 - c0, w1 - w0, 100 * (c1 - c0) / (w1 - w0) / n, n }'
+    -v e0="$ex_start" -v e1="$(exchanges)" \
+    'BEGIN { printf "%-28s processor time %.1f s in %.1f s (%.0f %% of %d cores), %.1f s of it in the exchanges\n", "", c1 - c0, w1 - w0, 100 * (c1 - c0) / (w1 - w0) / n, n, e1 - e0 }'
   [ -n "${BENCH_VERBOSE:-}" ] && cat "$t"/run."$r".* >&2
 }
 
