@@ -436,7 +436,7 @@ std::string error_report(std::string_view text) {
 
 int send_command(const std::string& html_given, std::ostream& err) {
   reporter report(err);
-  std::string html = html_given;
+  std::string html = html_given.empty() ? "." : html_given;
   while (html.size() > 1 && html.back() == '/') html.pop_back();
   if (html.front() != '/') html = platform::current_directory() + "/" + html;
   run_state run;
