@@ -351,6 +351,29 @@ std::optional<file_info> stat_file(const std::string& path) {
                    static_cast<std::int64_t>(st.st_ctim.tv_sec)};
 }
 
+std::optional<path_kind> examine(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  path_kind k;
+  k.regular = S_ISREG(st.st_mode);
+  k.directory = S_ISDIR(st.st_mode);
+  k.socket = S_ISSOCK(st.st_mode);
+  k.owned = st.st_uid == ::geteuid();
+  k.mtime_sec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  k.mtime_nsec = st.st_mtim.tv_nsec;
+  return k;
+}
+
+bool may_read(const std::string& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+}
+
+std::optional<std::string> make_temp_directory(const std::string& prefix, std::string* err) {
+  std::string name = prefix + "XXXXXX";
+  if (!::mkdtemp(name.data())) return fail(err, name, errno), std::nullopt;
+  return name;
+}
+
 std::vector<std::string> list_directories(const std::string& dir) {
   std::vector<std::string> names;
   DIR* d = ::opendir(dir.c_str());

@@ -151,6 +151,27 @@ struct file_info {
 /// nothing when it does not exist.
 std::optional<file_info> stat_file(const std::string& path);
 
+/// What the shell's `test` tells of a path, links followed.
+struct path_kind {
+  bool regular = false;    // -f
+  bool directory = false;  // -d
+  bool socket = false;     // -S
+  bool owned = false;      // -O: owned by this process's effective user
+  std::int64_t mtime_sec = 0;
+  long mtime_nsec = 0;
+};
+
+/// The kind, owner and modification time of `path`, links followed; nothing
+/// when it (or the file a link names) does not exist.
+std::optional<path_kind> examine(const std::string& path);
+
+/// True when this process (its effective ids) may read `path` (`test -r`).
+bool may_read(const std::string& path);
+
+/// Makes a new directory of mode 0700 named `prefix` followed by six
+/// characters that make it unique; its path, or nothing (with `*err`).
+std::optional<std::string> make_temp_directory(const std::string& prefix, std::string* err);
+
 /// The names of the subdirectories of `dir`, sorted ("." and ".." left out).
 std::vector<std::string> list_directories(const std::string& dir);
 

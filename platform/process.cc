@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -60,14 +62,56 @@ void collect(unique_fd* out, std::string* out_text, unique_fd* err, std::string*
   err->reset();
 }
 
+// The children `spawn` waits for, for the stop signals to end: a slot holds
+// a process id, 0 when free. Lock-free atomics, so the handler may read
+// them. More children than slots at once run on unregistered (a stop then
+// waits for them to end by themselves).
+constexpr int child_slots = 256;
+std::atomic<pid_t> children[child_slots];
+std::atomic<bool> stop_signal{false};
+std::atomic<bool> catching{false};
+
+void on_stop_signal(int) {
+  stop_signal.store(true);
+  for (std::atomic<pid_t>& c : children) {
+    pid_t pid = c.load();
+    if (pid > 0) ::kill(pid, SIGTERM);
+  }
+}
+
+// The slot `pid` was put in, or -1.
+int register_child(pid_t pid) {
+  if (!catching.load()) return -1;
+  for (int i = 0; i < child_slots; ++i) {
+    pid_t free = 0;
+    if (children[i].compare_exchange_strong(free, pid)) return i;
+  }
+  return -1;
+}
+
 // Waits for the child `pid`; its exit status, or -1 when a signal ended it
-// or it cannot be waited for.
-int wait_for(pid_t pid) {
+// or it cannot be waited for. Its slot is freed once it has ended but before
+// it is reaped, while its process id cannot name another process yet.
+int wait_for(pid_t pid, int slot) {
+  if (slot >= 0) {
+    siginfo_t info;
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0) {
+      if (errno != EINTR) break;
+    }
+    children[slot].store(0);
+  }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Opens the file of an input or output mode `file`; false with `*err`.
+bool open_for(const std::string& path, bool write, unique_fd* fd, std::string* err) {
+  int flags = write ? O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
+  fd->reset(::open(path.c_str(), flags, 0666));
+  return *fd ? true : fail(err, path, errno);
 }
 
 }  // namespace
@@ -89,11 +133,19 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
   envp.push_back(nullptr);
   const bool search = o.search_path && o.argv[0].find('/') == std::string::npos;
 
+  if (stop_requested()) {
+    if (err) *err = o.argv[0] + ": not started: this program is stopping";
+    return std::nullopt;
+  }
   unique_fd null_fd;
   if (o.in == input_mode::null || o.out == output_mode::null || o.err == output_mode::null) {
     null_fd.reset(::open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!null_fd) return fail(err, "/dev/null", errno), std::nullopt;
   }
+  unique_fd in_fd, out_fd, err_fd;
+  if (o.in == input_mode::file && !open_for(o.in_file, false, &in_fd, err)) return std::nullopt;
+  if (o.out == output_mode::file && !open_for(o.out_file, true, &out_fd, err)) return std::nullopt;
+  if (o.err == output_mode::file && !open_for(o.err_file, true, &err_fd, err)) return std::nullopt;
   unique_fd out_r, out_w, err_r, err_w, exec_r, exec_w;
   if (o.out == output_mode::capture && !make_pipe(&out_r, &out_w, err)) return std::nullopt;
   if (o.err == output_mode::capture && !make_pipe(&err_r, &err_w, err)) return std::nullopt;
@@ -109,18 +161,26 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
       (void)ignored;
       ::_exit(127);
     };
+    sigset_t none;
+    ::sigemptyset(&none);
+    if (::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) give_up(errno);
     if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) give_up(errno);
-    if (o.in == input_mode::null && ::dup2(null_fd.get(), STDIN_FILENO) < 0) give_up(errno);
+    int in_from = o.in == input_mode::null ? null_fd.get() : o.in == input_mode::file ? in_fd.get() : -1;
+    if (in_from >= 0 && ::dup2(in_from, STDIN_FILENO) < 0) give_up(errno);
     // Standard output first, so that `to_stderr` means where the child's
     // standard error goes: the caller's stream, or the same capture.
-    int to_err = o.err == output_mode::capture ? err_w.get() : STDERR_FILENO;
+    int to_err = o.err == output_mode::capture ? err_w.get()
+                 : o.err == output_mode::file  ? err_fd.get()
+                                               : STDERR_FILENO;
     int out_to = o.out == output_mode::capture     ? out_w.get()
                  : o.out == output_mode::to_stderr ? to_err
                  : o.out == output_mode::null      ? null_fd.get()
+                 : o.out == output_mode::file      ? out_fd.get()
                                                    : -1;
     if (out_to >= 0 && ::dup2(out_to, STDOUT_FILENO) < 0) give_up(errno);
     int err_to = o.err == output_mode::capture ? err_w.get()
                  : o.err == output_mode::null  ? null_fd.get()
+                 : o.err == output_mode::file  ? err_fd.get()
                                                : -1;
     if (err_to >= 0 && ::dup2(err_to, STDERR_FILENO) < 0) give_up(errno);
     if (o.env) {
@@ -136,9 +196,13 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
     }
     give_up(errno);
   }
+  int slot = register_child(pid);
   out_w.reset();
   err_w.reset();
   exec_w.reset();
+  in_fd.reset();
+  out_fd.reset();
+  err_fd.reset();
 
   // The exec's outcome comes first: the child writes nothing before it.
   int exec_errno = 0;
@@ -148,7 +212,7 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
   } while (told < 0 && errno == EINTR);
   spawn_result result;
   collect(&out_r, &result.out, &err_r, &result.err);
-  result.status = wait_for(pid);
+  result.status = wait_for(pid, slot);
   if (told == static_cast<ssize_t>(sizeof exec_errno)) {
     if (err) {
       *err = o.argv[0] + ": cannot be run" + (o.dir.empty() ? "" : " in " + o.dir) + ": " +
@@ -273,6 +337,26 @@ bool stderr_is_journal() {
   if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return false;
   return dev == static_cast<unsigned long long>(st.st_dev) &&
          ino == static_cast<unsigned long long>(st.st_ino);
+}
+
+void catch_stop_signals() {
+  catching.store(true);
+  struct sigaction sa {};
+  sa.sa_handler = on_stop_signal;
+  ::sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGHUP, SIGINT, SIGTERM}) ::sigaction(sig, &sa, nullptr);
+}
+
+bool stop_requested() { return stop_signal.load(); }
+
+bool process_exists(std::int64_t pid) {
+  if (pid <= 0 || pid != static_cast<pid_t>(pid)) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+bool set_environment(const char* name, const std::string& value) {
+  return ::setenv(name, value.c_str(), 1) == 0;
 }
 
 std::optional<std::string> environment(const char* name) {

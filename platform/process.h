@@ -18,6 +18,7 @@ namespace platform {
 enum class input_mode {
   null,     // /dev/null
   inherit,  // the caller's standard input
+  file,     // the file `in_file` (read from its start)
 };
 
 /// Where one of a child's output streams goes.
@@ -28,6 +29,7 @@ enum class output_mode {
   to_stderr,  // the caller's standard error (keeps a page on standard
               // output clean)
   null,       // /dev/null
+  file,       // the file `out_file` or `err_file`, made or emptied first
 };
 
 /// What to start and how.
@@ -44,6 +46,8 @@ struct spawn_options {
   input_mode in = input_mode::null;
   output_mode out = output_mode::inherit;
   output_mode err = output_mode::inherit;
+  /// The files of `input_mode::file` and `output_mode::file`.
+  std::string in_file, out_file, err_file;
 };
 
 /// What a finished child left.
@@ -58,7 +62,30 @@ struct spawn_result {
 /// the directory cannot be entered or the program cannot be executed. (The
 /// child tells the exact reason through a pipe closed by a successful exec,
 /// so a program's own exit status of 126 or 127 is not mistaken for it.)
+/// A file of the options that cannot be opened gives "FILE: REASON". The
+/// child starts with no signal blocked, whatever the calling thread blocks.
+/// Threads may call it at once: the child makes only async-signal-safe calls
+/// between the fork and the exec, and every descriptor made here is closed
+/// on exec, so no child keeps another's pipe open.
 std::optional<spawn_result> spawn(const spawn_options& options, std::string* err);
+
+/// From now on the hang-up, interrupt and termination signals do not end
+/// this process at once: each is noted for `stop_requested` and ends (with
+/// SIGTERM) the children `spawn` is waiting for, so that the caller can
+/// tidy up and end. `spawn` starts nothing once a stop is requested.
+void catch_stop_signals();
+
+/// True once one of the signals of `catch_stop_signals` came.
+bool stop_requested();
+
+/// True when a process `pid` runs that this process may signal, as the
+/// shell's `kill -0` tells (another user's process counts as none: a
+/// process id of this user's that is now another's names a process gone).
+bool process_exists(std::int64_t pid);
+
+/// Sets the environment variable `name` for this process and the programs
+/// it starts from now on. Call it before any thread starts.
+bool set_environment(const char* name, const std::string& value);
 
 /// Runs the executable site script `name` of the working directory as
 /// "./name" through /bin/sh, with no input, its output sent to standard error

@@ -1,10 +1,15 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "gtest/gtest.h"
@@ -101,6 +106,55 @@ TEST(Spawn, RunProgramReportsAProgramThatCannotStart) {
   std::string err;
   EXPECT_FALSE(platform::run_program(dir / "cgi", dir.path(), {}, &r, &err));
   EXPECT_EQ(dir / "cgi" + ": cannot be run in " + dir.path() + ": Permission denied", err);
+}
+
+TEST(Spawn, InputFromAFileErrorsIntoAFileAndNoSignalBlocked) {
+  scoped_temp_dir dir;
+  test_util::write_file(dir / "in", "given\n");
+  test_util::write_file(dir / "err", "what was there before\n");
+  // A caller that blocks a signal (as a thread of a program that waits for
+  // its signals elsewhere) does not hand that on.
+  sigset_t usr1, before;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &usr1, &before));
+  spawn_options o = shell("cat; grep SigBlk /proc/self/status >&2");
+  o.in = input_mode::file;
+  o.in_file = dir / "in";
+  o.out = output_mode::capture;
+  o.err = output_mode::file;
+  o.err_file = dir / "err";
+  auto r = platform::spawn(o, nullptr);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_TRUE(r);
+  EXPECT_EQ("given\n", r->out);
+  EXPECT_EQ("SigBlk:\t0000000000000000\n", test_util::read_file(dir / "err"));
+
+  o.in_file = dir / "absent";
+  std::string err;
+  EXPECT_FALSE(platform::spawn(o, &err));
+  EXPECT_EQ(dir / "absent" + ": No such file or directory", err);
+}
+
+TEST(SpawnDeathTest, AStopSignalEndsTheChildrenAndIsNoted) {
+  // In a process of its own: the signals stay caught once asked for.
+  EXPECT_EXIT(
+      {
+        platform::catch_stop_signals();
+        std::thread stopper([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          ::kill(::getpid(), SIGTERM);
+        });
+        auto start = std::chrono::steady_clock::now();
+        auto r = platform::spawn(shell("exec sleep 20"), nullptr);
+        stopper.join();
+        bool quick = std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
+        std::string err;
+        bool refused = !platform::spawn(shell("true"), &err) &&
+                       err == "/bin/sh: not started: this program is stopping";
+        std::_Exit(r && r->status == -1 && quick && platform::stop_requested() && refused ? 7 : 1);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1 || errno != EBADF; }

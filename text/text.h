@@ -24,6 +24,20 @@ constexpr bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+/// A letter or a digit of ASCII.
+constexpr bool is_alnum(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+/// True when `s` is one digit or more and nothing else.
+constexpr bool all_digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (!is_digit(c)) return false;
+  }
+  return true;
+}
+
 /// The value of a hexadecimal digit (either case), or -1.
 constexpr int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "formdecode/console.h"
+#include "platform/process.h"
 #include "programs/orvsite/backup_command.h"
 #include "programs/orvsite/exchange_command.h"
 #include "programs/orvsite/check_command.h"
@@ -19,6 +20,7 @@
 #include "programs/orvsite/new_command.h"
 #include "programs/orvsite/mesh_command.h"
 #include "programs/orvsite/peer_command.h"
+#include "programs/orvsite/send_command.h"
 #include "programs/orvsite/state_command.h"
 #include "programs/orvsite/status_command.h"
 #include "text/text.h"
@@ -42,6 +44,7 @@ constexpr const char* usage_text =
     "  status DIR...  the exchange at a glance; exit status 1 when the operator\n"
     "                 is needed (--json, --prometheus FILE for monitors)\n"
     "  watch DIR      exchange whenever a file arrives in inbox or outbox\n"
+    "  send HTML      deliver html/outbox over SSH, as html/orv_ftp_put.cmd does\n"
     "  peer add|list|remove|rotate-key DIR ...\n"
     "                 the sites on other machines this site sends to\n"
     "  mesh add|check DIR [ROSTER]\n"
@@ -337,6 +340,25 @@ constexpr const char* deliver_help =
     "Exit status 0, or 1 when the site cannot take deliveries (the reason on\n"
     "standard error).\n";
 
+constexpr const char* send_help =
+    "Usage: orvsite send HTML\n"
+    "Delivers the message files of HTML/outbox (HTML is a site's html\n"
+    "directory) to the peer sites of the host map HTML/orv_hosts over SSH,\n"
+    "exactly as the SSH put script HTML/orv_ftp_put.cmd does: the same work\n"
+    "directory HTML/.outbox-sending.PID, the same ssh command lines, keys,\n"
+    "known hosts and kept connections (ORV_SSH_PERSIST), one orv-deliver\n"
+    "session per peer (the copy by rsync and the link-in for a peer whose\n"
+    "scripts are older), ORV_SEND_PARALLEL peers at a time (8 by default), and\n"
+    "the same reports on standard error, each line beginning with\n"
+    "\"orv_ftp_put.cmd: \". An outbox file is removed once its peer confirmed it.\n"
+    "It starts one ssh per peer where the script starts some twenty helper\n"
+    "processes. The put script hands its work to it when the environment\n"
+    "variable ORVSITE names this program, as orvsite exchange and orvsite\n"
+    "watch set it for the scripts they run.\n"
+    "With ORV_RSYNC_OPTIONS set (every file by rsync, with those options) the\n"
+    "script sends by itself; orvsite send refuses it with status 2.\n"
+    "Exit status 0, or 1 when a file stays in outbox.\n";
+
 // A parsed subcommand line: positional arguments and --name value options.
 struct parsed_args {
   std::vector<std::string> positional;
@@ -432,6 +454,13 @@ std::optional<int> keep_count(const std::string& text, const char* command, std:
   return n;
 }
 
+// The transfer scripts that an exchange runs hand their work to this
+// program (of the same version) when ORVSITE names it.
+void offer_to_scripts() {
+  std::string self = platform::own_executable();
+  if (!self.empty()) platform::set_environment("ORVSITE", self);
+}
+
 int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::optional<int> keep;
   if (auto it = p.options.find("--keep"); it != p.options.end()) {
@@ -447,7 +476,20 @@ int run_exchange(const parsed_args& p, std::ostream& out, std::ostream& err) {
   if (auto it = p.options.find("--prometheus"); it != p.options.end()) {
     extras.prometheus_file = it->second;
   }
+  offer_to_scripts();
   return exchange_site(p.positional[0], out, err, keep, extras);
+}
+
+int run_send(const parsed_args& p, std::ostream&, std::ostream& err) {
+  if (!platform::environment("ORV_RSYNC_OPTIONS").value_or("").empty()) {
+    err << "orvsite send: ORV_RSYNC_OPTIONS is set: orv_ftp_put.cmd sends every file by rsync "
+           "itself\n";
+    return 2;
+  }
+  // A hang-up, an interrupt or a termination ends the sessions under way;
+  // the work directory goes, the files stay in outbox.
+  platform::catch_stop_signals();
+  return send_command(p.positional[0], err);
 }
 
 int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
@@ -471,6 +513,7 @@ int run_watch(const parsed_args& p, std::ostream& out, std::ostream& err) {
     }
     retry = *seconds;
   }
+  offer_to_scripts();
   return watch_site(p.positional[0], out, err, keep, retry);
 }
 
@@ -646,6 +689,7 @@ const std::vector<command>& commands() {
       {"status", status_help, {"--prometheus", "--failing-for", "--waiting-for"}, {"--json"}, {},
        run_status, 1, SIZE_MAX, "at least one site directory"},
       {"watch", watch_help, {"--keep", "--retry"}, {}, {}, run_watch},
+      {"send", send_help, {}, {}, {}, run_send, 1, 1, "exactly one html directory"},
       {"backup", backup_help, {}, {}, {}, run_backup, 1, 2,
        "the site directory and, if you like, the archive"},
       {"restore", restore_help, {}, {}, {}, run_restore, 2, 2,
@@ -697,7 +741,10 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
       }
     }
     // A restore killed in a site is finished before anything reads it.
-    if (c.name != std::string("new") && c.name != std::string("deliver")) {
+    // (deliver and send work on an html directory, as the scripts they
+    // stand for.)
+    if (c.name != std::string("new") && c.name != std::string("deliver") &&
+        c.name != std::string("send")) {
       size_t sites = c.name == std::string("status") ? p.positional.size() : 1;
       for (size_t i = 0; i < sites && i < p.positional.size(); ++i) {
         if (finish_cut_restore(p.positional[i], err) != 0) return 1;

@@ -20,10 +20,7 @@ namespace {
 
 constexpr const char* me = "orvsite deliver";
 
-bool plain_id_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || text::is_digit(c) || c == '_' ||
-         c == '-';
-}
+bool plain_id_char(char c) { return text::is_alnum(c) || c == '_' || c == '-'; }
 
 // Letters, digits, _ and - only (and not empty): an orv id.
 bool plain_orv_id(std::string_view s) {
@@ -38,14 +35,6 @@ bool plain_orv_id(std::string_view s) {
 bool plain_name(std::string_view s) {
   for (char c : s) {
     if (!plain_id_char(c) && c != '.') return false;
-  }
-  return true;
-}
-
-bool all_digits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (!text::is_digit(c)) return false;
   }
   return true;
 }
@@ -69,21 +58,10 @@ bool is_plain_file(const std::string& path) {
   return st && st->kind == platform::entry_kind::file;
 }
 
-// The orv id of the first "orv id:" line of config.txt, as the transfer
-// scripts read it: after the label and its blanks, up to the next blank.
+// This site's orv id (lower case), from its config.txt.
 std::string read_orv_id(const std::string& html) {
   std::string config = join(html, "config.txt");
-  if (!is_plain_file(config)) return "";
-  std::optional<std::string> data = platform::read_file(config);
-  if (!data) return "";
-  for (std::string_view line : text::split_lines(*data)) {
-    if (!line.starts_with("orv id:")) continue;
-    if (!line.empty() && static_cast<unsigned char>(line.back()) < 0x20) line.remove_suffix(1);
-    line.remove_prefix(7);
-    while (line.starts_with(' ')) line.remove_prefix(1);
-    return text::lower(line.substr(0, line.find(' ')));
-  }
-  return "";
+  return is_plain_file(config) ? text::lower(transfer_orv_id(config)) : "";
 }
 
 std::string now_text() { return utc_text(platform::now_seconds(), "%Y-%m-%dT%H:%M:%SZ"); }
@@ -208,7 +186,7 @@ bool link_in(delivery& d, const staged_file& f, std::int64_t* bytes) {
     d.refuse(id, "sent with the key of " + d.peer + " under the orv id " + sender);
     return true;
   }
-  if (!lname.starts_with(d.self) || !all_digits(std::string_view(lname).substr(d.self.size()))) {
+  if (!lname.starts_with(d.self) || !text::all_digits(std::string_view(lname).substr(d.self.size()))) {
     d.refuse(id, name + " is no message file name for " + d.self);
     return true;
   }
@@ -277,7 +255,7 @@ bool transfer_id_for(const std::string& self, const std::string& name) {
   if (first == std::string::npos || first == last || !plain_orv_id(l.substr(0, first))) return false;
   std::string_view middle = std::string_view(l).substr(first + 1, last - first - 1);
   std::string_view hash = std::string_view(l).substr(last + 1);
-  return middle.starts_with(self) && all_digits(middle.substr(self.size())) && hash.size() == 32 &&
+  return middle.starts_with(self) && text::all_digits(middle.substr(self.size())) && hash.size() == 32 &&
          hash.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
@@ -327,23 +305,6 @@ void sweep_records(const delivery& d) {
 
 }  // namespace
 
-std::optional<delivery_header> parse_delivery_header(std::string_view bytes) {
-  if (bytes.size() != delivery_header_size || bytes.back() != '\n') return std::nullopt;
-  bytes.remove_suffix(1);
-  size_t space = bytes.find(' ');
-  if (space == std::string_view::npos) return std::nullopt;
-  std::string_view id = bytes.substr(0, space);
-  std::string_view rest = bytes.substr(space + 1);
-  std::string_view size = rest.substr(0, rest.find(' '));
-  std::string_view pad = rest.substr(size.size());
-  if (id.empty() || id.starts_with('.') || !plain_name(id)) return std::nullopt;
-  if (size.empty() || size.size() > 15 || !all_digits(size)) return std::nullopt;
-  if (pad.find_first_not_of(' ') != std::string_view::npos) return std::nullopt;
-  std::optional<std::int64_t> n = text::parse_number<std::int64_t>(size, 0, 999999999999999);
-  if (!n) return std::nullopt;
-  return delivery_header{std::string(id), *n};
-}
-
 staging_limits read_staging_limits(const std::string& html) {
   staging_limits limits;
   std::string path = join(html, "orv_staging_limits");
@@ -353,7 +314,7 @@ staging_limits read_staging_limits(const std::string& html) {
   data->resize(std::min<size_t>(data->size(), 4096));
   for (std::string_view line : text::split_lines(*data)) {
     auto [key, value] = two_words(line);
-    if (!all_digits(value) || value.size() > 18) continue;
+    if (!text::all_digits(value) || value.size() > 18) continue;
     std::optional<std::int64_t> n = text::parse_number<std::int64_t>(value, 0, 999999999999999999);
     if (!n) continue;
     if (key == "files") limits.files = *n;

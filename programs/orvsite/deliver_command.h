@@ -13,22 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "programs/orvsite/delivery.h"
+
 namespace orvsite {
-
-/// One file's header in a delivery: exactly `delivery_header_size` bytes,
-/// "TRANSFER_ID SIZE" padded with spaces and ended by a newline.
-inline constexpr std::size_t delivery_header_size = 256;
-
-struct delivery_header {
-  std::string id;
-  std::int64_t size = 0;
-};
-
-/// The header of one file, or nothing when `bytes` is not one: not
-/// `delivery_header_size` bytes ending in a newline, an id that is empty,
-/// hidden or holds other characters than letters, digits and _ . -, a
-/// size of no digits or more than 15, or anything but spaces after it.
-std::optional<delivery_header> parse_delivery_header(std::string_view bytes);
 
 /// The staging limits of a site (`html/orv_staging_limits`).
 struct staging_limits {

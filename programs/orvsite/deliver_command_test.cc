@@ -19,9 +19,7 @@ using test_util::write_file;
 namespace fs = std::filesystem;
 
 std::string header(const std::string& id, size_t size) {
-  std::string h = id + " " + std::to_string(size);
-  h.resize(orvsite::delivery_header_size - 1, ' ');
-  return h + "\n";
+  return orvsite::format_delivery_header(id, static_cast<std::int64_t>(size));
 }
 
 // One file of a delivery, and its transfer id from `sender`.
@@ -34,6 +32,9 @@ message file(const std::string& sender, const std::string& name, const std::stri
 std::string framed(const message& m) { return header(m.id, m.text.size()) + m.text; }
 
 TEST(DeliveryHeader, OnlyAnExactHeaderIsOne) {
+  std::string written = header("north.east17000000001.0123456789abcdef0123456789abcdef", 42);
+  ASSERT_EQ(256u, written.size());
+  EXPECT_EQ(std::string(198, ' ') + "\n", written.substr(57));
   std::optional<orvsite::delivery_header> h = orvsite::parse_delivery_header(header("a.b1.c", 42));
   ASSERT_TRUE(h);
   EXPECT_EQ("a.b1.c", h->id);

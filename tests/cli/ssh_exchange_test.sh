@@ -271,6 +271,47 @@ check "the others are reported sent" contains "$t/err" "sent north17000000001 to
 cp "$t/east_hosts" "$b/html/orv_hosts"
 rm -f "$b/html/outbox"/* "$a/html/inbox"/* "$c/html/inbox"/*
 
+# The same send by the compiled sender (`orvsite send`, which the put
+# script hands its work to when ORVSITE names it), with the helpers the
+# script's own code would start made to fail: the send does not need them.
+# North takes its file, south refuses its one (over its staging limit),
+# west cannot be reached; each is told as the script tells it.
+mkdir -p "$t/no-helpers"
+for tool in sed awk sha256sum stat head tail tr cut ls grep xargs mktemp; do
+  printf '#!/bin/sh\necho %s >>"%s"\nexit 1\n' "$tool" "$t/helpers-run" >"$t/no-helpers/$tool"
+  chmod +x "$t/no-helpers/$tool"
+done
+echo "west 127.0.0.1:$closed $t/machine-d/west" >>"$b/html/orv_hosts"
+printf 'bytes 100\nfiles 50\n' >"$c/html/orv_staging_limits"
+echo "to north" >"$b/html/outbox/north17000000002"
+head -c 300 /dev/zero | tr '\0' s >"$b/html/outbox/south17000000002"
+echo "to west" >"$b/html/outbox/west17000000002"
+(cd "$b/html" && PATH="$t/no-helpers:$PATH" ORVSITE="$bin/orvsite" ./orv_ftp_put.cmd) 2>"$t/err"
+check "the compiled send fails for the files that stay" [ $? -eq 1 ]
+check "without the script's helpers" [ ! -e "$t/helpers-run" ]
+check "north's file reaches north" [ "$(cat "$a/html/inbox/north17000000002")" = "to north" ]
+check "and is reported sent" contains "$t/err" "orv_ftp_put.cmd: sent north17000000002 to north (inbox/north17000000002)"
+check "south's refusal is told" contains "$t/err" "orv_ftp_put.cmd: South refused south17000000002 (refused: 300 bytes, over the staging limit of 100 bytes"
+check "and its file waits" contains "$t/err" "orv_ftp_put.cmd: waiting in outbox for South: south17000000002 "
+check "west cannot be reached" contains "$t/err" "orv_ftp_put.cmd: cannot reach west at 127.0.0.1:$closed:"
+check "in ssh's words" contains "$t/err" "orv_ftp_put.cmd:   ssh: connect to host 127.0.0.1 port $closed: Connection refused"
+check "and its file waits" contains "$t/err" "orv_ftp_put.cmd: waiting in outbox for west: west17000000002 "
+check "only their files stay" [ "$(ls "$b/html/outbox" | tr '\n' ' ')" = "south17000000002 west17000000002 " ]
+check "the work directory is gone" [ -z "$(ls -d "$b"/html/.outbox-sending.* 2>/dev/null)" ]
+check "nothing reached south's inbox" [ "$(count "$c/html/inbox")" -eq 0 ]
+# The script's own code, on files of other names, says the same.
+rm -f "$b/html/outbox"/*
+echo "to north" >"$b/html/outbox/north17000000003"
+head -c 300 /dev/zero | tr '\0' s >"$b/html/outbox/south17000000003"
+echo "to west" >"$b/html/outbox/west17000000003"
+(cd "$b/html" && ./orv_ftp_put.cmd) 2>"$t/err2"
+said() { sed 's/1700000000[23]/N/g' "$1" | sort; }
+said "$t/err" >"$t/said"
+said "$t/err2" >"$t/said2"
+check "the script's code reports what the compiled sender does" diff "$t/said" "$t/said2"
+cp "$t/east_hosts" "$b/html/orv_hosts"
+rm -f "$c/html/orv_staging_limits" "$b/html/outbox"/* "$a/html/inbox"/*
+
 # --- 3. What the sites' key cannot do --------------------------------------
 key_ssh="ssh -F /dev/null -p $port -i $t/client_key -o IdentitiesOnly=yes -o BatchMode=yes"
 key_ssh="$key_ssh -o UserKnownHostsFile=$a/html/ssh/known_hosts -o LogLevel=ERROR"

@@ -46,12 +46,23 @@
 #
 # The peers are served ORV_SEND_PARALLEL at a time (8 when it is not set).
 #
+# A scheduled exchange (orvsite exchange, orvsite watch) names its own
+# program in ORVSITE: then, unless ORV_RSYNC_OPTIONS is set, this script
+# hands its work to `$ORVSITE send HTML`, which sends in one process, with
+# one ssh per peer, exactly as the code below does (the same work
+# directory, ssh command lines, answers and reports), where the code below
+# starts some twenty helper processes per send. Run by hand or by the web
+# server, without ORVSITE, the code below sends.
+#
 # Everything it reports goes to standard error (the web server's log):
 # each file sent, a peer that is missing from the map or cannot be reached
 # (with the last lines ssh and rsync wrote, which tell why), and every file
 # that stays in outbox. It exits 1 when a file stays.
 
 set -u
+if [ -z "${ORV_RSYNC_OPTIONS:-}" ] && [ -n "${ORVSITE:-}" ] && [ -f "$ORVSITE" ] && [ -x "$ORVSITE" ]; then
+  exec "$ORVSITE" send "$(pwd)"
+fi
 me=orv_ftp_put.cmd
 html=$(pwd)
 map=$html/orv_hosts
