@@ -61,7 +61,7 @@
 
 set -u
 if [ -z "${ORV_RSYNC_OPTIONS:-}" ] && [ -n "${ORVSITE:-}" ] && [ -f "$ORVSITE" ] && [ -x "$ORVSITE" ]; then
-  exec "$ORVSITE" send "$(pwd)"
+  exec "$ORVSITE" send "$PWD"
 fi
 me=orv_ftp_put.cmd
 html=$(pwd)
