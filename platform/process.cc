@@ -309,7 +309,9 @@ std::string own_executable() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
-void restart_with_large_pages(char** argv) {
+void restart_with_large_pages(char** argv, const std::string& input) {
+  struct stat st;
+  if (::stat(input.c_str(), &st) != 0 || st.st_size < large_pages_from) return;
   constexpr const char* name = "GLIBC_TUNABLES";
   constexpr const char* large_pages = "glibc.malloc.hugetlb=1";
   std::optional<std::string> mode = read_file("/sys/kernel/mm/transparent_hugepage/enabled");

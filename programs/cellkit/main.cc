@@ -19,7 +19,7 @@ constexpr const char* usage =
 
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "cellkit", usage, std::cout)) return 0;
-  platform::restart_with_large_pages(argv);
+  platform::restart_with_large_pages(argv, "html/file.ic");  // the store it loads
   formdecode::output out(std::cout);
   int status = 0;
   try {

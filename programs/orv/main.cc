@@ -26,7 +26,7 @@ constexpr const char* usage =
 
 int main(int argc, char** argv) {
   if (formdecode::answer_console_request(argc, argv, "orv", usage, std::cout)) return 0;
-  platform::restart_with_large_pages(argv);
+  platform::restart_with_large_pages(argv, "html/file.ic");  // the store it loads
   // The page goes out as it is written. A request for JSON gets the answer
   // in values instead, and only then is the page kept, for the answer.
   bool json = site::wants_json(platform::environment("HTTP_ACCEPT").value_or(""));

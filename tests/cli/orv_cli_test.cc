@@ -65,15 +65,16 @@ TEST_F(OrvCli, RequestWithoutQueryIsRefusedBeforeTouchingTheSite) {
   EXPECT_TRUE(test_util::list_dir(site_ / "html").empty());
 }
 
-TEST_F(OrvCli, RestartsOnceForLargePagesKeepingTheCallersTunables) {
-  // The fetch script tells the environment the run gave it.
+TEST_F(OrvCli, ASmallStoreRunsWithoutTheRestartForLargePages) {
+  // The fetch script tells the environment the run gave it. A store this
+  // small runs as it is: the restart would cost more than it saves (the
+  // scale benchmark's row "large pages off / on" shows it still taken at
+  // 100,000 vantles).
   configure();
   write_file(html("site.config"), "2\n0 north\n1 east\n0 4\n4 0\n");
   write_file(html("kb.txt"), "science (\n  physics\n)\n");
   write_file(html("orv_ftp_get.cmd"), "#!/bin/sh\nprintenv GLIBC_TUNABLES >> tunables\n");
   ::chmod(html("orv_ftp_get.cmd").c_str(), 0755);
-  std::optional<std::string> mode = read_file("/sys/kernel/mm/transparent_hugepage/enabled");
-  const bool on_request = mode && mode->find("[madvise]") != std::string::npos;
   for (const char* given : {"glibc.malloc.perturb=0", "glibc.malloc.hugetlb=0"}) {
     run_result r = test_util::run_program(
         test_util::program_path("orv"), site_.path(),
@@ -81,10 +82,7 @@ TEST_F(OrvCli, RestartsOnceForLargePagesKeepingTheCallersTunables) {
          {"GLIBC_TUNABLES", given}});
     EXPECT_EQ(0, r.status) << r.out;
   }
-  EXPECT_EQ(std::string(on_request ? "glibc.malloc.perturb=0:glibc.malloc.hugetlb=1\n"
-                                   : "glibc.malloc.perturb=0\n") +
-                "glibc.malloc.hugetlb=0\n",
-            read_file(html("tunables")));
+  EXPECT_EQ("glibc.malloc.perturb=0\nglibc.malloc.hugetlb=0\n", read_file(html("tunables")));
 }
 
 TEST_F(OrvCli, PostRequest) {
