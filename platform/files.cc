@@ -339,29 +339,19 @@ bool writable_directory(const std::string& path, std::string* err) {
   return e == 0 || fail(err, path, e);
 }
 
-std::optional<file_info> stat_file(const std::string& path) {
+std::optional<file_info> stat_file(const std::string& path, bool follow_links) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-  entry_kind kind = S_ISREG(st.st_mode)   ? entry_kind::file
-                    : S_ISDIR(st.st_mode) ? entry_kind::directory
-                    : S_ISLNK(st.st_mode) ? entry_kind::link
-                                          : entry_kind::other;
-  return file_info{kind, static_cast<std::int64_t>(st.st_size),
+  if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+    return std::nullopt;
+  }
+  entry_kind kind = S_ISREG(st.st_mode)    ? entry_kind::file
+                    : S_ISDIR(st.st_mode)  ? entry_kind::directory
+                    : S_ISLNK(st.st_mode)  ? entry_kind::link
+                    : S_ISSOCK(st.st_mode) ? entry_kind::socket
+                                           : entry_kind::other;
+  return file_info{kind, st.st_uid == ::geteuid(), static_cast<std::int64_t>(st.st_size),
                    static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
                    static_cast<std::int64_t>(st.st_ctim.tv_sec)};
-}
-
-std::optional<path_kind> examine(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  path_kind k;
-  k.regular = S_ISREG(st.st_mode);
-  k.directory = S_ISDIR(st.st_mode);
-  k.socket = S_ISSOCK(st.st_mode);
-  k.owned = st.st_uid == ::geteuid();
-  k.mtime_sec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-  k.mtime_nsec = st.st_mtim.tv_nsec;
-  return k;
 }
 
 bool may_read(const std::string& path) {
@@ -487,22 +477,14 @@ bool move_file_exclusive(const std::string& from, const std::string& to) {
   return true;
 }
 
-run_lock::run_lock(const std::string& path) {
-  unique_fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, file_mode));
-  if (!fd) return;
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return;
-  }
-  fd_ = std::move(fd);
-}
-
 run_lock::run_lock(const std::string& path, int wait_seconds) {
   unique_fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, file_mode));
   if (!fd) return;
-  // Asked again every 20 ms: flock itself has no time limit.
-  for (long tries = 0; ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0; ++tries) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return;
-    if (tries >= wait_seconds * 50L) return;
+  // With a time limit, asked again every 20 ms: flock itself has none.
+  const int how = wait_seconds < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
+  for (long tries = 0; ::flock(fd.get(), how) != 0; ++tries) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || tries >= wait_seconds * 50L) return;
     ::usleep(20000);
   }
   fd_ = std::move(fd);

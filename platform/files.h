@@ -135,35 +135,24 @@ bool writable_directory(const std::string& path, std::string* err);
 /// Removes a file; false when it could not be removed.
 bool remove_file(const std::string& path);
 
-/// What kind of entry a name is (links are not followed).
-enum class entry_kind { file, directory, link, other };
+/// What kind of entry a name is.
+enum class entry_kind { file, directory, link, socket, other };
 
 /// The size and modification time of a file system entry.
 struct file_info {
   entry_kind kind = entry_kind::file;
+  bool owned = false;           // owned by this process's effective user
   std::int64_t size = 0;        // bytes
   std::int64_t mtime_sec = 0;   // modification time, seconds since 1970
   long mtime_nsec = 0;          // and nanoseconds within that second
   std::int64_t ctime_sec = 0;   // last change of the entry itself (a rename sets it)
 };
 
-/// The size and modification time of `path` (links are not followed), or
-/// nothing when it does not exist.
-std::optional<file_info> stat_file(const std::string& path);
-
-/// What the shell's `test` tells of a path, links followed.
-struct path_kind {
-  bool regular = false;    // -f
-  bool directory = false;  // -d
-  bool socket = false;     // -S
-  bool owned = false;      // -O: owned by this process's effective user
-  std::int64_t mtime_sec = 0;
-  long mtime_nsec = 0;
-};
-
-/// The kind, owner and modification time of `path`, links followed; nothing
-/// when it (or the file a link names) does not exist.
-std::optional<path_kind> examine(const std::string& path);
+/// The kind, owner, size and modification time of `path`, or nothing when
+/// it does not exist. Links are not followed unless `follow_links` (as the
+/// shell's `test` follows them): then a link tells of the entry it names,
+/// and one that names nothing does not exist.
+std::optional<file_info> stat_file(const std::string& path, bool follow_links = false);
 
 /// True when this process (its effective ids) may read `path` (`test -r`).
 bool may_read(const std::string& path);
@@ -214,15 +203,13 @@ bool move_file_exclusive(const std::string& from, const std::string& to);
 
 /// An exclusive lock held for the lifetime of the object: a second process
 /// asking for the same lock file waits until the first releases it (by
-/// destruction or by exit). The lock file is created (mode 0644) if needed.
+/// destruction or by exit), or gives up after `wait_seconds` when that is
+/// not negative. The lock file is created (mode 0644) if needed.
 class run_lock {
  public:
-  explicit run_lock(const std::string& path);
+  explicit run_lock(const std::string& path, int wait_seconds = -1);
   run_lock(const run_lock&) = delete;
   run_lock& operator=(const run_lock&) = delete;
-
-  /// The same, giving up after `wait_seconds` when another holds it.
-  run_lock(const std::string& path, int wait_seconds);
 
   /// False when the lock file could not be opened or locked.
   bool held() const { return static_cast<bool>(fd_); }

@@ -34,17 +34,22 @@ std::optional<delivery_header> parse_delivery_header(std::string_view bytes) {
   return delivery_header{std::string(id), *n};
 }
 
+std::vector<std::string_view> shell_lines(std::string_view s) {
+  std::vector<std::string_view> lines;
+  while (!s.empty()) {
+    size_t e = s.find('\n');
+    lines.push_back(s.substr(0, e));
+    s = e == std::string_view::npos ? std::string_view() : s.substr(e + 1);
+  }
+  return lines;
+}
+
 std::string transfer_orv_id(const std::string& path) {
   std::optional<std::string> data = platform::read_file(path);
   if (!data) return "";
-  std::string_view rest = *data;
-  // Lines as the shell reads them: a carriage return stays in its line.
-  while (!rest.empty()) {
-    size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  for (std::string_view line : shell_lines(*data)) {
     if (!line.starts_with("orv id:")) continue;
-    unsigned char last = line.empty() ? 'x' : static_cast<unsigned char>(line.back());
+    unsigned char last = static_cast<unsigned char>(line.back());  // (the label is there)
     if (last < 0x20 || last == 0x7f) line.remove_suffix(1);
     line.remove_prefix(7);
     while (line.starts_with(' ')) line.remove_prefix(1);

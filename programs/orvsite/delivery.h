@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvsite {
 
@@ -27,6 +28,11 @@ std::string format_delivery_header(std::string_view id, std::int64_t size);
 /// hidden or holds other characters than letters, digits and _ . -, a
 /// size of no digits or more than 15, or anything but spaces after it.
 std::optional<delivery_header> parse_delivery_header(std::string_view bytes);
+
+/// The lines of `s` as the shell's `read` takes them: split at line feeds
+/// only (a carriage return stays part of its line); a last line without a
+/// line feed is a line.
+std::vector<std::string_view> shell_lines(std::string_view s);
 
 /// The orv id of the first "orv id:" line of the config.txt `path`, as the
 /// transfer scripts read it: one control character at the line's end

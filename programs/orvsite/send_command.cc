@@ -39,19 +39,6 @@ struct map_line {
   std::string id, where, dir, key;
 };
 
-// The lines of `s` as the shell reads them: split at line feeds only (a
-// carriage return stays part of its line); a last line without a line feed
-// is a line.
-std::vector<std::string_view> lines_of(std::string_view s) {
-  std::vector<std::string_view> lines;
-  while (!s.empty()) {
-    size_t e = s.find('\n');
-    lines.push_back(s.substr(0, e));
-    s = e == std::string_view::npos ? std::string_view() : s.substr(e + 1);
-  }
-  return lines;
-}
-
 std::string_view next_word(std::string_view line, size_t* at) {
   while (*at < line.size() && text::is_blank(line[*at])) ++*at;
   size_t start = *at;
@@ -63,7 +50,7 @@ std::string_view next_word(std::string_view line, size_t* at) {
 // end and the text after "#" are gone.
 std::vector<map_line> read_map(const std::string& text) {
   std::vector<map_line> lines;
-  for (std::string_view line : lines_of(text)) {
+  for (std::string_view line : shell_lines(text)) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line = line.substr(0, line.find('#'));
     size_t at = 0;
@@ -152,7 +139,7 @@ std::string failure_report(const run_state& run, const std::string& peer, const 
 
 // True when `a` was modified after `b` (both must exist), as `test -nt`.
 bool newer(const std::string& a, const std::string& b) {
-  std::optional<platform::path_kind> x = platform::examine(a), y = platform::examine(b);
+  std::optional<platform::file_info> x = platform::stat_file(a, true), y = platform::stat_file(b, true);
   if (!x || !y) return false;
   return x->mtime_sec != y->mtime_sec ? x->mtime_sec > y->mtime_sec : x->mtime_nsec > y->mtime_nsec;
 }
@@ -237,8 +224,8 @@ bool send_to(const run_state& run, const peer_send& p) {
     // A connection opened before the map, the key or the known host keys
     // last changed is not used: it may lead elsewhere, or by a key or to a
     // host that is no longer trusted.
-    std::optional<platform::path_kind> s = platform::examine(socket);
-    if (s && s->socket) {
+    std::optional<platform::file_info> s = platform::stat_file(socket, true);
+    if (s && s->kind == platform::entry_kind::socket) {
       for (const std::string& f : {run.map, key, run.known_hosts}) {
         if (!newer(socket, f)) {
           execute(with({"-O", "exit", host}), run.html, "", false, "");
@@ -308,7 +295,7 @@ bool send_to(const run_state& run, const peer_send& p) {
   std::set<std::string> own(p.tids.begin(), p.tids.end());
   std::vector<std::string> gone;
   std::string prefix = run.self + ".";
-  for (std::string_view line : lines_of(answer)) {
+  for (std::string_view line : shell_lines(answer)) {
     size_t at = 0;
     std::string what(next_word(line, &at));
     std::string tid(next_word(line, &at));
@@ -316,8 +303,8 @@ bool send_to(const run_state& run, const peer_send& p) {
     std::string_view dest = line.substr(at);
     while (!dest.empty() && text::is_blank(dest.back())) dest.remove_suffix(1);
     if (!own.count(tid)) continue;
-    std::optional<platform::path_kind> k = platform::examine(files + "/" + tid);
-    if (!k || !k->regular) continue;
+    std::optional<platform::file_info> k = platform::stat_file(files + "/" + tid, true);
+    if (!k || k->kind != platform::entry_kind::file) continue;
     std::string name = tid.rfind(prefix, 0) == 0 ? tid.substr(prefix.size()) : tid;
     if (size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
     if (what == "linked" || what == "known") {
@@ -348,8 +335,8 @@ void remove_dead_runs(const std::string& html) {
        platform::list_entries(html).value_or(std::vector<std::string>{})) {
     if (name.rfind(prefix, 0) != 0) continue;
     std::string path = html + "/" + name;
-    std::optional<platform::path_kind> k = platform::examine(path);
-    if (!k || !k->directory) continue;
+    std::optional<platform::file_info> k = platform::stat_file(path, true);
+    if (!k || k->kind != platform::entry_kind::directory) continue;
     std::string pid = name.substr(name.rfind('.') + 1);
     if (text::all_digits(pid) && pid.size() <= 18 && platform::process_exists(std::stoll(pid))) continue;
     platform::remove_tree(path);
@@ -360,15 +347,15 @@ void remove_dead_runs(const std::string& html) {
 // when html/ssh is this user's and the directory is (or can be made) this
 // user's own and no link; empty otherwise.
 std::string kept_sockets(const std::string& html) {
-  std::optional<platform::path_kind> ssh = platform::examine(html + "/ssh");
-  if (!ssh || !ssh->directory || !ssh->owned) return "";
+  std::optional<platform::file_info> ssh = platform::stat_file(html + "/ssh", true);
+  if (!ssh || ssh->kind != platform::entry_kind::directory || !ssh->owned) return "";
   std::string keep = html + "/ssh/control";
-  std::optional<platform::path_kind> k = platform::examine(keep);
-  if (!k || !k->directory) {
+  std::optional<platform::file_info> k = platform::stat_file(keep, true);
+  if (!k || k->kind != platform::entry_kind::directory) {
     if (!platform::make_directory(keep) || !platform::set_mode(keep, 0700)) return "";
   }
   std::optional<platform::entry_access> a = platform::access_of(keep);
-  k = platform::examine(keep);
+  k = platform::stat_file(keep, true);
   if (!a || a->symlink || !k || !k->owned) return "";
   return keep;
 }
@@ -393,7 +380,7 @@ std::string error_report(std::string_view text) {
     if (c != '\r') plain += c;
   }
   std::vector<std::string_view> lines;
-  for (std::string_view line : lines_of(plain)) {
+  for (std::string_view line : shell_lines(plain)) {
     if (std::any_of(line.begin(), line.end(), [](char c) { return !text::is_blank(c); })) {
       lines.push_back(line);
     }
@@ -416,8 +403,8 @@ int send_command(const std::string& html_given, std::ostream& err) {
   run.known_hosts = html + "/ssh/known_hosts";
   run.report = &report;
 
-  std::optional<platform::path_kind> map_kind = platform::examine(run.map);
-  if (!map_kind || !map_kind->regular) {
+  std::optional<platform::file_info> map_kind = platform::stat_file(run.map, true);
+  if (!map_kind || map_kind->kind != platform::entry_kind::file) {
     report.say("no host map " + run.map + ": every file stays in outbox");
     return 1;
   }
@@ -450,8 +437,8 @@ int send_command(const std::string& html_given, std::ostream& err) {
   for (const std::string& name :
        platform::list_entries(outbox).value_or(std::vector<std::string>{})) {
     if (name.front() == '.') continue;
-    std::optional<platform::path_kind> k = platform::examine(outbox + "/" + name);
-    if (!k || !k->regular) continue;
+    std::optional<platform::file_info> k = platform::stat_file(outbox + "/" + name, true);
+    if (!k || k->kind != platform::entry_kind::file) continue;
     if (!only_of(name, "_.-")) {
       report.say(name + " is no message file name: it stays in outbox");
       status = 1;
