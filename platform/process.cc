@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/files.h"
@@ -116,7 +117,20 @@ bool open_for(const std::string& path, bool write, unique_fd* fd, std::string* e
 
 }  // namespace
 
-std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
+namespace {
+
+// A child started by `launch`: its process id, its slot among the children
+// the stop signals end, and the caller's ends of its pipes.
+struct launched {
+  pid_t pid = -1;
+  int slot = -1;
+  unique_fd in, out, err;  // its standard input (pipe), output and error (capture)
+};
+
+// Starts the child of `o` (the one fork and exec of this module) and
+// returns once it runs its program; nothing, with `*err`, when it could not
+// be started (a child that failed before its exec is reaped here).
+std::optional<launched> launch(const spawn_options& o, std::string* err) {
   if (o.argv.empty()) {
     if (err) *err = "no program to run";
     return std::nullopt;
@@ -146,9 +160,11 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
   if (o.in == input_mode::file && !open_for(o.in_file, false, &in_fd, err)) return std::nullopt;
   if (o.out == output_mode::file && !open_for(o.out_file, true, &out_fd, err)) return std::nullopt;
   if (o.err == output_mode::file && !open_for(o.err_file, true, &err_fd, err)) return std::nullopt;
-  unique_fd out_r, out_w, err_r, err_w, exec_r, exec_w;
-  if (o.out == output_mode::capture && !make_pipe(&out_r, &out_w, err)) return std::nullopt;
-  if (o.err == output_mode::capture && !make_pipe(&err_r, &err_w, err)) return std::nullopt;
+  launched child;
+  unique_fd in_r, out_w, err_w, exec_r, exec_w;
+  if (o.in == input_mode::pipe && !make_pipe(&in_r, &child.in, err)) return std::nullopt;
+  if (o.out == output_mode::capture && !make_pipe(&child.out, &out_w, err)) return std::nullopt;
+  if (o.err == output_mode::capture && !make_pipe(&child.err, &err_w, err)) return std::nullopt;
   // Closed by a successful exec; otherwise the child writes its errno here.
   if (!make_pipe(&exec_r, &exec_w, err)) return std::nullopt;
 
@@ -164,8 +180,16 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
     sigset_t none;
     ::sigemptyset(&none);
     if (::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) give_up(errno);
+    // A caller that ignores the pipe signal (to see EPIPE on a pipe to a
+    // child) must not pass that on: a program ends at a closed pipe.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    if (::sigaction(SIGPIPE, &dfl, nullptr) != 0) give_up(errno);
     if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) give_up(errno);
-    int in_from = o.in == input_mode::null ? null_fd.get() : o.in == input_mode::file ? in_fd.get() : -1;
+    int in_from = o.in == input_mode::null   ? null_fd.get()
+                  : o.in == input_mode::file ? in_fd.get()
+                  : o.in == input_mode::pipe ? in_r.get()
+                                             : -1;
     if (in_from >= 0 && ::dup2(in_from, STDIN_FILENO) < 0) give_up(errno);
     // Standard output first, so that `to_stderr` means where the child's
     // standard error goes: the caller's stream, or the same capture.
@@ -196,7 +220,9 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
     }
     give_up(errno);
   }
-  int slot = register_child(pid);
+  child.pid = pid;
+  child.slot = register_child(pid);
+  in_r.reset();
   out_w.reset();
   err_w.reset();
   exec_w.reset();
@@ -210,17 +236,86 @@ std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
   do {
     told = ::read(exec_r.get(), &exec_errno, sizeof exec_errno);
   } while (told < 0 && errno == EINTR);
-  spawn_result result;
-  collect(&out_r, &result.out, &err_r, &result.err);
-  result.status = wait_for(pid, slot);
   if (told == static_cast<ssize_t>(sizeof exec_errno)) {
+    wait_for(pid, child.slot);
     if (err) {
       *err = o.argv[0] + ": cannot be run" + (o.dir.empty() ? "" : " in " + o.dir) + ": " +
              std::strerror(exec_errno);
     }
     return std::nullopt;
   }
+  return child;
+}
+
+}  // namespace
+
+std::optional<spawn_result> spawn(const spawn_options& o, std::string* err) {
+  if (o.in == input_mode::pipe) {
+    if (err) *err = o.argv.empty() ? "no program to run" : o.argv[0] + ": no input to give it";
+    return std::nullopt;
+  }
+  std::optional<launched> child = launch(o, err);
+  if (!child) return std::nullopt;
+  spawn_result result;
+  collect(&child->out, &result.out, &child->err, &result.err);
+  result.status = wait_for(child->pid, child->slot);
   return result;
+}
+
+running_child::running_child(running_child&& o) noexcept
+    : pid_(std::exchange(o.pid_, -1)),
+      slot_(std::exchange(o.slot_, -1)),
+      in_(std::move(o.in_)),
+      out_(std::move(o.out_)) {}
+
+running_child& running_child::operator=(running_child&& o) noexcept {
+  if (this != &o) {
+    end();
+    pid_ = std::exchange(o.pid_, -1);
+    slot_ = std::exchange(o.slot_, -1);
+    in_ = std::move(o.in_);
+    out_ = std::move(o.out_);
+  }
+  return *this;
+}
+
+running_child::~running_child() { end(); }
+
+bool running_child::running() const {
+  if (pid_ < 0) return false;
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0) return false;
+  return info.si_pid == 0;
+}
+
+int running_child::finish() {
+  in_.reset();
+  out_.reset();
+  if (pid_ < 0) return -1;
+  int status = wait_for(pid_, slot_);
+  pid_ = -1;
+  slot_ = -1;
+  return status;
+}
+
+void running_child::end() {
+  if (pid_ >= 0) ::kill(pid_, SIGTERM);
+  finish();
+}
+
+std::optional<running_child> start(const spawn_options& o, std::string* err) {
+  if (o.err == output_mode::capture) {
+    if (err) *err = o.argv.empty() ? "no program to run" : o.argv[0] + ": its errors must go somewhere";
+    return std::nullopt;
+  }
+  std::optional<launched> child = launch(o, err);
+  if (!child) return std::nullopt;
+  running_child r;
+  r.pid_ = child->pid;
+  r.slot_ = child->slot;
+  r.in_ = std::move(child->in);
+  r.out_ = std::move(child->out);
+  return r;
 }
 
 int run_site_script(const std::string& name) { return run_site_script(name, script_place{}); }

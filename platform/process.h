@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace platform {
 
 /// Where a child's standard input comes from.
@@ -19,6 +21,7 @@ enum class input_mode {
   null,     // /dev/null
   inherit,  // the caller's standard input
   file,     // the file `in_file` (read from its start)
+  pipe,     // a pipe the caller writes (`start` only)
 };
 
 /// Where one of a child's output streams goes.
@@ -68,6 +71,43 @@ struct spawn_result {
 /// between the fork and the exec, and every descriptor made here is closed
 /// on exec, so no child keeps another's pipe open.
 std::optional<spawn_result> spawn(const spawn_options& options, std::string* err);
+
+/// A program started by `start` that runs beside its caller, which holds
+/// the other ends of its pipes. Going out of scope ends it (SIGTERM) and
+/// waits for it.
+class running_child {
+ public:
+  running_child() = default;
+  running_child(running_child&& o) noexcept;
+  running_child& operator=(running_child&& o) noexcept;
+  running_child(const running_child&) = delete;
+  running_child& operator=(const running_child&) = delete;
+  ~running_child();
+
+  /// Where its standard input comes from (`input_mode::pipe`), and where
+  /// its standard output can be read (`output_mode::capture`); -1 else.
+  int input() const { return in_.get(); }
+  int output() const { return out_.get(); }
+  /// True while it has not ended.
+  bool running() const;
+  /// Closes both pipes and waits for it: its exit status, or -1 when a
+  /// signal ended it or there is none.
+  int finish();
+  /// Ends it (SIGTERM) and waits for it.
+  void end();
+
+ private:
+  friend std::optional<running_child> start(const spawn_options& options, std::string* err);
+  int pid_ = -1;
+  int slot_ = -1;
+  unique_fd in_, out_;
+};
+
+/// Starts a program as `spawn` does (the same checks, the same reasons
+/// when it cannot be started) and returns while it runs. Its standard
+/// error may not be captured; a captured standard output is a pipe for the
+/// caller to read. A stop signal (`catch_stop_signals`) ends it too.
+std::optional<running_child> start(const spawn_options& options, std::string* err);
 
 /// From now on the hang-up, interrupt and termination signals do not end
 /// this process at once: each is noted for `stop_requested` and ends (with

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "gtest/gtest.h"
+#include "platform/local_socket.h"
 #include "platform/unique_fd.h"
 #include "tests/test_util.h"
 
@@ -134,6 +135,76 @@ TEST(Spawn, InputFromAFileErrorsIntoAFileAndNoSignalBlocked) {
   std::string err;
   EXPECT_FALSE(platform::spawn(o, &err));
   EXPECT_EQ(dir / "absent" + ": No such file or directory", err);
+}
+
+TEST(Start, AChildRunsBesideItsCallerThroughPipes) {
+  // A caller that ignores the pipe signal does not hand that on: the child
+  // is told of its own closed pipe as any program is.
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &before));
+  spawn_options o = shell("grep SigIgn /proc/self/status; while read -r line; do echo \"got $line\"; done");
+  o.in = input_mode::pipe;
+  o.out = output_mode::capture;
+  auto child = platform::start(o, nullptr);
+  sigaction(SIGPIPE, &before, nullptr);
+  ASSERT_TRUE(child);
+  EXPECT_TRUE(child->running());
+  ASSERT_TRUE(platform::write_all(child->input(), "one\ntwo\n"));
+  std::string said;
+  char buf[256];
+  while (said.find("got two\n") == std::string::npos) {
+    long n = platform::read_some(child->output(), buf, sizeof buf, 10000);
+    ASSERT_GT(n, 0);
+    said.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ("SigIgn:\t0000000000000000\ngot one\ngot two\n", said);
+  EXPECT_EQ(0, child->finish());  // its input ends, and so does it
+  EXPECT_FALSE(child->running());
+
+  // Going out of scope ends a child that would run on.
+  auto sleeper = platform::start(shell("exec sleep 60"), nullptr);
+  ASSERT_TRUE(sleeper);
+  auto t0 = std::chrono::steady_clock::now();
+  sleeper.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+
+  spawn_options missing;
+  missing.argv = {"/nonexistent/program"};
+  std::string err;
+  EXPECT_FALSE(platform::start(missing, &err));
+  EXPECT_EQ("/nonexistent/program: cannot be run: No such file or directory", err);
+}
+
+TEST(LocalSocket, ConnectsThisUsersProcessesAndReplacesALeftover) {
+  scoped_temp_dir dir;
+  const std::string path = dir / "sock";
+  std::string err;
+  {
+    platform::unique_fd first = platform::listen_local(path, &err);
+    ASSERT_TRUE(first) << err;
+    // Someone listens there: not taken over.
+    EXPECT_FALSE(platform::listen_local(path, &err));
+  }
+  // Its listener gone, the socket file is a leftover.
+  platform::unique_fd listener = platform::listen_local(path, &err);
+  ASSERT_TRUE(listener) << err;
+  platform::unique_fd client = platform::connect_local(path, &err);
+  ASSERT_TRUE(client) << err;
+  platform::unique_fd served = platform::accept_local(listener.get(), 5000);
+  ASSERT_TRUE(served);
+  EXPECT_TRUE(platform::write_all(client.get(), "hello"));
+  char buf[16];
+  EXPECT_EQ(5, platform::read_some(served.get(), buf, sizeof buf, 5000));
+  EXPECT_EQ(-1, platform::read_some(served.get(), buf, sizeof buf, 10));  // nothing more yet
+  client.reset();
+  EXPECT_EQ(0, platform::read_some(served.get(), buf, sizeof buf, 5000));
+  // Writing to a closed end fails without a signal.
+  EXPECT_FALSE(platform::write_all(served.get(), std::string(1 << 20, 'x')));
+  EXPECT_FALSE(platform::accept_local(listener.get(), 10));
+  test_util::write_file(dir / "plain", "x");
+  EXPECT_FALSE(platform::listen_local(dir / "plain", &err));
+  EXPECT_EQ("x", test_util::read_file(dir / "plain"));
 }
 
 TEST(SpawnDeathTest, AStopSignalEndsTheChildrenAndIsNoted) {

@@ -53,7 +53,7 @@ constexpr const char* usage_text =
     "                 the site's html directory into an archive, under its run lock\n"
     "  restore DIR FILE\n"
     "                 put an archive back into the site under its run lock, then check\n"
-    "  deliver [--peer ID] HTML\n"
+    "  deliver [--peer ID] [--batches] HTML\n"
     "                 take a delivery from a peer on standard input (its forced command)\n"
     "\n"
     "orvsite COMMAND --help shows the options of a command;\n"
@@ -326,7 +326,7 @@ constexpr const char* peer_help =
     "Exit status 0, or 1 with the reason on standard error.\n";
 
 constexpr const char* deliver_help =
-    "Usage: orvsite deliver [--peer ID] HTML <DELIVERY\n"
+    "Usage: orvsite deliver [--peer ID] [--batches] HTML <DELIVERY\n"
     "Takes a delivery of message files on standard input for the site whose html\n"
     "directory is HTML, as a peer's forced command (html/orv_ssh_serve.sh) runs it\n"
     "for the command orv-deliver: for each file a header of 256 bytes (transfer id\n"
@@ -337,6 +337,11 @@ constexpr const char* deliver_help =
     "standard output: linked ID NAME, known ID, bad ID or refused ID WHY; every\n"
     "refusal is also noted for the exchange log. This does in one process what\n"
     "html/orv_ssh_link.sh does, by the same rules.\n"
+    "With --batches (the command orv-deliver-batches of a session kept open by\n"
+    "orvsite watch at the sender) one delivery follows another: each ends with a\n"
+    "record \"-- end of batch\" in place of a header, is linked in and answered,\n"
+    "and its answer ends with the line \"batch done\". The session ends with its\n"
+    "input, or after a delivery that stopped short.\n"
     "Exit status 0, or 1 when the site cannot take deliveries (the reason on\n"
     "standard error).\n";
 
@@ -675,7 +680,7 @@ int run_restore(const parsed_args& p, std::ostream& out, std::ostream& err) {
 int run_deliver(const parsed_args& p, std::ostream& out, std::ostream& err) {
   std::string peer;
   if (auto it = p.options.find("--peer"); it != p.options.end()) peer = it->second;
-  return deliver(p.positional[0], peer, std::cin, out, err);
+  return deliver(p.positional[0], peer, std::cin, out, err, p.flags.count("--batches") > 0);
 }
 
 const std::vector<command>& commands() {
@@ -694,7 +699,7 @@ const std::vector<command>& commands() {
        "the site directory and, if you like, the archive"},
       {"restore", restore_help, {}, {}, {}, run_restore, 2, 2,
        "the site directory and the archive"},
-      {"deliver", deliver_help, {"--peer"}, {}, {}, run_deliver, 1, 1,
+      {"deliver", deliver_help, {"--peer"}, {"--batches"}, {}, run_deliver, 1, 1,
        "the html directory of the site"},
   };
   return list;

@@ -97,11 +97,22 @@ struct staged_file {
   std::int64_t size = 0;
 };
 
+// How the reading of a delivery ended.
+enum class delivery_end {
+  input,    // at the end of the input, between two files
+  batch,    // at the end of one delivery of several in one session
+  stopped,  // anywhere else: what follows in the input cannot be read
+};
+
 // The files of the delivery on `in`, each read into staging under its
 // transfer id (through a hidden name, so that no reader sees half a file).
-// It stops at the end, at the first header that is not one, at a file past
-// the limits (refused unread) and at a file cut off.
-std::vector<staged_file> read_delivery(delivery& d, std::istream& in) {
+// It stops at the end (of the input, or of the batch when `batches`), at
+// the first header that is not one, at a file past the limits (refused
+// unread) and at a file cut off; `*how` tells which.
+std::vector<staged_file> read_delivery(delivery& d, std::istream& in, bool batches,
+                                       delivery_end* how) {
+  *how = delivery_end::stopped;
+  const std::string batch_end = batch_end_record();
   std::vector<staged_file> staged;
   std::int64_t taken = 0;
   std::string header(delivery_header_size, '\0');
@@ -109,7 +120,14 @@ std::vector<staged_file> read_delivery(delivery& d, std::istream& in) {
   for (;;) {
     in.read(header.data(), static_cast<std::streamsize>(header.size()));
     std::streamsize got = in.gcount();
-    if (got == 0) break;  // the end of the delivery
+    if (got == 0) {  // the end of the delivery
+      *how = delivery_end::input;
+      break;
+    }
+    if (batches && header == batch_end) {
+      *how = delivery_end::batch;
+      break;
+    }
     std::optional<delivery_header> h =
         parse_delivery_header(std::string_view(header.data(), static_cast<size_t>(got)));
     if (!h) {
@@ -324,7 +342,7 @@ staging_limits read_staging_limits(const std::string& html) {
 }
 
 int deliver(const std::string& html, const std::string& peer, std::istream& in, std::ostream& out,
-            std::ostream& err) {
+            std::ostream& err, bool batches) {
   // A dropped connection must not cut a link-in short: once begun, it runs
   // to the end (bounded by the staging limits).
   for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) std::signal(sig, SIG_IGN);
@@ -361,25 +379,36 @@ int deliver(const std::string& html, const std::string& peer, std::istream& in, 
     err << me << ": " << join(html, "config.txt") << " holds no plain orv id\n";
     return 1;
   }
-  d.limits = read_staging_limits(html);
+  // Now and then (at about one session in 64) the old records go.
+  bool sweep_old = platform::process_id() % 64 == 0;
+  for (;;) {
+    d.limits = read_staging_limits(html);
+    // Read before the lock, so that a slow sender holds no other up.
+    delivery_end how = delivery_end::stopped;
+    std::vector<staged_file> staged = read_delivery(d, in, batches, &how);
+    if (batches && how == delivery_end::input && staged.empty()) break;  // the session ends
 
-  // Read before the lock, so that a slow sender holds no other up.
-  std::vector<staged_file> staged = read_delivery(d, in);
-
-  // One link-in at a time per site (the senders' and the site's own).
-  platform::run_lock lock(lock_file, 300);
-  if (!lock.held()) {
-    err << me << ": " << d.staging << " is busy\n";
-    return 1;
+    {
+      // One link-in at a time per site (the senders' and the site's own).
+      platform::run_lock lock(lock_file, 300);
+      if (!lock.held()) {
+        err << me << ": " << d.staging << " is busy\n";
+        return 1;
+      }
+      std::int64_t bytes = 0;
+      for (const staged_file& f : staged) {
+        if (!link_in(d, f, &bytes)) return 1;
+      }
+      if (how == delivery_end::batch) out << batch_done << "\n";
+      out.flush();
+      if (sweep_old) sweep_records(d);
+      sweep_old = false;
+      sweep_staging(d);
+    }
+    // A session goes on after each whole batch; anything else ends it (the
+    // sender then sends what is left in a session of its own).
+    if (!batches || how != delivery_end::batch) break;
   }
-  std::int64_t bytes = 0;
-  for (const staged_file& f : staged) {
-    if (!link_in(d, f, &bytes)) return 1;
-  }
-  out.flush();
-  // Now and then (at about one delivery in 64) the old records go.
-  if (platform::process_id() % 64 == 0) sweep_records(d);
-  sweep_staging(d);
   return 0;
 }
 

@@ -32,7 +32,10 @@ staging_limits read_staging_limits(const std::string& html);
 /// it in: one answer line per file on `out` ("linked ID NAME", "known ID",
 /// "bad ID", "refused ID WHY"), a reason on `err`. Returns 0, or 1 when the
 /// site cannot take deliveries (its directories, its orv id, its lock).
+/// With `batches`, `in` carries one delivery after another, each ended by
+/// `batch_end_record()`: each is linked in and answered, its answer ended
+/// by the line `batch_done`, until the input ends or a delivery stops short.
 int deliver(const std::string& html, const std::string& peer, std::istream& in,
-            std::ostream& out, std::ostream& err);
+            std::ostream& out, std::ostream& err, bool batches = false);
 
 }  // namespace orvsite

@@ -55,11 +55,12 @@ class Delivery : public ::testing::Test {
   Delivery() { write_file(html_ + "/config.txt", "server id: s-east\r\norv id: East\r\n"); }
 
   // Delivers `stream` from the key of `peer`; the answer lines.
-  std::string deliver(const std::string& stream, const std::string& peer = "south") {
+  std::string deliver(const std::string& stream, const std::string& peer = "south",
+                      bool batches = false) {
     std::istringstream in(stream);
     std::ostringstream out;
     err_.str("");
-    status_ = orvsite::deliver(html_, peer, in, out, err_);
+    status_ = orvsite::deliver(html_, peer, in, out, err_, batches);
     return out.str();
   }
   // The names in inbox, sorted, each followed by a blank.
@@ -129,6 +130,31 @@ TEST_F(Delivery, EndsAtWhatIsNoFileOfTheDelivery) {
   std::string out = deliver(three);
   EXPECT_NE(std::string::npos, out.find("more than 2 files in one delivery"));
   EXPECT_EQ("east1 east4 east6 east7 ", inbox());
+  EXPECT_TRUE(staging_empty());
+}
+
+TEST_F(Delivery, ASessionTakesOneBatchAfterAnother) {
+  const std::string end = orvsite::batch_end_record();
+  EXPECT_FALSE(orvsite::parse_delivery_header(end));
+  message a = file("south", "east1", "first\n");
+  message b = file("south", "east2", "second\n");
+  message c = file("south", "east3", "third\n");
+  // Each batch is linked and answered before the next is read; a batch
+  // without files is answered too, and the input's end ends the session.
+  EXPECT_EQ("linked " + a.id + " east1\nbatch done\nbatch done\nlinked " + b.id +
+                " east2\nknown " + a.id + "\nbatch done\n",
+            deliver(framed(a) + end + end + framed(b) + framed(a) + end, "south", true));
+  EXPECT_EQ(0, status_);
+  // A batch that stops short is linked as far as it came, and ends the
+  // session unanswered: what follows in the input cannot be read.
+  EXPECT_EQ("linked " + c.id + " east3\n",
+            deliver(framed(c) + std::string(300, 'a') + end + framed(file("south", "east4", "x")) + end,
+                    "south", true));
+  // Without batches, the record is no header: the delivery ends there.
+  message d = file("south", "east5", "fifth\n");
+  EXPECT_EQ("linked " + d.id + " east5\n", deliver(framed(d) + end + framed(file("south", "east6", "y"))));
+  EXPECT_NE(std::string::npos, err_.str().find("no header where one belongs"));
+  EXPECT_EQ("east1 east2 east3 east5 ", inbox());
   EXPECT_TRUE(staging_empty());
 }
 

@@ -14,6 +14,13 @@ std::string format_delivery_header(std::string_view id, std::int64_t size) {
   return header + "\n";
 }
 
+std::string batch_end_record() {
+  // Never a header: no size follows the first space.
+  std::string record = "-- end of batch";
+  record.append(delivery_header_size - 1 - record.size(), ' ');
+  return record + "\n";
+}
+
 std::optional<delivery_header> parse_delivery_header(std::string_view bytes) {
   if (bytes.size() != delivery_header_size || bytes.back() != '\n') return std::nullopt;
   bytes.remove_suffix(1);

@@ -29,6 +29,13 @@ std::string format_delivery_header(std::string_view id, std::int64_t size);
 /// size of no digits or more than 15, or anything but spaces after it.
 std::optional<delivery_header> parse_delivery_header(std::string_view bytes);
 
+/// A session that carries one delivery after another (the command
+/// `orv-deliver-batches`) ends each with this record in place of a header:
+/// the receiver links in what came, answers one line per file as ever,
+/// then `batch_done` and a newline, and waits for the next delivery.
+std::string batch_end_record();
+inline constexpr std::string_view batch_done = "batch done";
+
 /// The lines of `s` as the shell's `read` takes them: split at line feeds
 /// only (a carriage return stays part of its line); a last line without a
 /// line feed is a line.

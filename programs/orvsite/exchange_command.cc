@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -18,8 +19,10 @@
 #include "formdecode/page.h"
 #include "platform/platform.h"
 #include "platform/site_file.h"
+#include "programs/orvsite/carrier.h"
 #include "programs/orvsite/exchange_log.h"
 #include "programs/orvsite/exchange_record.h"
+#include "programs/orvsite/send_command.h"
 #include "programs/orvsite/site_files.h"
 #include "programs/orvsite/status_command.h"
 #include "programs/orvsite/state_command.h"
@@ -465,6 +468,37 @@ int exchange_site(const std::string& dir, std::ostream& out, std::ostream& err,
   return finish(status);
 }
 
+namespace {
+
+// The sessions kept open to the peers while the watch runs (carrier.h),
+// unless connections are not kept (ORV_SSH_PERSIST=0) or ORV_SSH_SESSIONS
+// is 0. Its socket goes beside the kept connections' sockets, and the
+// sends of the site's put script learn it from ORV_CARRIER.
+std::unique_ptr<carrier> open_carrier(const std::string& html, std::ostream& err) {
+  std::string seconds = kept_seconds();
+  if (seconds.find_first_not_of('0') == std::string::npos ||
+      platform::environment("ORV_SSH_SESSIONS").value_or("") == "0") {
+    return nullptr;
+  }
+  std::string keep = kept_sockets(html);
+  std::string socket = join(keep, "carrier");
+  if (keep.empty() || socket.size() > 100) return nullptr;
+  // A session that ended shows as a failed write, not as the pipe signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  platform::set_environment(carrier_variable, socket);
+  std::string why;
+  std::unique_ptr<carrier> c = carrier::open(
+      socket, static_cast<int>(std::min<std::int64_t>(std::stoll(seconds.substr(0, 9)), 999999999)),
+      &why);
+  if (!c) {
+    platform::set_environment(carrier_variable, "");
+    err << "orvsite watch: no kept delivery sessions: " << why << "\n";
+  }
+  return c;
+}
+
+}  // namespace
+
 int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
                std::optional<int> keep, int retry_seconds) {
   std::string html = join(dir, html_dir);
@@ -508,6 +542,7 @@ int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
     err << "orvsite watch: cannot watch " << why << "\n";
     return 1;
   }
+  std::unique_ptr<carrier> sessions = open_carrier(html, err);
   // The watch is set before the first round: a file that arrives during it
   // is seen afterwards.
   for (;;) {

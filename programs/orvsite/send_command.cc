@@ -18,6 +18,7 @@
 
 #include "exchange/exchange.h"
 #include "platform/platform.h"
+#include "programs/orvsite/carrier.h"
 #include "programs/orvsite/delivery.h"
 #include "text/text.h"
 
@@ -101,6 +102,7 @@ struct run_state {
   std::string keep;     // the kept sockets' directory; empty: none kept
   std::string persist;  // ControlPersist of a kept connection
   std::string control;  // the directory of this run's sockets, when made
+  std::string carrier;  // the socket of the watch's kept sessions, if any
   reporter* report = nullptr;
 };
 
@@ -249,23 +251,34 @@ bool send_to(const run_state& run, const peer_send& p) {
     delivery += format_delivery_header(tid, static_cast<std::int64_t>(content.size()));
     delivery += content;
   }
-  const std::string delivery_file = run.work + "/.delivery." + peer;
-  std::string why;
-  if (!platform::append_file(delivery_file, delivery, &why)) {
-    platform::replace_file(error_file, why + "\n", &why, false);
-    run.report->write(failure_report(run, peer, "cannot reach " + peer + " at " + where + ":"));
-    return false;
+  // Under `orvsite watch`, the session the watch keeps open to the peer
+  // carries it, when it can.
+  std::optional<std::string> carried;
+  if (!close && !run.carrier.empty()) {
+    carried = carry(run.carrier, with({host, std::string(batches_command) + dir + "/html"}), delivery);
   }
-  delivery.clear();
-  platform::spawn_result r =
-      execute(with({host, "orv-deliver " + dir + "/html"}), run.html, delivery_file, true, error_file);
-  platform::remove_file(delivery_file);
-  if (platform::stop_requested()) return false;
-  if (r.status == 255) {
-    run.report->write(failure_report(run, peer, "cannot reach " + peer + " at " + where + ":"));
-    return false;
+  std::string answer;
+  if (carried) {
+    answer = std::move(*carried);
+  } else {
+    const std::string delivery_file = run.work + "/.delivery." + peer;
+    std::string why;
+    if (!platform::append_file(delivery_file, delivery, &why)) {
+      platform::replace_file(error_file, why + "\n", &why, false);
+      run.report->write(failure_report(run, peer, "cannot reach " + peer + " at " + where + ":"));
+      return false;
+    }
+    delivery.clear();
+    platform::spawn_result r =
+        execute(with({host, "orv-deliver " + dir + "/html"}), run.html, delivery_file, true, error_file);
+    platform::remove_file(delivery_file);
+    if (platform::stop_requested()) return false;
+    if (r.status == 255) {
+      run.report->write(failure_report(run, peer, "cannot reach " + peer + " at " + where + ":"));
+      return false;
+    }
+    answer = std::move(r.out);
   }
-  std::string answer = std::move(r.out);
   // Or, to a peer that does not know it (its forced command refuses it, or
   // there is none and the login shell has no such command), the copy into
   // the staging directory beside its inbox and the link-in.
@@ -343,9 +356,8 @@ void remove_dead_runs(const std::string& html) {
   }
 }
 
-// The directory for the sockets of the kept connections, html/ssh/control,
-// when html/ssh is this user's and the directory is (or can be made) this
-// user's own and no link; empty otherwise.
+}  // namespace
+
 std::string kept_sockets(const std::string& html) {
   std::optional<platform::file_info> ssh = platform::stat_file(html + "/ssh", true);
   if (!ssh || ssh->kind != platform::entry_kind::directory || !ssh->owned) return "";
@@ -360,7 +372,10 @@ std::string kept_sockets(const std::string& html) {
   return keep;
 }
 
-}  // namespace
+std::string kept_seconds() {
+  std::string persist = platform::environment("ORV_SSH_PERSIST").value_or("");
+  return text::all_digits(persist) ? persist : "300";
+}
 
 std::string message_peer(std::string_view name, const std::vector<std::string>& ids) {
   std::string lname = text::lower(name);
@@ -479,9 +494,9 @@ int send_command(const std::string& html_given, std::ostream& err) {
   }
 
   // Connections kept open between sends: ssh/control holds their sockets.
-  run.persist = platform::environment("ORV_SSH_PERSIST").value_or("");
-  if (!text::all_digits(run.persist)) run.persist = "300";
+  run.persist = kept_seconds();
   if (run.persist.find_first_not_of('0') != std::string::npos) run.keep = kept_sockets(html);
+  run.carrier = platform::environment(carrier_variable).value_or("");
 
   // The peers in the order of the map; a later line of an id already served
   // is skipped.

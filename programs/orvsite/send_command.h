@@ -28,6 +28,15 @@ std::string message_peer(std::string_view name, const std::vector<std::string>& 
 /// newline.
 std::string error_report(std::string_view text);
 
+/// The directory of the sockets of kept connections, `html`/ssh/control,
+/// when html/ssh is this user's and that directory is (or can be made)
+/// this user's own and no link; empty otherwise.
+std::string kept_sockets(const std::string& html);
+
+/// How long a kept connection stays open after its last send, in seconds
+/// (ORV_SSH_PERSIST; 300 when unset or no number); 0 keeps none.
+std::string kept_seconds();
+
 /// Sends the message files of `html`/outbox to the peers of `html`/orv_hosts
 /// as the put script does, reporting on `err`. 0, or 1 when a file stays in
 /// outbox.

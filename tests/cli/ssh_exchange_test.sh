@@ -461,7 +461,47 @@ check "by $receiver" contains "$t/err" "$receiver: the delivery holds no header"
 south_ssh="ssh -F /dev/null -p ${sshd_ports[compiled]} -i $t/south_key -o IdentitiesOnly=yes -o BatchMode=yes"
 south_ssh="$south_ssh -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR"
 done
-stop_sshd compiled
 rm -f "$b/html/orv_staging_limits" "$b/html/inbox"/*
+
+# --- 5. Sessions kept open by orvsite watch ---------------------------------
+# While north's watch runs, one session to east carries delivery after
+# delivery; a session that ended is replaced, and the watch's end ends it.
+echo "command=\"$b/html/orv_ssh_serve.sh $a $b $c\",restrict $(cat "$t/client_key.pub")" >>"$t/compiled.authorized_keys"
+echo "[127.0.0.1]:${sshd_ports[compiled]} $(cut -d' ' -f1,2 "$t/compiled.host_key.pub")" >>"$a/html/ssh/known_hosts"
+cp "$a/html/orv_hosts" "$t/north_hosts"
+echo "east $(id -un)@127.0.0.1:${sshd_ports[compiled]} $b" >"$a/html/orv_hosts"
+rm -f "$a/html/outbox"/* "$b/html/inbox"/*
+"$bin/orvsite" watch --retry 5 "$a" >"$t/watch.out" 2>"$t/watch.err" &
+watcher=$!
+receivers() { pgrep -f "orvsite deliver --batches $b/html" | tr '\n' ' '; }
+# arrives N: waits until east's inbox holds N files.
+arrives() {
+  for _ in $(seq 100); do
+    [ "$(count "$b/html/inbox")" -eq "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+echo "message 1" >"$a/html/outbox/east17000000301"
+check "the first file arrives" arrives 1
+first=$(receivers)
+check "through a session kept open" [ -n "$first" ]
+echo "message 2" >"$a/html/outbox/east17000000302"
+echo "message 3" >"$a/html/outbox/east17000000303"
+check "the next files arrive" arrives 3
+check "through the same session" [ "$(receivers)" = "$first" ]
+check "and leave north's outbox" [ "$(count "$a/html/outbox")" -eq 0 ]
+check "the watch reports the sends" contains "$t/watch.err" "sent east17000000302 to east (inbox/east17000000302)"
+kill $first
+echo "message 4" >"$a/html/outbox/east17000000304"
+check "a file after the session ended arrives" arrives 4
+check "once" [ "$(ls "$b/html/inbox" | tr '\n' ' ')" = "east17000000301 east17000000302 east17000000303 east17000000304 " ]
+kill "$watcher"
+wait "$watcher" 2>/dev/null
+for _ in $(seq 50); do [ -z "$(receivers)" ] && break; sleep 0.1; done
+check "the watch's end ends the session" [ -z "$(receivers)" ]
+cp "$t/north_hosts" "$a/html/orv_hosts"
+stop_sshd compiled
+rm -f "$b/html/inbox"/*
 
 finish

@@ -19,6 +19,11 @@
 #       orv_ssh_link.sh beside this script stages within the site's staging
 #       limits and links into SITE/html/inbox, by the same rules;
 #
+#   orv-deliver-batches SITE/html
+#       the same by `orvsite deliver --batches` (only where orvsite is on
+#       the PATH): one delivery after another in one session, which the
+#       sender's `orvsite watch` keeps open while it runs;
+#
 # and the two commands of earlier put scripts (which this one still sends
 # when ORV_RSYNC_OPTIONS is set, or to a peer that refuses orv-deliver):
 #
@@ -88,6 +93,18 @@ case $command in
     set +f
     . "$here/orv_ssh_link.sh"
     exit 1
+    ;;
+  "orv-deliver-batches "*)
+    set -f
+    # shellcheck disable=SC2086 # split into words on purpose (no globbing)
+    set -- ${command#"orv-deliver-batches "}
+    [ $# -eq 1 ] || refuse "the deliveries name one html directory: $command"
+    site_of "$1" || refuse "$1 is not the html directory of a site of this key"
+    # Only orvsite keeps a session for one delivery after another; a sender
+    # told so sends each delivery in a session of its own (orv-deliver).
+    command -v orvsite >/dev/null 2>&1 || refuse "orv-deliver-batches needs orvsite on this machine"
+    if [ -n "$peer" ]; then exec orvsite deliver --batches --peer "$peer" "$1"; fi
+    exec orvsite deliver --batches "$1"
     ;;
   "rsync --server "*)
     case $command in *" --sender"* | *"	"*) refuse "rsync may only write: $command" ;; esac
