@@ -146,6 +146,20 @@ for s in "${names[@]}"; do
   watch_pid[$s]=$!
 done
 sleep 2
+# Each watch opens its delivery sessions to its peers when it starts; the
+# runs begin once they are open (or after two minutes), so that the first
+# run measures queries, not the start of twenty watches.
+if [ "${ORV_SSH_SESSIONS:-}" != 0 ]; then
+  opening=$EPOCHREALTIME
+  wanted=$((sites * (sites - 1)))
+  for _ in $(seq 240); do
+    open=$(pgrep -fc "orvsite deliver --batches") || true
+    [ "$open" -ge "$wanted" ] && break
+    sleep 0.5
+  done
+  awk -v a="$opening" -v b="$EPOCHREALTIME" -v o="$open" -v w="$wanted" \
+    'BEGIN { printf "delivery sessions opened by the watches at their start: %d of %d in %.1f s\n", o, w, b - a }' >"$t/opening"
+fi
 
 now() { echo "$EPOCHREALTIME"; }
 # One home site's queries, one after the other: a line per query with its
@@ -240,6 +254,7 @@ echo "mesh of $sites sites over SSH on 127.0.0.1 (one sshd each), orvsite watch 
 echo "$homes home sites ask $queries queries each, all at once; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 awk -v a="$setup_start" -v b="$setup_end" -v n="$sites" \
   'BEGIN { printf "mesh laid out from the roster (mesh add at %d sites, mesh check): %.1f s\n", n, b - a }'
+[ ! -e "$t/opening" ] || cat "$t/opening"
 run plain "as it is"
 
 # A peer floods the first home site: FLOOD files that hold no message, sent

@@ -379,8 +379,8 @@ int deliver(const std::string& html, const std::string& peer, std::istream& in, 
     err << me << ": " << join(html, "config.txt") << " holds no plain orv id\n";
     return 1;
   }
-  // Now and then (at about one session in 64) the old records go.
-  bool sweep_old = platform::process_id() % 64 == 0;
+  // Now and then (at about one delivery in 64) the old records go.
+  std::int64_t turn = platform::process_id();
   for (;;) {
     d.limits = read_staging_limits(html);
     // Read before the lock, so that a slow sender holds no other up.
@@ -401,8 +401,7 @@ int deliver(const std::string& html, const std::string& peer, std::istream& in, 
       }
       if (how == delivery_end::batch) out << batch_done << "\n";
       out.flush();
-      if (sweep_old) sweep_records(d);
-      sweep_old = false;
+      if (turn++ % 64 == 0) sweep_records(d);
       sweep_staging(d);
     }
     // A session goes on after each whole batch; anything else ends it (the

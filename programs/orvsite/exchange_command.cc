@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <streambuf>
+#include <thread>
 #include <string_view>
 
 #include "exchange/exchange.h"
@@ -543,6 +544,10 @@ int watch_site(const std::string& dir, std::ostream& out, std::ostream& err,
     return 1;
   }
   std::unique_ptr<carrier> sessions = open_carrier(html, err);
+  // The sessions to the peers are opened at once, beside the first round,
+  // so that the first message to each does not wait for a login.
+  std::jthread opener;
+  if (sessions) opener = std::jthread([html] { open_sessions(html); });
   // The watch is set before the first round: a file that arrives during it
   // is seen afterwards.
   for (;;) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "exchange/exchange.h"
@@ -257,6 +258,8 @@ bool send_to(const run_state& run, const peer_send& p) {
   if (!close && !run.carrier.empty()) {
     carried = carry(run.carrier, with({host, std::string(batches_command) + dir + "/html"}), delivery);
   }
+  // A session opened ahead of the first delivery (no files): nothing more.
+  if (p.tids.empty()) return carried.has_value();
   std::string answer;
   if (carried) {
     answer = std::move(*carried);
@@ -354,6 +357,30 @@ void remove_dead_runs(const std::string& html) {
     if (text::all_digits(pid) && pid.size() <= 18 && platform::process_exists(std::stoll(pid))) continue;
     platform::remove_tree(path);
   }
+}
+
+// Serves `sends`, ORV_SEND_PARALLEL peers at a time (8 by default): each
+// peer's logins wait on the network and on the peer more than on this
+// machine. False when a file stays in outbox.
+bool send_all(const run_state& run, const std::vector<peer_send>& sends) {
+  std::string parallel_text = platform::environment("ORV_SEND_PARALLEL").value_or("8");
+  size_t parallel = 1;
+  if (text::all_digits(parallel_text)) {
+    parallel = parallel_text.size() > 3 ? 64
+                                        : std::clamp<size_t>(std::stoul(parallel_text), 1, 64);
+  }
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto serve = [&] {
+    for (size_t i; (i = next++) < sends.size();) {
+      if (!send_to(run, sends[i])) failed = true;
+    }
+  };
+  std::vector<std::thread> workers;
+  for (size_t i = 1; i < std::min(parallel, sends.size()); ++i) workers.emplace_back(serve);
+  serve();
+  for (std::thread& t : workers) t.join();
+  return !failed;
 }
 
 }  // namespace
@@ -527,28 +554,30 @@ int send_command(const std::string& html_given, std::ostream& err) {
     sends.push_back({l, f->second});
   }
 
-  // The peers are served ORV_SEND_PARALLEL at a time (8 by default): each
-  // peer's logins wait on the network and on the peer more than on this
-  // machine.
-  std::string parallel_text = platform::environment("ORV_SEND_PARALLEL").value_or("8");
-  size_t parallel = 1;
-  if (text::all_digits(parallel_text)) {
-    parallel = parallel_text.size() > 3 ? 64
-                                        : std::clamp<size_t>(std::stoul(parallel_text), 1, 64);
-  }
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
-  auto serve = [&] {
-    for (size_t i; (i = next++) < sends.size();) {
-      if (!send_to(run, sends[i])) failed = true;
-    }
-  };
-  std::vector<std::thread> workers;
-  for (size_t i = 1; i < std::min(parallel, sends.size()); ++i) workers.emplace_back(serve);
-  serve();
-  for (std::thread& t : workers) t.join();
-  if (failed) status = 1;
+  if (!send_all(run, sends)) status = 1;
   return finish(status);
+}
+
+void open_sessions(const std::string& html) {
+  std::ostringstream unheard;
+  reporter report(unheard);
+  run_state run;
+  run.html = html;
+  run.map = html + "/orv_hosts";
+  run.known_hosts = html + "/ssh/known_hosts";
+  run.report = &report;
+  run.carrier = platform::environment(carrier_variable).value_or("");
+  run.persist = kept_seconds();
+  if (run.carrier.empty() || run.persist.find_first_not_of('0') == std::string::npos) return;
+  run.keep = kept_sockets(html);
+  if (run.keep.empty()) return;
+  std::vector<peer_send> sends;
+  std::set<std::string> served;
+  for (map_line& l : read_map(platform::read_file(run.map).value_or(""))) {
+    if (l.dir.empty() || run.keep.size() + l.id.size() > kept_socket_most) continue;
+    if (served.insert(l.id).second) sends.push_back({std::move(l), {}});
+  }
+  send_all(run, sends);
 }
 
 }  // namespace orvsite

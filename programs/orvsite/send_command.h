@@ -37,6 +37,13 @@ std::string kept_sockets(const std::string& html);
 /// (ORV_SSH_PERSIST; 300 when unset or no number); 0 keeps none.
 std::string kept_seconds();
 
+/// Opens, through the carrier of the watch this process runs in
+/// (ORV_CARRIER), the delivery session to each peer of `html`/orv_hosts
+/// that kept connections can reach, with an empty delivery: the first
+/// message to each then finds its connection open. Says nothing; a peer
+/// out of reach is tried again by the first delivery to it.
+void open_sessions(const std::string& html);
+
 /// Sends the message files of `html`/outbox to the peers of `html`/orv_hosts
 /// as the put script does, reporting on `err`. 0, or 1 when a file stays in
 /// outbox.

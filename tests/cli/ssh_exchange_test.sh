@@ -464,8 +464,9 @@ done
 rm -f "$b/html/orv_staging_limits" "$b/html/inbox"/*
 
 # --- 5. Sessions kept open by orvsite watch ---------------------------------
-# While north's watch runs, one session to east carries delivery after
-# delivery; a session that ended is replaced, and the watch's end ends it.
+# While north's watch runs, one session to east, opened when the watch
+# starts, carries delivery after delivery; a session that ended is
+# replaced, and the watch's end ends it.
 echo "command=\"$b/html/orv_ssh_serve.sh $a $b $c\",restrict $(cat "$t/client_key.pub")" >>"$t/compiled.authorized_keys"
 echo "[127.0.0.1]:${sshd_ports[compiled]} $(cut -d' ' -f1,2 "$t/compiled.host_key.pub")" >>"$a/html/ssh/known_hosts"
 cp "$a/html/orv_hosts" "$t/north_hosts"
@@ -482,10 +483,18 @@ arrives() {
   done
   return 1
 }
+opened() {
+  for _ in $(seq 100); do
+    [ -n "$(receivers)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+check "the watch opens its session to east when it starts" opened
+first=$(receivers)
 echo "message 1" >"$a/html/outbox/east17000000301"
 check "the first file arrives" arrives 1
-first=$(receivers)
-check "through a session kept open" [ -n "$first" ]
+check "through that session" [ "$(receivers)" = "$first" ]
 echo "message 2" >"$a/html/outbox/east17000000302"
 echo "message 3" >"$a/html/outbox/east17000000303"
 check "the next files arrive" arrives 3
