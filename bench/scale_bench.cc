@@ -605,8 +605,10 @@ int main(int argc, char** argv) {
     if (limit > 0) std::printf(": limit %.1f MiB", limit * b / mib);
     std::printf(")\n");
   };
+  // At 10,000 vantles the program's own memory is half the peak: the goal
+  // there is the row above; this one is the ratio beside 100,000's.
   peak_row("peak memory of the request at 10,000 vantles / file.ic", "request 10000",
-           store_bytes, 2);
+           store_bytes, 0);
   if (!before.empty()) peak_row("  the same, before", "request 10000, before", store_bytes, 0);
   if (with_100k) {
     peak_row("peak memory of the request at 100,000 vantles / file.ic", "request 100000",

@@ -109,8 +109,10 @@ void carrier::end_idle_sessions() {
   std::lock_guard<std::mutex> hold(mutex_);
   for (auto& [key, s] : sessions_) {
     std::unique_lock<std::mutex> busy(s->mutex, std::try_to_lock);
-    if (busy.owns_lock() && s->child.running() && now - s->last_use >= idle_seconds_) {
-      s->child.end();  // the peer's receiver ends with its input
+    // An unused session ends (the peer's receiver ends with its input);
+    // one that ended by itself is reaped.
+    if (busy.owns_lock() && (!s->child.running() || now - s->last_use >= idle_seconds_)) {
+      s->child.end();
     }
   }
 }
