@@ -475,16 +475,17 @@ rm -f "$a/html/outbox"/* "$b/html/inbox"/*
 "$bin/orvsite" watch --retry 5 "$a" >"$t/watch.out" 2>"$t/watch.err" &
 watcher=$!
 receivers() { pgrep -f "orvsite deliver --batches $b/html" | tr '\n' ' '; }
-# arrives N: waits until east's inbox holds N files.
+# arrives N: waits until east's inbox holds N files (30 s at most: the
+# sanitizer builds run slowly beside other tests).
 arrives() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [ "$(count "$b/html/inbox")" -eq "$1" ] && return 0
     sleep 0.1
   done
   return 1
 }
 opened() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [ -n "$(receivers)" ] && return 0
     sleep 0.1
   done
@@ -507,7 +508,7 @@ check "a file after the session ended arrives" arrives 4
 check "once" [ "$(ls "$b/html/inbox" | tr '\n' ' ')" = "east17000000301 east17000000302 east17000000303 east17000000304 " ]
 kill "$watcher"
 wait "$watcher" 2>/dev/null
-for _ in $(seq 50); do [ -z "$(receivers)" ] && break; sleep 0.1; done
+for _ in $(seq 200); do [ -z "$(receivers)" ] && break; sleep 0.1; done
 check "the watch's end ends the session" [ -z "$(receivers)" ]
 cp "$t/north_hosts" "$a/html/orv_hosts"
 stop_sshd compiled
